@@ -1,0 +1,326 @@
+#include "object/BaseArray.h"
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+
+#include "object/BaseString.h"
+#include "runtime/BaseAssert.h"
+#include "runtime/Debug.h"
+
+BaseArray::BaseArray()
+{
+  init(8);
+}
+
+BaseArray::BaseArray(unsigned int capacity)
+{
+  init(capacity);
+}
+
+BaseArray::BaseArray(const char* const* strings)
+{
+  unsigned int n = 0;
+  while (strings && strings[n]) n++;
+  init(n);
+  for (unsigned int i = 0; i < n; i++) {
+    BaseString* text = new BaseString(strings[i]);
+    addObject(text);
+    text->release();
+  }
+}
+
+BaseArray::BaseArray(BaseObject** list)
+{
+  unsigned int n = 0;
+  while (list && list[n]) n++;
+  init(n);
+  for (unsigned int i = 0; i < n; i++) addObject(list[i]);
+}
+
+BaseArray::BaseArray(BaseObject* first, ...)
+{
+  init(8);
+  va_list arguments;
+  va_start(arguments, first);
+  for (BaseObject* object = first; object; object = va_arg(arguments, BaseObject*)) addObject(object);
+  va_end(arguments);
+}
+
+BaseArray::~BaseArray()
+{
+  removeAllObjects();
+  free(objects);
+  objects = nullptr;
+  objectsCapacity = 0;
+}
+
+void BaseArray::init(unsigned int capacity)
+{
+  objectsCount = 0;
+  objectsCapacity = 0;
+  objects = nullptr;
+  if (capacity == 0) return;
+  objects = static_cast<BaseObject**>(malloc(sizeof(BaseObject*) * capacity));
+  BASE_ASSERT(objects!=NULL);
+  objectsCapacity = capacity;
+}
+
+void BaseArray::extendArray()
+{
+  BASE_ASSERT(objectsCapacity < 0x40000000u);
+  unsigned int newCapacity = objectsCapacity * 2;
+  if (newCapacity < 8) newCapacity = 8;
+  BaseObject** grown = static_cast<BaseObject**>(realloc(objects, sizeof(BaseObject*) * newCapacity));
+  BASE_ASSERT(grown!=NULL);
+  objects = grown;
+  objectsCapacity = newCapacity;
+  // Logged once the storage is consistent: the log call itself may open a pool and so
+  // append to the pool stack, which is an array too.
+  BASE_LOG(this, eMsgVerbose, "new size %i (ptr size is %i)", newCapacity, (int)sizeof(BaseObject*));
+}
+
+void BaseArray::appendRetained(BaseObject* object)
+{
+  if (objectsCount == objectsCapacity) extendArray();
+  objects[objectsCount++] = object;
+}
+
+BaseObject* BaseArray::objectAtIndex(unsigned int index) const
+{
+  return index < objectsCount ? objects[index] : nullptr;
+}
+
+BaseObject* BaseArray::lastObject() const
+{
+  return objectsCount ? objects[objectsCount - 1] : nullptr;
+}
+
+unsigned int BaseArray::indexOfObject(BaseObject* object) const
+{
+  if (!object) return NOT_FOUND;
+  for (unsigned int i = objectsCount; i-- > 0;)
+    if (object->isEqual(objects[i])) return i;
+  return NOT_FOUND;
+}
+
+unsigned int BaseArray::indexOfObjectIdenticalTo(BaseObject* object) const
+{
+  if (!object) return NOT_FOUND;
+  for (unsigned int i = objectsCount; i-- > 0;)
+    if (objects[i] == object) return i;
+  return NOT_FOUND;
+}
+
+bool BaseArray::containsObject(BaseObject* object) const
+{
+  return indexOfObject(object) != NOT_FOUND;
+}
+
+bool BaseArray::intersects(BaseArray* other) const
+{
+  for (unsigned int i = 0; i < other->objectsCount; i++)
+    if (containsObject(other->objects[i])) return true;
+  return false;
+}
+
+bool BaseArray::subsetOfArray(BaseArray* other) const
+{
+  for (unsigned int i = 0; i < objectsCount; i++)
+    if (!other->containsObject(objects[i])) return false;
+  return true;
+}
+
+void BaseArray::addObject(BaseObject* object)
+{
+  if (!object) return;
+  object->retain();
+  appendRetained(object);
+}
+
+void BaseArray::insertObject(BaseObject* object, unsigned int index)
+{
+  if (!object) return;
+  if (index > objectsCount) {
+    BASE_LOG(this, eMsgWarning, "tried to insert beyond bounds %i bounds %i", (int)index, (int)objectsCount);
+    index = objectsCount;
+  }
+  object->retain();
+  if (objectsCount == objectsCapacity) extendArray();
+  shiftUp(index);
+  objects[index] = object;
+}
+
+void BaseArray::addObjectsFromArray(BaseArray* other)
+{
+  // Counted first so that adding an array to itself doubles it once.
+  unsigned int n = other->objectsCount;
+  for (unsigned int i = 0; i < n; i++) addObject(other->objects[i]);
+}
+
+void BaseArray::replaceObjectAtIndex(unsigned int anIndex, BaseObject* newObject)
+{
+  BASE_ASSERT(anIndex<objectsCount);
+  BASE_ASSERT(newObject!=NULL);
+  newObject->retain();
+  BaseObject* old = objects[anIndex];
+  objects[anIndex] = newObject;
+  old->release();
+}
+
+bool BaseArray::removeObjectAtIndex(unsigned int index)
+{
+  if (index >= objectsCount) return false;
+  // Taken out before the release: the element's destructor may come back to this array.
+  BaseObject* removed = objects[index];
+  shiftDown(index + 1);
+  removed->release();
+  return true;
+}
+
+void BaseArray::removeLastObject()
+{
+  if (objectsCount) removeObjectAtIndex(objectsCount - 1);
+}
+
+bool BaseArray::removeObject(BaseObject* object)
+{
+  return removeObjectAtIndex(indexOfObject(object));
+}
+
+bool BaseArray::removeObjectIdenticalTo(BaseObject* object)
+{
+  return removeObjectAtIndex(indexOfObjectIdenticalTo(object));
+}
+
+void BaseArray::removeObjectsInArray(BaseArray* other)
+{
+  for (unsigned int i = 0; i < other->objectsCount; i++) removeObject(other->objects[i]);
+}
+
+void BaseArray::removeAllObjects()
+{
+  while (objectsCount > 0) {
+    BaseObject* last = objects[--objectsCount];
+    last->release();
+  }
+}
+
+int BaseArray::compareObjects(const void* a, const void* b)
+{
+  BaseObject* first = *static_cast<BaseObject* const*>(a);
+  BaseObject* second = *static_cast<BaseObject* const*>(b);
+  // compare() is positive when its receiver orders first, so second->compare(first) is
+  // negative exactly when `first` goes first: ascending by the natural order.
+  int order = second->compare(first);
+  return order < 0 ? -1 : (order > 0 ? 1 : 0);
+}
+
+void BaseArray::sortArray()
+{
+  if (objectsCount > 1) qsort(objects, objectsCount, sizeof(BaseObject*), compareObjects);
+}
+
+namespace {
+
+struct SortContext
+{
+  void* context;
+  int (*function)(void*, BaseObject*, BaseObject*);
+  bool descending;
+};
+
+int compareWithContext(const void* a, const void* b, void* sortContext)
+{
+  const SortContext* sort = static_cast<const SortContext*>(sortContext);
+  int order = sort->function(sort->context, *static_cast<BaseObject* const*>(a),
+                             *static_cast<BaseObject* const*>(b));
+  int sign = order < 0 ? -1 : (order > 0 ? 1 : 0);
+  return sort->descending ? -sign : sign;
+}
+
+}  // namespace
+
+void BaseArray::sortArray(void* context, int (*function)(void*, BaseObject*, BaseObject*), bool descending)
+{
+  if (objectsCount < 2) return;
+  SortContext sort = {context, function, descending};
+  qsort_r(objects, objectsCount, sizeof(BaseObject*), compareWithContext, &sort);
+}
+
+void BaseArray::shiftUp(unsigned int index)
+{
+  BASE_ASSERT(objectsCount < objectsCapacity && index <= objectsCount);
+  memmove(objects + index + 1, objects + index, sizeof(BaseObject*) * (objectsCount - index));
+  objectsCount++;
+}
+
+void BaseArray::shiftDown(unsigned int index)
+{
+  BASE_ASSERT(index > 0 && index <= objectsCount);
+  memmove(objects + index - 1, objects + index, sizeof(BaseObject*) * (objectsCount - index));
+  objectsCount--;
+}
+
+bool BaseArray::isEqual(BaseObject* other)
+{
+  if (other == this) return true;
+  if (!isOfClass(other, "BaseArray")) return false;
+  BaseArray* array = static_cast<BaseArray*>(other);
+  if (array->objectsCount != objectsCount) return false;
+  for (unsigned int i = 0; i < objectsCount; i++)
+    if (!objects[i]->isEqual(array->objects[i])) return false;
+  return true;
+}
+
+uint32_t BaseArray::hash()
+{
+  uint32_t combined = 0;
+  for (unsigned int i = 0; i < objectsCount; i++) combined ^= objects[i]->hash();
+  return combined;
+}
+
+const char* BaseArray::getClass() const
+{
+  return "BaseArray";
+}
+
+namespace {
+
+// Reads an element index with automatic base; false when the key is not an index.
+bool readIndexKey(BaseString* key, unsigned long long& index)
+{
+  if (!key) return false;
+  const char* text = key->cString();
+  if (*text == '-' || *text == '+') return false;
+  char* end = nullptr;
+  errno = 0;
+  index = strtoull(text, &end, 0);
+  if (index == 0 && strcmp(text, "0") != 0) return false;
+  return errno == 0;
+}
+
+}  // namespace
+
+BaseObject* BaseArray::_getValueForKeyInternal(BaseString* key)
+{
+  unsigned long long index;
+  if (!readIndexKey(key, index) || index >= objectsCount) return nullptr;
+  return objects[index];
+}
+
+int BaseArray::_setValueForKeyInternal(BaseObject* value, BaseString* key)
+{
+  unsigned long long index;
+  if (!value || !readIndexKey(key, index)) return -1;
+  if (index < objectsCount) {
+    replaceObjectAtIndex(static_cast<unsigned int>(index), value);
+    return eKeyObserverReplaced;
+  }
+  if (index == objectsCount) {
+    addObject(value);
+    return eKeyObserverAdded;
+  }
+  return -1;
+}

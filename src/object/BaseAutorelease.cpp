@@ -1,0 +1,92 @@
+#include "object/BaseAutorelease.h"
+
+#include "runtime/BaseAssert.h"
+#include "runtime/BaseThread.h"
+
+namespace {
+
+// The calling thread's pool stack; null on a thread with no open pool.
+// Created once per process, on first use, and never destroyed.
+ThreadLocalStorage<BaseArray*>& CheckTLS()
+{
+  static ThreadLocalStorage<BaseArray*>* arStack = new ThreadLocalStorage<BaseArray*>(nullptr);
+  return *arStack;
+}
+
+}  // namespace
+
+BaseAutorelease::BaseAutorelease()
+{
+  for (PendingRetainType& slot : m_pendingRetainTypes) slot = {nullptr, eRetainNone};
+  ThreadLocalStorage<BaseArray*>& arStack = CheckTLS();
+  BaseArray* currentStack = arStack;
+  if (!currentStack) {
+    currentStack = new BaseArray();
+    arStack = currentStack;
+  }
+  currentStack->addObject(this);
+  release();
+}
+
+BaseAutorelease::~BaseAutorelease()
+{
+  ThreadLocalStorage<BaseArray*>& arStack = CheckTLS();
+  BaseArray* currentStack = arStack;
+  BASE_ASSERT(currentStack!=NULL);
+  // Nothing released during the drain may bring this pool to zero.
+  retain();
+  retain();
+  removeAllObjects();
+  currentStack->removeObjectIdenticalTo(this);
+  if (currentStack->count() == 0) {
+    arStack = nullptr;
+    currentStack->release();
+  }
+  m_retainCount.store(0x12345678, std::memory_order_relaxed);
+}
+
+const char* BaseAutorelease::getClass() const
+{
+  return "BaseAutorelease";
+}
+
+BaseAutorelease* BaseAutorelease::currentArForThread(unsigned char level)
+{
+  BaseArray* stack = CheckTLS();
+  if (!stack || level >= stack->count()) return nullptr;
+  return static_cast<BaseAutorelease*>(stack->objectAtIndex(stack->count() - 1 - level));
+}
+
+void BaseAutorelease::setRetainType(void* address, eRetainType type)
+{
+  for (PendingRetainType& slot : m_pendingRetainTypes) {
+    if (slot.address == nullptr) {
+      slot = {address, type};
+      return;
+    }
+  }
+  BASE_ASSERT(0);
+}
+
+eRetainType BaseAutorelease::getRetainType(void* address)
+{
+  if (!address) return eRetainNone;
+  for (PendingRetainType& slot : m_pendingRetainTypes) {
+    if (slot.address == address) {
+      eRetainType type = slot.type;
+      slot = {nullptr, eRetainNone};
+      return type;
+    }
+  }
+  return eRetainNone;
+}
+
+void BaseAutorelease::forgetUnconstructed(void* address)
+{
+  for (unsigned int i = objectsCount; i-- > 0;) {
+    if (objects[i] == address) {
+      shiftDown(i + 1);
+      return;
+    }
+  }
+}

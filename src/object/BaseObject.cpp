@@ -1,0 +1,231 @@
+#include "object/BaseObject.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "object/BaseAutorelease.h"
+#include "object/BaseString.h"
+#include "runtime/BaseAssert.h"
+#include "runtime/Debug.h"
+
+// The allocation operators below pair ::operator new with ::operator delete on purpose;
+// GCC cannot see through the extra retain-type parameter.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+
+namespace {
+
+void registerForPool(void* memory, eRetainType type)
+{
+  if (type == eRetainZeroed || type == eRetainNone) return;
+  BaseAutorelease* pool = BaseAutorelease::currentArForThread(0);
+  if (pool)
+    pool->setRetainType(memory, type);
+  else
+    BASE_LOG(nullptr, eMsgWarning, "No autorelease pool for this thread, leaking");
+}
+
+// A constructor threw after the allocation registered its retain type. Either the root
+// constructor never ran (the pending slot is still taken: free it, so that a later object
+// at the same address does not pick it up), or it ran and handed the object to a pool,
+// which must not release the freed memory when it drains.
+void forgetPendingRegistration(void* memory, eRetainType type)
+{
+  BaseAutorelease* pool = BaseAutorelease::currentArForThread(0);
+  if (!pool || pool->getRetainType(memory) != eRetainNone) return;
+  BaseAutorelease* owner = type == eRetainAutoreleaseParent ? BaseAutorelease::currentArForThread(1) : pool;
+  if (owner) owner->forgetUnconstructed(memory);
+}
+
+}  // namespace
+
+void* operator new(size_t size, eRetainType type)
+{
+  void* memory = ::operator new(size);
+  if (type == eRetainZeroed) memset(memory, 0, size);
+  registerForPool(memory, type);
+  return memory;
+}
+
+void* operator new[](size_t size, eRetainType type)
+{
+  void* memory = ::operator new[](size);
+  if (type == eRetainZeroed) memset(memory, 0, size);
+  registerForPool(memory, type);
+  return memory;
+}
+
+void operator delete(void* memory, eRetainType type) noexcept
+{
+  if (type != eRetainNone && type != eRetainZeroed) forgetPendingRegistration(memory, type);
+  ::operator delete(memory);
+}
+
+void operator delete[](void* memory, eRetainType type) noexcept
+{
+  if (type != eRetainNone && type != eRetainZeroed) forgetPendingRegistration(memory, type);
+  ::operator delete[](memory);
+}
+
+void* BaseObject::operator new(size_t size)
+{
+  return ::operator new(size);
+}
+
+void* BaseObject::operator new(size_t size, eRetainType type)
+{
+  return ::operator new(size, type);
+}
+
+void BaseObject::operator delete(void* memory) noexcept
+{
+  ::operator delete(memory);
+}
+
+void BaseObject::operator delete(void* memory, eRetainType type) noexcept
+{
+  ::operator delete(memory, type);
+}
+
+BaseObject::BaseObject() : m_retainCount(1), m_keyObservers(nullptr)
+{
+  BaseAutorelease* pool = BaseAutorelease::currentArForThread(0);
+  if (!pool) return;
+  switch (pool->getRetainType(this)) {
+    case eRetainAutorelease:
+      pool->addObject(this);
+      release();
+      break;
+    case eRetainAutoreleaseParent:
+      autorelease(1);
+      break;
+    default:
+      break;
+  }
+}
+
+BaseObject::~BaseObject()
+{
+  release(m_keyObservers);
+  m_keyObservers = nullptr;
+}
+
+bool BaseObject::isEqual(BaseObject* other)
+{
+  return other && hash() == other->hash();
+}
+
+int BaseObject::compare(BaseObject* other)
+{
+  int byClass = strcmp(other->getClass(), getClass());
+  if (byClass != 0) return byClass;
+  uintptr_t mine = reinterpret_cast<uintptr_t>(this), theirs = reinterpret_cast<uintptr_t>(other);
+  return mine < theirs ? 1 : (mine == theirs ? 0 : -1);
+}
+
+uint32_t BaseObject::hash()
+{
+  return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(this));
+}
+
+const char* BaseObject::getClass() const
+{
+  return "BaseObject";
+}
+
+BaseString* BaseObject::toString(int flags)
+{
+  char text[128];
+  snprintf(text, sizeof text, "Unknown object of class %s at %p", getClass(), static_cast<void*>(this));
+  BaseString* plain = new BaseString(text);
+  BaseString* result = plain->toString(flags & 3);
+  plain->release();
+  return result;
+}
+
+BaseString* BaseObject::getInstanceName()
+{
+  return new (eRetainAutorelease) BaseString();
+}
+
+void BaseObject::executeEvent(int, BaseObject*)
+{
+  BASE_LOG(this, eMsgWarning, "abstract implementation, ignoring event");
+}
+
+void BaseObject::receiveMessage(BaseString* message, BaseDictionary*, void*)
+{
+  BASE_LOG(this, eMsgInfo, "received message %S", message);
+}
+
+int BaseObject::_setValueForKeyInternal(BaseObject*, BaseString*)
+{
+  BASE_LOG(this, eMsgWarning, "BaseObject::setValueForKey : abstract implementation");
+  return -1;
+}
+
+BaseObject* BaseObject::_getValueForKeyInternal(BaseString*)
+{
+  BASE_LOG(this, eMsgWarning, "BaseObject::setValueForKey : abstract implementation");
+  return nullptr;
+}
+
+void BaseObject::observedKeyWillChange(BaseString* key, BaseObject*, void*)
+{
+  fprintf(stderr, "BaseObject : observedKeyWillChange : key '%s'\n", key ? key->cString() : "");
+}
+
+void BaseObject::observedKeyDidChange(BaseString* key, BaseObject*, eKeyObserverFlags flags, void*)
+{
+  fprintf(stderr, "BaseObject : observedKeyDidChange : key '%s' flags %i\n", key ? key->cString() : "",
+          static_cast<int>(flags));
+}
+
+BaseObject* BaseObject::retain()
+{
+  m_retainCount.fetch_add(1, std::memory_order_relaxed);
+  return this;
+}
+
+BaseObject* BaseObject::release()
+{
+  BASE_ASSERT(m_retainCount>0);
+  // The thread whose own decrement reached zero is the one that destroys the object.
+  int32_t before = m_retainCount.fetch_sub(1, std::memory_order_acq_rel);
+  if (before == 1) {
+    delete this;
+    return nullptr;
+  }
+  BASE_ASSERT(before>0);  // another thread released the last reference meanwhile
+  return this;
+}
+
+BaseObject* BaseObject::autorelease(unsigned char level)
+{
+  BaseAutorelease* pool = BaseAutorelease::currentArForThread(level);
+  if (!pool) {
+    BASE_LOG(this, eMsgWarning, "No autorelease pool for this thread, leaking");
+    return this;
+  }
+  pool->addObject(this);
+  BASE_ASSERT(m_retainCount>1);
+  release();
+  return this;
+}
+
+bool BaseObject::isOfClass(const char* name) const
+{
+  return strcmp(getClass(), name) == 0;
+}
+
+void BaseObject::setMember(void* slot, BaseObject* value)
+{
+  BaseObject** member = static_cast<BaseObject**>(slot);
+  retain(value);
+  BaseObject* old = *member;
+  *member = value;
+  release(old);
+}

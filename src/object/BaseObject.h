@@ -1,0 +1,114 @@
+// The root of every object that crosses a subsystem boundary: an atomic retain count,
+// run-time identity by exact class name, and the virtual operations every object has.
+// An object starts with one reference owned by its creator (or by a pool, see
+// eRetainType); retain/release may be called from any thread, mutation may not.
+// A class that mixes in a second base must list BaseObject first.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+class BaseString;
+class BaseDictionary;
+
+// How a new object is owned; passed to the allocation operators: new (eRetainAutorelease) X(...).
+enum eRetainType
+{
+  eRetainNone = 0,               // the creator owns the single reference
+  eRetainAutorelease = 1,        // the innermost pool of the calling thread owns it
+  eRetainAutoreleaseParent = 2,  // the pool one level out owns it
+  eRetainZeroed = 16             // zero-filled memory, the creator owns it
+};
+
+// Also serve plain memory (such as zeroed records); pool registration only makes
+// sense for BaseObject descendants.
+void* operator new(size_t size, eRetainType type);
+void* operator new[](size_t size, eRetainType type);
+void operator delete(void* memory, eRetainType type) noexcept;
+void operator delete[](void* memory, eRetainType type) noexcept;
+
+class BaseObject
+{
+public:
+  // Text format in the low two bits, decorations above.
+  enum eToStringFlags
+  {
+    eToStringPlain = 0,
+    eToStringJSON = 1,
+    eToStringLua = 2,
+    eToStringXML = 3,
+    eToStringClassName = 8,
+    eToStringAddress = 16,
+    eToStringEntryCount = 32,
+    eToStringSerialized = 64
+  };
+
+  // The kind of a change reported to key observers.
+  enum eKeyObserverFlags
+  {
+    eKeyObserverAdded = 1,
+    eKeyObserverRemoved = 2,
+    eKeyObserverReplaced = 4,
+    eKeyObserverAll = 7
+  };
+
+  static void* operator new(size_t size);
+  static void* operator new(size_t size, eRetainType type);
+  static void operator delete(void* memory) noexcept;
+  static void operator delete(void* memory, eRetainType type) noexcept;
+
+  BaseObject();
+  BaseObject(const BaseObject&) = delete;
+  BaseObject& operator=(const BaseObject&) = delete;
+
+  virtual ~BaseObject();
+  // False for null; otherwise equal hashes.
+  virtual bool isEqual(BaseObject* other);
+  // Positive when the receiver orders before `other` (the opposite sign of strcmp).
+  virtual int compare(BaseObject* other);
+  virtual uint32_t hash();
+  virtual const char* getClass() const;
+  // A new string in the caller's innermost pool.
+  virtual BaseString* toString(int flags = eToStringPlain);
+  virtual BaseString* getInstanceName();
+  virtual void executeEvent(int event, BaseObject* argument);
+  virtual void receiveMessage(BaseString* message, BaseDictionary* info, void* context);
+  // Key-value hooks: the setter returns the eKeyObserverFlags of the change, or -1.
+  virtual int _setValueForKeyInternal(BaseObject* value, BaseString* key);
+  virtual BaseObject* _getValueForKeyInternal(BaseString* key);
+  virtual void observedKeyWillChange(BaseString* key, BaseObject* object, void* context);
+  virtual void observedKeyDidChange(BaseString* key, BaseObject* object, eKeyObserverFlags flags,
+                                    void* context);
+
+  BaseObject* retain();
+  // Returns null when this call destroyed the object.
+  BaseObject* release();
+  // Hands the caller's reference to the pool `level` steps out from the innermost one.
+  BaseObject* autorelease(unsigned char level = 0);
+  int getRetainCount() const { return m_retainCount.load(std::memory_order_relaxed); }
+  // Exact class-name test, not an inheritance test.
+  bool isOfClass(const char* name) const;
+
+  // Null-tolerant forms of the three operations above.
+  template <typename T>
+  static T* retain(T* object)
+  {
+    if (object) object->retain();
+    return object;
+  }
+  static BaseObject* release(BaseObject* object) { return object ? object->release() : nullptr; }
+  static bool isOfClass(const BaseObject* object, const char* name)
+  {
+    return object && object->isOfClass(name);
+  }
+
+  // `slot` is the address of a BaseObject* member: retains the new value, then releases the old.
+  static void setMember(void* slot, BaseObject* value);
+
+protected:
+  std::atomic<int32_t> m_retainCount;
+  BaseObject* m_keyObservers;  // a dictionary of observers, created on first registration
+
+  friend class BaseAutorelease;
+};

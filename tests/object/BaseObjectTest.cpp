@@ -1,0 +1,178 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "object/BaseAutorelease.h"
+#include "object/BaseString.h"
+#include "support/CountedObject.h"
+
+namespace {
+
+class BaseObjectRetainTest : public ::testing::Test
+{
+protected:
+  void SetUp() override { CountedObject::resetCounts(); }
+};
+
+TEST_F(BaseObjectRetainTest, ReleaseOfLastReferenceDestroysAndYieldsNull)
+{
+  CountedObject* object = new CountedObject();
+  EXPECT_EQ(object->getRetainCount(), 1);
+  EXPECT_EQ(object->retain(), object);
+  EXPECT_EQ(object->getRetainCount(), 2);
+  EXPECT_EQ(object->release(), object);
+  EXPECT_EQ(object->getRetainCount(), 1);
+  EXPECT_EQ(CountedObject::destroyed, 0);
+  EXPECT_EQ(object->release(), nullptr);
+  EXPECT_EQ(CountedObject::destroyed, 1);
+}
+
+TEST_F(BaseObjectRetainTest, NullReceiverIsHarmless)
+{
+  CountedObject* none = nullptr;
+  EXPECT_EQ(BaseObject::retain(none), nullptr);
+  EXPECT_EQ(BaseObject::release(none), nullptr);
+  EXPECT_FALSE(BaseObject::isOfClass(none, "BaseObject"));
+}
+
+TEST_F(BaseObjectRetainTest, ConcurrentRetainReleaseKeepsExactCountAndDestroysOnce)
+{
+  CountedObject* object = new CountedObject();
+  const int threads = 4, rounds = 20000;
+  std::vector<std::thread> workers;
+  for (int t = 0; t < threads; t++)
+    workers.emplace_back([object] {
+      for (int i = 0; i < rounds; i++) object->retain();
+      for (int i = 0; i < rounds; i++) object->release();
+    });
+  for (std::thread& worker : workers) worker.join();
+  EXPECT_EQ(object->getRetainCount(), 1);
+
+  // Every thread drops its own last reference: exactly one of them destroys the object.
+  for (int t = 0; t < threads - 1; t++) object->retain();
+  workers.clear();
+  for (int t = 0; t < threads; t++) workers.emplace_back([object] { object->release(); });
+  for (std::thread& worker : workers) worker.join();
+  EXPECT_EQ(CountedObject::destroyed, 1);
+}
+
+TEST_F(BaseObjectRetainTest, SetMemberRetainsNewBeforeReleasingOld)
+{
+  CountedObject* first = new CountedObject(1);
+  CountedObject* second = new CountedObject(2);
+  BaseObject* slot = nullptr;
+
+  BaseObject::setMember(&slot, first);
+  EXPECT_EQ(slot, first);
+  EXPECT_EQ(first->getRetainCount(), 2);
+
+  // Storing the value the slot already holds must not destroy it on the way.
+  BaseObject::setMember(&slot, first);
+  EXPECT_EQ(first->getRetainCount(), 2);
+
+  first->release();
+  BaseObject::setMember(&slot, second);
+  EXPECT_EQ(CountedObject::destroyed, 1);
+  EXPECT_EQ(second->getRetainCount(), 2);
+
+  BaseObject::setMember(&slot, nullptr);
+  EXPECT_EQ(slot, nullptr);
+  EXPECT_EQ(second->release(), nullptr);
+  EXPECT_EQ(CountedObject::destroyed, 2);
+}
+
+// Lets a test put an object into the state a stale pointer would show (a count of zero)
+// without destroying it.
+class CountForcingObject : public BaseObject
+{
+public:
+  void forceRetainCount(int count) { m_retainCount = count; }
+};
+
+TEST(BaseObjectDeathTest, OverReleaseStopsNamingTheCondition)
+{
+  EXPECT_DEATH(
+      {
+        CountForcingObject* object = new CountForcingObject();
+        object->forceRetainCount(0);
+        object->release();
+      },
+      "m_retainCount>0.*BaseObject");
+}
+
+TEST(BaseObjectDeathTest, AutoreleaseOfDeadObjectStops)
+{
+  EXPECT_DEATH(
+      {
+        BaseAutorelease pool;
+        CountForcingObject* object = new CountForcingObject();
+        object->forceRetainCount(0);
+        object->autorelease();
+      },
+      "m_retainCount>1");
+}
+
+class BaseObjectIdentityTest : public ::testing::Test
+{
+protected:
+  BaseAutorelease pool;
+};
+
+TEST_F(BaseObjectIdentityTest, CompareOrdersByClassNameThenAddress)
+{
+  BaseObject* plain = new (eRetainAutorelease) BaseObject();
+  BaseString* text = new (eRetainAutorelease) BaseString("x");
+  // "BaseObject" sorts before "BaseString", so the plain object comes first: positive.
+  EXPECT_GT(plain->compare(text), 0);
+  EXPECT_LT(text->compare(plain), 0);
+  EXPECT_EQ(plain->compare(plain), 0);
+
+  BaseObject* other = new (eRetainAutorelease) BaseObject();
+  BaseObject* lower = plain < other ? plain : other;
+  BaseObject* higher = plain < other ? other : plain;
+  EXPECT_EQ(lower->compare(higher), 1);
+  EXPECT_EQ(higher->compare(lower), -1);
+}
+
+TEST_F(BaseObjectIdentityTest, IsOfClassIsAnExactNameTest)
+{
+  BaseObject* plain = new (eRetainAutorelease) BaseObject();
+  EXPECT_TRUE(plain->isOfClass("BaseObject"));
+  EXPECT_FALSE(plain->isOfClass("baseobject"));
+  EXPECT_FALSE(plain->isOfClass("Base"));
+  CountedObject* counted = new (eRetainAutorelease) CountedObject();
+  EXPECT_FALSE(counted->isOfClass("BaseObject"));
+}
+
+TEST_F(BaseObjectIdentityTest, RootEqualityIsByHashAndNeverWithNull)
+{
+  BaseObject* plain = new (eRetainAutorelease) BaseObject();
+  BaseObject* other = new (eRetainAutorelease) BaseObject();
+  EXPECT_TRUE(plain->isEqual(plain));
+  EXPECT_FALSE(plain->isEqual(other));
+  EXPECT_FALSE(plain->isEqual(nullptr));
+  EXPECT_EQ(plain->hash(), (uint32_t)(uintptr_t)plain);
+}
+
+TEST_F(BaseObjectIdentityTest, RootTextNamesClassAndAddressInEachFormat)
+{
+  BaseObject* plain = new (eRetainAutorelease) BaseObject();
+  char expected[128];
+  snprintf(expected, sizeof expected, "Unknown object of class BaseObject at %p", (void*)plain);
+  EXPECT_EQ(std::string(plain->toString(BaseObject::eToStringPlain)->cString()),
+            std::string("\"") + expected + "\"");
+  EXPECT_EQ(std::string(plain->toString(BaseObject::eToStringXML)->cString()),
+            std::string("<string>") + expected + "</string>");
+  EXPECT_EQ(plain->toString(BaseObject::eToStringJSON)->getRetainCount(), 1);
+}
+
+TEST(BaseObjectAllocationTest, ZeroedAllocationServesPlainMemory)
+{
+  unsigned char* record = new (eRetainZeroed) unsigned char[64];
+  for (int i = 0; i < 64; i++) ASSERT_EQ(record[i], 0) << i;
+  operator delete[](record, eRetainZeroed);
+}
+
+}  // namespace
