@@ -1,0 +1,319 @@
+// A plug-in that exercises corvane-sim for its tests: menus, flight loops, data reads on the main
+// thread and, when asked, on its own threads; one "probe: ..." line on standard output per event.
+// Its state belongs to the host's main thread; its threads hand results back through join.
+// SIM_PROBE_FAIL_START / SIM_PROBE_REFUSE_ENABLE in the environment make start / enable fail.
+#include "plugin/xplm/XPLM.h"
+
+#include <cmath>
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+enum ItemRef
+{
+  eReadDataRefs = 1,
+  eReadOnThread,
+  eStartLoops,
+  eLoopReport,
+  eMisuseHost,
+  eStartBackground,
+  eJoinBackground,
+  eAppendFromThread,
+  eRearmFromLastCall,
+  eRearmFromNow,
+};
+const char* const kItemNames[] = {"Read datarefs",         "Read on thread",     "Start loops",
+                                  "Loop report",           "Misuse host",        "Start background reads",
+                                  "Join background reads", "Append from thread", "Rearm from last call",
+                                  "Rearm from now"};
+const char* const kDataRefNames[] = {
+    "sim/flightmodel/position/latitude",  "sim/flightmodel/position/longitude",
+    "sim/flightmodel/position/elevation", "sim/flightmodel/position/groundspeed",
+    "sim/flightmodel/position/hpath",     "sim/flightmodel/position/theta",
+    "sim/flightmodel/position/phi",       "sim/flightmodel/position/psi",
+    "sim/flightmodel/misc/slip",          "sim/flightmodel/position/local az"};
+const int kMessageReadOnThread = 0x7001;
+const int kBackgroundReads = 200;
+void* const kProbeMenuRef = reinterpret_cast<void*>(77);
+
+void say(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void say(const char* format, ...)
+{
+  char line[1024];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(line, sizeof line, format, args);
+  va_end(args);
+  std::printf("probe: %s\n", line);
+  std::fflush(stdout);
+}
+
+XPLMMenuID g_probeMenu = nullptr;
+int g_probeItem = -1;
+std::thread g_background;
+int g_backgroundInRange = 0;
+bool g_enabled = false;
+bool g_stopped = false;
+
+struct LoopCounts
+{
+  int every = 0, half = 0, oneShot = 0, self = 0, late = 0, tail = 0;
+  float halfElapsed = 0, halfSinceLoop = 0;
+  int halfCounter = 0;
+  std::vector<int> rearmCalls;
+} g_loops;
+
+float everyFrame(float, float, int, void* refcon)
+{
+  if (refcon != &g_loops) say("everyFrame: wrong refcon %p", refcon);
+  if (!g_enabled || g_stopped) say("everyFrame: called while %s", g_stopped ? "stopped" : "disabled");
+  ++g_loops.every;
+  return -1.0f;
+}
+
+float halfSecond(float elapsed, float sinceLoop, int counter, void*)
+{
+  if (g_loops.half++ == 0) {
+    g_loops.halfElapsed = elapsed;
+    g_loops.halfSinceLoop = sinceLoop;
+    g_loops.halfCounter = counter;
+  }
+  return 0.5f;
+}
+
+float oneShot(float, float, int, void*)
+{
+  ++g_loops.oneShot;
+  return 0.0f;
+}
+
+float selfRemoving(float, float, int, void*)
+{
+  if (++g_loops.self == 2) XPLMUnregisterFlightLoopCallback(selfRemoving, nullptr);
+  return -3.0f;  // ignored once unregistered
+}
+
+float tail(float, float, int, void*)
+{
+  ++g_loops.tail;
+  return -1.0f;
+}
+
+// Unregisters `tail`, which is due in the same frame but comes later in the calling order.
+float late(float, float, int, void*)
+{
+  if (++g_loops.late == 3) XPLMUnregisterFlightLoopCallback(tail, nullptr);
+  return -1.0f;
+}
+
+float juggler(float, float, int, void*)
+{
+  XPLMRegisterFlightLoopCallback(late, -1.0f, nullptr);
+  XPLMRegisterFlightLoopCallback(tail, -1.0f, nullptr);
+  return 0.0f;
+}
+
+float rearm(float, float, int counter, void*)
+{
+  g_loops.rearmCalls.push_back(counter);
+  return 0.0f;
+}
+
+void startLoops()
+{
+  XPLMRegisterFlightLoopCallback(everyFrame, -1.0f, &g_loops);
+  XPLMRegisterFlightLoopCallback(halfSecond, 0.5f, nullptr);
+  XPLMRegisterFlightLoopCallback(oneShot, -10.0f, nullptr);
+  XPLMRegisterFlightLoopCallback(selfRemoving, -3.0f, nullptr);
+  XPLMRegisterFlightLoopCallback(juggler, -4.0f, nullptr);
+  XPLMRegisterFlightLoopCallback(rearm, -1.0f, nullptr);
+}
+
+void loopReport()
+{
+  std::string rearmCalls;
+  for (int counter : g_loops.rearmCalls)
+    rearmCalls += (rearmCalls.empty() ? "" : ",") + std::to_string(counter);
+  say("loops every=%d half=%d oneshot=%d self=%d late=%d tail=%d rearm=%s", g_loops.every, g_loops.half,
+      g_loops.oneShot, g_loops.self, g_loops.late, g_loops.tail, rearmCalls.c_str());
+  say("half-second first call elapsed=%.6f since-loop=%.6f counter=%d", g_loops.halfElapsed,
+      g_loops.halfSinceLoop, g_loops.halfCounter);
+}
+
+void readDataRefs()
+{
+  for (const char* name : kDataRefNames) {
+    XPLMDataRef handle = XPLMFindDataRef(name);
+    say("read %s = %.17g as float %.17g", name, XPLMGetDatad(handle),
+        static_cast<double>(XPLMGetDataf(handle)));
+  }
+}
+
+// The handle is found on the main thread so that the thread makes exactly one XPLM call.
+void readOnThread(bool asFloat)
+{
+  XPLMDataRef handle = XPLMFindDataRef(kDataRefNames[0]);
+  double value = 0;
+  std::thread reader([&] { value = asFloat ? XPLMGetDataf(handle) : XPLMGetDatad(handle); });
+  reader.join();
+  say("thread read %.17g", value);
+}
+
+void misuseHost()
+{
+  XPLMMenuID bogus = reinterpret_cast<XPLMMenuID>(0x1234);
+  int local = 0;
+  say("append to bogus menu -> %d", XPLMAppendMenuItem(bogus, "x", nullptr, 1));
+  say("create under bogus menu -> %s", XPLMCreateMenu("x", bogus, 0, nullptr, nullptr) ? "menu" : "null");
+  say("create under missing item -> %s",
+      XPLMCreateMenu("x", g_probeMenu, 99, nullptr, nullptr) ? "menu" : "null");
+  say("create on item with submenu -> %s",
+      XPLMCreateMenu("x", XPLMFindPluginsMenu(), g_probeItem, nullptr, nullptr) ? "menu" : "null");
+  say("find unknown dataref -> %s", XPLMFindDataRef("sim/no/such/dataref") ? "handle" : "null");
+  say("find null name -> %s", XPLMFindDataRef(nullptr) ? "handle" : "null");
+  say("read null -> %g %g", XPLMGetDatad(nullptr), static_cast<double>(XPLMGetDataf(nullptr)));
+  say("read foreign -> %g %g", XPLMGetDatad(&local), static_cast<double>(XPLMGetDataf(&local)));
+  XPLMUnregisterFlightLoopCallback(oneShot, &local);
+  XPLMSetFlightLoopCallbackInterval(oneShot, 1.0f, 1, &local);
+  XPLMRegisterFlightLoopCallback(nullptr, 1.0f, nullptr);
+  say("misuse done");
+}
+
+void startBackground()
+{
+  XPLMDataRef latitude = XPLMFindDataRef(kDataRefNames[0]);
+  XPLMDataRef heading = XPLMFindDataRef(kDataRefNames[7]);
+  g_background = std::thread([latitude, heading] {
+    int inRange = 0;
+    for (int i = 0; i < kBackgroundReads; ++i) {
+      const double lat = XPLMGetDatad(latitude);
+      const float psi = XPLMGetDataf(heading);
+      if (std::fabs(lat) <= 90.0 && psi >= 0.0f && psi < 360.0f) ++inRange;
+      std::this_thread::yield();
+    }
+    g_backgroundInRange = inRange;
+  });
+}
+
+void joinBackground()
+{
+  if (g_background.joinable()) g_background.join();
+  say("background reads in range: %d of %d", g_backgroundInRange, kBackgroundReads);
+}
+
+void appendFromThread()
+{
+  int index = 0;
+  std::thread appender([&] { index = XPLMAppendMenuItem(g_probeMenu, "Late item", nullptr, 1); });
+  appender.join();
+  say("append from thread -> %d", index);
+}
+
+void menuHandler(void* menuRef, void* itemRef)
+{
+  const intptr_t item = reinterpret_cast<intptr_t>(itemRef);
+  say("menu handler menuRef=%ld itemRef=%ld", static_cast<long>(reinterpret_cast<intptr_t>(menuRef)),
+      static_cast<long>(item));
+  if (menuRef != kProbeMenuRef) return;
+  switch (item) {
+    case eReadDataRefs:
+      readDataRefs();
+      break;
+    case eReadOnThread:
+      readOnThread(false);
+      break;
+    case eStartLoops:
+      startLoops();
+      break;
+    case eLoopReport:
+      loopReport();
+      break;
+    case eMisuseHost:
+      misuseHost();
+      break;
+    case eStartBackground:
+      startBackground();
+      break;
+    case eJoinBackground:
+      joinBackground();
+      break;
+    case eAppendFromThread:
+      appendFromThread();
+      break;
+    case eRearmFromLastCall:
+      XPLMSetFlightLoopCallbackInterval(rearm, -30.0f, 0, nullptr);
+      break;
+    case eRearmFromNow:
+      XPLMSetFlightLoopCallbackInterval(rearm, -30.0f, 1, nullptr);
+      break;
+    default:
+      break;
+  }
+}
+
+void buildMenus()
+{
+  XPLMMenuID plugins = XPLMFindPluginsMenu();
+  g_probeItem = XPLMAppendMenuItem(plugins, "Probe", nullptr, 1);
+  g_probeMenu = XPLMCreateMenu("Probe", plugins, g_probeItem, menuHandler, kProbeMenuRef);
+  std::string indexes;
+  intptr_t ref = eReadDataRefs;
+  for (const char* name : kItemNames)
+    indexes += " " + std::to_string(XPLMAppendMenuItem(g_probeMenu, name, reinterpret_cast<void*>(ref++), 1));
+  say("menu item %d, submenu items at%s", g_probeItem, indexes.c_str());
+
+  // A top-level menu whose nested submenu repeats an item name, so that depth-first order shows.
+  XPLMMenuID tools = XPLMCreateMenu("Probe Tools", nullptr, 0, menuHandler, reinterpret_cast<void*>(88));
+  const int nested = XPLMAppendMenuItem(tools, "Nested", nullptr, 1);
+  XPLMMenuID deeper = XPLMCreateMenu("Deeper", tools, nested, menuHandler, reinterpret_cast<void*>(99));
+  XPLMAppendMenuItem(deeper, "Deep item", reinterpret_cast<void*>(-7), 1);
+  XPLMAppendMenuItem(deeper, "Tool", reinterpret_cast<void*>(7), 1);
+  XPLMAppendMenuItem(tools, "Tool", reinterpret_cast<void*>(256), 1);
+}
+
+}  // namespace
+
+PLUGIN_API int XPluginStart(char* outName, char* outSig, char* outDesc)
+{
+  say("start");
+  std::strcpy(outName, "Sim Probe");
+  std::strcpy(outSig, "corvane.tests.simprobe");
+  std::strcpy(outDesc, "Exercises the stand-in host");
+  if (std::getenv("SIM_PROBE_FAIL_START") != nullptr) return 0;
+  buildMenus();
+  return 1;
+}
+
+PLUGIN_API int XPluginEnable(void)
+{
+  say("enable");
+  g_enabled = std::getenv("SIM_PROBE_REFUSE_ENABLE") == nullptr;
+  return g_enabled ? 1 : 0;
+}
+
+PLUGIN_API void XPluginDisable(void)
+{
+  say("disable");
+  g_enabled = false;
+}
+
+PLUGIN_API void XPluginStop(void)
+{
+  if (g_background.joinable()) g_background.join();
+  g_stopped = true;
+  say("stop");
+}
+
+PLUGIN_API void XPluginReceiveMessage(int inFrom, int inMessage, void* inParam)
+{
+  say("message from=%d msg=%d param=%ld", inFrom, inMessage,
+      static_cast<long>(reinterpret_cast<intptr_t>(inParam)));
+  if (inMessage == kMessageReadOnThread) readOnThread(true);
+}

@@ -1,0 +1,79 @@
+// corvane-sim's threading rules: an XPLM call from a plug-in thread is counted and reported under
+// its own name, --strict-threads turns any into exit status 3, data reads from other threads are
+// still served (and must be race-free while frames run), menu calls from them are refused.
+#include "SimChild.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+std::vector<std::string> violationReports(const SimRun& run)
+{
+  std::vector<std::string> reports;
+  for (const std::string& line : run.errLines()) {
+    if (line.find("threading violation") != std::string::npos) reports.push_back(line);
+  }
+  return reports;
+}
+
+TEST(SimThreadingTest, ReadFromPluginThreadIsOneReportedViolation)
+{
+  const SimRun run = runProbe(commands({"violations", "menu Read on thread", "violations"}));
+  EXPECT_EQ(0, run.status);
+  EXPECT_EQ(std::vector<std::string>{"sim: threading violation: XPLMGetDatad called from a non-main thread"},
+            violationReports(run));
+  const std::vector<std::string> counts = {"sim: threading violations: 0", "sim: threading violations: 1",
+                                           "sim: threading violations: 1"};
+  EXPECT_EQ(counts, run.outLinesStartingWith("sim: threading violations: "));
+  // The read is still served: the value is the airport's latitude region, not 0.
+  const std::vector<std::string> read = run.outLinesStartingWith("probe: thread read 47.");
+  EXPECT_EQ(1u, read.size());
+}
+
+TEST(SimThreadingTest, ViolationNamesTheFunctionCalled)
+{
+  const SimRun run = runProbe(commands({"message 1 0x7001"}));
+  EXPECT_EQ(std::vector<std::string>{"sim: threading violation: XPLMGetDataf called from a non-main thread"},
+            violationReports(run));
+}
+
+TEST(SimThreadingTest, StrictThreadsFailsOnlyWhenAViolationHappened)
+{
+  const SimRun violated = runProbe({"--strict-threads", "-c", "menu Read on thread"});
+  EXPECT_EQ(3, violated.status);
+  const std::vector<std::string> tail = {"sim: threading violations: 1", "sim: invalid dataref reads: 0",
+                                         "sim: strict threads: failing with exit status 3"};
+  const std::vector<std::string> lines = violated.outLines();
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(tail, std::vector<std::string>(lines.end() - 3, lines.end()));
+
+  const SimRun clean = runProbe({"--strict-threads", "-c", "menu Read datarefs"});
+  EXPECT_EQ(0, clean.status);
+}
+
+TEST(SimThreadingTest, MenuCallFromPluginThreadIsRefused)
+{
+  const SimRun run = runProbe(commands({"menu Append from thread", "menus"}));
+  EXPECT_EQ(0, run.status);
+  EXPECT_EQ(std::vector<std::string>{"probe: append from thread -> -1"},
+            run.outLinesStartingWith("probe: append from thread"));
+  EXPECT_EQ(
+      std::vector<std::string>{"sim: threading violation: XPLMAppendMenuItem called from a non-main thread"},
+      violationReports(run));
+  EXPECT_TRUE(run.outLinesStartingWith("sim:     Late item").empty());
+}
+
+TEST(SimThreadingTest, ReadsFromAPluginThreadWhileFramesRunAreServed)
+{
+  // The probe's thread reads latitude and heading 200 times each while the main thread publishes
+  // new frames: under ThreadSanitizer this is where an unguarded flight state would show.
+  const SimRun run = runProbe(
+      commands({"menu Start background reads", "frames 3000", "menu Join background reads", "violations"}));
+  EXPECT_EQ(0, run.status);
+  EXPECT_EQ(std::vector<std::string>{"probe: background reads in range: 200 of 200"},
+            run.outLinesStartingWith("probe: background reads"));
+  EXPECT_EQ(400u, violationReports(run).size());
+  EXPECT_EQ(2u, run.outLinesStartingWith("sim: threading violations: 400").size());
+}
+
+}  // namespace

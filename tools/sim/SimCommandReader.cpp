@@ -1,0 +1,110 @@
+#include "SimCommandReader.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+#include <cerrno>
+
+SimCommandReader::SimCommandReader(int fd) : m_fd(fd) {}
+
+SimCommandReader::~SimCommandReader()
+{
+  stop();
+}
+
+bool SimCommandReader::start()
+{
+  if (pipe2(m_wake, O_CLOEXEC) != 0) return false;
+  m_thread = std::thread(&SimCommandReader::run, this);
+  return true;
+}
+
+void SimCommandReader::stop()
+{
+  {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_stopping = true;
+  }
+  m_changed.notify_all();
+  if (m_wake[1] >= 0) {
+    const char byte = 0;
+    ssize_t written;
+    do {
+      written = write(m_wake[1], &byte, 1);
+    } while (written < 0 && errno == EINTR);
+  }
+  if (m_thread.joinable()) m_thread.join();
+  for (int& fd : m_wake) {
+    if (fd >= 0) close(fd);
+    fd = -1;
+  }
+}
+
+SimCommandReader::Wait SimCommandReader::waitLine(Line& line, std::chrono::steady_clock::time_point deadline)
+{
+  std::unique_lock<std::mutex> guard(m_lock);
+  m_changed.wait_until(guard, deadline, [this] { return !m_lines.empty() || m_ended; });
+  if (!m_lines.empty()) {
+    line = std::move(m_lines.front());
+    m_lines.pop_front();
+    guard.unlock();
+    m_changed.notify_all();  // the reader may be waiting for room
+    return eLine;
+  }
+  return m_ended ? eEnd : eTimeout;
+}
+
+bool SimCommandReader::push(Line line)
+{
+  std::unique_lock<std::mutex> guard(m_lock);
+  // Bounded by stop(): a main thread that no longer takes lines always sets m_stopping.
+  m_changed.wait(guard, [this] { return m_lines.size() < kMaxQueued || m_stopping; });
+  if (m_stopping) return false;
+  m_lines.push_back(std::move(line));
+  guard.unlock();
+  m_changed.notify_all();
+  return true;
+}
+
+void SimCommandReader::finish()
+{
+  {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_ended = true;
+  }
+  m_changed.notify_all();
+}
+
+void SimCommandReader::run()
+{
+  Line pending;
+  char buffer[4096];
+  for (;;) {
+    pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
+    const int ready = poll(fds, 2, -1);
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    if (fds[1].revents != 0) return;  // stop(): the main thread no longer wants lines
+    if (fds[0].revents == 0) continue;
+    const ssize_t got = read(m_fd, buffer, sizeof buffer);
+    if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (got <= 0) break;
+    for (ssize_t i = 0; i < got; ++i) {
+      const char c = buffer[i];
+      if (c == '\n') {
+        if (!push(std::move(pending))) return;
+        pending = Line();
+      } else if (pending.text.size() >= kMaxLine) {
+        pending.text.clear();
+        pending.tooLong = true;
+      } else if (!pending.tooLong) {
+        pending.text.push_back(c);
+      }
+    }
+  }
+  // End of input (or an unreadable descriptor): a last line without a newline still counts.
+  if ((!pending.text.empty() || pending.tooLong) && !push(std::move(pending))) return;
+  finish();
+}

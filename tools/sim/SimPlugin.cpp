@@ -1,0 +1,101 @@
+#include "SimPlugin.h"
+
+#include <dlfcn.h>
+#include <cstring>
+
+namespace {
+
+template <typename Function>
+bool findEntryPoint(void* library, const char* name, Function& function, std::string& error)
+{
+  void* symbol = dlsym(library, name);
+  if (symbol == nullptr) {
+    error = std::string("missing entry point ") + name;
+    return false;
+  }
+  function = reinterpret_cast<Function>(symbol);
+  return true;
+}
+
+}  // namespace
+
+SimPlugin::~SimPlugin()
+{
+  unload();
+}
+
+bool SimPlugin::load(const std::string& path, std::string& error)
+{
+  m_library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (m_library == nullptr) {
+    const char* reason = dlerror();
+    error = reason != nullptr ? reason : "dlopen failed";
+    return false;
+  }
+  if (!findEntryPoint(m_library, "XPluginStart", m_start, error) ||
+      !findEntryPoint(m_library, "XPluginEnable", m_enable, error) ||
+      !findEntryPoint(m_library, "XPluginDisable", m_disable, error) ||
+      !findEntryPoint(m_library, "XPluginStop", m_stop, error) ||
+      !findEntryPoint(m_library, "XPluginReceiveMessage", m_receiveMessage, error)) {
+    unload();
+    return false;
+  }
+  return true;
+}
+
+bool SimPlugin::start()
+{
+  // X-Plane hands out three 256-byte buffers; the last byte is forced to 0 afterwards so that a
+  // plug-in filling a buffer to the brim still gives a terminated string.
+  char name[256];
+  char signature[256];
+  char description[256];
+  std::memset(name, 0, sizeof name);
+  std::memset(signature, 0, sizeof signature);
+  std::memset(description, 0, sizeof description);
+  const int started = m_start(name, signature, description);
+  name[255] = signature[255] = description[255] = '\0';
+  m_name = name;
+  m_signature = signature;
+  m_description = description;
+  return started != 0;
+}
+
+bool SimPlugin::enable()
+{
+  m_enabled = m_enable() != 0;
+  return m_enabled;
+}
+
+void SimPlugin::disable()
+{
+  m_disable();
+  m_enabled = false;
+}
+
+void SimPlugin::stop()
+{
+  m_stop();
+  m_stopped = true;
+}
+
+void SimPlugin::receiveMessage(int from, int message, void* param)
+{
+  m_receiveMessage(from, message, param);
+}
+
+void SimPlugin::unload()
+{
+  if (m_library != nullptr) dlclose(m_library);
+  abandon();
+}
+
+void SimPlugin::abandon()
+{
+  m_library = nullptr;
+  m_start = nullptr;
+  m_enable = nullptr;
+  m_disable = nullptr;
+  m_stop = nullptr;
+  m_receiveMessage = nullptr;
+}
