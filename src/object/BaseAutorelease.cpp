@@ -5,12 +5,13 @@
 
 namespace {
 
-// The calling thread's pool stack; null on a thread with no open pool.
-// Created once per process, on first use, and never destroyed.
+// The calling thread's pool stack; null on a thread with no open pool. Created once,
+// on first use (even when several threads open their first pool at once), and destroyed
+// when the program or plug-in is unloaded, when no pool may be open any more.
 ThreadLocalStorage<BaseArray*>& CheckTLS()
 {
-  static ThreadLocalStorage<BaseArray*>* arStack = new ThreadLocalStorage<BaseArray*>(nullptr);
-  return *arStack;
+  static ThreadLocalStorage<BaseArray*> arStack(nullptr);
+  return arStack;
 }
 
 }  // namespace

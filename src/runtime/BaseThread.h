@@ -1,7 +1,7 @@
 // Per-thread values and the worker-thread mix-in.
 // ThreadLocalStorage<T> wraps one POSIX thread-specific key: each thread sees its own
-// value, 0 until it stores one. The key is never deleted (objects holding one live for
-// the whole process).
+// value, 0 until it stores one. The key is given back when the object is destroyed, so a
+// plug-in that its host unloads and loads again does not use up the process's keys.
 #pragma once
 
 #include <pthread.h>
@@ -21,6 +21,7 @@ public:
     BASE_ASSERT(pthread_key_create(&key, NULL) == 0);
     *this = initial;
   }
+  ~ThreadLocalStorage() { pthread_key_delete(key); }
   ThreadLocalStorage(const ThreadLocalStorage&) = delete;
   ThreadLocalStorage& operator=(const ThreadLocalStorage&) = delete;
 
@@ -40,8 +41,8 @@ class BaseObject;
 
 // Gives an object one worker thread running threadMethod(); mixed in as a second base
 // (class X : public BaseObject, public BaseThread). One controlling thread starts and stops
-// it while holding a reference; threadMethod polls m_keepRunning. Unlike the older design, a
-// worker that stops itself is detached, not cancelled: cancelling leaks its pools and objects.
+// it while holding a reference; threadMethod polls m_keepRunning. A worker that stops
+// itself is detached, never cancelled: cancelling would leak its pools and objects.
 class BaseThread
 {
 public:

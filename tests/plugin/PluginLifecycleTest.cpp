@@ -1,0 +1,110 @@
+// The plug-in in the stand-in host: its identity and menu, and every transition of its
+// Stopped/Running states with exactly the standard-error lines it must write. The host
+// disables and stops the plug-in when it quits, as X-Plane does.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tools/SimChild.h"
+
+namespace {
+
+const std::string STARTING = "\n*** Starting Corvane bridge\n";
+const std::string STOPPING = "\n*** Stopping Corvane bridge\n";
+const std::string DESTROYED = "\nWARNING : Destroying bridge\n";
+const std::string ALREADY_RUNNING = "\nWARNING : bridge is already running\n";
+const std::string ALREADY_STOPPED = "\nWARNING : bridge is already stopped\n";
+const std::string START = "menu Start Corvane bridge";
+const std::string STOP = "menu Stop Corvane bridge";
+
+SimRun runPlugin(const std::vector<std::string>& commandList, const std::vector<std::string>& options = {})
+{
+  std::vector<std::string> argv{kSimProgram, "--no-stdin"};
+  argv.insert(argv.end(), options.begin(), options.end());
+  for (const std::string& argument : commands(commandList)) argv.push_back(argument);
+  argv.push_back(CORVANE_PLUGIN_FILE);
+  return runChild(argv, std::nullopt);
+}
+
+struct Transition
+{
+  const char* name;
+  std::vector<std::string> commands;
+  // Everything the plug-in writes to standard error, including what the host's quit causes.
+  std::string stderrText;
+};
+
+class PluginStateTableTest : public ::testing::TestWithParam<Transition>
+{
+};
+
+TEST_P(PluginStateTableTest, WritesExactlyItsLines)
+{
+  const Transition& transition = GetParam();
+  SimRun run = runPlugin(transition.commands);
+  ASSERT_FALSE(run.timedOut);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, transition.stderrText);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Transitions, PluginStateTableTest,
+    ::testing::Values(
+        Transition{"LoadingStartsNothing", {"menus"}, ALREADY_STOPPED + ALREADY_STOPPED},
+        Transition{"StartThenHostQuit", {START}, STARTING + STOPPING + DESTROYED + ALREADY_STOPPED},
+        Transition{"StartTwiceCreatesOneBridge",
+                   {START, START},
+                   STARTING + ALREADY_RUNNING + STOPPING + DESTROYED + ALREADY_STOPPED},
+        Transition{"StopWhileStopped", {STOP}, ALREADY_STOPPED + ALREADY_STOPPED + ALREADY_STOPPED},
+        Transition{"StartStopStop",
+                   {START, STOP, STOP},
+                   STARTING + STOPPING + DESTROYED + ALREADY_STOPPED + ALREADY_STOPPED + ALREADY_STOPPED},
+        Transition{"DisableStopsAndEnableDoesNotRestart",
+                   {START, "disable", "enable"},
+                   STARTING + STOPPING + DESTROYED + ALREADY_STOPPED + ALREADY_STOPPED},
+        Transition{"DisableThenStopWithRunningBridge",
+                   {START, "stop"},
+                   STARTING + STOPPING + DESTROYED + ALREADY_STOPPED},
+        Transition{"EachStartDestroysItsOwnBridge",
+                   {START, STOP, START, STOP, START},
+                   STARTING + STOPPING + DESTROYED + STARTING + STOPPING + DESTROYED + STARTING + STOPPING +
+                       DESTROYED + ALREADY_STOPPED},
+        Transition{"UnknownItemReferencesDoNothing",
+                   {"menu-ref 0", "menu-ref 3", "menu-ref -1", "menu-ref 0x7fffffff", START, "menu-ref 0",
+                    "menu-ref 3"},
+                   STARTING + STOPPING + DESTROYED + ALREADY_STOPPED},
+        Transition{"ItemReferencesAloneDriveTheMenu",
+                   {"menu-ref 1 Corvane", "menu-ref 2 Corvane"},
+                   STARTING + STOPPING + DESTROYED + ALREADY_STOPPED + ALREADY_STOPPED},
+        Transition{"MessagesAreIgnored",
+                   {"message 1 2", "message 0 0 0", START, "message 123 104 1", "message -1 -1 42"},
+                   STARTING + STOPPING + DESTROYED + ALREADY_STOPPED}),
+    [](const ::testing::TestParamInfo<Transition>& info) { return std::string(info.param.name); });
+
+TEST(PluginLoadTest, NamesItselfAndInstallsTheSubmenu)
+{
+  SimRun run = runPlugin({"menus"}, {"--strict-threads"});
+  EXPECT_EQ(run.status, 0);
+  std::vector<std::string> lines = run.outLines();
+  ASSERT_GE(lines.size(), 1u);
+  EXPECT_EQ(lines[0],
+            "sim: loaded plugin 'Corvane' signature 'com.corvane.bridge': "
+            "A plugin that forward navigation coordinates to Corvane for iPhone/iPad.");
+  const std::vector<std::string> menu = {"sim: Plugins", "sim:   Corvane", "sim:     Start Corvane bridge [ref 1]",
+                                         "sim:     Stop Corvane bridge [ref 2]"};
+  EXPECT_EQ(run.outLinesStartingWith("sim: "),
+            (std::vector<std::string>{lines[0], "sim: plugin enabled", menu[0], menu[1], menu[2], menu[3],
+                                      "sim: plugin disabled", "sim: plugin stopped",
+                                      "sim: threading violations: 0", "sim: invalid dataref reads: 0"}));
+}
+
+TEST(PluginLoadTest, StartAndStopCallTheHostOnlyFromItsMainThread)
+{
+  SimRun run = runPlugin({START, "frames 30", STOP}, {"--strict-threads"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.outLinesStartingWith("sim: threading violations:"),
+            std::vector<std::string>{"sim: threading violations: 0"});
+}
+
+}  // namespace
