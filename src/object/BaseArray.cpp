@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "object/BaseAutorelease.h"
 #include "object/BaseString.h"
 #include "runtime/BaseAssert.h"
 #include "runtime/Debug.h"
@@ -284,6 +285,21 @@ uint32_t BaseArray::hash()
 const char* BaseArray::getClass() const
 {
   return "BaseArray";
+}
+
+BaseString* BaseArray::toString(int flags)
+{
+  static const char* const delims[4][3] = {
+      {"ARRAY (", ")", ","}, {"[", "]", ","}, {"{", "}", ","}, {"<array>", "</array>", ""}};
+  BaseAutorelease pool;
+  BaseTypedArray<BaseString>* texts = new (eRetainAutorelease) BaseTypedArray<BaseString>(objectsCount);
+  for (unsigned int i = 0; i < objectsCount; i++) texts->addObject(objects[i]->toString(flags));
+  const char* const* delimiters = delims[flags & 3];
+  BaseString* text = arrayToString(texts, delimiters[0], delimiters[1], delimiters[2]);
+  BaseString* result = toStringCommon(flags, text, (int)objectsCount);
+  result->retain();
+  result->autorelease(1);
+  return result;
 }
 
 namespace {

@@ -58,6 +58,7 @@ public:
   bool isEqual(BaseObject* other) override;
   uint32_t hash() override;
   const char* getClass() const override;
+  BaseString* toString(int flags = eToStringPlain) override;
   // Keys are element indices written as text ("1", "0x1", "01").
   int _setValueForKeyInternal(BaseObject* value, BaseString* key) override;
   BaseObject* _getValueForKeyInternal(BaseString* key) override;

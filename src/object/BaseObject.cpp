@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 
+#include "object/BaseArray.h"
 #include "object/BaseAutorelease.h"
 #include "object/BaseString.h"
 #include "runtime/BaseAssert.h"
@@ -228,4 +229,83 @@ void BaseObject::setMember(void* slot, BaseObject* value)
   BaseObject* old = *member;
   *member = value;
   release(old);
+}
+
+BaseString* BaseObject::commentString(int flags, BaseString* text)
+{
+  static const char* const opening[4] = {"", "// ", "-- ", "<!-- "};
+  static const char* const closing[4] = {" :\n", "\n", "\n", "-->\n"};
+  BaseString* comment = new (eRetainAutorelease) BaseString(opening[flags & 3]);
+  comment->append(text);
+  comment->append(closing[flags & 3]);
+  return comment;
+}
+
+BaseString* BaseObject::toStringCommon(int flags, BaseString* text, int entryCount)
+{
+  if (!(flags & (eToStringClassName | eToStringAddress | eToStringEntryCount))) return text;
+  char header[160];
+  int used = 0;
+  if (flags & eToStringClassName) used += snprintf(header + used, sizeof header - used, "%.100s ", getClass());
+  if (flags & eToStringAddress)
+    used += snprintf(header + used, sizeof header - used, "@%p ", static_cast<void*>(this));
+  if ((flags & eToStringEntryCount) && entryCount >= 0)
+    used += snprintf(header + used, sizeof header - used, "%d entries ", entryCount);
+  if (used == 0) return text;
+  BaseString* decorated = new (eRetainAutorelease) BaseString(header);
+  decorated->setString(commentString(flags, decorated));
+  decorated->append(text);
+  return decorated;
+}
+
+BaseString* BaseObject::indentateString(BaseString* text)
+{
+  BaseString* indented = new (eRetainAutorelease) BaseString(text->length() + 16);
+  const char* start = text->cString();
+  const char* end = start + text->length();
+  for (const char* cursor = start; cursor < end;) {
+    const char* lineFeed = static_cast<const char*>(memchr(cursor, '\n', end - cursor));
+    if (!lineFeed) {
+      indented->append(cursor, (int)(end - cursor));
+      break;
+    }
+    indented->append(cursor, (int)(lineFeed - cursor));
+    indented->append("\n  ", 3);
+    cursor = lineFeed + 1;
+  }
+  return indented;
+}
+
+BaseString* BaseObject::arrayToString(BaseTypedArray<BaseString>* texts, const char* opening, const char* closing,
+                                      const char* separator)
+{
+  // One line while the texts stay short; one indented line per element otherwise.
+  const size_t separatorLength = strlen(separator);
+  size_t total = 0;
+  bool multiLine = false;
+  for (unsigned int i = 0; i < texts->count() && !multiLine; i++) {
+    BaseString* text = texts->objectAtIndex(i);
+    total += separatorLength + 1 + text->length();
+    multiLine = total > 60 || memchr(text->cString(), '\n', text->length()) != nullptr;
+  }
+  const char* breakText = multiLine ? "\n" : " ";
+
+  BaseString* body = new (eRetainAutorelease) BaseString();
+  for (unsigned int i = 0; i < texts->count(); i++) {
+    if (i > 0) {
+      body->append(separator);
+      body->append(breakText, 1);
+    }
+    body->append(texts->objectAtIndex(i));
+  }
+  if (multiLine) body = indentateString(body);
+
+  BaseString* result = new (eRetainAutorelease) BaseString(body->length() + 16);
+  result->append(opening);
+  result->append(breakText, 1);
+  if (multiLine) result->append("  ", 2);
+  result->append(body);
+  result->append(breakText, 1);
+  result->append(closing);
+  return result;
 }

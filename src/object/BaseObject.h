@@ -11,6 +11,8 @@
 
 class BaseString;
 class BaseDictionary;
+template <typename T>
+class BaseTypedArray;
 
 // How a new object is owned; passed to the allocation operators: new (eRetainAutorelease) X(...).
 enum eRetainType
@@ -89,6 +91,19 @@ public:
   int getRetainCount() const { return m_retainCount.load(std::memory_order_relaxed); }
   // Exact class-name test, not an inheritance test.
   bool isOfClass(const char* name) const;
+
+  // Text-form helpers shared by every class; each returns a new string owned by the
+  // caller's innermost pool.
+  // Puts the class name, address and entry count (per the decoration bits of `flags`)
+  // in front of `text` as a comment; entryCount -1 for objects without entries.
+  BaseString* toStringCommon(int flags, BaseString* text, int entryCount);
+  // `text` in the comment syntax of the format in the low two bits of `flags`.
+  static BaseString* commentString(int flags, BaseString* text);
+  // Every line feed followed by two spaces.
+  static BaseString* indentateString(BaseString* text);
+  // One line, or one element per indented line when the texts are long or multi-line.
+  static BaseString* arrayToString(BaseTypedArray<BaseString>* texts, const char* opening, const char* closing,
+                                   const char* separator);
 
   // Null-tolerant forms of the three operations above.
   template <typename T>
