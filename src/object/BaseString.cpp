@@ -1,10 +1,148 @@
 #include "object/BaseString.h"
 
+#include <strings.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "object/BaseArray.h"
 #include "runtime/BaseAssert.h"
+#include "runtime/Debug.h"
+
+namespace {
+
+// Byte searches see past embedded NULs, unlike strstr and strrchr.
+const char* findBytes(const char* bytes, size_t length, const char* pattern, size_t patternLength)
+{
+  return static_cast<const char*>(memmem(bytes, length, pattern, patternLength));
+}
+
+const char* findLastByte(const char* bytes, size_t length, char wanted)
+{
+  for (size_t i = length; i > 0; i--)
+    if (bytes[i - 1] == wanted) return bytes + i - 1;
+  return nullptr;
+}
+
+bool isAsciiLetter(unsigned char c)
+{
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+bool isAsciiDigit(unsigned char c)
+{
+  return c >= '0' && c <= '9';
+}
+
+int hexDigitValue(unsigned char c)
+{
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// A new string in the caller's innermost pool holding `count` bytes.
+BaseString* newString(const char* bytes, size_t count)
+{
+  BASE_ASSERT(count < 0xFFFFFFFFu);
+  BaseString* result = new (eRetainAutorelease) BaseString((unsigned int)count);
+  if (count) memcpy(result->getBuffer((unsigned int)count), bytes, count);
+  return result;
+}
+
+// Writes the UTF-8 form of one character and returns its byte count (1 to 5).
+int encodeUTF8(uint32_t character, char* out)
+{
+  if (character < 0x80) {
+    out[0] = (char)character;
+    return 1;
+  }
+  // Five bytes carry 26 bits; anything wider has no form here.
+  if (character > 0x3FFFFFF) character = 0xFFFD;
+  int count = character < 0x800 ? 2 : character < 0x10000 ? 3 : character < 0x200000 ? 4 : 5;
+  for (int i = count - 1; i > 0; i--) {
+    out[i] = (char)(0x80 | (character & 0x3F));
+    character >>= 6;
+  }
+  out[0] = (char)(((0xFF00u >> count) & 0xFF) | character);
+  return count;
+}
+
+bool isHighSurrogate(uint32_t character)
+{
+  return character >= 0xD800 && character <= 0xDBFF;
+}
+
+bool isLowSurrogate(uint32_t character)
+{
+  return character >= 0xDC00 && character <= 0xDFFF;
+}
+
+// Drops a final "/" unless the text is a root ("/", "C:/").
+size_t lengthWithoutTrailingSlash(const char* bytes, size_t length)
+{
+  if (length <= 1 || bytes[length - 1] != '/' || (length == 3 && bytes[1] == ':')) return length;
+  return length - 1;
+}
+
+// URL escaping: letters, digits and "." stay, every other byte becomes "%xx".
+void appendEscapedBytes(BaseString* out, const char* bytes, size_t length)
+{
+  static const char hex[] = "0123456789abcdef";
+  for (size_t i = 0; i < length; i++) {
+    unsigned char c = (unsigned char)bytes[i];
+    if (isAsciiLetter(c) || isAsciiDigit(c) || c == '.') {
+      out->append(bytes + i, 1);
+    } else {
+      const char escape[3] = {'%', hex[c >> 4], hex[c & 15]};
+      out->append(escape, 3);
+    }
+  }
+}
+
+// The quoted, backslash-escaped text of the JSON and Lua forms.
+void appendEscaped(BaseString* out, const char* bytes, unsigned int length, bool json)
+{
+  out->append("\"", 1);
+  for (unsigned int i = 0; i < length; i++) {
+    unsigned char c = (unsigned char)bytes[i];
+    char escape[8];
+    switch (c) {
+      case '\\':
+        out->append("\\\\", 2);
+        break;
+      case '"':
+        out->append("\\\"", 2);
+        break;
+      case 8:
+        out->append("\\b", 2);
+        break;
+      case 9:
+        out->append("\\t", 2);
+        break;
+      case 10:
+        out->append("\\n", 2);
+        break;
+      case 13:
+        out->append("\\r", 2);
+        break;
+      default:
+        if (c < 32) {
+          snprintf(escape, sizeof escape, json ? "\\u%04X" : "\\%03d", c);
+          out->append(escape);
+        } else {
+          out->append(reinterpret_cast<const char*>(&bytes[i]), 1);
+        }
+    }
+  }
+  out->append("\"", 1);
+}
+
+}  // namespace
+
+// clang-format off
 
 BaseString::BaseString()
 {
@@ -22,14 +160,23 @@ BaseString::BaseString(unsigned int capacity)
 
 BaseString::BaseString(const BaseString* other)
 {
+  BASE_ASSERT(other!=NULL);
   init();
-  setCString(other->stringBuffer, (int)other->stringLength);
+  _setBytes(other->stringBuffer, other->stringLength);
 }
 
 BaseString::BaseString(const char* text, int length)
 {
   init();
   setCString(text, length);
+}
+
+BaseString::BaseString(const wchar_t* text, int length)
+{
+  init();
+  extendBuffer(0);
+  stringBuffer[0] = 0;
+  setWString(text, length);
 }
 
 BaseString::~BaseString()
@@ -52,54 +199,151 @@ void BaseString::extendBuffer(unsigned int needed)
 {
   if (bufferSize > needed) return;
   BASE_ASSERT(needed < 0xFFFFFFFFu);
-  uint32_t newSize = needed + 1 < 16 ? 16 : needed + 1;
+  uint64_t newSize = needed + 1 < 16 ? 16 : needed + 1;
   // Small increases double the buffer so that repeated appends stay amortised constant.
-  if (stringBuffer && stringLength != bufferSize && 2ull * (newSize - bufferSize) < bufferSize)
-    newSize = bufferSize * 2;
-  char* grown = static_cast<char*>(realloc(stringBuffer, newSize));
-  BASE_ASSERT(grown!=NULL);
-  stringBuffer = grown;
-  bufferSize = newSize;
+  if (stringBuffer && stringLength != bufferSize && 2 * (newSize - bufferSize) < bufferSize &&
+      2ull * bufferSize <= 0xFFFFFFFFu)
+    newSize = 2ull * bufferSize;
+  // A failed reallocation stops the program, so the old block need not be kept.
+  stringBuffer = static_cast<char*>(realloc(stringBuffer, (size_t)newSize));
+  BASE_ASSERT(stringBuffer!=NULL);
+  bufferSize = (uint32_t)newSize;
 }
 
 void BaseString::setCString(const char* aCString, int length)
 {
   BASE_ASSERT(aCString!=NULL);
-  size_t n = length < 0 ? strlen(aCString) : (size_t)length;
-  BASE_ASSERT(n < 0xFFFFFFFFu);
-  extendBuffer((unsigned int)n);
-  memmove(stringBuffer, aCString, n);
-  stringBuffer[n] = 0;
-  stringLength = (uint32_t)n;
-  setModified();
+  _setBytes(aCString, length < 0 ? strlen(aCString) : (size_t)length);
 }
 
 void BaseString::setString(BaseString* aString)
 {
   BASE_ASSERT(aString!=NULL);
-  setCString(aString->stringBuffer, (int)aString->stringLength);
+  _setBytes(aString->stringBuffer, aString->stringLength);
 }
 
 void BaseString::append(const char* text, int length)
 {
-  size_t n = length < 0 ? strlen(text) : (size_t)length;
-  BASE_ASSERT(n < 0xFFFFFFFFu - stringLength);
-  // `text` may point into our own buffer, which the growth can move.
-  ptrdiff_t inside = (stringBuffer && text >= stringBuffer && text < stringBuffer + bufferSize)
-                         ? text - stringBuffer
-                         : -1;
-  extendBuffer(stringLength + (unsigned int)n);
-  if (inside >= 0) text = stringBuffer + inside;
-  memmove(stringBuffer + stringLength, text, n);
-  stringLength += (uint32_t)n;
-  stringBuffer[stringLength] = 0;
-  setModified();
+  BASE_ASSERT(text!=NULL);
+  _appendBytes(text, length < 0 ? strlen(text) : (size_t)length);
 }
 
 void BaseString::append(BaseString* aString)
 {
   BASE_ASSERT(aString);
-  append(aString->stringBuffer, (int)aString->stringLength);
+  _appendBytes(aString->stringBuffer, aString->stringLength);
+}
+
+// clang-format on
+
+void BaseString::_setBytes(const char* bytes, size_t count)
+{
+  BASE_ASSERT(count < 0xFFFFFFFFu);
+  // Text inside our own buffer is never longer than the buffer, so the growth cannot move it.
+  extendBuffer((unsigned int)count);
+  if (count) memmove(stringBuffer, bytes, count);
+  stringBuffer[count] = 0;
+  stringLength = (uint32_t)count;
+  setModified();
+}
+
+void BaseString::_appendBytes(const char* bytes, size_t count)
+{
+  BASE_ASSERT(count < 0xFFFFFFFFu - stringLength);
+  // `bytes` may point into our own buffer, which the growth can move.
+  ptrdiff_t inside = (stringBuffer && bytes >= stringBuffer && bytes < stringBuffer + bufferSize)
+                         ? bytes - stringBuffer
+                         : -1;
+  extendBuffer(stringLength + (unsigned int)count);
+  if (inside >= 0) bytes = stringBuffer + inside;
+  if (count) memmove(stringBuffer + stringLength, bytes, count);
+  stringLength += (uint32_t)count;
+  stringBuffer[stringLength] = 0;
+  setModified();
+}
+
+void BaseString::appendUTF8(wchar_t character)
+{
+  char bytes[6];
+  _appendBytes(bytes, (size_t)encodeUTF8((uint32_t)character, bytes));
+}
+
+// clang-format off
+void BaseString::appendPathComponent(BaseString* component)
+{
+  BASE_ASSERT(component!=NULL);
+  // clang-format on
+  if (component == this) {
+    // The join changes the receiver before the component is read: join a copy.
+    BaseString* copy = new (eRetainNone) BaseString(this);
+    appendPathComponent(copy);
+    copy->release();
+    return;
+  }
+  bool endsInSlash = stringLength > 0 && stringBuffer[stringLength - 1] == '/';
+  if (component->stringLength > 0 && component->stringBuffer[0] == '/') {
+    if (endsInSlash) stringBuffer[--stringLength] = 0;
+  } else if (!endsInSlash) {
+    _appendBytes("/", 1);
+  }
+  _appendBytes(component->stringBuffer, component->stringLength);
+}
+
+void BaseString::fuse(BaseTypedArray<BaseString>* parts, const char* separator)
+{
+  if (!parts) return;
+  size_t separatorLength = separator ? strlen(separator) : 0;
+  // Appending moves our buffer, so a separator or part taken from this very string is
+  // found again by its offset; what was there before the call stays unchanged.
+  ptrdiff_t separatorOffset =
+      (separator && separator >= stringBuffer && separator < stringBuffer + bufferSize)
+          ? separator - stringBuffer
+          : -1;
+  uint32_t originalLength = stringLength;
+  for (unsigned int i = 0; i < parts->count(); i++) {
+    if (i > 0 && separatorLength)
+      _appendBytes(separatorOffset >= 0 ? stringBuffer + separatorOffset : separator, separatorLength);
+    BaseString* part = parts->objectAtIndex(i);
+    if (part == this)
+      _appendBytes(stringBuffer, originalLength);
+    else
+      _appendBytes(part->stringBuffer, part->stringLength);
+  }
+  setModified();
+}
+
+// clang-format off
+void BaseString::setWString(const wchar_t* text, int length)
+{
+  BASE_ASSERT(text!=NULL);
+  // clang-format on
+  size_t count = length < 0 ? wcslen(text) : (size_t)length;
+  // `text` may be our own wide copy, which every change frees: keep it until the end.
+  wchar_t* cache = wideStringBuffer;
+  wideStringBuffer = nullptr;
+  stringLength = 0;
+  stringBuffer[0] = 0;
+  for (size_t i = 0; i < count; i++) {
+    uint32_t character = (uint32_t)text[i];
+    // Only values in the surrogate range pair up; U+1D800 and its kind are characters.
+    if (isHighSurrogate(character)) {
+      if (i + 1 >= count || !isLowSurrogate((uint32_t)text[i + 1])) break;
+      character = ((character << 10) & 0xFFC00) + 0x10000 + ((uint32_t)text[++i] & 0x3FF);
+    }
+    char bytes[6];
+    _appendBytes(bytes, (size_t)encodeUTF8(character, bytes));
+  }
+  free(cache);
+  setModified();
+}
+
+char* BaseString::getBuffer(unsigned int length)
+{
+  extendBuffer(length);
+  stringLength = length;
+  stringBuffer[length] = 0;
+  setModified();
+  return stringBuffer;
 }
 
 void BaseString::setModified()
@@ -107,6 +351,313 @@ void BaseString::setModified()
   stringHash = 0;
   free(wideStringBuffer);
   wideStringBuffer = nullptr;
+}
+
+const wchar_t* BaseString::wString()
+{
+  free(wideStringBuffer);
+  wideStringBuffer = nullptr;
+  wchar_t* wide = static_cast<wchar_t*>(malloc(((size_t)stringLength + 1) * sizeof(wchar_t)));
+  // clang-format off
+  BASE_ASSERT(wide!=NULL);
+  // clang-format on
+
+  // Decoding stops at the first NUL. Every byte it reads before then is not a NUL, and a
+  // sequence cut short by the NUL fails the continuation test on the NUL itself, so no
+  // byte beyond the terminator is ever read.
+  static const uint32_t smallestValue[7] = {0, 0, 0x80, 0x800, 0x10000, 0x200000, 0x4000000};
+  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(stringBuffer);
+  size_t in = 0, out = 0;
+  bool overlong = false, invalid = false;
+  for (;;) {
+    uint32_t lead = bytes[in++];
+    if (lead < 0x80) {
+      wide[out++] = (wchar_t)lead;
+      if (lead == 0) break;
+      continue;
+    }
+    if ((lead & 0xC0) == 0x80) {
+      overlong = true;
+      break;
+    }
+    int count = 0;
+    while (count < 8 && (lead & (0x80u >> count))) count++;
+    // Seven or eight leading ones would carry more bits than a character holds.
+    if (count > 6) {
+      invalid = true;
+      break;
+    }
+    uint32_t value = lead & (0xFFu >> (count + 1));
+    if (value == 0 && (bytes[in] & 0x3Fu) < (256u >> count)) {
+      overlong = true;
+      break;
+    }
+    for (int k = 1; k < count && !invalid; k++) {
+      uint32_t next = bytes[in];
+      if ((next & 0xC0) != 0x80) {
+        invalid = true;
+      } else {
+        in++;
+        value = (value << 6) | (next & 0x3F);
+      }
+    }
+    if (invalid) break;
+    // The lead-byte test above misses C1, which spells only values below 0x80.
+    if (value < smallestValue[count]) {
+      overlong = true;
+      break;
+    }
+    wide[out++] = (wchar_t)value;
+  }
+
+  if (overlong || invalid) {
+    free(wide);
+    if (overlong)
+      BASE_LOG(this, eMsgError, "Overlong character in UTF-8");
+    else
+      BASE_LOG(this, eMsgError, "invalid UTF-8 string");
+    return nullptr;
+  }
+  wideStringBuffer = wide;
+  return wideStringBuffer;
+}
+
+bool BaseString::hasPrefix(const char* prefix) const
+{
+  if (!prefix) return false;
+  size_t length = strlen(prefix);
+  return length <= stringLength && memcmp(stringBuffer, prefix, length) == 0;
+}
+
+bool BaseString::hasPrefix(BaseString* prefix) const
+{
+  if (!prefix) return false;
+  return prefix->stringLength <= stringLength &&
+         memcmp(stringBuffer, prefix->stringBuffer, prefix->stringLength) == 0;
+}
+
+bool BaseString::hasSuffix(const char* suffix) const
+{
+  if (!suffix) return false;
+  size_t length = strlen(suffix);
+  return length <= stringLength && memcmp(stringBuffer + stringLength - length, suffix, length) == 0;
+}
+
+bool BaseString::hasSuffix(BaseString* suffix) const
+{
+  if (!suffix) return false;
+  return suffix->stringLength <= stringLength && memcmp(stringBuffer + stringLength - suffix->stringLength,
+                                                        suffix->stringBuffer, suffix->stringLength) == 0;
+}
+
+bool BaseString::containsString(const char* text) const
+{
+  if (!text) return false;
+  return findBytes(stringBuffer, stringLength, text, strlen(text)) != nullptr;
+}
+
+unsigned int BaseString::indexOfString(BaseString* text) const
+{
+  if (!text) return NOT_FOUND;
+  const char* hit = findBytes(stringBuffer, stringLength, text->stringBuffer, text->stringLength);
+  return hit ? (unsigned int)(hit - stringBuffer) : NOT_FOUND;
+}
+
+bool BaseString::isPlainASCII() const
+{
+  for (const unsigned char* cursor = reinterpret_cast<const unsigned char*>(stringBuffer); *cursor; cursor++)
+    if (*cursor >= 0x80) return false;
+  return true;
+}
+
+bool BaseString::isValidIdentifier() const
+{
+  if (stringLength == 0) return false;
+  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(stringBuffer);
+  if (!isAsciiLetter(bytes[0]) && bytes[0] != '_') return false;
+  for (uint32_t i = 1; i < stringLength; i++)
+    if (!isAsciiLetter(bytes[i]) && !isAsciiDigit(bytes[i]) && bytes[i] != '_') return false;
+  return true;
+}
+
+int64_t BaseString::toS64() const
+{
+  // Reads what "%lld" reads, but saturates instead of overflowing; 0 when there is no number.
+  return (int64_t)strtoll(stringBuffer, nullptr, 10);
+}
+
+// clang-format off
+int BaseString::compareCaseInsensitive(BaseString* other)
+{
+  BASE_ASSERT(other!=NULL);
+  // clang-format on
+  int order = strncasecmp(other->stringBuffer, stringBuffer, stringLength);
+  return order < 0 ? -1 : (order > 0 ? 1 : 0);
+}
+
+BaseString* BaseString::substring(unsigned int start, unsigned int end)
+{
+  if (start > stringLength) start = stringLength;
+  if (end > stringLength) end = stringLength;
+  if (end <= start) return new (eRetainAutorelease) BaseString();
+  return newString(stringBuffer + start, end - start);
+}
+
+BaseString* BaseString::replaceString(const char* search, const char* replacement)
+{
+  size_t searchLength = search ? strlen(search) : 0;
+  if (searchLength == 0) {
+    // An empty text occurs everywhere and nowhere; replacing it would never end.
+    BASE_LOG(this, eMsgError, "empty search text, nothing replaced");
+    return newString(stringBuffer, stringLength);
+  }
+  size_t replacementLength = replacement ? strlen(replacement) : 0;
+  BaseString* result = new (eRetainAutorelease) BaseString(stringLength);
+  const char* cursor = stringBuffer;
+  const char* end = stringBuffer + stringLength;
+  while (const char* hit = findBytes(cursor, end - cursor, search, searchLength)) {
+    result->_appendBytes(cursor, hit - cursor);
+    result->_appendBytes(replacement, replacementLength);
+    cursor = hit + searchLength;
+  }
+  result->_appendBytes(cursor, end - cursor);
+  return result;
+}
+
+BaseString* BaseString::replaceChar(char from, char to)
+{
+  BaseString* result = new (eRetainAutorelease) BaseString(stringLength);
+  char* bytes = result->getBuffer(stringLength);
+  for (uint32_t i = 0; i < stringLength; i++) bytes[i] = stringBuffer[i] == from ? to : stringBuffer[i];
+  return result;
+}
+
+BaseString* BaseString::toLower()
+{
+  BaseString* result = new (eRetainAutorelease) BaseString(stringLength);
+  char* bytes = result->getBuffer(stringLength);
+  for (uint32_t i = 0; i < stringLength; i++) {
+    char c = stringBuffer[i];
+    bytes[i] = (c >= 'A' && c <= 'Z') ? (char)(c - 'A' + 'a') : c;
+  }
+  return result;
+}
+
+BaseString* BaseString::escapeString()
+{
+  BaseString* result = new (eRetainAutorelease) BaseString(stringLength);
+  appendEscapedBytes(result, stringBuffer, stringLength);
+  return result;
+}
+
+BaseString* BaseString::urlCompliantPath()
+{
+  BaseString* result = new (eRetainAutorelease) BaseString(stringLength);
+  const char* cursor = stringBuffer;
+  const char* end = stringBuffer + stringLength;
+  while (cursor < end) {
+    const char* slash = static_cast<const char*>(memchr(cursor, '/', end - cursor));
+    const char* pieceEnd = slash ? slash : end;
+    appendEscapedBytes(result, cursor, pieceEnd - cursor);
+    if (!slash) break;
+    result->append("/", 1);
+    cursor = slash + 1;
+  }
+  return result;
+}
+
+BaseString* BaseString::unescapedString()
+{
+  BaseString* result = new (eRetainAutorelease) BaseString(stringLength);
+  const char* end = stringBuffer + stringLength;
+  const char* percent = static_cast<const char*>(memchr(stringBuffer, '%', stringLength));
+  result->_appendBytes(stringBuffer, (percent ? percent : end) - stringBuffer);
+  while (percent) {
+    // One piece runs from after this "%" to the next one; its first two bytes are the
+    // escape, but a piece may be shorter than that at the end of the text.
+    const char* piece = percent + 1;
+    percent = static_cast<const char*>(memchr(piece, '%', end - piece));
+    size_t pieceLength = (size_t)((percent ? percent : end) - piece);
+    unsigned int value = 0;
+    for (size_t i = 0; i < 2 && i < pieceLength; i++) {
+      int digit = hexDigitValue((unsigned char)piece[i]);
+      if (digit < 0) break;
+      value = value * 16 + (unsigned int)digit;
+    }
+    if (value != 0) {
+      char byte = (char)value;
+      result->_appendBytes(&byte, 1);
+    }
+    if (pieceLength > 2) result->_appendBytes(piece + 2, pieceLength - 2);
+  }
+  return result;
+}
+
+BaseString* BaseString::pathExtension()
+{
+  const char* dot = findLastByte(stringBuffer, stringLength, '.');
+  if (!dot) return new (eRetainAutorelease) BaseString();
+  return newString(dot + 1, stringBuffer + stringLength - dot - 1);
+}
+
+BaseString* BaseString::pathWithoutExtension()
+{
+  const char* dot = findLastByte(stringBuffer, stringLength, '.');
+  return newString(stringBuffer, dot ? (size_t)(dot - stringBuffer) : stringLength);
+}
+
+BaseString* BaseString::lastPathComponent(bool keepExtension)
+{
+  const char* slash = findLastByte(stringBuffer, stringLength, '/');
+  const char* start = slash ? slash + 1 : stringBuffer;
+  const char* stop = stringBuffer + stringLength;
+  if (!keepExtension) {
+    // A "." before the last "/" belongs to a directory name.
+    const char* dot = findLastByte(stringBuffer, stringLength, '.');
+    if (dot && dot >= start) stop = dot;
+  }
+  return newString(start, stop - start);
+}
+
+BaseString* BaseString::substringByDeletingTrailingSlash()
+{
+  size_t length = lengthWithoutTrailingSlash(stringBuffer, stringLength);
+  if (length == stringLength) return this;
+  return newString(stringBuffer, length);
+}
+
+BaseString* BaseString::substringByDeletingLastPathComponent()
+{
+  size_t length = lengthWithoutTrailingSlash(stringBuffer, stringLength);
+  const char* slash = findLastByte(stringBuffer, length, '/');
+  if (!slash) return new (eRetainAutorelease) BaseString();
+  return newString(stringBuffer, slash - stringBuffer);
+}
+
+BaseTypedArray<BaseString>* BaseString::split(const char* separator, unsigned int maxParts)
+{
+  BaseTypedArray<BaseString>* parts = new (eRetainAutorelease) BaseTypedArray<BaseString>();
+  if (!separator || stringLength == 0) return parts;
+  size_t separatorLength = strlen(separator);
+  const char* cursor = stringBuffer;
+  const char* end = stringBuffer + stringLength;
+  auto addPart = [parts](const char* bytes, size_t count) {
+    BaseString* part = new (eRetainNone) BaseString((unsigned int)count);
+    if (count) memcpy(part->getBuffer((unsigned int)count), bytes, count);
+    parts->addObject(part);
+    part->release();
+  };
+  // An empty separator would match without advancing: it never splits.
+  unsigned int allowance = maxParts;
+  while (separatorLength > 0 && allowance > 1) {
+    const char* hit = findBytes(cursor, end - cursor, separator, separatorLength);
+    if (!hit) break;
+    addPart(cursor, hit - cursor);
+    cursor = hit + separatorLength;
+    if (allowance != NOT_FOUND) allowance--;
+  }
+  addPart(cursor, end - cursor);
+  return parts;
 }
 
 uint32_t BaseString::hash()
@@ -140,42 +691,13 @@ const char* BaseString::getClass() const
   return "BaseString";
 }
 
-namespace {
-
-void appendEscaped(BaseString* out, const char* bytes, unsigned int length, bool json)
-{
-  out->append("\"", 1);
-  for (unsigned int i = 0; i < length; i++) {
-    unsigned char c = (unsigned char)bytes[i];
-    char escape[8];
-    switch (c) {
-      case '\\': out->append("\\\\", 2); break;
-      case '"': out->append("\\\"", 2); break;
-      case 8: out->append("\\b", 2); break;
-      case 9: out->append("\\t", 2); break;
-      case 10: out->append("\\n", 2); break;
-      case 13: out->append("\\r", 2); break;
-      default:
-        if (c < 32) {
-          snprintf(escape, sizeof escape, json ? "\\u%04X" : "\\%03d", c);
-          out->append(escape);
-        } else {
-          out->append(reinterpret_cast<const char*>(&bytes[i]), 1);
-        }
-    }
-  }
-  out->append("\"", 1);
-}
-
-}  // namespace
-
 BaseString* BaseString::toString(int flags)
 {
   BaseString* text = new (eRetainAutorelease) BaseString(stringLength + 2);
   switch (flags & 3) {
     case eToStringPlain:
       text->append("\"", 1);
-      text->append(stringBuffer, (int)stringLength);
+      text->_appendBytes(stringBuffer, stringLength);
       text->append("\"", 1);
       break;
     case eToStringJSON:
@@ -184,9 +706,9 @@ BaseString* BaseString::toString(int flags)
       break;
     default:
       text->append("<string>");
-      text->append(stringBuffer, (int)stringLength);
+      text->_appendBytes(stringBuffer, stringLength);
       text->append("</string>");
       break;
   }
-  return text;
+  return toStringCommon(flags, text, -1);
 }
