@@ -121,6 +121,7 @@ bool BaseObject::isEqual(BaseObject* other)
 
 int BaseObject::compare(BaseObject* other)
 {
+  BASE_ASSERT(other!=NULL);
   int byClass = strcmp(other->getClass(), getClass());
   if (byClass != 0) return byClass;
   uintptr_t mine = reinterpret_cast<uintptr_t>(this), theirs = reinterpret_cast<uintptr_t>(other);

@@ -114,6 +114,16 @@ TEST(BaseObjectDeathTest, AutoreleaseOfDeadObjectStops)
       "m_retainCount>1");
 }
 
+TEST(BaseObjectDeathTest, CompareWithNothingStops)
+{
+  EXPECT_DEATH(
+      {
+        BaseAutorelease pool;
+        (new (eRetainAutorelease) BaseString("x"))->compare(nullptr);
+      },
+      "other!=NULL");
+}
+
 class BaseObjectIdentityTest : public ::testing::Test
 {
 protected:
