@@ -1,0 +1,36 @@
+// The byte-stream interface that every byte source and sink implements: buffers, files,
+// filters and network drivers. The interface locks nothing; a stream is used by one thread
+// at a time unless its own class says otherwise. Every stream also registers itself in a
+// process-wide set of live streams, so that an address read from text (a log target such
+// as "io:0x7f12...") can be checked before it is used as a stream.
+#pragma once
+
+#include <cstdint>
+
+#include "object/BaseObject.h"
+
+class IOAbstract : public BaseObject
+{
+public:
+  IOAbstract();
+  ~IOAbstract() override;
+
+  // On entry `length` is the most the caller accepts; on return the count delivered.
+  // True only when at least one byte was delivered; false on failure or end of data.
+  virtual bool readIO(void* buffer, uint32_t& length) = 0;
+  // True when every byte was accepted.
+  virtual bool writeIO(const void* bytes, uint32_t length) = 0;
+  virtual bool flushIO();
+  // Reads and discards `count` bytes through readIO; false as soon as a read fails.
+  virtual bool skipBytesInIO(uint32_t count);
+  virtual bool closeIO();
+
+  // The stream living at `address`, retained for the caller, or null when no stream
+  // lives there (never constructed, already destroyed, or being destroyed). Any thread.
+  static IOAbstract* retainLiveStream(const void* address);
+
+  enum
+  {
+    SKIP_CHUNK = 16384
+  };
+};
