@@ -6,6 +6,7 @@
 #include "object/BaseArray.h"
 #include "object/BaseAutorelease.h"
 #include "object/BaseString.h"
+#include "support/CaptureStream.h"
 #include "support/CountedObject.h"
 
 namespace {
@@ -41,7 +42,11 @@ TEST_F(BaseArrayTest, GrowsByDoublingFromEight)
   EXPECT_EQ(array->capacity(), 8u);
   for (int i = 0; i < 8; i++) array->addObject(num(i));
   EXPECT_EQ(array->capacity(), 8u);
-  array->addObject(num(8));
+  {
+    LogCapture log;
+    array->addObject(num(8));
+    EXPECT_EQ(log.text(), "Verbose: new size 16 (ptr size is 8)\n");
+  }
   EXPECT_EQ(array->capacity(), 16u);
   for (int i = 9; i < 17; i++) array->addObject(num(i));
   EXPECT_EQ(array->capacity(), 32u);
@@ -80,7 +85,9 @@ TEST_F(BaseArrayTest, InsertionBeyondTheEndAppends)
 {
   BaseArray* array = new (eRetainAutorelease) BaseArray();
   for (int i = 0; i < 3; i++) array->addObject(num(i));
+  LogCapture log;
   array->insertObject(num(9), 5);
+  EXPECT_EQ(log.text(), "Warning: tried to insert beyond bounds 5 bounds 3\n");
   EXPECT_EQ(values(array), (std::vector<int>{0, 1, 2, 9}));
   array->insertObject(num(7), 0);
   array->insertObject(num(8), 2);

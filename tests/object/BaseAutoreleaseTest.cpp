@@ -7,6 +7,7 @@
 #include "object/BaseAutorelease.h"
 #include "object/BaseString.h"
 #include "runtime/BaseThread.h"
+#include "support/CaptureStream.h"
 #include "support/CountedObject.h"
 
 namespace {
@@ -65,7 +66,9 @@ TEST_F(BaseAutoreleaseTest, ObjectAutoreleasedSeveralTimesIsReleasedAsOften)
 
 TEST_F(BaseAutoreleaseTest, AllocationForAPoolWithoutAnyPoolLeaksWithCountOne)
 {
+  LogCapture log;
   CountedObject* orphan = new (eRetainAutorelease) CountedObject();
+  EXPECT_EQ(log.text(), "Warning: No autorelease pool for this thread, leaking\n");
   EXPECT_EQ(orphan->getRetainCount(), 1);
   {
     BaseAutorelease later;
@@ -78,9 +81,11 @@ TEST_F(BaseAutoreleaseTest, AllocationForAPoolWithoutAnyPoolLeaksWithCountOne)
 TEST_F(BaseAutoreleaseTest, AutoreleaseToAMissingLevelLeavesTheObjectUntouched)
 {
   CountedObject* object = new CountedObject();
+  LogCapture log;
   {
     BaseAutorelease only;
     EXPECT_EQ(object->autorelease(1), object);
+    EXPECT_EQ(log.text(), "Warning: No autorelease pool for this thread, leaking\n");
     EXPECT_EQ(object->getRetainCount(), 1);
     EXPECT_EQ(only.count(), 0u);
   }

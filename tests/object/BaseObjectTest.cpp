@@ -6,6 +6,7 @@
 
 #include "object/BaseAutorelease.h"
 #include "object/BaseString.h"
+#include "support/CaptureStream.h"
 #include "support/CountedObject.h"
 
 namespace {
@@ -176,6 +177,22 @@ TEST_F(BaseObjectIdentityTest, RootTextNamesClassAndAddressInEachFormat)
   EXPECT_EQ(std::string(plain->toString(BaseObject::eToStringXML)->cString()),
             std::string("<string>") + expected + "</string>");
   EXPECT_EQ(plain->toString(BaseObject::eToStringJSON)->getRetainCount(), 1);
+}
+
+TEST_F(BaseObjectIdentityTest, AbstractHooksOnlyReport)
+{
+  BaseObject* plain = new (eRetainAutorelease) BaseObject();
+  BaseString* key = new (eRetainAutorelease) BaseString("speed");
+  LogCapture log("%S %c: %m\n");
+  plain->executeEvent(3, nullptr);
+  plain->receiveMessage(key, nullptr, nullptr);
+  EXPECT_EQ(plain->_setValueForKeyInternal(key, key), -1);
+  EXPECT_EQ(plain->_getValueForKeyInternal(key), nullptr);
+  EXPECT_EQ(log.text(),
+            "Warning BaseObject: abstract implementation, ignoring event\n"
+            "Info BaseObject: received message speed\n"
+            "Warning BaseObject: BaseObject::setValueForKey : abstract implementation\n"
+            "Warning BaseObject: BaseObject::setValueForKey : abstract implementation\n");
 }
 
 TEST(BaseObjectAllocationTest, ZeroedAllocationServesPlainMemory)

@@ -21,61 +21,13 @@
 #include "object/BaseAutorelease.h"
 #include "object/BaseString.h"
 #include "runtime/Debug.h"
+#include "support/CaptureStream.h"
 #include "support/CountedObject.h"
 
 namespace {
 
 const char* const FILE_PATH = "shared/Communication/IOSocketTCP.cpp";
 const char* const FUNCTION = "connect";
-
-// A stream that keeps what the facility writes, and notices overlapping writes.
-class CaptureStream : public IOAbstract
-{
-public:
-  bool readIO(void*, uint32_t& length) override
-  {
-    length = 0;
-    return false;
-  }
-  bool writeIO(const void* bytes, uint32_t length) override
-  {
-    if (m_writing.exchange(true)) m_overlaps++;
-    {
-      std::lock_guard<std::mutex> guard(m_mutex);
-      m_text.append(static_cast<const char*>(bytes), length);
-      m_writes++;
-    }
-    if (onWrite) onWrite();
-    m_writing = false;
-    return true;
-  }
-  std::string text()
-  {
-    std::lock_guard<std::mutex> guard(m_mutex);
-    return m_text;
-  }
-  void clear()
-  {
-    std::lock_guard<std::mutex> guard(m_mutex);
-    m_text.clear();
-    m_writes = 0;
-  }
-  int writes()
-  {
-    std::lock_guard<std::mutex> guard(m_mutex);
-    return m_writes;
-  }
-  int overlaps() const { return m_overlaps; }
-
-  std::function<void()> onWrite;
-
-private:
-  std::mutex m_mutex;
-  std::string m_text;
-  int m_writes = 0;
-  std::atomic<bool> m_writing{false};
-  std::atomic<int> m_overlaps{0};
-};
 
 // An object with a class name and an instance name of its own.
 class NamedProbe : public BaseObject
@@ -97,12 +49,6 @@ public:
   int formatted = 0;
 };
 
-std::string targetFor(IOAbstract* stream)
-{
-  char text[64];
-  snprintf(text, sizeof text, "io:%p", static_cast<void*>(stream));
-  return text;
-}
 
 std::string readFile(const std::string& path)
 {
