@@ -712,3 +712,22 @@ BaseString* BaseString::toString(int flags)
   }
   return toStringCommon(flags, text, -1);
 }
+
+#include "object/BaseAutorelease.h"
+#include "object/BaseDictionary.h"
+
+BaseTypedDictionary<BaseString>* BaseString::splitKeyValuePairs(const char* pairSeparator,
+                                                                const char* keyValueSeparator)
+{
+  BaseAutorelease pool;
+  BaseTypedDictionary<BaseString>* pairs = new (eRetainAutorelease) BaseTypedDictionary<BaseString>();
+  BaseTypedArray<BaseString>* pieces = split(pairSeparator);
+  for (unsigned int i = 0; i < pieces->count(); i++) {
+    // "a=b=c" and pieces without a separator are not pairs.
+    BaseTypedArray<BaseString>* parts = pieces->objectAtIndex(i)->split(keyValueSeparator);
+    if (parts->count() == 2) pairs->setObjectForKey(parts->objectAtIndex(1), parts->objectAtIndex(0));
+  }
+  pairs->retain();
+  pairs->autorelease(1);
+  return pairs;
+}

@@ -1,0 +1,367 @@
+#include "object/BaseDictionary.h"
+
+#include <cstdlib>
+
+#include "object/BaseAutorelease.h"
+#include "runtime/BaseAssert.h"
+#include "runtime/Debug.h"
+
+BaseDictionary::BaseDictionary()
+{
+  init(8);
+}
+
+BaseDictionary::BaseDictionary(const char* const (*pairs)[2])
+{
+  int rows = 0;
+  while (pairs && pairs[rows][0]) rows++;
+  // With no rows there would be no bucket at all to put a later key in.
+  init(rows > 0 ? rows : 8);
+  for (int i = 0; i < rows; i++) setCStringForKey(pairs[i][1], pairs[i][0]);
+}
+
+BaseDictionary::~BaseDictionary()
+{
+  removeAllObjects();
+  free(buckets);
+  buckets = nullptr;
+  bucketsCount = 0;
+}
+
+void BaseDictionary::init(int initialCount)
+{
+  if (initialCount < 1) initialCount = 8;
+  buckets = static_cast<BaseDictionaryEntry**>(
+      calloc(static_cast<size_t>(initialCount), sizeof(BaseDictionaryEntry*)));
+  BASE_ASSERT(buckets != NULL);
+  entriesCount = 0;
+  bucketsCount = static_cast<unsigned int>(initialCount);
+  cursorIndex = INVALID_CURSOR;
+  cursorEntry = nullptr;
+  cursorBucket = 0;
+}
+
+BaseDictionaryEntry* BaseDictionary::findEntry(BaseString* aKey)
+{
+  BASE_ASSERT(aKey);
+  // The bucket count need not be a power of two (pair tables): the mask still stays below it.
+  for (BaseDictionaryEntry* entry = buckets[aKey->hash() & (bucketsCount - 1)]; entry; entry = entry->next)
+    if (entry->key->isEqual(aKey)) return entry;
+  return nullptr;
+}
+
+BaseObject* BaseDictionary::objectForKey(BaseString* key)
+{
+  if (!key) {
+    BASE_LOG(this, eMsgError, "lookup of a NULL key");
+    return nullptr;
+  }
+  BaseDictionaryEntry* entry = findEntry(key);
+  return entry ? entry->value : nullptr;
+}
+
+BaseObject* BaseDictionary::objectForKey(const char* key)
+{
+  if (!key) {
+    BASE_LOG(this, eMsgError, "lookup of a NULL key");
+    return nullptr;
+  }
+  BaseString* temporary = new (eRetainNone) BaseString(key);
+  BaseObject* value = objectForKey(temporary);
+  temporary->release();
+  return value;
+}
+
+BaseObject* BaseDictionary::objectForKey(BaseDictionary* dictionary, BaseString* key)
+{
+  if (!dictionary) {
+    BASE_LOG(nullptr, eMsgError, "'%S' with NULL", key);
+    return nullptr;
+  }
+  return dictionary->objectForKey(key);
+}
+
+BaseObject* BaseDictionary::objectForKey(BaseDictionary* dictionary, const char* key)
+{
+  if (!dictionary) {
+    BASE_LOG(nullptr, eMsgError, "'%s' with NULL", key);
+    return nullptr;
+  }
+  return dictionary->objectForKey(key);
+}
+
+BaseDictionaryEntry* BaseDictionary::_entryAtIndex(unsigned int index)
+{
+  if (index >= entriesCount) return nullptr;
+  if (cursorIndex == INVALID_CURSOR || cursorIndex > index || !cursorEntry) {
+    cursorIndex = 0;
+    cursorBucket = 0;
+    cursorEntry = buckets[0];
+    while (!cursorEntry && ++cursorBucket < bucketsCount) cursorEntry = buckets[cursorBucket];
+  }
+  while (cursorEntry && cursorIndex < index) {
+    cursorEntry = cursorEntry->next;
+    while (!cursorEntry && ++cursorBucket < bucketsCount) cursorEntry = buckets[cursorBucket];
+    cursorIndex++;
+  }
+  // Only a count that disagrees with the chains gets here without an entry; a cursor
+  // past the last bucket must not be trusted again.
+  if (!cursorEntry) invalidateCursor();
+  return cursorEntry;
+}
+
+BaseString* BaseDictionary::keyAtIndex(unsigned int index)
+{
+  BaseDictionaryEntry* entry = _entryAtIndex(index);
+  return entry ? entry->key : nullptr;
+}
+
+BaseObject* BaseDictionary::objectForKeyIndex(unsigned int index)
+{
+  BaseDictionaryEntry* entry = _entryAtIndex(index);
+  return entry ? entry->value : nullptr;
+}
+
+BaseTypedArray<BaseString>* BaseDictionary::allKeys()
+{
+  BaseTypedArray<BaseString>* keys = new (eRetainAutorelease) BaseTypedArray<BaseString>(entriesCount);
+  for (unsigned int i = 0; i < bucketsCount; i++)
+    for (BaseDictionaryEntry* entry = buckets[i]; entry; entry = entry->next) keys->addObject(entry->key);
+  return keys;
+}
+
+BaseArray* BaseDictionary::allValues()
+{
+  BaseArray* values = new (eRetainAutorelease) BaseArray(entriesCount);
+  for (unsigned int i = 0; i < bucketsCount; i++)
+    for (BaseDictionaryEntry* entry = buckets[i]; entry; entry = entry->next) values->addObject(entry->value);
+  return values;
+}
+
+int BaseDictionary::_setObject(BaseObject* value, BaseString* key)
+{
+  // Keys and values may come from a peer's object stream: refused, never trusted.
+  if (!key) {
+    BASE_LOG(this, eMsgError, "NULL key, value not stored");
+    return -1;
+  }
+  if (!key->isOfClass("BaseString")) {
+    BASE_LOG(this, eMsgError, "key of class %s, value not stored", key->getClass());
+    return -1;
+  }
+  if (!value) {
+    BASE_LOG(this, eMsgError, "NULL value for key '%S', not stored", key);
+    return -1;
+  }
+  if (BaseDictionaryEntry* entry = findEntry(key)) {
+    BaseObject* old = entry->value;
+    entry->value = value->retain();
+    old->release();
+    return eKeyObserverReplaced;
+  }
+  BaseDictionaryEntry** head = &buckets[key->hash() & (bucketsCount - 1)];
+  *head = new BaseDictionaryEntry{retain(key), value->retain(), *head};
+  entriesCount++;
+  invalidateCursor();
+  if (entriesCount > bucketsCount) _grow();
+  return eKeyObserverAdded;
+}
+
+void BaseDictionary::_grow()
+{
+  BASE_ASSERT(bucketsCount < 0x80000000u);
+  unsigned int grownCount = bucketsCount * 2;
+  BaseDictionaryEntry** grown =
+      static_cast<BaseDictionaryEntry**>(calloc(grownCount, sizeof(BaseDictionaryEntry*)));
+  BASE_ASSERT(grown != NULL);
+  // Old buckets in index order, each chain from its head, pushed onto the new heads: this
+  // order decides the iteration order and so the bytes the object stream writes.
+  for (unsigned int i = 0; i < bucketsCount; i++) {
+    BaseDictionaryEntry* entry = buckets[i];
+    while (entry) {
+      BaseDictionaryEntry* next = entry->next;
+      BaseDictionaryEntry** head = &grown[entry->key->hash() & (grownCount - 1)];
+      entry->next = *head;
+      *head = entry;
+      entry = next;
+    }
+  }
+  free(buckets);
+  buckets = grown;
+  bucketsCount = grownCount;
+  invalidateCursor();
+}
+
+void BaseDictionary::setObjectForKey(BaseObject* value, BaseString* key)
+{
+  _setObject(value, key);
+}
+
+void BaseDictionary::setObjectForKey(BaseObject* value, const char* key)
+{
+  if (!key) {
+    BASE_LOG(this, eMsgError, "NULL key, value not stored");
+    return;
+  }
+  BaseString* aKey = new (eRetainNone) BaseString(key);
+  _setObject(value, aKey);
+  aKey->release();
+}
+
+void BaseDictionary::setCStringForKey(const char* value, const char* key)
+{
+  if (!value) {
+    BASE_LOG(this, eMsgError, "NULL value for key '%s', not stored", key);
+    return;
+  }
+  BaseString* text = new (eRetainNone) BaseString(value);
+  setObjectForKey(text, key);
+  text->release();
+}
+
+void BaseDictionary::setIntForKey(int value, BaseString* key)
+{
+  BaseString* text = new (eRetainNone) BaseString();
+  text->setFormat("%i", value);
+  setObjectForKey(text, key);
+  text->release();
+}
+
+void BaseDictionary::setIntForKey(int value, const char* key)
+{
+  BaseString* text = new (eRetainNone) BaseString();
+  text->setFormat("%i", value);
+  setObjectForKey(text, key);
+  text->release();
+}
+
+void BaseDictionary::removeObjectForKey(BaseString* key)
+{
+  if (!key) {
+    BASE_LOG(this, eMsgError, "removal of a NULL key");
+    return;
+  }
+  BaseDictionaryEntry** link = &buckets[key->hash() & (bucketsCount - 1)];
+  while (*link && !(*link)->key->isEqual(key)) link = &(*link)->next;
+  BaseDictionaryEntry* entry = *link;
+  if (!entry) return;
+  // Out of the table before anything is released: a value's destructor may come back here,
+  // and `key` itself may be the stored key that the release destroys.
+  *link = entry->next;
+  entriesCount--;
+  invalidateCursor();
+  entry->key->release();
+  entry->value->release();
+  delete entry;
+}
+
+void BaseDictionary::removeObjectForKey(const char* key)
+{
+  if (!key) {
+    BASE_LOG(this, eMsgError, "removal of a NULL key");
+    return;
+  }
+  BaseString* temporary = new (eRetainNone) BaseString(key);
+  removeObjectForKey(temporary);
+  temporary->release();
+}
+
+void BaseDictionary::removeAllObjects()
+{
+  // Each entry leaves the table before its key and value are released. A destructor that
+  // adds entries meanwhile (even growing the table) has them cleared in a further pass.
+  while (entriesCount > 0) {
+    for (unsigned int i = 0; i < bucketsCount; i++) {
+      while (BaseDictionaryEntry* entry = buckets[i]) {
+        buckets[i] = entry->next;
+        entriesCount--;
+        invalidateCursor();
+        entry->key->release();
+        entry->value->release();
+        delete entry;
+      }
+    }
+  }
+  invalidateCursor();
+}
+
+void BaseDictionary::addEntriesFromDictionary(BaseDictionary* other)
+{
+  if (!other) return;
+  // By index rather than along the chains: the cursor restarts instead of dangling should
+  // a released value change `other`.
+  for (unsigned int i = 0; i < other->entriesCount; i++) {
+    BaseDictionaryEntry* entry = other->_entryAtIndex(i);
+    if (entry) _setObject(entry->value, entry->key);
+  }
+}
+
+bool BaseDictionary::isEqual(BaseObject* other)
+{
+  if (other == this) return true;
+  if (!isOfClass(other, "BaseDictionary")) return false;
+  BaseDictionary* dictionary = static_cast<BaseDictionary*>(other);
+  if (dictionary->entriesCount != entriesCount) return false;
+  for (unsigned int i = 0; i < bucketsCount; i++) {
+    for (BaseDictionaryEntry* entry = buckets[i]; entry; entry = entry->next) {
+      BaseDictionaryEntry* theirs = dictionary->findEntry(entry->key);
+      if (!theirs || !entry->value->isEqual(theirs->value)) return false;
+    }
+  }
+  return true;
+}
+
+uint32_t BaseDictionary::hash()
+{
+  uint32_t combined = 0;
+  for (unsigned int i = 0; i < bucketsCount; i++)
+    for (BaseDictionaryEntry* entry = buckets[i]; entry; entry = entry->next)
+      combined ^= entry->key->hash() ^ entry->value->hash();
+  return combined;
+}
+
+const char* BaseDictionary::getClass() const
+{
+  return "BaseDictionary";
+}
+
+BaseString* BaseDictionary::toString(int flags)
+{
+  // Opening, closing, separator, pair separator.
+  static const char* const delims[4][4] = {{"DICTIONARY (", ")", ",", "->"},
+                                           {"{", "}", ",", ":"},
+                                           {"{", "}", ",", "="},
+                                           {"<dict>", "</dict>", "", ""}};
+  const int format = flags & 3;
+  const char* const* delimiters = delims[format];
+  BaseAutorelease pool;
+  BaseTypedArray<BaseString>* texts = new (eRetainAutorelease) BaseTypedArray<BaseString>(entriesCount);
+  for (unsigned int i = 0; i < entriesCount; i++) {
+    BaseDictionaryEntry* entry = _entryAtIndex(i);
+    if (!entry) break;
+    BaseString* key = entry->key;
+    BaseObject* value = entry->value;
+    BaseString* keyText = key;
+    if (format == eToStringJSON)
+      keyText = key->toString(eToStringJSON);
+    else if (format == eToStringLua && !key->isValidIdentifier())
+      keyText = BaseString::stringWithFormat("[%@]", key);
+    texts->addObject(
+        BaseString::stringWithFormat("%S %s %S", keyText, delimiters[3], value->toString(flags)));
+  }
+  BaseString* text = arrayToString(texts, delimiters[0], delimiters[1], delimiters[2]);
+  BaseString* result = toStringCommon(flags, text, (int)entriesCount);
+  result->retain();
+  result->autorelease(1);
+  return result;
+}
+
+int BaseDictionary::_setValueForKeyInternal(BaseObject* value, BaseString* key)
+{
+  return _setObject(value, key);
+}
+
+BaseObject* BaseDictionary::_getValueForKeyInternal(BaseString* key)
+{
+  return objectForKey(key);
+}
