@@ -7,6 +7,8 @@
 #include <cstring>
 
 #include "object/BaseArray.h"
+#include "object/BaseAutorelease.h"
+#include "object/BaseDictionary.h"
 #include "runtime/BaseAssert.h"
 #include "runtime/Debug.h"
 
@@ -712,9 +714,6 @@ BaseString* BaseString::toString(int flags)
   }
   return toStringCommon(flags, text, -1);
 }
-
-#include "object/BaseAutorelease.h"
-#include "object/BaseDictionary.h"
 
 BaseTypedDictionary<BaseString>* BaseString::splitKeyValuePairs(const char* pairSeparator,
                                                                 const char* keyValueSeparator)

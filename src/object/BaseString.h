@@ -108,7 +108,7 @@ public:
   // Empty pieces are kept; a null separator or an empty receiver gives an empty array, an
   // empty separator one element holding the whole text.
   BaseTypedArray<BaseString>* split(const char* separator, unsigned int maxParts = 0xFFFFFFFFu);
-  // Not implemented yet: it waits for BaseTypedDictionary.
+  // Pieces that are not exactly one key and one value are ignored; a later key wins.
   BaseTypedDictionary<BaseString>* splitKeyValuePairs(const char* pairSeparator,
                                                       const char* keyValueSeparator);
 
