@@ -1,0 +1,262 @@
+#include "object/BaseNumber.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+#include "object/BaseString.h"
+#include "runtime/BaseAssert.h"
+
+namespace {
+
+// A quiet NaN with a payload of its own, so that a number nobody set is recognisable.
+const uint64_t DEFAULT_NAN_BITS = 0x7FF0000080000001ull;
+
+uint64_t bitsOfDouble(double value)
+{
+  uint64_t bits;
+  memcpy(&bits, &value, sizeof bits);
+  return bits;
+}
+
+double doubleOfBits(uint64_t bits)
+{
+  double value;
+  memcpy(&value, &bits, sizeof value);
+  return value;
+}
+
+uint64_t bitsOfInteger(int64_t value)
+{
+  uint64_t bits;
+  memcpy(&bits, &value, sizeof bits);
+  return bits;
+}
+
+int64_t integerOfBits(uint64_t bits)
+{
+  int64_t value;
+  memcpy(&value, &bits, sizeof value);
+  return value;
+}
+
+// The boolean lives in the first byte of the value, the other seven bytes are zero.
+uint64_t bitsOfBoolean(bool value)
+{
+  uint64_t bits = 0;
+  unsigned char byte = value ? 1 : 0;
+  memcpy(&bits, &byte, 1);
+  return bits;
+}
+
+bool booleanOfBits(uint64_t bits)
+{
+  unsigned char byte;
+  memcpy(&byte, &bits, 1);
+  return byte != 0;
+}
+
+// Converting a double that does not fit is undefined in C++: such values saturate.
+int64_t doubleToInteger64(double value)
+{
+  if (std::isnan(value)) return 0;
+  if (value >= 9223372036854775808.0) return INT64_MAX;
+  if (value < -9223372036854775808.0) return INT64_MIN;
+  return static_cast<int64_t>(value);
+}
+
+int32_t doubleToInteger32(double value)
+{
+  if (std::isnan(value)) return 0;
+  if (value >= 2147483648.0) return INT32_MAX;
+  if (value <= -2147483649.0) return INT32_MIN;
+  return static_cast<int32_t>(value);
+}
+
+template <typename T>
+int orderOf(T mine, T theirs)
+{
+  return mine > theirs ? -1 : (theirs > mine ? 1 : 0);
+}
+
+}  // namespace
+
+BaseNumber::BaseNumber() : numberValue(DEFAULT_NAN_BITS), numberType(eNumberDouble) {}
+
+BaseNumber::BaseNumber(bool value)
+{
+  set(value);
+}
+
+BaseNumber::BaseNumber(unsigned int value)
+{
+  set(value);
+}
+
+BaseNumber::BaseNumber(int value)
+{
+  set(value);
+}
+
+BaseNumber::BaseNumber(long long value)
+{
+  set(value);
+}
+
+BaseNumber::BaseNumber(double value)
+{
+  set(value);
+}
+
+BaseNumber::~BaseNumber() {}
+
+void BaseNumber::set(double value)
+{
+  numberValue = bitsOfDouble(value);
+  numberType = eNumberDouble;
+}
+
+void BaseNumber::set(long long value)
+{
+  numberValue = bitsOfInteger(value);
+  numberType = eNumberInteger;
+}
+
+void BaseNumber::set(int value)
+{
+  set(static_cast<long long>(value));
+}
+
+void BaseNumber::set(unsigned int value)
+{
+  set(static_cast<long long>(value));
+}
+
+void BaseNumber::set(bool value)
+{
+  numberValue = bitsOfBoolean(value);
+  numberType = eNumberBoolean;
+}
+
+void BaseNumber::setNumber(BaseNumber* number)
+{
+  // clang-format off
+  BASE_ASSERT(number!=NULL);
+  // clang-format on
+  // All 64 bits of an integer are copied: a copy holds the same value as its source.
+  numberValue = number->numberValue;
+  numberType = number->numberType;
+}
+
+int64_t BaseNumber::getInteger64() const
+{
+  switch (numberType) {
+    case eNumberInteger:
+      return integerOfBits(numberValue);
+    case eNumberBoolean:
+      return booleanOfBits(numberValue) ? 1 : 0;
+    default:
+      return doubleToInteger64(doubleOfBits(numberValue));
+  }
+}
+
+int32_t BaseNumber::getInteger() const
+{
+  switch (numberType) {
+    case eNumberInteger:
+      return static_cast<int32_t>(static_cast<uint32_t>(numberValue));
+    case eNumberBoolean:
+      return booleanOfBits(numberValue) ? 1 : 0;
+    default:
+      return doubleToInteger32(doubleOfBits(numberValue));
+  }
+}
+
+double BaseNumber::getDouble() const
+{
+  switch (numberType) {
+    case eNumberInteger:
+      return static_cast<double>(integerOfBits(numberValue));
+    case eNumberBoolean:
+      return booleanOfBits(numberValue) ? 1.0 : 0.0;
+    default:
+      return doubleOfBits(numberValue);
+  }
+}
+
+bool BaseNumber::getBoolean() const
+{
+  switch (numberType) {
+    case eNumberInteger:
+      return integerOfBits(numberValue) != 0;
+    case eNumberBoolean:
+      return booleanOfBits(numberValue);
+    default:
+      return doubleOfBits(numberValue) != 0.0;  // true for NaN
+  }
+}
+
+bool BaseNumber::isEqual(BaseObject* other)
+{
+  if (!isOfClass(other, "BaseNumber")) return false;
+  BaseNumber* number = static_cast<BaseNumber*>(other);
+  if (number->numberType == numberType) return number->numberValue == numberValue;
+  return getDouble() == number->getDouble();
+}
+
+int BaseNumber::compare(BaseObject* other)
+{
+  if (!isOfClass(other, "BaseNumber")) return BaseObject::compare(other);
+  BaseNumber* number = static_cast<BaseNumber*>(other);
+  if (number->numberType != numberType || numberType == eNumberDouble)
+    return orderOf(getDouble(), number->getDouble());
+  if (numberType == eNumberInteger)
+    return orderOf(integerOfBits(numberValue), integerOfBits(number->numberValue));
+  return orderOf(booleanOfBits(numberValue), booleanOfBits(number->numberValue));
+}
+
+uint32_t BaseNumber::hash()
+{
+  return static_cast<uint32_t>(numberValue >> 32) ^ static_cast<uint32_t>(numberValue);
+}
+
+const char* BaseNumber::getClass() const
+{
+  return "BaseNumber";
+}
+
+BaseString* BaseNumber::toString(int flags)
+{
+  // to_chars is printf's "%.16g" and "%lli" in the C locale, so JSON stays JSON under a
+  // host that switched LC_NUMERIC.
+  char number[48];
+  const char* value = number;
+  std::to_chars_result written{number, std::errc()};
+  switch (numberType) {
+    case eNumberInteger:
+      written = std::to_chars(number, number + sizeof number - 1, integerOfBits(numberValue));
+      break;
+    case eNumberDouble:
+      written = std::to_chars(number, number + sizeof number - 1, doubleOfBits(numberValue),
+                              std::chars_format::general, 16);
+      break;
+    default:
+      value = booleanOfBits(numberValue) ? "true" : "false";
+      break;
+  }
+  *written.ptr = '\0';
+
+  BaseString* text = new (eRetainAutorelease) BaseString(64u);
+  if ((flags & 3) != eToStringXML) {
+    text->append(value);
+  } else if (numberType == eNumberBoolean) {
+    text->append("<");
+    text->append(value);
+    text->append(" />");
+  } else {
+    text->append("<number>");
+    text->append(value);
+    text->append("</number>");
+  }
+  return toStringCommon(flags, text, -1);
+}
