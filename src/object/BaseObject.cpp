@@ -7,6 +7,7 @@
 
 #include "object/BaseArray.h"
 #include "object/BaseAutorelease.h"
+#include "object/BaseDictionary.h"
 #include "object/BaseString.h"
 #include "runtime/BaseAssert.h"
 #include "runtime/Debug.h"

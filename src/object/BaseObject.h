@@ -105,6 +105,24 @@ public:
   static BaseString* arrayToString(BaseTypedArray<BaseString>* texts, const char* opening, const char* closing,
                                    const char* separator);
 
+  // Key-value coding and observation (BaseObjectKeyValue.cpp). Key paths read "a.b.c" or
+  // "/a/b/c"; arrays answer to element indices, dictionaries to their keys. Observation is
+  // synchronous on the thread that sets the value; the tables take no lock. The observer
+  // table holds each observer (a record retains it) until it is removed or the observed
+  // object dies, so an object must not observe itself.
+  BaseObject* getValueForKey(BaseString* key);
+  // Tells the key's observers before and after; a null context means the receiver. Returns
+  // the eKeyObserverFlags of the change, or -1.
+  int setValueForKey(BaseObject* value, BaseString* key, void* context);
+  static BaseTypedArray<BaseString>* splitKeyPath(BaseString* path);
+  BaseObject* getValueForKeyPath(BaseString* path);
+  int setValueForKeyPath(BaseObject* value, BaseString* path, void* context, bool createIntermediates);
+  // `mask` selects the changes (eKeyObserverFlags) the observer hears of after they happen.
+  void addObserverForValueAtKeyPath(BaseObject* observer, BaseString* path, int mask = eKeyObserverAll);
+  void removeObserverForValueAtKeyPath(BaseObject* observer, BaseString* path);
+  void notifyValueWillChange(BaseString* key, BaseObject* value, void* context);
+  void notifyValueDidChange(BaseString* key, BaseObject* value, int flags, void* context);
+
   // Null-tolerant forms of the three operations above.
   template <typename T>
   static T* retain(T* object)
@@ -122,8 +140,17 @@ public:
   static void setMember(void* slot, BaseObject* value);
 
 protected:
+  // The same operations on an already split path, from component `first` on.
+  BaseObject* _getValueForKeyPathInternal(BaseTypedArray<BaseString>* keys, unsigned int first);
+  int _setValueForKeyPathInternal(BaseObject* value, BaseTypedArray<BaseString>* keys, unsigned int first,
+                                  void* context, bool createIntermediates);
+  void _addObserverForValueAtKeyPathInternal(BaseObject* observer, BaseTypedArray<BaseString>* keys,
+                                             unsigned int first, int mask);
+  void _removeObserverForValueAtKeyPathInternal(BaseObject* observer, BaseTypedArray<BaseString>* keys,
+                                                unsigned int first);
+
   std::atomic<int32_t> m_retainCount;
-  BaseObject* m_keyObservers;  // a dictionary of observers, created on first registration
+  BaseDictionary* m_keyObservers;  // key -> array of observer records, made on first registration
 
   friend class BaseAutorelease;
 };

@@ -1,0 +1,57 @@
+// Samples the aircraft's position from the host: the ten flight-model data references of
+// the position record, read in the record's order, and the record itself, a dictionary of
+// ten double numbers. The host's interface may only be called on its main thread, so
+// sampling runs there (once per frame while started, through a flight-loop callback) and
+// other threads take the latest frame's ten values, kept together under one lock.
+#pragma once
+
+#include "object/BaseObject.h"
+#include "plugin/xplm/XPLM.h"
+#include "runtime/BaseMutex.h"
+
+class BaseDictionary;
+
+// One frame's ten values, in the record's order.
+struct PositionSample
+{
+  enum { FIELDS = 10 };
+  double values[FIELDS];
+  bool valid;  // false until a first frame has been sampled
+};
+
+class PositionSampler : public BaseObject
+{
+public:
+  PositionSampler();
+  // Stops sampling first.
+  ~PositionSampler() override;
+
+  // Main thread: looks the ten data references up (once) and samples on every frame.
+  void startSampling();
+  // Main thread: no more frames are sampled; the last sample stays available.
+  void stopSampling();
+  bool isSampling() const { return m_sampling; }
+
+  // Main thread: looks the references up if needed and reads them now.
+  PositionSample sampleNow();
+  // Any thread: the latest frame's values (valid is false before the first frame).
+  PositionSample latestSample();
+
+  // The record for one sample: a new dictionary owned by the caller's innermost pool, its
+  // ten double numbers set under their keys in the record's order.
+  static BaseDictionary* recordFromSample(const PositionSample& sample);
+
+  // The record's keys and data references, in its order.
+  static const char* keyAt(unsigned int field);
+  static const char* dataRefAt(unsigned int field);
+
+private:
+  void _findDataRefs();
+  static float _flightLoop(float sinceLastCall, float sinceLastFlightLoop, int counter, void* refcon);
+
+  XPLMDataRef m_dataRefs[PositionSample::FIELDS];
+  bool m_dataRefsFound;
+  bool m_sampling;
+  BaseMutex m_latestLock;  // guards m_latest
+  PositionSample m_latest;
+};

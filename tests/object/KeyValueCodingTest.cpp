@@ -1,0 +1,186 @@
+// Key-value coding through arrays and dictionaries, and observation of changes: who is
+// told, with which flags, and who is not.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "object/BaseArray.h"
+#include "object/BaseAutorelease.h"
+#include "object/BaseDictionary.h"
+#include "object/BaseNumber.h"
+#include "object/BaseString.h"
+
+namespace {
+
+class RecordingObserver : public BaseObject
+{
+public:
+  void observedKeyWillChange(BaseString* key, BaseObject* object, void*) override
+  {
+    events.push_back(std::string("will ") + key->cString());
+    lastObject = object;
+    if (onWill) onWill();
+  }
+  void observedKeyDidChange(BaseString* key, BaseObject* object, eKeyObserverFlags flags, void*) override
+  {
+    events.push_back(std::string("did ") + key->cString() + " " + std::to_string(flags));
+    lastObject = object;
+  }
+  std::vector<std::string> events;
+  BaseObject* lastObject = nullptr;
+  std::function<void()> onWill;
+};
+
+class KeyValueCodingTest : public ::testing::Test
+{
+protected:
+  BaseString* str(const char* text) { return new (eRetainAutorelease) BaseString(text); }
+  BaseNumber* num(int value) { return new (eRetainAutorelease) BaseNumber(value); }
+  BaseDictionary* dict() { return new (eRetainAutorelease) BaseDictionary(); }
+  RecordingObserver* observer() { return new (eRetainAutorelease) RecordingObserver(); }
+
+  BaseAutorelease pool;
+};
+
+TEST_F(KeyValueCodingTest, PathsReadThroughDictionariesAndArrays)
+{
+  BaseDictionary* root = dict();
+  BaseDictionary* a = dict();
+  a->setObjectForKey(num(5), "b");
+  root->setObjectForKey(a, "a");
+  BaseArray* items = new (eRetainAutorelease) BaseArray();
+  items->addObject(str("zero"));
+  items->addObject(a);
+  root->setObjectForKey(items, "items");
+
+  EXPECT_EQ(static_cast<BaseNumber*>(root->getValueForKeyPath(str("a.b")))->getInteger(), 5);
+  EXPECT_EQ(root->getValueForKeyPath(str("/a/b")), a->objectForKey("b"));
+  EXPECT_EQ(root->getValueForKeyPath(str("items.1.b")), a->objectForKey("b"));
+  EXPECT_EQ(root->getValueForKeyPath(str("/items/0")), items->objectAtIndex(0));
+  EXPECT_EQ(root->getValueForKeyPath(str("items.7.b")), nullptr);
+  EXPECT_EQ(root->getValueForKeyPath(str("a.missing.deeper")), nullptr);
+  EXPECT_EQ(root->getValueForKeyPath(str("")), root);
+}
+
+TEST_F(KeyValueCodingTest, SettingCreatesIntermediatesOfTheRightKindOnlyWhenAsked)
+{
+  BaseDictionary* root = dict();
+  BaseString* x = str("x");
+  EXPECT_EQ(root->setValueForKeyPath(x, str("list.0"), nullptr, false), -1);
+  EXPECT_EQ(root->count(), 0u);
+
+  EXPECT_EQ(root->setValueForKeyPath(x, str("list.0"), nullptr, true), BaseObject::eKeyObserverAdded);
+  BaseObject* list = root->objectForKey("list");
+  ASSERT_TRUE(BaseObject::isOfClass(list, "BaseArray"));
+  EXPECT_EQ(static_cast<BaseArray*>(list)->objectAtIndex(0), x);
+
+  EXPECT_EQ(root->setValueForKeyPath(x, str("/map/k"), nullptr, true), BaseObject::eKeyObserverAdded);
+  EXPECT_TRUE(BaseObject::isOfClass(root->objectForKey("map"), "BaseDictionary"));
+  EXPECT_EQ(root->getValueForKeyPath(str("map.k")), x);
+  EXPECT_EQ(root->setValueForKeyPath(str("y"), str("map.k"), nullptr, false), BaseObject::eKeyObserverReplaced);
+
+  // An array cannot grow by more than one place, nor hold a dictionary key.
+  EXPECT_EQ(root->setValueForKeyPath(x, str("list.5"), nullptr, true), -1);
+  EXPECT_EQ(root->setValueForKeyPath(x, str("list.name.k"), nullptr, true), -1);
+  EXPECT_EQ(root->setValueForKeyPath(x, str(""), nullptr, true), -1);
+}
+
+TEST_F(KeyValueCodingTest, ObserversHearAdditionsAndReplacementsButNotTheirOwnChanges)
+{
+  BaseDictionary* position = dict();
+  RecordingObserver* watcher = observer();
+  position->addObserverForValueAtKeyPath(watcher, str("lat"));
+  position->setValueForKey(num(1), str("lat"), nullptr);
+  position->setValueForKey(num(2), str("lat"), nullptr);
+  position->setValueForKey(num(3), str("lon"), nullptr);
+  EXPECT_EQ(watcher->events, (std::vector<std::string>{"will lat", "did lat 1", "will lat", "did lat 4"}));
+  EXPECT_EQ(watcher->lastObject, position);
+
+  watcher->events.clear();
+  position->setValueForKey(num(4), str("lat"), watcher);
+  EXPECT_TRUE(watcher->events.empty());
+}
+
+TEST_F(KeyValueCodingTest, MaskSelectsTheChangesHeardAndFailuresReachNoOne)
+{
+  BaseArray* list = new (eRetainAutorelease) BaseArray();
+  RecordingObserver* replacements = observer();
+  list->addObserverForValueAtKeyPath(replacements, str("0"), BaseObject::eKeyObserverReplaced);
+  list->setValueForKey(str("a"), str("0"), nullptr);
+  list->setValueForKey(str("b"), str("0"), nullptr);
+  list->setValueForKey(str("c"), str("9"), nullptr);
+  EXPECT_EQ(replacements->events, (std::vector<std::string>{"will 0", "will 0", "did 0 4"}));
+}
+
+TEST_F(KeyValueCodingTest, ObserversOnNestedPathsAreRegisteredOnTheLastOwner)
+{
+  BaseDictionary* root = dict();
+  root->setValueForKeyPath(num(1), str("gps.lat"), nullptr, true);
+  RecordingObserver* watcher = observer();
+  root->addObserverForValueAtKeyPath(watcher, str("gps.lat"));
+  root->addObserverForValueAtKeyPath(watcher, str("missing.lat"));
+  root->setValueForKeyPath(num(2), str("gps.lat"), nullptr, false);
+  EXPECT_EQ(watcher->events, (std::vector<std::string>{"will lat", "did lat 4"}));
+  EXPECT_EQ(watcher->lastObject, root->objectForKey("gps"));
+}
+
+TEST_F(KeyValueCodingTest, RemovingAnObserverRemovesAllItsRegistrationsAndReleasesIt)
+{
+  BaseDictionary* position = dict();
+  RecordingObserver* watcher = observer();
+  int before = watcher->getRetainCount();
+  position->addObserverForValueAtKeyPath(watcher, str("lat"));
+  position->addObserverForValueAtKeyPath(watcher, str("lat"));
+  EXPECT_EQ(watcher->getRetainCount(), before + 2);
+  position->removeObserverForValueAtKeyPath(watcher, str("lat"));
+  EXPECT_EQ(watcher->getRetainCount(), before);
+  position->setValueForKey(num(1), str("lat"), nullptr);
+  EXPECT_TRUE(watcher->events.empty());
+  position->removeObserverForValueAtKeyPath(watcher, str("never.registered"));
+}
+
+TEST_F(KeyValueCodingTest, ObservedObjectReleasesItsObserversWhenDestroyed)
+{
+  RecordingObserver* watcher = observer();
+  int before = watcher->getRetainCount();
+  BaseDictionary* position = new BaseDictionary();
+  position->addObserverForValueAtKeyPath(watcher, str("lat"));
+  EXPECT_EQ(watcher->getRetainCount(), before + 1);
+  position->release();
+  EXPECT_EQ(watcher->getRetainCount(), before);
+}
+
+TEST_F(KeyValueCodingTest, AnObserverMayUnregisterWhileBeingTold)
+{
+  BaseDictionary* position = dict();
+  RecordingObserver* first = observer();
+  RecordingObserver* second = observer();
+  position->addObserverForValueAtKeyPath(first, str("lat"));
+  position->addObserverForValueAtKeyPath(second, str("lat"));
+  first->onWill = [&] {
+    position->removeObserverForValueAtKeyPath(first, str("lat"));
+    position->removeObserverForValueAtKeyPath(second, str("lat"));
+  };
+  position->setValueForKey(num(1), str("lat"), nullptr);
+  // Both were registered when the change began; neither is by the time it is done.
+  EXPECT_EQ(first->events, (std::vector<std::string>{"will lat"}));
+  EXPECT_EQ(second->events, (std::vector<std::string>{"will lat"}));
+}
+
+TEST_F(KeyValueCodingTest, SplittingKeyPaths)
+{
+  auto parts = [&](const char* path) {
+    std::vector<std::string> out;
+    BaseTypedArray<BaseString>* keys = BaseObject::splitKeyPath(str(path));
+    for (unsigned int i = 0; i < keys->count(); i++) out.push_back(keys->objectAtIndex(i)->cString());
+    return out;
+  };
+  EXPECT_EQ(parts("a.b.c"), (std::vector<std::string>{"a", "b", "c"}));
+  EXPECT_EQ(parts("/a/b"), (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(parts("/"), (std::vector<std::string>{""}));
+  EXPECT_TRUE(parts("").empty());
+}
+
+}  // namespace
