@@ -3,7 +3,7 @@
 # machine that lacks them. Without root it only says what is missing.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ make pkg-config ccache binutils libgtest-dev libgmock-dev libbenchmark-dev)
+packages=(cmake ninja-build g++ make pkg-config ccache binutils locales libgtest-dev libgmock-dev libbenchmark-dev)
 
 missing=()
 for package in "${packages[@]}"; do
