@@ -1,7 +1,13 @@
 #include "io/IOAbstract.h"
 
+#include <cstdarg>
 #include <mutex>
 #include <unordered_set>
+
+#include "io/BaseBuffer.h"
+#include "object/BaseString.h"
+#include "runtime/BaseAssert.h"
+#include "runtime/Debug.h"
 
 namespace {
 
@@ -58,6 +64,100 @@ bool IOAbstract::skipBytesInIO(uint32_t count)
 bool IOAbstract::closeIO()
 {
   return true;
+}
+
+bool IOAbstract::readIOExact(void* buffer, uint32_t count)
+{
+  unsigned char* cursor = static_cast<unsigned char*>(buffer);
+  while (count > 0) {
+    uint32_t length = count;
+    if (!readIO(cursor, length)) return false;
+    // A stream that reports nothing, or more than it was asked for, breaks the read
+    // contract; stop rather than loop forever or run past the caller's buffer.
+    if (length == 0 || length > count) {
+      BASE_LOG(this, eMsgError, "stream delivered %u bytes for %u asked", length, count);
+      return false;
+    }
+    cursor += length;
+    count -= length;
+  }
+  return true;
+}
+
+bool IOAbstract::writeString(const BaseString* text)
+{
+  BASE_ASSERT(text != NULL);
+  return writeIO(text->cString(), text->length());
+}
+
+bool IOAbstract::writeBuffer(BaseBuffer* buffer)
+{
+  BASE_ASSERT(buffer != NULL);
+  return writeIO(buffer->bytes(), buffer->length());
+}
+
+bool IOAbstract::writeFrom(IOAbstract* source, uint32_t count)
+{
+  BASE_ASSERT(source != NULL);
+  unsigned char chunk[COPY_CHUNK];
+  while (count > 0) {
+    uint32_t asked = count < COPY_CHUNK ? count : (uint32_t)COPY_CHUNK;
+    uint32_t length = asked;
+    if (!source->readIO(chunk, length)) return false;
+    if (length == 0 || length > asked) {
+      BASE_LOG(this, eMsgError, "stream delivered %u bytes for %u asked", length, asked);
+      return false;
+    }
+    if (!writeIO(chunk, length)) return false;
+    count -= length;
+  }
+  return true;
+}
+
+bool IOAbstract::writeFormat(bool littleEndian, const char* format, ...)
+{
+  va_list arguments;
+  va_start(arguments, format);
+  bool written = true;
+  for (const char* directive = format; *directive && written; directive++) {
+    int size = *directive - '0';
+    BASE_ASSERT(size > 0);
+    BASE_ASSERT(size <= 4);
+    uint32_t value = va_arg(arguments, uint32_t);
+    unsigned char field[4];
+    for (int i = 0; i < size; i++) {
+      int shift = 8 * (littleEndian ? i : size - 1 - i);
+      field[i] = (unsigned char)(value >> shift);
+    }
+    written = writeIO(field, (uint32_t)size);
+  }
+  va_end(arguments);
+  return written;
+}
+
+bool IOAbstract::readFormat(bool littleEndian, const char* format, ...)
+{
+  va_list arguments;
+  va_start(arguments, format);
+  bool read = true;
+  for (const char* directive = format; *directive && read; directive++) {
+    int size = *directive - '0';
+    BASE_ASSERT(size <= 4);
+    BASE_ASSERT(size > 0);
+    unsigned char field[4];
+    read = readIOExact(field, (uint32_t)size);
+    if (!read) break;
+    uint32_t value = 0;
+    for (int i = 0; i < size; i++) value = (value << 8) | field[littleEndian ? size - 1 - i : i];
+    if (size == 1)
+      *va_arg(arguments, uint8_t*) = (uint8_t)value;
+    else if (size == 2)
+      *va_arg(arguments, uint16_t*) = (uint16_t)value;
+    else
+      *va_arg(arguments, uint32_t*) = value;
+  }
+  va_end(arguments);
+  return read;
 }
 
 IOAbstract* IOAbstract::retainLiveStream(const void* address)

@@ -9,6 +9,9 @@
 
 #include "object/BaseObject.h"
 
+class BaseBuffer;
+class BaseString;
+
 class IOAbstract : public BaseObject
 {
 public:
@@ -25,12 +28,29 @@ public:
   virtual bool skipBytesInIO(uint32_t count);
   virtual bool closeIO();
 
+  // Reads exactly `count` bytes through readIO; false as soon as one call fails (what was
+  // read stays in the buffer). Named apart from readIO so that a call with a plain
+  // uint32_t variable is never ambiguous.
+  bool readIOExact(void* buffer, uint32_t count);
+  // The bytes of the string or buffer in one writeIO, without prefix or terminator.
+  bool writeString(const BaseString* text);
+  bool writeBuffer(BaseBuffer* buffer);
+  // Copies `count` bytes from `source` through a 1024-byte stack buffer.
+  bool writeFrom(IOAbstract* source, uint32_t count);
+  // Fixed-width integers: each format digit 1-4 is a field width; littleEndian true puts
+  // the least significant byte first. writeFormat takes one uint32_t value per digit,
+  // readFormat one destination per digit (uint8_t* for 1, uint16_t* for 2, uint32_t* for
+  // 3 and 4). Another character in a format is a programming error.
+  bool writeFormat(bool littleEndian, const char* format, ...);
+  bool readFormat(bool littleEndian, const char* format, ...);
+
   // The stream living at `address`, retained for the caller, or null when no stream
   // lives there (never constructed, already destroyed, or being destroyed). Any thread.
   static IOAbstract* retainLiveStream(const void* address);
 
   enum
   {
-    SKIP_CHUNK = 16384
+    SKIP_CHUNK = 16384,
+    COPY_CHUNK = 1024
   };
 };
