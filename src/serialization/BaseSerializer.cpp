@@ -508,13 +508,23 @@ const BaseSerializer::ClassRows& BaseSerializer::_rowsForClass(BaseObject* objec
   return entry;
 }
 
+bool BaseSerializer::_rowAccepts(const ObjectDescription& row, BaseObject* object)
+{
+  // The table's own tests, called by name where possible so that they are inlined.
+  if (!row.isValid) return true;
+  if (row.isValid == &BaseSerializer::isValidInteger) return isValidInteger(object, row.kind);
+  if (row.isValid == &BaseSerializer::isValidDouble) return isValidDouble(object, row.kind);
+  if (row.isValid == &BaseSerializer::isValidBoolean) return isValidBoolean(object, row.kind);
+  return (this->*row.isValid)(object, row.kind);
+}
+
 const BaseSerializer::ObjectDescription* BaseSerializer::_rowForObject(BaseObject* object)
 {
   const ClassRows& rows = _rowsForClass(object);
   const ObjectDescription* row = rows.only;
   for (uint32_t candidates = row ? 0 : rows.rows; candidates; candidates &= candidates - 1) {
     const ObjectDescription& candidate = objectDesc[__builtin_ctz(candidates)];
-    if (!candidate.isValid || (this->*candidate.isValid)(object, candidate.kind)) {
+    if (_rowAccepts(candidate, object)) {
       row = &candidate;
       break;
     }

@@ -225,6 +225,7 @@ private:
   void _writeObject(BaseObject* object);
   // The row that writes `object`, or null.
   const ObjectDescription* _rowForObject(BaseObject* object);
+  bool _rowAccepts(const ObjectDescription& row, BaseObject* object);
   struct ClassRows;
   // The rows whose class name is the object's.
   const ClassRows& _rowsForClass(BaseObject* object);
