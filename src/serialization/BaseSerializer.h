@@ -36,12 +36,13 @@
 //    whose length or count does not fit a 32-bit packed integer is treated as having no row.
 // Speed: writes are gathered in a small stage and reach the stream once per object (or
 // once per stage's worth) rather than once per integer; the rows of a class are looked up
-// once per dynamic type; reads go to the given stream directly and fail exactly as the
-// exception filter would make them fail. A reader never reads ahead: it asks only for
+// once per dynamic type (a class reports one name for all its objects); reads go to the given stream directly
+// and fail exactly as the exception filter would make them fail. A reader never reads ahead: it asks only for
 // bytes the current object must have, so the next object stays in the stream.
 //
 // File objects (kind 2), the mode that skips file content and the file entry points come
-// with the file classes: the kind's row is in the table, its operations still refuse.
+// with the file classes: the kind's row is in the table, its operations still refuse, and
+// the temporary storage stays null until BaseFile::temporaryDirectory() exists to start it.
 #pragma once
 
 #include <atomic>
@@ -148,6 +149,7 @@ public:
   void initProgression();
   // Adds to the totals and tells the delegate.
   void notifyProgression(uint32_t first, uint32_t second, uint32_t bytes);
+  // The running total `which`: 0 first, 1 second, 2 bytes.
   uint32_t getProgression(int which) const;
 
   // Writes one object and flushes. False, with "Write error on output stream while
