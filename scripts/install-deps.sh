@@ -3,7 +3,8 @@
 # machine that lacks them. Without root it only says what is missing.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ make pkg-config ccache binutils locales libgtest-dev libgmock-dev libbenchmark-dev)
+packages=(cmake ninja-build g++ make pkg-config ccache binutils locales libgtest-dev libgmock-dev
+  clang libclang-rt-14-dev libbenchmark-dev libmsgpack-dev libplist-dev)
 
 missing=()
 for package in "${packages[@]}"; do

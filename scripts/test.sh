@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Everything a fresh machine needs to run the whole test suite: installs what is missing,
 # then builds and runs every test twice, in a normal build and in a build with
-# AddressSanitizer and UndefinedBehaviorSanitizer.
+# AddressSanitizer and UndefinedBehaviorSanitizer, and runs the fuzzers briefly.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -30,3 +30,5 @@ run_suite() {
 run_suite build
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1 \
   run_suite build-asan -DCORVANE_SANITIZE=address,undefined
+
+bash scripts/fuzz.sh "${CORVANE_FUZZ_SECONDS:-30}"
