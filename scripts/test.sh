@@ -8,8 +8,6 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 
 jobs=${CORVANE_JOBS:-2}
-# Let ccache reuse objects across clones in different folders.
-export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
 
 # A private German locale, so that the tests that must not depend on the locale have one
 # to run under (the machine may have none but C).
