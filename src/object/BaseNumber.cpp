@@ -1,9 +1,11 @@
 #include "object/BaseNumber.h"
 
+
 #include <charconv>
 #include <cmath>
 #include <cstring>
 
+#include "object/BaseBits.h"
 #include "object/BaseString.h"
 #include "runtime/BaseAssert.h"
 
@@ -11,20 +13,6 @@ namespace {
 
 // A quiet NaN with a payload of its own, so that a number nobody set is recognisable.
 const uint64_t DEFAULT_NAN_BITS = 0x7FF0000080000001ull;
-
-uint64_t bitsOfDouble(double value)
-{
-  uint64_t bits;
-  memcpy(&bits, &value, sizeof bits);
-  return bits;
-}
-
-double doubleOfBits(uint64_t bits)
-{
-  double value;
-  memcpy(&value, &bits, sizeof value);
-  return value;
-}
 
 uint64_t bitsOfInteger(int64_t value)
 {

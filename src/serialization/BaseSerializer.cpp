@@ -1,5 +1,6 @@
 #include "serialization/BaseSerializer.h"
 
+
 #include <pthread.h>
 
 #include <climits>
@@ -10,6 +11,7 @@
 
 #include "io/BaseBuffer.h"
 #include "io/IOExceptionFilter.h"
+#include "object/BaseBits.h"
 #include "object/BaseArray.h"
 #include "object/BaseAutorelease.h"
 #include "object/BaseDate.h"
@@ -72,20 +74,6 @@ private:
 bool isCollectionKind(eBSObject kind)
 {
   return kind == eBSArray || kind == eBSDictionary || kind == eBSList;
-}
-
-uint64_t doubleBits(double value)
-{
-  uint64_t bits;
-  memcpy(&bits, &value, sizeof bits);
-  return bits;
-}
-
-double bitsDouble(uint64_t bits)
-{
-  double value;
-  memcpy(&value, &bits, sizeof value);
-  return value;
 }
 
 // The row of each kind, by kind; -1 where no kind is.
@@ -694,9 +682,9 @@ void BaseSerializer::serializeBoolean(BaseObject* object)
 
 void BaseSerializer::_writeDouble(double value)
 {
-  uint64_t bits = doubleBits(value);
+  uint64_t bits = bitsOfDouble(value);
   if (bits == UNENCODABLE_DOUBLE_BITS) {
-    double neighbour = bitsDouble(bits - 1);
+    double neighbour = doubleOfBits(bits - 1);
     BASE_LOG(this, eMsgWarning, "double %g has no encoding, written as %g", value, neighbour);
     bits -= 1;
   }
@@ -905,5 +893,5 @@ BaseObject* BaseSerializer::unserializeBoolean(unsigned char)
 
 double BaseSerializer::_readDouble()
 {
-  return bitsDouble((uint64_t)swap64(readInteger64()));
+  return doubleOfBits((uint64_t)swap64(readInteger64()));
 }

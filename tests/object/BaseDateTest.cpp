@@ -15,6 +15,7 @@
 #include "object/BaseNumber.h"
 #include "object/BaseString.h"
 #include "support/CaptureStream.h"
+#include "support/Locales.h"
 
 namespace {
 
@@ -294,13 +295,7 @@ TEST_F(BaseDateEnvironmentTest, IndependentOfTheTimeZone)
 TEST_F(BaseDateEnvironmentTest, EnglishNamesWhateverTheLocale)
 {
   std::string previous = setlocale(LC_ALL, nullptr);
-  const char* found = nullptr;
-  for (const char* name :
-       {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "fr_FR.utf8", "ru_RU.UTF-8", "es_ES.UTF-8"})
-    if (setlocale(LC_ALL, name)) {
-      found = name;
-      break;
-    }
+  const char* found = switchToNonEnglishLocale();
   if (!found) GTEST_SKIP() << "no non-English locale is installed";
   char localMonth[32];
   struct tm march = {};

@@ -13,6 +13,7 @@
 #include "object/BaseAutorelease.h"
 #include "object/BaseNumber.h"
 #include "object/BaseString.h"
+#include "support/Locales.h"
 
 namespace {
 
@@ -347,13 +348,7 @@ TEST_F(BaseNumberTextTest, FormatsAsItsLuaText)
 TEST_F(BaseNumberTextTest, DecimalPointWhateverTheLocale)
 {
   std::string previous = setlocale(LC_ALL, nullptr);
-  const char* found = nullptr;
-  for (const char* name :
-       {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "fr_FR.utf8", "ru_RU.UTF-8", "es_ES.UTF-8"})
-    if (setlocale(LC_ALL, name)) {
-      found = name;
-      break;
-    }
+  const char* found = switchToNonEnglishLocale();
   if (!found) GTEST_SKIP() << "no locale with a decimal comma is installed";
   char local[16];
   snprintf(local, sizeof local, "%.1f", 0.5);

@@ -1,0 +1,13 @@
+// Switches the process to a locale whose texts differ from English and C (names of days
+// and months, a decimal comma), for tests that must not depend on the locale. Returns
+// the name switched to, or null when the machine has none; the caller restores its own.
+#pragma once
+
+#include <clocale>
+
+inline const char* switchToNonEnglishLocale()
+{
+  for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "fr_FR.utf8", "ru_RU.UTF-8", "es_ES.UTF-8"})
+    if (setlocale(LC_ALL, name)) return name;
+  return nullptr;
+}
