@@ -3,7 +3,7 @@
 // appended; literal text is appended as it stands. No state is kept between calls.
 //
 // Argument widths. This platform is LP64 (long and pointers are 8 bytes), so every
-// argument is read with its real C type, and the specification handed to snprintf is
+// argument is read with its real C type, and the directive handed to snprintf is
 // rebuilt from the parsed flags, width and precision with the modifier of the type that
 // was read; what the caller wrote never reaches snprintf verbatim, so odd modifier runs
 // ("hl", "lh", "%Lf") cannot mismatch an argument:
@@ -17,7 +17,7 @@
 //   t             int seconds, printed as "%lld" of the value widened to 64 bits
 // Flags and precisions that the C library leaves undefined for a conversion ("#" on
 // d i u c s p, "0" on c s p, a precision on c and p) are dropped from the rebuilt
-// specification, and a repeated flag is passed once.
+// directive, and a repeated flag is passed once.
 //
 // Pieces stay within the buffer: widths and precisions have at most two digits, and a
 // text of 100 bytes or more without a precision bypasses snprintf (the string rule).
@@ -55,7 +55,7 @@ enum
   PIECE_SIZE = 512,
   LONG_TEXT = 100,
   // "%", five flags, two width digits, ".", two precision digits, "ll", conversion, NUL.
-  SPEC_SIZE = 32
+  DIRECTIVE_SIZE = 32
 };
 
 // One parsed conversion, up to (not including) its conversion character.
@@ -117,10 +117,10 @@ const char* integerModifier(int weight)
 }
 
 // "%" + the kept flags + width + precision (when kept) + modifier + conversion character.
-void buildSpecification(char (&spec)[SPEC_SIZE], const Conversion& conversion, unsigned int keptFlags,
+void buildDirective(char (&directive)[DIRECTIVE_SIZE], const Conversion& conversion, unsigned int keptFlags,
                         bool keepPrecision, const char* modifier, char character)
 {
-  char* out = spec;
+  char* out = directive;
   *out++ = '%';
   unsigned int flags = conversion.flags & keptFlags;
   for (int i = 0; FLAGS[i] != '\0'; i++)
@@ -147,10 +147,10 @@ void appendPiece(BaseString* receiver, const char* piece, int written)
 }
 
 template <typename T>
-void appendFormatted(BaseString* receiver, const char* spec, T value)
+void appendFormatted(BaseString* receiver, const char* directive, T value)
 {
   char piece[PIECE_SIZE];
-  appendPiece(receiver, piece, snprintf(piece, sizeof piece, spec, value));
+  appendPiece(receiver, piece, snprintf(piece, sizeof piece, directive, value));
 }
 
 // The string rule for "s", "S" and "@": a long text without a precision is appended
@@ -164,9 +164,9 @@ void appendText(BaseString* receiver, const Conversion& conversion, const char* 
       return;
     }
   }
-  char spec[SPEC_SIZE];
-  buildSpecification(spec, conversion, FLAGS_TEXT, true, "", 's');
-  appendFormatted(receiver, spec, text);
+  char directive[DIRECTIVE_SIZE];
+  buildDirective(directive, conversion, FLAGS_TEXT, true, "", 's');
+  appendFormatted(receiver, directive, text);
 }
 
 }  // namespace
@@ -190,7 +190,7 @@ void BaseString::appendFormatv(const char* format, va_list arguments)
 
     Conversion conversion;
     p = parseConversion(p, conversion);
-    char spec[SPEC_SIZE];
+    char directive[DIRECTIVE_SIZE];
     const char character = *p;
     switch (character) {
       case 'd':
@@ -203,40 +203,40 @@ void BaseString::appendFormatv(const char* format, va_list arguments)
         // "#" is only defined for the octal and hexadecimal forms.
         const unsigned int kept =
             (character == 'd' || character == 'i' || character == 'u') ? FLAGS_ALL & ~FLAG_HASH : FLAGS_ALL;
-        buildSpecification(spec, conversion, kept, true, integerModifier(conversion.weight), character);
+        buildDirective(directive, conversion, kept, true, integerModifier(conversion.weight), character);
         if (conversion.weight >= 2) {
           if (isSigned)
-            appendFormatted(this, spec, va_arg(arguments, long long));
+            appendFormatted(this, directive, va_arg(arguments, long long));
           else
-            appendFormatted(this, spec, va_arg(arguments, unsigned long long));
+            appendFormatted(this, directive, va_arg(arguments, unsigned long long));
         } else if (conversion.weight == 1) {
           if (isSigned)
-            appendFormatted(this, spec, va_arg(arguments, long));
+            appendFormatted(this, directive, va_arg(arguments, long));
           else
-            appendFormatted(this, spec, va_arg(arguments, unsigned long));
+            appendFormatted(this, directive, va_arg(arguments, unsigned long));
         } else {
           if (isSigned)
-            appendFormatted(this, spec, va_arg(arguments, int));
+            appendFormatted(this, directive, va_arg(arguments, int));
           else
-            appendFormatted(this, spec, va_arg(arguments, unsigned int));
+            appendFormatted(this, directive, va_arg(arguments, unsigned int));
         }
         break;
       }
       case 'c':
-        buildSpecification(spec, conversion, FLAGS_TEXT, false, "", 'c');
-        appendFormatted(this, spec, va_arg(arguments, int));
+        buildDirective(directive, conversion, FLAGS_TEXT, false, "", 'c');
+        appendFormatted(this, directive, va_arg(arguments, int));
         break;
       case 'e':
       case 'E':
       case 'f':
       case 'g':
       case 'G':
-        buildSpecification(spec, conversion, FLAGS_ALL, true, "", character);
-        appendFormatted(this, spec, va_arg(arguments, double));
+        buildDirective(directive, conversion, FLAGS_ALL, true, "", character);
+        appendFormatted(this, directive, va_arg(arguments, double));
         break;
       case 'p':
-        buildSpecification(spec, conversion, FLAGS_TEXT, false, "", 'p');
-        appendFormatted(this, spec, va_arg(arguments, void*));
+        buildDirective(directive, conversion, FLAGS_TEXT, false, "", 'p');
+        appendFormatted(this, directive, va_arg(arguments, void*));
         break;
       case 's': {
         const char* text = va_arg(arguments, const char*);

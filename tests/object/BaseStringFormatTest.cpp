@@ -34,11 +34,11 @@ class BaseStringFormatTest : public ::testing::Test
 {
 protected:
   // Goes through stringWithFormatv, so every row also exercises the va_list entry point.
-  static std::string format(const char* spec, ...)
+  static std::string format(const char* directive, ...)
   {
     va_list arguments;
-    va_start(arguments, spec);
-    BaseString* text = BaseString::stringWithFormatv(spec, arguments);
+    va_start(arguments, directive);
+    BaseString* text = BaseString::stringWithFormatv(directive, arguments);
     va_end(arguments);
     return bytes(text);
   }
@@ -48,8 +48,8 @@ protected:
   template <typename T>
   static void checkTable(const std::vector<const char*>& formats, const std::vector<T>& values)
   {
-    for (const char* spec : formats)
-      for (T value : values) EXPECT_EQ(format(spec, value), platform(spec, value)) << "format " << spec;
+    for (const char* directive : formats)
+      for (T value : values) EXPECT_EQ(format(directive, value), platform(directive, value)) << "format " << directive;
   }
 
   BaseAutorelease pool;
@@ -123,11 +123,11 @@ TEST_F(BaseStringFormatPlatformTest, ShortTexts)
                                          "%-10.3s|", "%.0s", "%.s",    "%99s", "%.99s"};
   checkTable<const char*>(formats, {"", "ab", "hello world", longest.c_str()});
   // "%S" follows the same rule with a BaseString.
-  for (const char* spec : formats) {
-    std::string asObject(spec);
+  for (const char* directive : formats) {
+    std::string asObject(directive);
     asObject.replace(asObject.find('s'), 1, "S");
     for (const char* text : {"", "ab", "hello world", longest.c_str()})
-      EXPECT_EQ(format(asObject.c_str(), str(text)), platform(spec, text)) << "format " << asObject;
+      EXPECT_EQ(format(asObject.c_str(), str(text)), platform(directive, text)) << "format " << asObject;
   }
 }
 
@@ -316,8 +316,8 @@ using BaseStringFormatSpecialTest = BaseStringFormatTest;
 
 TEST_F(BaseStringFormatSpecialTest, TimeIgnoresFlagsWidthAndPrecision)
 {
-  for (const char* spec : {"%t", "%+t", "%08t", "%-5t", "%.3t", "% #20.10t", "%lt", "%llt"})
-    EXPECT_EQ(format(spec, -1), "-1") << "format " << spec;
+  for (const char* directive : {"%t", "%+t", "%08t", "%-5t", "%.3t", "% #20.10t", "%lt", "%llt"})
+    EXPECT_EQ(format(directive, -1), "-1") << "format " << directive;
   EXPECT_EQ(format("%t|%t", INT_MIN, INT_MAX), "-2147483648|2147483647");
   // An int is read, not a 64-bit value.
   EXPECT_EQ(format("%t|%d", 1700000000, 5), "1700000000|5");
@@ -420,8 +420,8 @@ TEST_F(BaseStringFormatDeathTest, ThreeDigitWidthOrPrecisionStops)
 
 TEST_F(BaseStringFormatDeathTest, UnsupportedConversionStops)
 {
-  for (const char* spec : {"%F", "%a", "%A", "%n", "%q", "%5", "abc%", "%-", "%ll", "%.", "%1.2"})
-    EXPECT_DEATH(BaseString::stringWithFormat(spec, 1.0), "Assertion failed: 0, ") << "format " << spec;
+  for (const char* directive : {"%F", "%a", "%A", "%n", "%q", "%5", "abc%", "%-", "%ll", "%.", "%1.2"})
+    EXPECT_DEATH(BaseString::stringWithFormat(directive, 1.0), "Assertion failed: 0, ") << "format " << directive;
 }
 
 TEST_F(BaseStringFormatDeathTest, NullPathComponentStops)
