@@ -6,6 +6,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "object/BaseBits.h"
 #include "object/BaseString.h"
 #include "runtime/Debug.h"
 
@@ -276,9 +277,7 @@ int BaseDate::compare(BaseObject* other)
 
 uint32_t BaseDate::hash()
 {
-  double value = seconds == 0.0 ? 0.0 : seconds;
-  uint64_t bits;
-  memcpy(&bits, &value, sizeof bits);
+  uint64_t bits = bitsOfDouble(seconds == 0.0 ? 0.0 : seconds);
   return static_cast<uint32_t>(bits >> 32) ^ static_cast<uint32_t>(bits);
 }
 

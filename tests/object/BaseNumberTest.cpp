@@ -9,6 +9,7 @@
 #include <limits>
 #include <string>
 
+#include "object/BaseBits.h"
 #include "object/BaseArray.h"
 #include "object/BaseAutorelease.h"
 #include "object/BaseNumber.h"
@@ -16,20 +17,6 @@
 #include "support/Locales.h"
 
 namespace {
-
-uint64_t bitsOf(double value)
-{
-  uint64_t bits;
-  memcpy(&bits, &value, sizeof bits);
-  return bits;
-}
-
-double doubleWithBits(uint64_t bits)
-{
-  double value;
-  memcpy(&value, &bits, sizeof value);
-  return value;
-}
 
 class BaseNumberTest : public ::testing::Test
 {
@@ -56,7 +43,7 @@ TEST_F(BaseNumberStorageTest, DefaultIsTheMarkedNaN)
 {
   BaseNumber* number = nan();
   EXPECT_EQ(number->getNumberType(), BaseNumber::eNumberDouble);
-  EXPECT_EQ(bitsOf(number->getDouble()), 0x7FF0000080000001ull);
+  EXPECT_EQ(bitsOfDouble(number->getDouble()), 0x7FF0000080000001ull);
   EXPECT_EQ(number->hash(), 0xFFF00001u);
   EXPECT_TRUE(number->getBoolean());
   EXPECT_EQ(text(number), "nan");
@@ -114,7 +101,7 @@ TEST_F(BaseNumberStorageTest, SetReplacesValueAndType)
   EXPECT_EQ(number->getInteger64(), -5);
   number->set(-0.0);
   EXPECT_EQ(number->getNumberType(), BaseNumber::eNumberDouble);
-  EXPECT_EQ(bitsOf(number->getDouble()), 0x8000000000000000ull);
+  EXPECT_EQ(bitsOfDouble(number->getDouble()), 0x8000000000000000ull);
 }
 
 TEST_F(BaseNumberStorageTest, SetNumberCopiesExactly)
@@ -128,7 +115,7 @@ TEST_F(BaseNumberStorageTest, SetNumberCopiesExactly)
   EXPECT_EQ(copy->getInteger64(), 4000000000ll);
 
   copy->setNumber(nan());
-  EXPECT_EQ(bitsOf(copy->getDouble()), 0x7FF0000080000001ull);
+  EXPECT_EQ(bitsOfDouble(copy->getDouble()), 0x7FF0000080000001ull);
 
   copy->setNumber(num(false));
   EXPECT_EQ(copy->getNumberType(), BaseNumber::eNumberBoolean);
@@ -207,7 +194,7 @@ TEST_F(BaseNumberEqualityTest, SameStoredTypeByBits)
 {
   EXPECT_FALSE(num(0.0)->isEqual(num(-0.0)));
   EXPECT_TRUE(nan()->isEqual(nan()));
-  EXPECT_FALSE(nan()->isEqual(num(doubleWithBits(0x7FF8000000000000ull))));
+  EXPECT_FALSE(nan()->isEqual(num(doubleOfBits(0x7FF8000000000000ull))));
   EXPECT_TRUE(num(5)->isEqual(num(5u)));
   EXPECT_TRUE(num(5)->isEqual(num(5ll)));
   EXPECT_FALSE(num(-1)->isEqual(num(4294967295u)));
@@ -302,7 +289,7 @@ TEST_F(BaseNumberTextTest, DoublesAsPrintfSixteenDigits)
   EXPECT_EQ(text(num(1e20), BaseObject::eToStringJSON), "1e+20");
   EXPECT_EQ(text(num(-0.0)), "-0");
   EXPECT_EQ(text(num(inf), BaseObject::eToStringLua), "inf");
-  EXPECT_EQ(text(num(doubleWithBits(0xFFF8000000000000ull))), "-nan");
+  EXPECT_EQ(text(num(doubleOfBits(0xFFF8000000000000ull))), "-nan");
 }
 
 TEST_F(BaseNumberTextTest, SameTextInPlainJsonAndLua)

@@ -15,6 +15,7 @@
 #include "io/BaseBuffer.h"
 #include "io/IOExceptionFilter.h"
 #include "object/BaseArray.h"
+#include "object/BaseBits.h"
 #include "object/BaseAutorelease.h"
 #include "object/BaseDate.h"
 #include "object/BaseDictionary.h"
@@ -114,20 +115,6 @@ BaseObject* decode(const Bytes& bytes)
   BaseObject* object = BaseSerializer::unserializeObject(buffer);
   buffer->release();
   return object;
-}
-
-uint64_t bitsOf(double value)
-{
-  uint64_t bits;
-  memcpy(&bits, &value, sizeof bits);
-  return bits;
-}
-
-double doubleWithBits(uint64_t bits)
-{
-  double value;
-  memcpy(&value, &bits, sizeof value);
-  return value;
 }
 
 BaseNumber* number(double value)
@@ -359,8 +346,8 @@ TEST_F(WholeObjectFixture, WorkedExamplesReadBackAsEqualObjects)
   BaseObject* array = decode({0x14, 0x00, 0x02, 0x0D, 0x00, 0x4F, 0x07, 0x1E, 0x0B, 0x00});
   ASSERT_TRUE(BaseObject::isOfClass(array, "BaseArray"));
   ASSERT_EQ(static_cast<BaseArray*>(array)->count(), 2u);
-  EXPECT_EQ(bitsOf(static_cast<BaseNumber*>(static_cast<BaseArray*>(array)->objectAtIndex(0))->getDouble()),
-            bitsOf(1.0));
+  EXPECT_EQ(bitsOfDouble(static_cast<BaseNumber*>(static_cast<BaseArray*>(array)->objectAtIndex(0))->getDouble()),
+            bitsOfDouble(1.0));
   EXPECT_EQ(static_cast<BaseArray*>(array)->objectAtIndex(1), &BaseNull::instance);
 }
 
@@ -644,7 +631,7 @@ TEST_F(PositionRecordFixture, ReadsBackWithEveryValueBitForBit)
     BaseNumber* value = static_cast<BaseNumber*>(record->objectForKey(POSITION_KEYS[i]));
     ASSERT_NE(value, nullptr) << POSITION_KEYS[i];
     EXPECT_EQ(value->getNumberType(), BaseNumber::eNumberDouble);
-    EXPECT_EQ(bitsOf(value->getDouble()), bitsOf(POSITION_VALUES[i])) << POSITION_KEYS[i];
+    EXPECT_EQ(bitsOfDouble(value->getDouble()), bitsOfDouble(POSITION_VALUES[i])) << POSITION_KEYS[i];
   }
   EXPECT_TRUE(record->isEqual(positionRecord()));
 }
@@ -677,7 +664,7 @@ TEST_F(DoubleFormFixture, WorkedValuesWriteByteForByte)
     EXPECT_EQ(encode(number(c.value)), whole) << c.value;
     BaseNumber* back = static_cast<BaseNumber*>(decode(whole));
     ASSERT_NE(back, nullptr);
-    EXPECT_EQ(bitsOf(back->getDouble()), bitsOf(c.value)) << c.value;
+    EXPECT_EQ(bitsOfDouble(back->getDouble()), bitsOfDouble(c.value)) << c.value;
   }
 }
 
@@ -695,13 +682,13 @@ TEST_F(DoubleFormFixture, SpecialValuesRoundTripBitForBit)
       0x0010000000000000ull,  // smallest normal
   };
   for (uint64_t bits : patterns) {
-    BaseNumber* back = static_cast<BaseNumber*>(decode(encode(number(doubleWithBits(bits)))));
+    BaseNumber* back = static_cast<BaseNumber*>(decode(encode(number(doubleOfBits(bits)))));
     ASSERT_NE(back, nullptr);
-    EXPECT_EQ(bitsOf(back->getDouble()), bits) << std::hex << bits;
+    EXPECT_EQ(bitsOfDouble(back->getDouble()), bits) << std::hex << bits;
     BaseDate* date =
-        static_cast<BaseDate*>(decode(encode(new (eRetainAutorelease) BaseDate(doubleWithBits(bits)))));
+        static_cast<BaseDate*>(decode(encode(new (eRetainAutorelease) BaseDate(doubleOfBits(bits)))));
     ASSERT_NE(date, nullptr);
-    EXPECT_EQ(bitsOf(date->getSeconds()), bits) << std::hex << bits;
+    EXPECT_EQ(bitsOfDouble(date->getSeconds()), bits) << std::hex << bits;
   }
 }
 
@@ -709,9 +696,9 @@ TEST_F(DoubleFormFixture, TheOneDoubleWithoutAFormIsWrittenAsItsNeighbourWithAWa
 {
   LogCapture log;
   // Bits 0x80: its reversed-byte form would be the most negative 64-bit integer.
-  Bytes written = encode(number(doubleWithBits(0x80)));
+  Bytes written = encode(number(doubleOfBits(0x80)));
   EXPECT_EQ(written, (Bytes{0x0D, 0x00, 0x78, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xE0, 0x0F}));
-  EXPECT_EQ(bitsOf(static_cast<BaseNumber*>(decode(written))->getDouble()), 0x7Full);
+  EXPECT_EQ(bitsOfDouble(static_cast<BaseNumber*>(decode(written))->getDouble()), 0x7Full);
   EXPECT_EQ(log.text(), "Warning: double 6.32404e-322 has no encoding, written as 6.27463e-322\n");
 }
 
