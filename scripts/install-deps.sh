@@ -4,7 +4,8 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ make pkg-config ccache binutils locales libgtest-dev libgmock-dev
-  clang libclang-rt-14-dev libbenchmark-dev libmsgpack-dev libplist-dev)
+  clang libclang-rt-14-dev libbenchmark-dev libmsgpack-dev libplist-dev
+  avahi-daemon avahi-utils libavahi-compat-libdnssd-dev dbus iproute2)
 
 missing=()
 for package in "${packages[@]}"; do
