@@ -1,5 +1,6 @@
 #include "runtime/Debug.h"
 
+#include <sched.h>
 #include <strings.h>
 #include <time.h>
 
@@ -73,6 +74,36 @@ public:
 private:
   ThreadLocalStorage<int>* m_inPrintf;
 };
+
+// Printf uses the sinks of its snapshot without holding references, so a sink leaving the
+// table must wait for the calls that may still use it. Each call counts itself in the
+// counter of the epoch it started in; a departing sink flips the epoch, so that new calls
+// count elsewhere, and waits until the old counter drains, once for each counter. A call
+// counted before the sink left the table stays counted until it is done, so seeing both
+// counters at zero afterwards means none of them is left. Each wait lasts at most as long
+// as the lines being written when it began.
+std::atomic<unsigned int> printEpoch{0};
+std::atomic<int> printersInEpoch[2] = {};
+
+class PrinterScope
+{
+public:
+  PrinterScope() : m_epoch(printEpoch.load() & 1u) { printersInEpoch[m_epoch].fetch_add(1); }
+  ~PrinterScope() { printersInEpoch[m_epoch].fetch_sub(1); }
+  PrinterScope(const PrinterScope&) = delete;
+  PrinterScope& operator=(const PrinterScope&) = delete;
+
+private:
+  unsigned int m_epoch;
+};
+
+void waitForPrinters()
+{
+  for (int round = 0; round < 2; ++round) {
+    unsigned int old = printEpoch.fetch_add(1) & 1u;
+    while (printersInEpoch[old].load() != 0) sched_yield();
+  }
+}
 
 class SinkLock
 {
@@ -310,6 +341,10 @@ DebugManager::DebugManager(const char* format, const char* target, const char* f
 
 DebugManager::~DebugManager()
 {
+  // A sink destroyed from inside a line being written (by its own target, say) cannot
+  // wait for that line.
+  ThreadLocalStorage<int>* inPrintf = CheckTLS();
+  bool printing = inPrintf && int(*inPrintf) != 0;
   FacilityScope inside;
   if (m_registered) {
     // Out of the table first, so that nobody reaches the fields released below.
@@ -324,6 +359,7 @@ DebugManager::~DebugManager()
       break;
     }
     m_registered = false;
+    if (!printing) waitForPrinters();
   }
   release(m_format);
   m_format = nullptr;
@@ -491,6 +527,7 @@ int DebugManager::Printf(const char* file, int line, const char* function, BaseO
 {
   ThreadLocalStorage<int>* inPrintf = CheckTLS();
   if (!inPrintf || int(*inPrintf) != 0) return 0;
+  PrinterScope counted;
 
   // Filters first, on a snapshot of the table: a call that no sink takes costs no pool,
   // no formatting and no allocation.

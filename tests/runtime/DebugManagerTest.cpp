@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -854,6 +855,30 @@ TEST_F(DebugThreads, WritesToOneStreamNeverOverlap)
   EXPECT_EQ(m_stream->overlaps(), 0);
   EXPECT_EQ(m_stream->writes(), THREADS * LINES_PER_THREAD);
   expectEveryLineIntact(m_stream->text());
+}
+
+TEST_F(DebugThreads, SinkLeavingWaitsForALineBeingWrittenThroughIt)
+{
+  // The writer is held inside the sink's write while the sink is destroyed; without the
+  // wait the sink's fields are freed under it, which the sanitizer builds report.
+  CaptureStream* stream = new CaptureStream();
+  std::atomic<bool> inside{false};
+  stream->onWrite = [&inside] {
+    inside = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  };
+  DebugManager* sink = new DebugManager("%m\n", targetFor(stream).c_str(), "V");
+  std::thread writer([] {
+    BaseAutorelease pool;
+    BASE_LOG(nullptr, eMsgError, "%s", "slow line");
+  });
+  while (!inside.load()) std::this_thread::yield();
+  auto start = std::chrono::steady_clock::now();
+  sink->release();
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(20));
+  writer.join();
+  EXPECT_EQ(stream->text(), "slow line\n");
+  stream->release();
 }
 
 }  // namespace
