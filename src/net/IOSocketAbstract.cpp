@@ -1,0 +1,687 @@
+#include "net/IOSocketAbstract.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "io/BaseBuffer.h"
+#include "net/MDnsWrapper.h"
+#include "object/BaseDictionary.h"
+#include "object/BaseString.h"
+#include "runtime/Debug.h"
+#include "runtime/SystemCalls.h"
+
+const char* const IOSocketAbstract::MDNS_SERVICE_NAME = "MDNS_SERVICE_NAME";
+const char* const IOSocketAbstract::MDNS_SERVICE_TYPE = "MDNS_SERVICE_TYPE";
+const char* const IOSocketAbstract::SOCKET_TXT_RECORD_ENTRIES = "SOCKET_TXT_RECORD_ENTRIES";
+
+std::atomic<int> IOSocketAbstract::s_mdnsReplyTimeoutMs{5000};
+
+namespace {
+
+const int ACCEPT_WAIT_MS = 2000;
+const int LISTEN_BACKLOG = 5;
+// After running out of descriptors or memory the listening socket stays readable; the
+// loop pauses this long instead of spinning.
+const int ACCEPT_BACKOFF_MS = 100;
+
+int64_t monotonicMilliseconds()
+{
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return int64_t(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// The pending error of a socket, for messages about exceptional conditions.
+int socketError(int fd)
+{
+  int error = 0;
+  socklen_t length = sizeof error;
+  if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error == 0) error = errno ? errno : EIO;
+  return error;
+}
+
+// A peer's abort, a signal or a race with the peer: the listening socket is still good.
+bool isTransientAcceptError(int error)
+{
+  return error == EINTR || error == ECONNABORTED || error == EAGAIN || error == EWOULDBLOCK ||
+         error == EPROTO || error == EPERM || error == ENETDOWN || error == ENONET ||
+         error == EHOSTUNREACH || error == ENETUNREACH || error == EHOSTDOWN || error == EOPNOTSUPP;
+}
+
+bool isResourceAcceptError(int error)
+{
+  return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
+}
+
+}  // namespace
+
+IOSocketAbstract::IOSocketAbstract()
+    : m_host(nullptr),
+      m_port(0),
+      m_socketAddress(nullptr),
+      m_socketAddressLength(0),
+      m_socketfd(-1),
+      m_socketLock(new BaseMutex()),
+      m_serverOptions(nullptr),
+      m_maxClientCount(0),
+      m_serviceRef(nullptr),
+      m_txtRecord(),
+      m_txtRecordCreated(false),
+      m_mdnsWrapper(nullptr),
+      m_mdnsReplied(false),
+      m_wakeFds{-1, -1}
+{
+}
+
+IOSocketAbstract::~IOSocketAbstract()
+{
+  closeIO();
+  stopServerPublicationWithMDNS();
+  // A driver that made a socket but never connected or served still owns it.
+  _releaseSocketInternal();
+  free(m_host);
+  m_socketLock->release();
+  BaseObject::release(m_mdnsWrapper);
+  BaseObject::release(m_serverOptions);
+}
+
+const char* IOSocketAbstract::getClass() const
+{
+  return "IOSocketAbstract";
+}
+
+// ---------------------------------------------------------------------------------------
+// Addresses
+
+void IOSocketAbstract::setSocketAddress(const char* host, uint16_t port)
+{
+  if (isIOConnected()) {
+    BASE_LOG(this, eMsgError, "can't set the address of a connected socket");
+    return;
+  }
+  free(m_host);
+  m_host = nullptr;
+  if (!m_socketAddress || m_socketfd.load() == -1) {
+    // Half a socket (a failed earlier creation) must not leak its descriptor.
+    _releaseSocketInternal();
+    makeSocket();
+  }
+  m_host = host ? strdup(host) : nullptr;
+  m_port = port;
+}
+
+bool IOSocketAbstract::lookupHost(const char* host, uint16_t port, struct sockaddr_in* address)
+{
+  if (!host || !address) return false;
+  memset(address, 0, sizeof *address);
+  address->sin_family = AF_INET;
+  struct addrinfo hints;
+  memset(&hints, 0, sizeof hints);
+  hints.ai_family = AF_INET;
+  struct addrinfo* found = nullptr;
+  if (getaddrinfo(host, nullptr, &hints, &found) == 0 && found) {
+    address->sin_addr = reinterpret_cast<struct sockaddr_in*>(found->ai_addr)->sin_addr;
+    freeaddrinfo(found);
+  } else {
+    if (found) freeaddrinfo(found);
+    if (inet_pton(AF_INET, host, &address->sin_addr) != 1) return false;
+  }
+  address->sin_port = htons(port);
+  return true;
+}
+
+bool IOSocketAbstract::lookupAddress()
+{
+  if (!m_socketAddress) {
+    BASE_LOG(this, eMsgError, "NULL address or host");
+    return false;
+  }
+  struct sockaddr_in address;
+  if (m_host) {
+    if (!lookupHost(m_host, m_port, &address)) return false;
+  } else {
+    BASE_LOG(this, eMsgInfo, "setting socket as server on port %i", (int)m_port);
+    memset(&address, 0, sizeof address);
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    address.sin_port = htons(m_port);
+  }
+  memcpy(m_socketAddress, &address, sizeof address < m_socketAddressLength ? sizeof address : m_socketAddressLength);
+  return true;
+}
+
+bool IOSocketAbstract::makeSocket()
+{
+  BASE_LOG(this, eMsgError, "abstract class");
+  return false;
+}
+
+const char* IOSocketAbstract::MDNSProtocolTag()
+{
+  BASE_LOG(this, eMsgError, "MDNS not supported : unsupported protocol class");
+  return nullptr;
+}
+
+void IOSocketAbstract::setConnectedClientDescriptors(int descriptor, const void* address, unsigned int addressLength)
+{
+  _releaseSocketInternal();
+  m_socketAddress = static_cast<unsigned char*>(calloc(1, addressLength ? addressLength : 1));
+  if (address && addressLength) memcpy(m_socketAddress, address, addressLength);
+  m_socketAddressLength = addressLength;
+  m_socketfd.store(descriptor);
+  m_connected.store(true);
+}
+
+void IOSocketAbstract::getOurAddress(char* output, int outputLength)
+{
+  if (!output || outputLength <= 0) return;
+  output[0] = '\0';
+  if (!isIOConnected() && !isServerStarted()) {
+    BASE_LOG(this, eMsgError, "unable to get our address, socket not connected");
+    return;
+  }
+  struct sockaddr_in local;
+  socklen_t length = sizeof local;
+  char dotted[INET_ADDRSTRLEN] = "";
+  if (getsockname(m_socketfd.load(), reinterpret_cast<struct sockaddr*>(&local), &length) != 0 ||
+      local.sin_family != AF_INET || !inet_ntop(AF_INET, &local.sin_addr, dotted, sizeof dotted))
+    return;
+  strncpy(output, dotted, outputLength - 1);
+  output[outputLength - 1] = '\0';
+}
+
+BaseString* IOSocketAbstract::getRemoteAddress()
+{
+  if (!m_socketAddress || m_socketAddressLength < sizeof(struct sockaddr_in)) return nullptr;
+  const struct sockaddr_in* address = reinterpret_cast<const struct sockaddr_in*>(m_socketAddress);
+  if (address->sin_family != AF_INET) return nullptr;
+  char dotted[INET_ADDRSTRLEN];
+  if (!inet_ntop(AF_INET, &address->sin_addr, dotted, sizeof dotted)) return nullptr;
+  BaseString* text = new BaseString(dotted);
+  text->autorelease();
+  return text;
+}
+
+// ---------------------------------------------------------------------------------------
+// Client side and closing
+
+bool IOSocketAbstract::connect_socket(const char* host, uint16_t port)
+{
+  setSocketAddress(host, port);
+  return openIO();
+}
+
+bool IOSocketAbstract::disconnect_socket()
+{
+  return closeIO();
+}
+
+bool IOSocketAbstract::openIO()
+{
+  if (isIOConnected()) {
+    BASE_LOG(this, eMsgError, "Socket is already connected to %s", m_host);
+    return false;
+  }
+  if (!lookupAddress()) {
+    BASE_LOG(this, eMsgError, "Invalid address");
+    return false;
+  }
+  if (connect(m_socketfd.load(), reinterpret_cast<struct sockaddr*>(m_socketAddress), m_socketAddressLength) != 0) {
+    BASE_LOG(this, eMsgError, "unable to connect to %s : %hu", m_host, m_port);
+    return false;
+  }
+  m_connected.store(true);
+  return true;
+}
+
+void IOSocketAbstract::_releaseSocketInternal()
+{
+  int fd = m_socketfd.exchange(-1);
+  if (fd != -1) {
+    shutdown(fd, SHUT_RDWR);
+    close(fd);
+  }
+  free(m_socketAddress);
+  m_socketAddress = nullptr;
+  m_socketAddressLength = 0;
+}
+
+bool IOSocketAbstract::closeIO()
+{
+  if (!isIOConnected() && !isServerStarted()) {
+    IODriverAbstract::closeIO();
+    return true;
+  }
+  if (isThreadRunning()) {
+    // Woken, the worker sees the cleared flag at once instead of after its 2-second wait.
+    m_keepRunning.store(false);
+    _wakeWorker();
+    stopThread();
+  }
+  m_socketLock->lock();
+  _releaseSocketInternal();
+  m_connected.store(false);
+  m_socketLock->unlock();
+  _closeWakePipe();
+  IODriverAbstract::closeIO();
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------
+// Server side
+
+bool IOSocketAbstract::_openWakePipe()
+{
+  if (m_wakeFds[0] != -1) return true;
+  return pipe2(m_wakeFds, O_CLOEXEC | O_NONBLOCK) == 0;
+}
+
+void IOSocketAbstract::_wakeWorker()
+{
+  if (m_wakeFds[1] == -1) return;
+  char byte = 1;
+  // A full pipe already holds a wake-up; nothing else can go wrong that matters here.
+  ssize_t ignored = write(m_wakeFds[1], &byte, 1);
+  (void)ignored;
+}
+
+void IOSocketAbstract::_closeWakePipe()
+{
+  for (int& fd : m_wakeFds) {
+    if (fd != -1) close(fd);
+    fd = -1;
+  }
+}
+
+bool IOSocketAbstract::createServer()
+{
+  if (!lookupAddress()) {
+    BASE_LOG(this, eMsgError, "invalid address");
+    return false;
+  }
+  if (bind(m_socketfd.load(), reinterpret_cast<struct sockaddr*>(m_socketAddress), m_socketAddressLength) != 0) {
+    BASE_LOG(this, eMsgError, "Socket bind error : %d", errno);
+    return false;
+  }
+  if (listen(m_socketfd.load(), LISTEN_BACKLOG) != 0) {
+    BASE_LOG(this, eMsgError, "Socket listen error : %d", errno);
+    return false;
+  }
+  if (m_serverOptions && !publishServerWithMDNS())
+    BASE_LOG(this, eMsgWarning, "unable to publish our service via MDNS");
+  // Without the pipe the loop still ends, only after its 2-second wait.
+  _openWakePipe();
+  return IODriverAbstract::createServer();
+}
+
+void IOSocketAbstract::setServerOptions(BaseDictionary* options, unsigned int maxClients)
+{
+  if (isServerStarted()) {
+    BASE_LOG(this, eMsgWarning, "server already started, options will be ignored");
+    return;
+  }
+  BaseObject::retain(options);
+  BaseObject::release(m_serverOptions);
+  m_serverOptions = options;
+  m_maxClientCount = maxClients;
+}
+
+int IOSocketAbstract::_millisecondsOf(unsigned int timeoutSeconds)
+{
+  return timeoutSeconds >= unsigned(INT_MAX / 1000) ? INT_MAX : int(timeoutSeconds * 1000);
+}
+
+IOSocketAbstract::eWaitResult IOSocketAbstract::_waitForDescriptor(int fd, short events, int timeoutMs)
+{
+  struct pollfd watched[2];
+  watched[0].fd = fd;
+  watched[0].events = events;
+  nfds_t count = 1;
+  int wakeFd = m_wakeFds[0];
+  if (wakeFd != -1) {
+    watched[1].fd = wakeFd;
+    watched[1].events = POLLIN;
+    count = 2;
+  }
+  int64_t deadline = monotonicMilliseconds() + timeoutMs;
+  for (;;) {
+    watched[0].revents = watched[1].revents = 0;
+    int remaining = int(deadline - monotonicMilliseconds());
+    if (remaining < 0) remaining = 0;
+    int result = sysPoll(watched, count, remaining);
+    if (result < 0 && errno == EINTR) continue;
+    if (result <= 0) return eWaitTimeout;
+    if (count == 2 && watched[1].revents) {
+      char drained[16];
+      while (read(wakeFd, drained, sizeof drained) > 0) {
+      }
+      return eWaitWoken;
+    }
+    // A peer's hang-up is readable: the read then sees the end of the stream.
+    if (watched[0].revents & (events | ((events & POLLIN) ? POLLHUP : 0))) return eWaitReady;
+    return eWaitException;
+  }
+}
+
+void IOSocketAbstract::waitForClients()
+{
+  for (;;) {
+    if (!m_keepRunning.load() || !isServerStarted()) {
+      if (m_socketfd.load() != -1)
+        BASE_LOG(this, eMsgError, "Server loop finished but socket was not closed correctly.");
+      return;
+    }
+    socklen_t peerLength = m_socketAddressLength;
+    unsigned char* peer = static_cast<unsigned char*>(calloc(1, peerLength ? peerLength : 1));
+    m_socketLock->lock();
+    int listening = m_socketfd.load();
+    if (listening == -1) {
+      BASE_LOG(this, eMsgError, "Socket listen error");
+      m_socketLock->unlock();
+      free(peer);
+      return;
+    }
+    eWaitResult waited = _waitForDescriptor(listening, POLLIN, ACCEPT_WAIT_MS);
+    if (waited == eWaitException) {
+      BASE_LOG(this, eMsgError, "Socket Accept error : %d", socketError(listening));
+      m_socketLock->unlock();
+      free(peer);
+      return;
+    }
+    if (waited == eWaitReady) {
+      int client = sysAccept4(listening, reinterpret_cast<struct sockaddr*>(peer), &peerLength, SOCK_CLOEXEC);
+      if (client == -1) {
+        int error = errno;
+        BASE_LOG(this, eMsgError, "Socket Accept error : %d", error);
+        if (!isTransientAcceptError(error) && !isResourceAcceptError(error)) {
+          m_socketLock->unlock();
+          free(peer);
+          return;
+        }
+        // A peer that resets before we accept must not end the server for everyone.
+        if (isResourceAcceptError(error)) _waitForDescriptor(m_wakeFds[0], POLLIN, ACCEPT_BACKOFF_MS);
+      } else if (m_maxClientCount != 0 && clientsCount() >= m_maxClientCount) {
+        BASE_LOG(this, eMsgWarning, "Max client count reached, closing incomming request");
+        close(client);
+      } else {
+        IODriverAbstract* made = makeIODriverObject();
+        IOSocketAbstract* driver = dynamic_cast<IOSocketAbstract*>(made);
+        if (!driver) {
+          BaseObject::release(made);
+          close(client);
+        } else {
+          driver->setConnectedClientDescriptors(client, peer, m_socketAddressLength);
+          BASE_LOG(this, eMsgInfo, "New client connected (%i)", client);
+          addClient(driver);
+          driver->release();
+        }
+      }
+    }
+    free(peer);
+    m_socketLock->unlock();
+  }
+}
+
+// ---------------------------------------------------------------------------------------
+// Reading and writing
+
+bool IOSocketAbstract::readWithTimeout(void* buffer, uint32_t& length, unsigned int timeoutSeconds)
+{
+  if (length == 0) return true;
+  int fd = m_socketfd.load();
+  if (fd == -1) {
+    length = 0;
+    return false;
+  }
+  uint32_t wanted = length;
+  uint32_t received = 0;
+  while (received < wanted) {
+    if (timeoutSeconds != NO_TIMEOUT) {
+      eWaitResult waited = _waitForDescriptor(fd, POLLIN | POLLPRI, _millisecondsOf(timeoutSeconds));
+      if (waited == eWaitTimeout || waited == eWaitWoken) {
+        BASE_LOG(this, eMsgError, "Socket read timeout");
+        break;
+      }
+      if (waited == eWaitException) {
+        BASE_LOG(this, eMsgError, "Socket Select error while reading : %s", strerror(socketError(fd)));
+        closeIO();
+        break;
+      }
+    }
+    ssize_t count = sysRecv(fd, static_cast<char*>(buffer) + received, wanted - received, 0);
+    if (count < 0) {
+      if (errno == EINTR) continue;
+      BASE_LOG(this, eMsgError, "Socket read error : %s", strerror(errno));
+      closeIO();
+      break;
+    }
+    if (count == 0) {
+      closeIO();
+      break;
+    }
+    received += uint32_t(count);
+  }
+  length = received;
+  return received > 0;
+}
+
+bool IOSocketAbstract::writeWithTimeout(const void* bytes, uint32_t length, unsigned int timeoutSeconds)
+{
+  int fd = m_socketfd.load();
+  if (fd == -1) return false;
+  uint32_t sent = 0;
+  while (sent < length) {
+    if (!isIOConnected()) break;
+    if (timeoutSeconds != NO_TIMEOUT) {
+      eWaitResult waited = _waitForDescriptor(fd, POLLOUT, _millisecondsOf(timeoutSeconds));
+      if (waited == eWaitTimeout || waited == eWaitWoken) {
+        BASE_LOG(this, eMsgError, "Socket write timeout");
+        closeIO();
+        break;
+      }
+      if (waited == eWaitException) {
+        BASE_LOG(this, eMsgError, "Socket write error : %s", strerror(socketError(fd)));
+        closeIO();
+        break;
+      }
+    }
+    // MSG_NOSIGNAL: a peer that went away must fail this call, not end the host process.
+    ssize_t count = sysSend(fd, static_cast<const char*>(bytes) + sent, length - sent, MSG_NOSIGNAL);
+    if (count < 0) {
+      if (errno == EINTR) continue;
+      BASE_LOG(this, eMsgError, "Socket write error : %s", strerror(errno));
+      closeIO();
+      break;
+    }
+    sent += uint32_t(count);
+  }
+  return sent == length;
+}
+
+bool IOSocketAbstract::isReadable()
+{
+  if (!isIOConnected()) return false;
+  int fd = m_socketfd.load();
+  if (fd == -1) {
+    BASE_LOG(this, eMsgError, "bad descriptor");
+    return false;
+  }
+  struct pollfd watched = {fd, POLLIN, 0};
+  int result = sysPoll(&watched, 1, 0);
+  if (result < 0) {
+    BASE_LOG(this, eMsgError, "select error");
+    return false;
+  }
+  return result > 0 && (watched.revents & (POLLIN | POLLHUP));
+}
+
+bool IOSocketAbstract::readUpTo(const char* terminator, BaseBuffer* buffer, unsigned int timeoutSeconds)
+{
+  return readUpToWithMax(terminator, buffer, timeoutSeconds, UINT_MAX);
+}
+
+bool IOSocketAbstract::readUpToWithMax(const char* terminator, BaseBuffer* buffer, unsigned int timeoutSeconds,
+                                       unsigned int maxLength)
+{
+  buffer->clear();
+  while (!buffer->hasSuffix(terminator)) {
+    char byte;
+    if (timeoutSeconds != 0) {
+      uint32_t length = 1;
+      if (!readWithTimeout(&byte, length, timeoutSeconds)) {
+        BASE_LOG(this, eMsgError, "readWithTimeout returned false");
+        return false;
+      }
+    } else if (!readIOExact(&byte, 1)) {
+      BASE_LOG(this, eMsgError, "readIO returned false");
+      return false;
+    }
+    buffer->appendBytes(&byte, 1);
+    if (buffer->length() >= maxLength) {
+      BASE_LOG(this, eMsgError, "result too long : %d", (int)buffer->length());
+      return false;
+    }
+  }
+  return true;
+}
+
+bool IOSocketAbstract::read_data(BaseBuffer* buffer, uint32_t length)
+{
+  buffer->clear();
+  if (!buffer->setLength(length)) return false;
+  return readIOExact(buffer->bytes(), length);
+}
+
+// ---------------------------------------------------------------------------------------
+// Signals
+
+void sig_catch(int signalNumber)
+{
+  BASE_LOG(nullptr, eMsgError, "Received signal %i", signalNumber);
+}
+
+void IOSocketAbstract::enableSignalHandler()
+{
+  struct sigaction action;
+  memset(&action, 0, sizeof action);
+  action.sa_handler = sig_catch;
+  sigemptyset(&action.sa_mask);
+  if (sigaction(SIGPIPE, &action, nullptr) == 0)
+    BASE_LOG(this, eMsgInfo, "signal catcher installed");
+  else
+    BASE_LOG(this, eMsgError, "can't install signal catcher ");
+}
+
+// ---------------------------------------------------------------------------------------
+// DNS-SD publication
+
+bool IOSocketAbstract::publishServerWithMDNS()
+{
+  const char* protocol = MDNSProtocolTag();
+  MDnsWrapper* wrapper = MDnsWrapper::sharedMDNSWrapper();
+  // A server started again after closeIO registers anew; the old registration goes first.
+  stopServerPublicationWithMDNS();
+  BaseObject::release(m_mdnsWrapper);
+  m_mdnsWrapper = wrapper;
+  if (!wrapper) {
+    BASE_LOG(this, eMsgError, "calling MDnsWrapper::sharedMDNSWrapper()");
+    return false;
+  }
+  if (!protocol) return false;
+
+  wrapper->m_txtCreate(&m_txtRecord, 512, nullptr);
+  m_txtRecordCreated = true;
+  BaseDictionary* entries =
+      dynamic_cast<BaseDictionary*>(BaseDictionary::objectForKey(m_serverOptions, SOCKET_TXT_RECORD_ENTRIES));
+  for (unsigned int i = 0, n = entries ? entries->count() : 0; i < n; ++i) {
+    BaseString* key = entries->keyAtIndex(i);
+    BaseString* value = dynamic_cast<BaseString*>(entries->objectForKeyIndex(i));
+    if (!key || !value) continue;
+    // The length travels in one byte: a longer value would be cut at the wrong place.
+    if (value->length() > 255) {
+      BASE_LOG(this, eMsgWarning, "TXT record value of %s longer than 255 bytes, entry left out", key->cString());
+      continue;
+    }
+    wrapper->m_txtSetValue(&m_txtRecord, key->cString(), uint8_t(value->length()), value->cString());
+  }
+
+  BaseString* typeOption = dynamic_cast<BaseString*>(BaseDictionary::objectForKey(m_serverOptions, MDNS_SERVICE_TYPE));
+  if (!typeOption) return false;
+  BaseString* type = new BaseString();
+  type->setFormat("_%s.%s.", typeOption->cString(), protocol);
+  BaseString* name = dynamic_cast<BaseString*>(BaseDictionary::objectForKey(m_serverOptions, MDNS_SERVICE_NAME));
+  if (!name) {
+    type->release();
+    return false;
+  }
+
+  // The port the socket is bound to: with port 0 the system chose it.
+  uint16_t port = m_port;
+  struct sockaddr_in bound;
+  socklen_t boundLength = sizeof bound;
+  if (getsockname(m_socketfd.load(), reinterpret_cast<struct sockaddr*>(&bound), &boundLength) == 0 &&
+      bound.sin_family == AF_INET && bound.sin_port != 0)
+    port = ntohs(bound.sin_port);
+
+  DNSServiceErrorType error = wrapper->m_register(
+      &m_serviceRef, 0, 0, name->cString(), type->cString(), nullptr, nullptr, htons(port),
+      wrapper->m_txtGetLength(&m_txtRecord), wrapper->m_txtGetBytesPtr(&m_txtRecord), _registrationReplied, this);
+  type->release();
+  if (error != kDNSServiceErr_NoError) {
+    m_serviceRef = nullptr;
+    return false;
+  }
+
+  // The reply is read on this thread, which may be the simulator's: never wait unbounded
+  // for a daemon that does not answer. A readable reference may carry other traffic of the
+  // library first, so results are processed until the registration's own reply came.
+  m_mdnsReplied = false;
+  int64_t deadline = monotonicMilliseconds() + s_mdnsReplyTimeoutMs.load();
+  DNSServiceErrorType processed = kDNSServiceErr_NoError;
+  while (!m_mdnsReplied && processed == kDNSServiceErr_NoError) {
+    struct pollfd reply = {wrapper->m_refSockFD(m_serviceRef), POLLIN, 0};
+    int ready;
+    do {
+      int remaining = int(deadline - monotonicMilliseconds());
+      ready = poll(&reply, 1, remaining < 0 ? 0 : remaining);
+    } while (ready < 0 && errno == EINTR);
+    if (reply.fd < 0 || ready <= 0) {
+      BASE_LOG(this, eMsgWarning, "no reply from the DNS-SD service");
+      wrapper->m_refDeallocate(m_serviceRef);
+      m_serviceRef = nullptr;
+      return false;
+    }
+    processed = wrapper->m_processResult(m_serviceRef);
+  }
+  return processed == kDNSServiceErr_NoError;
+}
+
+void IOSocketAbstract::_registrationReplied(DNSServiceRef service, DNSServiceFlags flags,
+                                            DNSServiceErrorType errorCode, const char* name, const char* type,
+                                            const char* domain, void* context)
+{
+  servicePublished(service, flags, errorCode, name, type, domain, context);
+  if (context) static_cast<IOSocketAbstract*>(context)->m_mdnsReplied = true;
+}
+
+bool IOSocketAbstract::stopServerPublicationWithMDNS()
+{
+  if (!m_mdnsWrapper || !m_mdnsWrapper->MDnsIsLoaded()) return true;
+  if (m_serviceRef) m_mdnsWrapper->m_refDeallocate(m_serviceRef);
+  m_serviceRef = nullptr;
+  if (m_txtRecordCreated) m_mdnsWrapper->m_txtDeallocate(&m_txtRecord);
+  m_txtRecordCreated = false;
+  m_mdnsWrapper->release();
+  m_mdnsWrapper = nullptr;
+  return true;
+}

@@ -1,0 +1,137 @@
+// A driver on BSD sockets: holds the peer or listening address, connects as a client,
+// binds, listens and accepts as a server (each accepted connection becomes a new driver of
+// the concrete class in the client list), reads and writes with per-wait time-outs, and
+// publishes a server through DNS-SD when server options are set. The socket itself comes
+// from the subclass (makeSocket). Sends never raise SIGPIPE. A client driver has no lock
+// around reads and writes: one reader and one writer at a time. closeIO may be called from
+// any thread but the server's worker; it wakes the worker at once and waits for it.
+#pragma once
+
+#include <dns_sd.h>
+#include <netinet/in.h>
+
+#include <atomic>
+#include <cstdint>
+
+#include "net/IODriverAbstract.h"
+
+class BaseBuffer;
+class BaseDictionary;
+class BaseString;
+class MDnsWrapper;
+
+class IOSocketAbstract : public IODriverAbstract
+{
+public:
+  IOSocketAbstract();
+  // Closes, then withdraws the publication. Concrete classes close in their own
+  // destructor first, while the worker can still run their waitForClients.
+  ~IOSocketAbstract() override;
+
+  const char* getClass() const override;
+
+  // Connect as a client; the connect call blocks with the system's own time-out.
+  bool openIO() override;
+  // Stops the worker, closes the socket and releases the clients. Always true.
+  bool closeIO() override;
+  // Bind, listen (backlog 5), publish when options are set, start the accept loop.
+  bool createServer() override;
+  void waitForClients() override;
+  bool isReadable() override;
+  // Each wait is bounded by the time-out (seconds), not the whole call. A time-out keeps
+  // the connection; any other failure or the peer closing closes it. True when at least
+  // one byte was read; `length` is what arrived.
+  bool readWithTimeout(void* buffer, uint32_t& length, unsigned int timeoutSeconds) override;
+  // True only when every byte was sent; a time-out or failure closes the connection.
+  bool writeWithTimeout(const void* bytes, uint32_t length, unsigned int timeoutSeconds) override;
+
+  // Stored only before the server starts; the options are retained. maxClients 0: no limit.
+  virtual void setServerOptions(BaseDictionary* options, unsigned int maxClients);
+  // The DNS-SD protocol label ("_tcp", "_udp"); null for sockets that cannot be published.
+  virtual const char* MDNSProtocolTag();
+  // Host name, dotted IPv4 address or local path (null: a server on all interfaces).
+  // Creates the socket when the driver has none; refused while connected.
+  virtual void setSocketAddress(const char* host, uint16_t port);
+  // Creates the socket and a zeroed address buffer of the right size.
+  virtual bool makeSocket();
+  // Fills the address buffer from host and port.
+  virtual bool lookupAddress();
+
+  bool connect_socket(const char* host, uint16_t port);
+  bool disconnect_socket();
+  // Fails on a terminator not seen before `maxLength` bytes (terminator included).
+  // A time-out of 0 reads without one.
+  bool readUpTo(const char* terminator, BaseBuffer* buffer, unsigned int timeoutSeconds);
+  bool readUpToWithMax(const char* terminator, BaseBuffer* buffer, unsigned int timeoutSeconds,
+                       unsigned int maxLength);
+  // Exactly `length` bytes into the buffer, without time-out.
+  bool read_data(BaseBuffer* buffer, uint32_t length);
+  // Adopts a connected descriptor (the driver closes it) and a copy of the peer address.
+  void setConnectedClientDescriptors(int descriptor, const void* address, unsigned int addressLength);
+  int getSocketfd() const { return m_socketfd.load(std::memory_order_acquire); }
+  // Our local IPv4 address in dotted form; empty when neither connected nor serving.
+  void getOurAddress(char* output, int outputLength);
+  // The IPv4 address of the address buffer (the peer, for an accepted client),
+  // autoreleased; null when there is none.
+  BaseString* getRemoteAddress();
+  // Resolves a host name or dotted address into `address`, with the port.
+  static bool lookupHost(const char* host, uint16_t port, struct sockaddr_in* address);
+  // Installs sig_catch for SIGPIPE. Not needed by the drivers, whose sends suppress it.
+  void enableSignalHandler();
+
+  // Registers the service under the options' name and type; waits a bounded time for the
+  // DNS-SD daemon's reply (on the calling thread). False leaves the server unpublished.
+  bool publishServerWithMDNS();
+  // Withdraws a registration. Always true.
+  bool stopServerPublicationWithMDNS();
+  bool isPublishedWithMDNS() const { return m_serviceRef != nullptr; }
+
+  // How long publication waits for the daemon's reply. Any thread; tests shorten it.
+  static void setMDNSReplyTimeout(int milliseconds) { s_mdnsReplyTimeoutMs.store(milliseconds); }
+
+  static const char* const MDNS_SERVICE_NAME;
+  static const char* const MDNS_SERVICE_TYPE;
+  static const char* const SOCKET_TXT_RECORD_ENTRIES;
+
+protected:
+  enum eWaitResult
+  {
+    eWaitReady,      // the event asked for
+    eWaitTimeout,    // nothing within the time-out, or the wait failed
+    eWaitWoken,      // closeIO woke the worker
+    eWaitException   // an error or hang-up without the event asked for
+  };
+  // One bounded wait for `events` on `fd` (and on the wake-up pipe when serving).
+  // Interrupted waits go on with the time that is left.
+  eWaitResult _waitForDescriptor(int fd, short events, int timeoutMs);
+  // The registration callback: logs through servicePublished and notes that the reply came.
+  static void _registrationReplied(DNSServiceRef service, DNSServiceFlags flags, DNSServiceErrorType errorCode,
+                                   const char* name, const char* type, const char* domain, void* context);
+  static int _millisecondsOf(unsigned int timeoutSeconds);
+  bool _openWakePipe();
+  void _wakeWorker();
+  void _closeWakePipe();
+  // Frees the address and, when the descriptor is set, closes it; under no lock.
+  void _releaseSocketInternal();
+
+  char* m_host;
+  uint16_t m_port;
+  unsigned char* m_socketAddress;
+  unsigned int m_socketAddressLength;
+  std::atomic<int> m_socketfd;
+  BaseMutex* m_socketLock;  // serialises the accept loop against closing
+  BaseDictionary* m_serverOptions;
+  unsigned int m_maxClientCount;
+  DNSServiceRef m_serviceRef;
+  TXTRecordRef m_txtRecord;
+  bool m_txtRecordCreated;
+  MDnsWrapper* m_mdnsWrapper;
+  bool m_mdnsReplied;  // set by the registration callback, on the publishing thread
+  // Written by closeIO to end the worker's wait at once; read end watched by the worker.
+  int m_wakeFds[2];
+
+  static std::atomic<int> s_mdnsReplyTimeoutMs;
+};
+
+// The SIGPIPE handler of enableSignalHandler: logs the signal and returns.
+void sig_catch(int signalNumber);

@@ -1,0 +1,102 @@
+#include "net/IODriverAbstract.h"
+
+#include <gtest/gtest.h>
+
+#include "object/BaseAutorelease.h"
+#include "support/CaptureStream.h"
+#include "net/SocketTestSupport.h"
+
+using namespace nettest;
+
+namespace {
+
+// Records the time-outs the plain stream calls pass down.
+class TimeoutProbe : public IODriverAbstract
+{
+public:
+  bool readWithTimeout(void*, uint32_t& length, unsigned int timeout) override
+  {
+    readTimeout = timeout;
+    length = 0;
+    return false;
+  }
+  bool writeWithTimeout(const void*, uint32_t, unsigned int timeout) override
+  {
+    writeTimeout = timeout;
+    return true;
+  }
+  unsigned int readTimeout = 0;
+  unsigned int writeTimeout = 0;
+};
+
+class IODriverAbstractTest : public ::testing::Test
+{
+protected:
+  BaseAutorelease m_pool;
+};
+
+TEST_F(IODriverAbstractTest, AbstractOperationsFailSoftly)
+{
+  IODriverAbstract* driver = new (eRetainAutorelease) IODriverAbstract();
+  LogCapture log("%S: %m\n", "V|src/net/");
+  char byte;
+  uint32_t length = 1;
+  EXPECT_FALSE(driver->readIO(&byte, length));
+  EXPECT_FALSE(driver->writeIO("x", 1));
+  EXPECT_FALSE(driver->openIO());
+  EXPECT_FALSE(driver->isReadable());
+  EXPECT_FALSE(driver->closeIO());
+  EXPECT_EQ(driver->makeIODriverObject(), nullptr);
+  EXPECT_EQ(driver->clientsCount(), 0u);
+  EXPECT_EQ(driver->clientAtIndex(0), nullptr);
+  EXPECT_FALSE(driver->removeClient(driver));
+  EXPECT_EQ(log.text(), "Fatal error: Abstract class\n");
+}
+
+TEST_F(IODriverAbstractTest, PlainStreamCallsWaitWithoutTimeOut)
+{
+  TimeoutProbe* probe = new (eRetainAutorelease) TimeoutProbe();
+  char byte;
+  uint32_t length = 1;
+  probe->readIO(&byte, length);
+  probe->writeIO("x", 1);
+  EXPECT_EQ(probe->readTimeout, 0x7fffffffu);
+  EXPECT_EQ(probe->writeTimeout, 0x7fffffffu);
+}
+
+TEST_F(IODriverAbstractTest, ClientRegistryFollowsTheServerLifetime)
+{
+  IODriverAbstract* server = new (eRetainAutorelease) IODriverAbstract();
+  NotificationRecorder* recorder = new (eRetainAutorelease) NotificationRecorder("NEW_CLIENT_CONNECTED_NOTIFICATION");
+  ASSERT_TRUE(server->createServer());
+  EXPECT_TRUE(server->isServerStarted());
+  server->joinThread();  // the bare accept loop returns at once
+
+  IODriverAbstract* first = new IODriverAbstract();
+  IODriverAbstract* second = new IODriverAbstract();
+  server->addClient(first);
+  server->addClient(second);
+  EXPECT_EQ(recorder->count(), 2);
+  EXPECT_EQ(recorder->context(1), server);
+  EXPECT_EQ(recorder->info(1), nullptr);
+  EXPECT_EQ(server->clientsCount(), 2u);
+  EXPECT_EQ(server->clientAtIndex(1), second);
+  EXPECT_EQ(first->getRetainCount(), 2);
+
+  EXPECT_TRUE(server->removeClient(first));
+  EXPECT_FALSE(server->removeClient(first));
+  EXPECT_EQ(first->getRetainCount(), 1);
+
+  second->retain();
+  EXPECT_TRUE(server->closeIO());
+  EXPECT_FALSE(server->isServerStarted());
+  EXPECT_EQ(server->clientsCount(), 0u);
+  EXPECT_EQ(second->getRetainCount(), 2);
+  EXPECT_FALSE(server->closeIO());
+  recorder->stop();
+  first->release();
+  second->release();
+  second->release();
+}
+
+}  // namespace

@@ -1,0 +1,126 @@
+// Helpers for the socket driver tests: raw peers on 127.0.0.1 built on the system calls
+// alone (so that a fault in the drivers cannot hide on both ends), bounded waits, and a
+// subscriber that records notifications posted by drivers' workers.
+#pragma once
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "net/IOSocketAbstract.h"
+#include "object/BaseString.h"
+#include "session/NotificationCenter.h"
+
+namespace nettest {
+
+// Polls `done` every millisecond for at most `limitMs`; true as soon as it holds.
+inline bool waitUntil(const std::function<bool()>& done, int limitMs = 5000)
+{
+  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+// The port a bound driver (or descriptor) listens on, in host order.
+inline uint16_t boundPort(int fd)
+{
+  struct sockaddr_in address;
+  socklen_t length = sizeof address;
+  if (getsockname(fd, reinterpret_cast<struct sockaddr*>(&address), &length) != 0) return 0;
+  return ntohs(address.sin_port);
+}
+
+// A plain TCP connection to 127.0.0.1:port, -1 on failure.
+inline int connectRaw(uint16_t port)
+{
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  struct sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(fd, reinterpret_cast<struct sockaddr*>(&address), sizeof address) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+inline void sendAll(int fd, const std::string& bytes)
+{
+  ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+}
+
+// True when the peer has closed `fd` (a read sees the end) within the limit.
+inline bool closedByPeer(int fd, int limitMs = 5000)
+{
+  struct timeval limit = {limitMs / 1000, (limitMs % 1000) * 1000};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  char byte;
+  return recv(fd, &byte, 1, 0) == 0;
+}
+
+// Subscribes to one notification name on the shared center for its lifetime and keeps
+// the context and a retained dictionary of every delivery. Deliveries come from workers.
+class NotificationRecorder : public BaseObject
+{
+public:
+  explicit NotificationRecorder(const char* name) : m_name(new BaseString(name))
+  {
+    NotificationCenter::sharedNotificationCenter()->subscribeForMessage(this, m_name);
+  }
+  ~NotificationRecorder() override
+  {
+    m_name->release();
+    for (BaseDictionary* info : m_infos) BaseObject::release(info);
+  }
+  // Unsubscribing drops the center's reference; call before the last release.
+  void stop() { NotificationCenter::sharedNotificationCenter()->unsubscribeForAllMessage(this); }
+
+  void receiveMessage(BaseString*, BaseDictionary* info, void* context) override
+  {
+    BaseObject::retain(info);
+    {
+      std::lock_guard<std::mutex> guard(m_mutex);
+      m_contexts.push_back(context);
+      m_infos.push_back(info);
+    }
+    if (onMessage) onMessage(context);
+    m_count.fetch_add(1);
+  }
+
+  int count() const { return m_count.load(); }
+  void* context(size_t index)
+  {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    return index < m_contexts.size() ? m_contexts[index] : nullptr;
+  }
+  BaseDictionary* info(size_t index)
+  {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    return index < m_infos.size() ? m_infos[index] : nullptr;
+  }
+
+  // Runs on the posting thread, before the delivery is counted.
+  std::function<void(void*)> onMessage;
+
+private:
+  BaseString* m_name;
+  std::mutex m_mutex;
+  std::vector<void*> m_contexts;
+  std::vector<BaseDictionary*> m_infos;
+  std::atomic<int> m_count{0};
+};
+
+}  // namespace nettest
