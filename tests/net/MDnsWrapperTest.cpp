@@ -17,43 +17,32 @@ DNSServiceErrorType refusingRegister(DNSServiceRef*, DNSServiceFlags, uint32_t, 
   return kDNSServiceErr_Refused;
 }
 
-void expectLinkedTable(const MDnsWrapper* wrapper)
+template <typename Function>
+void* address(Function* function)
 {
-  EXPECT_EQ(wrapper->m_browse, &::DNSServiceBrowse);
-  EXPECT_EQ(wrapper->m_resolve, &::DNSServiceResolve);
-  EXPECT_EQ(wrapper->m_processResult, &::DNSServiceProcessResult);
-  EXPECT_EQ(wrapper->m_refSockFD, &::DNSServiceRefSockFD);
-  EXPECT_EQ(wrapper->m_refDeallocate, &::DNSServiceRefDeallocate);
-  EXPECT_EQ(wrapper->m_txtGetCount, &::TXTRecordGetCount);
-  EXPECT_EQ(wrapper->m_txtGetValuePtr, &::TXTRecordGetValuePtr);
-  EXPECT_EQ(wrapper->m_txtGetItemAtIndex, &::TXTRecordGetItemAtIndex);
-  EXPECT_EQ(wrapper->m_register, &::DNSServiceRegister);
-  EXPECT_EQ(wrapper->m_txtGetLength, &::TXTRecordGetLength);
-  EXPECT_EQ(wrapper->m_txtGetBytesPtr, &::TXTRecordGetBytesPtr);
-  EXPECT_EQ(wrapper->m_txtSetValue, &::TXTRecordSetValue);
-  EXPECT_EQ(wrapper->m_txtCreate, &::TXTRecordCreate);
-  EXPECT_EQ(wrapper->m_txtDeallocate, &::TXTRecordDeallocate);
-  EXPECT_EQ(wrapper->m_queryRecord, &::DNSServiceQueryRecord);
+  return reinterpret_cast<void*>(function);
 }
 
-void expectEmptyTable(const MDnsWrapper* wrapper)
+// The fifteen entries in table order, so that a failure names the position.
+std::vector<void*> entries(const MDnsWrapper* wrapper)
 {
-  EXPECT_EQ(wrapper->m_browse, nullptr);
-  EXPECT_EQ(wrapper->m_resolve, nullptr);
-  EXPECT_EQ(wrapper->m_processResult, nullptr);
-  EXPECT_EQ(wrapper->m_refSockFD, nullptr);
-  EXPECT_EQ(wrapper->m_refDeallocate, nullptr);
-  EXPECT_EQ(wrapper->m_txtGetCount, nullptr);
-  EXPECT_EQ(wrapper->m_txtGetValuePtr, nullptr);
-  EXPECT_EQ(wrapper->m_txtGetItemAtIndex, nullptr);
-  EXPECT_EQ(wrapper->m_register, nullptr);
-  EXPECT_EQ(wrapper->m_txtGetLength, nullptr);
-  EXPECT_EQ(wrapper->m_txtGetBytesPtr, nullptr);
-  EXPECT_EQ(wrapper->m_txtSetValue, nullptr);
-  EXPECT_EQ(wrapper->m_txtCreate, nullptr);
-  EXPECT_EQ(wrapper->m_txtDeallocate, nullptr);
-  EXPECT_EQ(wrapper->m_queryRecord, nullptr);
+  const MDnsWrapper& w = *wrapper;
+  return {address(w.m_browse),         address(w.m_resolve),           address(w.m_processResult),
+          address(w.m_refSockFD),      address(w.m_refDeallocate),     address(w.m_txtGetCount),
+          address(w.m_txtGetValuePtr), address(w.m_txtGetItemAtIndex), address(w.m_register),
+          address(w.m_txtGetLength),   address(w.m_txtGetBytesPtr),    address(w.m_txtSetValue),
+          address(w.m_txtCreate),      address(w.m_txtDeallocate),     address(w.m_queryRecord)};
 }
+
+const std::vector<void*> LINKED = {address(&::DNSServiceBrowse),        address(&::DNSServiceResolve),
+                                   address(&::DNSServiceProcessResult), address(&::DNSServiceRefSockFD),
+                                   address(&::DNSServiceRefDeallocate), address(&::TXTRecordGetCount),
+                                   address(&::TXTRecordGetValuePtr),    address(&::TXTRecordGetItemAtIndex),
+                                   address(&::DNSServiceRegister),      address(&::TXTRecordGetLength),
+                                   address(&::TXTRecordGetBytesPtr),    address(&::TXTRecordSetValue),
+                                   address(&::TXTRecordCreate),         address(&::TXTRecordDeallocate),
+                                   address(&::DNSServiceQueryRecord)};
+const std::vector<void*> EMPTY(15, nullptr);
 
 // --- the shared instance: identity, references, renewal ---
 
@@ -69,7 +58,7 @@ TEST_F(MDnsWrapperShared, HoldersShareOneFilledInstanceWithAReferenceEach)
   EXPECT_EQ(first->getRetainCount(), 2);
   EXPECT_STREQ(first->getClass(), "MDnsWrapper");
   EXPECT_TRUE(first->MDnsIsLoaded());
-  expectLinkedTable(first);
+  EXPECT_EQ(entries(first), LINKED);
   second->release();
   EXPECT_EQ(first->getRetainCount(), 1);
   first->release();
@@ -98,7 +87,7 @@ TEST_F(MDnsWrapperShared, AfterTheLastReleaseANewFilledInstanceIsMade)
   MDnsWrapper* renewed = MDnsWrapper::sharedMDNSWrapper();
   EXPECT_EQ(renewed->getRetainCount(), 1);
   EXPECT_TRUE(renewed->MDnsIsLoaded());
-  expectLinkedTable(renewed);
+  EXPECT_EQ(entries(renewed), LINKED);
   renewed->release();
 }
 
@@ -146,11 +135,11 @@ TEST_F(MDnsWrapperLibrary, NewObjectIsEmptyUntilInitialised)
 {
   EXPECT_FALSE(m_wrapper->MDnsIsLoaded());
   EXPECT_FALSE(m_wrapper->MDnsTableFilled());
-  expectEmptyTable(m_wrapper);
+  EXPECT_EQ(entries(m_wrapper), EMPTY);
   EXPECT_TRUE(m_wrapper->InitMDnsLibrary());
   EXPECT_TRUE(m_wrapper->MDnsIsLoaded());
   EXPECT_TRUE(m_wrapper->MDnsTableFilled());
-  expectLinkedTable(m_wrapper);
+  EXPECT_EQ(entries(m_wrapper), LINKED);
 }
 
 TEST_F(MDnsWrapperLibrary, InitialisingAgainKeepsEntriesPutInByHand)
@@ -169,9 +158,9 @@ TEST_F(MDnsWrapperLibrary, CloseEmptiesTheTableAndAnotherInitRefillsIt)
   EXPECT_TRUE(m_wrapper->CloseMDnsLibrary());
   EXPECT_FALSE(m_wrapper->MDnsIsLoaded());
   EXPECT_FALSE(m_wrapper->MDnsTableFilled());
-  expectEmptyTable(m_wrapper);
+  EXPECT_EQ(entries(m_wrapper), EMPTY);
   EXPECT_TRUE(m_wrapper->InitMDnsLibrary());
-  expectLinkedTable(m_wrapper);
+  EXPECT_EQ(entries(m_wrapper), LINKED);
 }
 
 // --- the registration reply ---

@@ -1,0 +1,156 @@
+#include "dnssd/DnsSdBrowser.h"
+
+#include <arpa/inet.h>
+#include <poll.h>
+#include <time.h>
+
+#include <cerrno>
+
+#include "net/MDnsWrapper.h"
+
+namespace {
+
+int64_t nowMs()
+{
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return int64_t(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// Holds a wrapper reference and a service reference for the length of one lookup.
+class Lookup
+{
+public:
+  Lookup() : m_wrapper(MDnsWrapper::sharedMDNSWrapper()) {}
+  ~Lookup()
+  {
+    if (m_service) m_wrapper->m_refDeallocate(m_service);
+    m_wrapper->release();
+  }
+  Lookup(const Lookup&) = delete;
+  Lookup& operator=(const Lookup&) = delete;
+
+  MDnsWrapper* m_wrapper;
+  DNSServiceRef m_service = nullptr;
+};
+
+struct BrowseState
+{
+  std::string name;
+  bool visible = false;
+  bool failed = false;
+  uint32_t interfaceIndex = 0;
+  std::string regtype;
+  std::string domain;
+};
+
+void browseReply(DNSServiceRef, DNSServiceFlags flags, uint32_t interfaceIndex, DNSServiceErrorType errorCode,
+                 const char* serviceName, const char* regtype, const char* replyDomain, void* context)
+{
+  BrowseState* state = static_cast<BrowseState*>(context);
+  if (errorCode != kDNSServiceErr_NoError) {
+    state->failed = true;
+    return;
+  }
+  if (!serviceName || state->name != serviceName) return;
+  state->visible = (flags & kDNSServiceFlagsAdd) != 0;
+  if (state->visible) {
+    state->interfaceIndex = interfaceIndex;
+    state->regtype = regtype ? regtype : "";
+    state->domain = replyDomain ? replyDomain : "";
+  }
+}
+
+struct ResolveState
+{
+  MDnsWrapper* wrapper;
+  ResolvedService* out;
+  bool done = false;
+  bool failed = false;
+};
+
+void resolveReply(DNSServiceRef, DNSServiceFlags, uint32_t, DNSServiceErrorType errorCode,
+                  const char* fullName, const char* hostTarget, uint16_t port, uint16_t txtLength,
+                  const unsigned char* txtRecord, void* context)
+{
+  ResolveState* state = static_cast<ResolveState*>(context);
+  state->done = true;
+  if (errorCode != kDNSServiceErr_NoError) {
+    state->failed = true;
+    return;
+  }
+  ResolvedService& out = *state->out;
+  out.fullName = fullName ? fullName : "";
+  out.hostTarget = hostTarget ? hostTarget : "";
+  out.port = ntohs(port);
+  out.txtRecord.assign(reinterpret_cast<const char*>(txtRecord), txtLength);
+  out.txt.clear();
+  MDnsWrapper* wrapper = state->wrapper;
+  for (uint16_t i = 0, n = wrapper->m_txtGetCount(txtLength, txtRecord); i < n; ++i) {
+    char key[256];
+    uint8_t valueLength = 0;
+    const void* value = nullptr;
+    if (wrapper->m_txtGetItemAtIndex(txtLength, txtRecord, i, sizeof key, key, &valueLength, &value) !=
+        kDNSServiceErr_NoError)
+      continue;
+    out.txt[key] = value ? std::string(static_cast<const char*>(value), valueLength) : std::string();
+  }
+}
+
+}  // namespace
+
+bool processResultsUntil(MDnsWrapper* wrapper, DNSServiceRef service, int timeoutMs,
+                         const std::function<bool()>& done)
+{
+  const int64_t deadline = nowMs() + timeoutMs;
+  pollfd readable = {wrapper->m_refSockFD(service), POLLIN, 0};
+  if (readable.fd < 0) return false;
+  while (!done()) {
+    int64_t left = deadline - nowMs();
+    if (left <= 0) return false;
+    int ready = poll(&readable, 1, int(left));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) return false;
+    if (wrapper->m_processResult(service) != kDNSServiceErr_NoError) return false;
+  }
+  return true;
+}
+
+bool browseAndResolve(const char* type, const char* name, int timeoutMs, ResolvedService& out)
+{
+  const int64_t deadline = nowMs() + timeoutMs;
+  BrowseState found;
+  found.name = name;
+  {
+    Lookup browse;
+    if (browse.m_wrapper->m_browse(&browse.m_service, 0, 0, type, nullptr, browseReply, &found) !=
+        kDNSServiceErr_NoError)
+      return false;
+    if (!processResultsUntil(browse.m_wrapper, browse.m_service, timeoutMs,
+                             [&] { return found.visible || found.failed; }) ||
+        found.failed)
+      return false;
+  }
+  Lookup resolve;
+  ResolveState resolved{resolve.m_wrapper, &out};
+  if (resolve.m_wrapper->m_resolve(&resolve.m_service, 0, found.interfaceIndex, name, found.regtype.c_str(),
+                                   found.domain.c_str(), resolveReply, &resolved) != kDNSServiceErr_NoError)
+    return false;
+  int left = int(deadline - nowMs());
+  return left > 0 &&
+         processResultsUntil(resolve.m_wrapper, resolve.m_service, left, [&] { return resolved.done; }) &&
+         !resolved.failed;
+}
+
+bool isBrowsable(const char* type, const char* name, int windowMs)
+{
+  BrowseState found;
+  found.name = name;
+  Lookup browse;
+  if (browse.m_wrapper->m_browse(&browse.m_service, 0, 0, type, nullptr, browseReply, &found) !=
+      kDNSServiceErr_NoError)
+    return false;
+  // Runs out the window on purpose: only its end state counts.
+  processResultsUntil(browse.m_wrapper, browse.m_service, windowMs, [&] { return found.failed; });
+  return found.visible && !found.failed;
+}
