@@ -9,7 +9,11 @@ cmake -S . -B build -G Ninja >/dev/null
 cmake --build build -j "${CORVANE_JOBS:-2}" --target corvane_plugin corvane-sim
 
 plugin=build/plugins/Corvane/lin_x64/Corvane.xpl
-build/tools/sim/corvane-sim --no-stdin \
+# As root the host runs beside a private DNS-SD daemon, so that the bridge's publication
+# is real and stays on this machine; otherwise it runs as it is.
+sandbox=()
+if [ "$(id -u)" = 0 ]; then sandbox=(bash scripts/dnssd-sandbox.sh run); fi
+"${sandbox[@]}" build/tools/sim/corvane-sim --no-stdin \
   -c "menus" \
   -c "menu Start Corvane bridge" \
   -c "sleep 2" \
