@@ -303,7 +303,7 @@ void IOSocketAbstract::_closeWakePipe()
   }
 }
 
-bool IOSocketAbstract::createServer()
+bool IOSocketAbstract::_bindInternal()
 {
   if (!lookupAddress()) {
     BASE_LOG(this, eMsgError, "invalid address");
@@ -313,6 +313,12 @@ bool IOSocketAbstract::createServer()
     BASE_LOG(this, eMsgError, "Socket bind error : %d", errno);
     return false;
   }
+  return true;
+}
+
+bool IOSocketAbstract::createServer()
+{
+  if (!_bindInternal()) return false;
   if (listen(m_socketfd.load(), LISTEN_BACKLOG) != 0) {
     BASE_LOG(this, eMsgError, "Socket listen error : %d", errno);
     return false;

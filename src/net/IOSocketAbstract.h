@@ -107,6 +107,8 @@ protected:
   // The registration callback: logs through servicePublished and notes that the reply came.
   static void _registrationReplied(DNSServiceRef service, DNSServiceFlags flags, DNSServiceErrorType errorCode,
                                    const char* name, const char* type, const char* domain, void* context);
+  // Resolves the address and binds the socket to it, logging what fails.
+  bool _bindInternal();
   static int _millisecondsOf(unsigned int timeoutSeconds);
   bool _openWakePipe();
   void _wakeWorker();

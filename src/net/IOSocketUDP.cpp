@@ -59,14 +59,7 @@ bool IOSocketUDP::makeSocket()
 
 bool IOSocketUDP::createServer()
 {
-  if (!lookupAddress()) {
-    BASE_LOG(this, eMsgError, "invalid address");
-    return false;
-  }
-  if (bind(m_socketfd.load(), reinterpret_cast<struct sockaddr*>(m_socketAddress), m_socketAddressLength) != 0) {
-    BASE_LOG(this, eMsgError, "Socket bind error : %d", errno);
-    return false;
-  }
+  if (!_bindInternal()) return false;
   if (!m_datagramBuffer) m_datagramBuffer = static_cast<unsigned char*>(malloc(DATAGRAM_BUFFER_SIZE));
   if (m_serverOptions && !publishServerWithMDNS())
     BASE_LOG(this, eMsgWarning, "unable to publish our service via MDNS");

@@ -13,6 +13,7 @@
 #include "net/IOSocketTCP.h"
 #include "object/BaseAutorelease.h"
 #include "object/BaseDictionary.h"
+#include "net/SocketTestSupport.h"
 #include "support/CaptureStream.h"
 
 namespace {
@@ -25,37 +26,19 @@ const int WINDOW_MS = 2500;
 class SocketPublicationTest : public ::testing::Test
 {
 protected:
-  static BaseString* str(const char* text) { return new (eRetainAutorelease) BaseString(text); }
-  static BaseDictionary* bridgeOptions(const char* name)
-  {
-    BaseDictionary* options = new (eRetainAutorelease) BaseDictionary();
-    if (name) options->setObjectForKey(str(name), "MDNS_SERVICE_NAME");
-    options->setObjectForKey(str("corvane_gps"), "MDNS_SERVICE_TYPE");
-    BaseDictionary* txt = new (eRetainAutorelease) BaseDictionary();
-    txt->setObjectForKey(str("1"), "txtvers");
-    txt->setObjectForKey(str("1"), "qtotal");
-    txt->setObjectForKey(str("30"), "priority");
-    options->setObjectForKey(txt, "SOCKET_TXT_RECORD_ENTRIES");
-    return options;
-  }
   // A server on all interfaces of the namespace, as the bridge starts it.
-  static IOSocketTCP* bridgeServer(const char* name, uint16_t port)
+  static IOSocketTCP* bridgeServer(bool withName, uint16_t port)
   {
     IOSocketTCP* server = new IOSocketTCP();
-    server->setServerOptions(bridgeOptions(name), 0);
+    server->setServerOptions(nettest::bridgeOptions(withName), 0);
     server->setSocketAddress(nullptr, port);
     return server;
   }
   static bool accepts(uint16_t port)
   {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    struct sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool connected = connect(fd, reinterpret_cast<struct sockaddr*>(&address), sizeof address) == 0;
-    close(fd);
-    return connected;
+    int fd = nettest::connectRaw(port);
+    if (fd != -1) close(fd);
+    return fd != -1;
   }
 
   BaseAutorelease m_pool;
@@ -64,7 +47,7 @@ protected:
 TEST_F(SocketPublicationTest, BridgeServerIsFoundWithItsPortAndExactlyItsTxtEntries)
 {
   LogCapture log("%S: %m\n", "I|src/net/MDns");
-  IOSocketTCP* server = bridgeServer("X-Plane", 21777);
+  IOSocketTCP* server = bridgeServer(true, 21777);
   ASSERT_TRUE(server->createServer());
   EXPECT_TRUE(server->isPublishedWithMDNS());
   EXPECT_EQ(log.text(), "Info: MDNS Service X-Plane published with result 0\n");
@@ -86,7 +69,7 @@ TEST_F(SocketPublicationTest, BridgeServerIsFoundWithItsPortAndExactlyItsTxtEntr
 TEST_F(SocketPublicationTest, OptionsWithoutANameAreNotPublishedButTheServerServes)
 {
   LogCapture log("%S: %m\n", "W|src/net/");
-  IOSocketTCP* server = bridgeServer(nullptr, 21778);
+  IOSocketTCP* server = bridgeServer(false, 21778);
   ASSERT_TRUE(server->createServer());
   EXPECT_EQ(log.text(), "Warning: unable to publish our service via MDNS\n");
   EXPECT_FALSE(server->isPublishedWithMDNS());

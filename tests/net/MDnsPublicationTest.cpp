@@ -110,21 +110,6 @@ protected:
   }
 
   static BaseString* str(const char* text) { return new (eRetainAutorelease) BaseString(text); }
-  // The options the bridge publishes itself with.
-  static BaseDictionary* bridgeOptions(bool withName = true, bool withTxt = true)
-  {
-    BaseDictionary* options = new (eRetainAutorelease) BaseDictionary();
-    if (withName) options->setObjectForKey(str("X-Plane"), "MDNS_SERVICE_NAME");
-    options->setObjectForKey(str("corvane_gps"), "MDNS_SERVICE_TYPE");
-    if (withTxt) {
-      BaseDictionary* txt = new (eRetainAutorelease) BaseDictionary();
-      txt->setObjectForKey(str("1"), "txtvers");
-      txt->setObjectForKey(str("1"), "qtotal");
-      txt->setObjectForKey(str("30"), "priority");
-      options->setObjectForKey(txt, "SOCKET_TXT_RECORD_ENTRIES");
-    }
-    return options;
-  }
   template <class Driver>
   Driver* server(BaseDictionary* options)
   {

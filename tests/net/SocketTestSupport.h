@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "net/IOSocketAbstract.h"
+#include "object/BaseDictionary.h"
 #include "object/BaseString.h"
 #include "session/NotificationCenter.h"
 
@@ -69,6 +70,24 @@ inline bool closedByPeer(int fd, int limitMs = 5000)
   setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
   char byte;
   return recv(fd, &byte, 1, 0) == 0;
+}
+
+// Server options as the bridge publishes itself: name "X-Plane" (or none), type
+// "corvane_gps", and the three TXT entries (or none). Autoreleased.
+inline BaseDictionary* bridgeOptions(bool withName = true, bool withTxt = true)
+{
+  auto str = [](const char* text) { return new (eRetainAutorelease) BaseString(text); };
+  BaseDictionary* options = new (eRetainAutorelease) BaseDictionary();
+  if (withName) options->setObjectForKey(str("X-Plane"), "MDNS_SERVICE_NAME");
+  options->setObjectForKey(str("corvane_gps"), "MDNS_SERVICE_TYPE");
+  if (withTxt) {
+    BaseDictionary* txt = new (eRetainAutorelease) BaseDictionary();
+    txt->setObjectForKey(str("1"), "txtvers");
+    txt->setObjectForKey(str("1"), "qtotal");
+    txt->setObjectForKey(str("30"), "priority");
+    options->setObjectForKey(txt, "SOCKET_TXT_RECORD_ENTRIES");
+  }
+  return options;
 }
 
 // Subscribes to one notification name on the shared center for its lifetime and keeps
