@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
+#include <netinet/tcp.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -71,6 +72,7 @@ IOSocketAbstract::IOSocketAbstract()
       m_socketAddress(nullptr),
       m_socketAddressLength(0),
       m_socketfd(-1),
+      m_readDeadline(0),
       m_socketLock(new BaseMutex()),
       m_serverOptions(nullptr),
       m_maxClientCount(0),
@@ -452,8 +454,14 @@ bool IOSocketAbstract::readWithTimeout(void* buffer, uint32_t& length, unsigned 
   uint32_t wanted = length;
   uint32_t received = 0;
   while (received < wanted) {
-    if (timeoutSeconds != NO_TIMEOUT) {
-      eWaitResult waited = _waitForDescriptor(fd, POLLIN | POLLPRI, _millisecondsOf(timeoutSeconds));
+    int64_t deadline = m_readDeadline.load();
+    if (timeoutSeconds != NO_TIMEOUT || deadline != 0) {
+      int waitMs = timeoutSeconds != NO_TIMEOUT ? _millisecondsOf(timeoutSeconds) : INT_MAX;
+      if (deadline != 0) {
+        int64_t left = deadline - monotonicMilliseconds();
+        if (left < waitMs) waitMs = left < 0 ? 0 : int(left);
+      }
+      eWaitResult waited = _waitForDescriptor(fd, POLLIN | POLLPRI, waitMs);
       if (waited == eWaitTimeout || waited == eWaitWoken) {
         BASE_LOG(this, eMsgError, "Socket read timeout");
         break;
@@ -479,6 +487,34 @@ bool IOSocketAbstract::readWithTimeout(void* buffer, uint32_t& length, unsigned 
   }
   length = received;
   return received > 0;
+}
+
+void IOSocketAbstract::setReadDeadline(int milliseconds)
+{
+  int64_t deadline = monotonicMilliseconds() + (milliseconds < 0 ? 0 : milliseconds);
+  m_readDeadline.store(deadline != 0 ? deadline : 1);
+}
+
+void IOSocketAbstract::shutdownIO()
+{
+  int fd = m_socketfd.load();
+  if (fd != -1) shutdown(fd, SHUT_RDWR);
+}
+
+bool IOSocketAbstract::enableKeepAlive(int idleSeconds, int intervalSeconds, int probes)
+{
+  int fd = m_socketfd.load();
+  const int on = 1;
+  // Without this, data waiting for an acknowledgement suspends the probes and a vanished
+  // peer is only noticed after the retransmissions give up, many minutes later.
+  const unsigned int userTimeoutMs = unsigned(idleSeconds + intervalSeconds * probes) * 1000u;
+  bool applied = sysSetsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) == 0;
+  applied = sysSetsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idleSeconds, sizeof idleSeconds) == 0 && applied;
+  applied = sysSetsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &intervalSeconds, sizeof intervalSeconds) == 0 && applied;
+  applied = sysSetsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes) == 0 && applied;
+  applied = sysSetsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeoutMs, sizeof userTimeoutMs) == 0 && applied;
+  if (!applied) BASE_LOG(this, eMsgError, "Set socket options error (%i)", errno);
+  return applied;
 }
 
 bool IOSocketAbstract::writeWithTimeout(const void* bytes, uint32_t length, unsigned int timeoutSeconds)

@@ -76,6 +76,19 @@ public:
   BaseString* getRemoteAddress();
   // Resolves a host name or dotted address into `address`, with the port.
   static bool lookupHost(const char* host, uint16_t port, struct sockaddr_in* address);
+  // Bounds every read until clearReadDeadline, plain stream reads included: once the
+  // deadline (milliseconds from now) has passed, reads end as on a read time-out. For a
+  // handshake that must not hold its thread whatever the peer does.
+  void setReadDeadline(int milliseconds);
+  void clearReadDeadline() { m_readDeadline.store(0); }
+  // Ends a read or write blocked on this connection from another thread: both directions
+  // are shut down but the descriptor stays open until closeIO, so it cannot be reused
+  // under the blocked call.
+  void shutdownIO();
+  // A peer that vanishes without closing (a phone leaving the network) is detected: probes
+  // after `idleSeconds` of silence, every `intervalSeconds`, `probes` times; unacknowledged
+  // sends give up after as long. False when the system refused an option.
+  bool enableKeepAlive(int idleSeconds, int intervalSeconds, int probes);
   // Installs sig_catch for SIGPIPE. Not needed by the drivers, whose sends suppress it.
   void enableSignalHandler();
 
@@ -121,6 +134,7 @@ protected:
   unsigned char* m_socketAddress;
   unsigned int m_socketAddressLength;
   std::atomic<int> m_socketfd;
+  std::atomic<int64_t> m_readDeadline;  // monotonic milliseconds; 0: none
   BaseMutex* m_socketLock;  // serialises the accept loop against closing
   BaseDictionary* m_serverOptions;
   unsigned int m_maxClientCount;

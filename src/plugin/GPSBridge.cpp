@@ -2,15 +2,170 @@
 
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 
-GPSBridge::GPSBridge() {}
+#include "crypto/BaseMD5.h"
+#include "object/BaseDictionary.h"
+#include "object/BaseString.h"
+#include "plugin/PositionSampler.h"
+#include "session/DistantObjectsCenter.h"
+#include "session/LoginManager.h"
+
+const char* const GPSBridge::CREDENTIAL_TEXT = "corvane-bridge/X-Plane/1";
+
+namespace {
+
+const char* const OUR_NAME = "X-Plane";
+const char* const SERVICE_TYPE = "corvane_gps";
+const char* const USER_AGENT = "Ostrel Corvane Mobile";
+const int LOGIN_MODE = LoginManager::eCheckUserAgent | LoginManager::eCheckPassword;
+
+// Unbuffered: the host may buffer its own streams, and these lines must show as they happen.
+void writeLine(int fd, const char* text)
+{
+  size_t length = strlen(text);
+  while (length > 0) {
+    ssize_t written = write(fd, text, length);
+    if (written <= 0) return;
+    text += written;
+    length -= size_t(written);
+  }
+}
+
+}  // namespace
+
+GPSBridge::GPSBridge() : m_server(nullptr), m_client(nullptr), m_ended(nullptr), m_sampler(new PositionSampler())
+{
+  // Sampling first: the first request may come as soon as the server listens.
+  m_sampler->startSampling();
+  BaseString* name = new (eRetainAutorelease) BaseString(OUR_NAME);
+  LoginManager* logins = LoginManager::SharedManager(LOGIN_MODE, nullptr);
+  BaseString* type = new (eRetainAutorelease) BaseString(SERVICE_TYPE);
+  m_server = DistantObjectsCenter::newTCPServer(PORT, name, type);
+  m_server->retain();
+  BaseString* password = BaseMD5::md5FromString(new (eRetainAutorelease) BaseString(CREDENTIAL_TEXT));
+  logins->removeAllCredential();
+  logins->removeAllUserAgents();
+  logins->addUserAgent(new (eRetainAutorelease) BaseString(USER_AGENT));
+  logins->addCredential(nullptr, password);
+  m_server->setOurName(name);
+  m_server->setDistantObjectDelegate(this);
+}
 
 GPSBridge::~GPSBridge()
 {
-  static const char message[] = "\nWARNING : Destroying bridge\n";
-  ssize_t written = write(STDERR_FILENO, message, sizeof message - 1);
-  (void)written;
+  // stop() has normally emptied both slots; what is left is let go without closing.
+  _retireSession(m_ended);
+  BaseObject::release(m_client);
+  m_sampler->release();
+  writeLine(STDERR_FILENO, "\nWARNING : Destroying bridge\n");
 }
 
-void GPSBridge::stop() {}
+const char* GPSBridge::getClass() const
+{
+  return "GPSBridge";
+}
+
+void GPSBridge::_retireSession(DistantObjectsCenter* session)
+{
+  if (!session) return;
+  session->stopThread();
+  session->release();
+}
+
+void GPSBridge::stop()
+{
+  if (m_server) {
+    m_server->close();
+    // The server's delegate link would keep this bridge alive.
+    m_server->setDistantObjectDelegate(nullptr);
+    m_server->release();
+    m_server = nullptr;
+  }
+  DistantObjectsCenter* client;
+  DistantObjectsCenter* ended;
+  {
+    std::lock_guard<std::mutex> guard(m_clientLock);
+    client = m_client;
+    ended = m_ended;
+    m_client = nullptr;
+    m_ended = nullptr;
+  }
+  if (client) {
+    writeLine(STDERR_FILENO, "\nWARNING : Disconnecting user from bridge\n");
+    // No connectionDidTerminate may come back once the delegate is cleared.
+    client->setDistantObjectDelegate(nullptr);
+    client->close();
+    _retireSession(client);
+  }
+  _retireSession(ended);
+  m_sampler->stopSampling();
+}
+
+void GPSBridge::handleIncommingConnections(DistantObjectsCenter* session)
+{
+  DistantObjectsCenter* ended;
+  bool taken = false;
+  {
+    std::lock_guard<std::mutex> guard(m_clientLock);
+    ended = m_ended;
+    m_ended = nullptr;
+    if (!m_client) {
+      m_client = session;
+      session->retain();
+      taken = true;
+    }
+  }
+  // The previous app's thread has finished its work with it; reclaim it here, on the
+  // accept thread, rather than let threads pile up over a long flight.
+  _retireSession(ended);
+  if (!taken) {
+    session->close();
+    writeLine(STDOUT_FILENO,
+              "DistantObjectDelegateCocoa : user is already connected, can handle only 1 connection at a time, "
+              "bailing\n");
+    return;
+  }
+  session->setDistantObjectDelegate(this);
+  session->startThread();
+}
+
+void GPSBridge::handleIncommingObject(BaseObject* object, DistantObjectsCenter* session)
+{
+  BaseDictionary* request = dynamic_cast<BaseDictionary*>(object);
+  if (!request) return;
+  // A request without a textual "cmd_id" is an unknown command like any other.
+  BaseString* command = dynamic_cast<BaseString*>(request->objectForKey("cmd_id"));
+  long commandId = command ? strtol(command->cString(), nullptr, 0) : 0;
+  if (commandId == 1)
+    sendGPSDataToClient(session);
+  else
+    writeLine(STDOUT_FILENO, "DistantObjectDelegateCocoa : command not implemented\n");
+}
+
+void GPSBridge::connectionDidTerminate(DistantObjectsCenter*)
+{
+  DistantObjectsCenter* client;
+  DistantObjectsCenter* earlier = nullptr;
+  {
+    std::lock_guard<std::mutex> guard(m_clientLock);
+    client = m_client;
+    m_client = nullptr;
+    // Still ours to join, but not from here: this runs on the session's own thread.
+    if (client) {
+      earlier = m_ended;
+      m_ended = client;
+    }
+  }
+  _retireSession(earlier);
+  if (!client) return;
+  client->setDistantObjectDelegate(nullptr);
+  client->close();
+}
+
+void GPSBridge::sendGPSDataToClient(DistantObjectsCenter* session)
+{
+  BaseDictionary* record = PositionSampler::recordFromSample(m_sampler->latestSample());
+  session->sendObject(record);
+}

@@ -1,16 +1,52 @@
-// The one bridge object of the plug-in. For now it only stands in for the service that
-// will serve the app: it can be created, stopped and destroyed through its retain count.
-// Created, stopped and released on the host's main thread.
+// The service the plug-in runs while the user has it started: a TCP server session on port
+// 21777, published as "X-Plane" of type "_corvane_gps._tcp.", that logs the Corvane app in
+// and answers each of its position requests ("cmd_id" 1) with a position record. At most
+// one app is served at a time. Created, stopped and destroyed on the host's main thread;
+// the accept thread and the app session's receive thread call the delegate operations.
+// The host's interface is only called on the main thread: the records are built from the
+// latest frame's sample.
 #pragma once
 
-#include "object/BaseObject.h"
+#include <mutex>
 
-class GPSBridge : public BaseObject
+#include "session/DistantObjectDelegate.h"
+
+class DistantObjectsCenter;
+class PositionSampler;
+
+class GPSBridge : public DistantObjectDelegate
 {
 public:
+  // Brings the whole service up: server listening and published, login manager set up,
+  // sampling started. Needs an autorelease pool on the calling thread.
   GPSBridge();
   ~GPSBridge() override;
+  const char* getClass() const override;
 
-  // Takes the service down and leaves the object ready to be released.
+  // Main thread: closes the server and the app's session and waits for their threads, so
+  // that none of them outlives the bridge. Leaves the object ready to be released.
   void stop();
+
+  void handleIncommingObject(BaseObject* object, DistantObjectsCenter* session) override;
+  void handleIncommingConnections(DistantObjectsCenter* session) override;
+  void connectionDidTerminate(DistantObjectsCenter* session) override;
+
+  // One position record, from the latest frame, to `session`.
+  void sendGPSDataToClient(DistantObjectsCenter* session);
+
+  static const int PORT = 21777;
+  // The text whose MD5 digest is the password the app logs in with.
+  static const char* const CREDENTIAL_TEXT;
+
+protected:
+  // Joins and lets go of a session whose receive loop has ended. Not on its own thread.
+  static void _retireSession(DistantObjectsCenter* session);
+
+  DistantObjectsCenter* m_server;
+  std::mutex m_clientLock;  // guards m_client and m_ended
+  DistantObjectsCenter* m_client;
+  // The app session that left (its loop ended); its thread is joined by the next one to
+  // come, or by stop(), never by itself.
+  DistantObjectsCenter* m_ended;
+  PositionSampler* m_sampler;
 };

@@ -80,9 +80,16 @@ SimRun runChild(const std::vector<std::string>& argv, const std::optional<std::s
   std::vector<char*> args;
   for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
   args.push_back(nullptr);
+  // The first entry of a name wins: the caller's, then ours, then the inherited ones. By
+  // default a child reaches no DNS-SD daemon (its system bus is a socket that does not
+  // exist), so that a bridge started by a test is never advertised on this machine's
+  // network; tests beside the sandboxed daemon pass the real bus address.
+  static const char* const defaults[] = {"DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent/corvane-no-bus",
+                                         "AVAHI_COMPAT_NOWARN=1"};
   std::vector<char*> environment;
-  for (char** entry = environ; *entry != nullptr; ++entry) environment.push_back(*entry);
   for (const std::string& entry : extraEnvironment) environment.push_back(const_cast<char*>(entry.c_str()));
+  for (const char* entry : defaults) environment.push_back(const_cast<char*>(entry));
+  for (char** entry = environ; *entry != nullptr; ++entry) environment.push_back(*entry);
   environment.push_back(nullptr);
 
   int inPipe[2], outPipe[2], errPipe[2];

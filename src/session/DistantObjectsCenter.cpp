@@ -1,0 +1,429 @@
+#include "session/DistantObjectsCenter.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <climits>
+#include <cstdlib>
+
+#include "io/IOBufferFilter.h"
+#include "net/IOSocketTCP.h"
+#include "net/IOSocketUDP.h"
+#include "object/BaseArray.h"
+#include "object/BaseAutorelease.h"
+#include "object/BaseDictionary.h"
+#include "object/BaseNumber.h"
+#include "object/BaseString.h"
+#include "runtime/Debug.h"
+#include "serialization/BaseSerializer.h"
+#include "session/LoginManager.h"
+#include "session/NotificationCenter.h"
+
+const char* const DistantObjectsCenter::NEW_CLIENT_CONNECTED_NOTIFICATION = "NEW_CLIENT_CONNECTED_NOTIFICATION";
+
+namespace {
+
+const uint32_t WRITE_BLOCK_SIZE = 17000;
+
+std::atomic<int> loginTimeoutMs{10000};
+std::atomic<int> keepAliveIdle{15};
+std::atomic<int> keepAliveInterval{5};
+std::atomic<int> keepAliveProbes{3};
+
+// The process's shared sessions; each is closed and let go when the library is unloaded.
+struct SharedSession
+{
+  std::mutex lock;
+  DistantObjectsCenter* session = nullptr;
+  ~SharedSession()
+  {
+    if (!session) return;
+    session->close();
+    session->release();
+  }
+};
+SharedSession sharedServer;
+SharedSession sharedClient;
+
+BaseString* newString(const char* text)
+{
+  return new (eRetainAutorelease) BaseString(text);
+}
+
+// Bounds the reads of a handshake, so that a silent peer cannot hold the thread.
+class ReadDeadline
+{
+public:
+  explicit ReadDeadline(IODriverAbstract* driver) : m_socket(dynamic_cast<IOSocketAbstract*>(driver))
+  {
+    if (m_socket) m_socket->setReadDeadline(loginTimeoutMs.load());
+  }
+  ~ReadDeadline()
+  {
+    if (m_socket) m_socket->clearReadDeadline();
+  }
+  ReadDeadline(const ReadDeadline&) = delete;
+  ReadDeadline& operator=(const ReadDeadline&) = delete;
+
+private:
+  IOSocketAbstract* m_socket;
+};
+
+}  // namespace
+
+DistantObjectsCenter::DistantObjectsCenter(IODriverAbstract* driver)
+    : m_connectionFlags(0),
+      m_driver(driver),
+      m_serializer(nullptr),
+      m_port(0),
+      m_clients(nullptr),
+      m_delegate(nullptr),
+      m_otherSideName(nullptr),
+      m_ourName(nullptr),
+      m_pendingLogin(nullptr),
+      m_closing(false)
+{
+  BaseObject::retain(m_driver);
+  IOBufferFilter* filter = new IOBufferFilter(m_driver, 0, WRITE_BLOCK_SIZE);
+  m_serializer = new BaseSerializer(filter);
+  filter->release();
+}
+
+DistantObjectsCenter::~DistantObjectsCenter()
+{
+  // Only a thread that has returned (or this one) can be left: while it runs, it holds
+  // the session itself.
+  if (isThreadRunning()) stopThread();
+  BaseObject::release(m_ourName);
+  BaseObject::release(m_otherSideName);
+  BaseObject::release(m_delegate);
+  BaseObject::release(m_clients);
+  BaseObject::release(m_serializer);
+  BaseObject::release(m_driver);
+}
+
+const char* DistantObjectsCenter::getClass() const
+{
+  return "DistantObjectsCenter";
+}
+
+// ---------------------------------------------------------------------------------------
+// Factories
+
+DistantObjectsCenter* DistantObjectsCenter::newTCPServer(uint16_t port, BaseString* name, BaseString* type)
+{
+  IOSocketTCP* driver = new IOSocketTCP();
+  driver->setSocketAddress(nullptr, port);
+  DistantObjectsCenter* session = new (eRetainAutorelease) DistantObjectsCenter(driver);
+  session->setPort(port);
+  if (name && type) {
+    BaseDictionary* options = new (eRetainAutorelease) BaseDictionary();
+    BaseDictionary* txt = new (eRetainAutorelease) BaseDictionary();
+    txt->setObjectForKey(newString("1"), "txtvers");
+    txt->setObjectForKey(newString("1"), "qtotal");
+    txt->setObjectForKey(newString("30"), "priority");
+    options->setObjectForKey(txt, IOSocketAbstract::SOCKET_TXT_RECORD_ENTRIES);
+    options->setObjectForKey(new (eRetainAutorelease) BaseString(name), IOSocketAbstract::MDNS_SERVICE_NAME);
+    options->setObjectForKey(type, IOSocketAbstract::MDNS_SERVICE_TYPE);
+    driver->setServerOptions(options, 0);
+  }
+  // Before the server starts, so that no early client goes unnoticed.
+  NotificationCenter::sharedNotificationCenter()->subscribeForMessage(session,
+                                                                      newString(NEW_CLIENT_CONNECTED_NOTIFICATION));
+  driver->createServer();
+  driver->release();
+  return session;
+}
+
+DistantObjectsCenter* DistantObjectsCenter::sharedTCPServer(uint16_t port, BaseString* name, BaseString* type)
+{
+  std::lock_guard<std::mutex> guard(sharedServer.lock);
+  if (!sharedServer.session) {
+    sharedServer.session = newTCPServer(port, name, type);
+    sharedServer.session->retain();
+  }
+  return sharedServer.session;
+}
+
+DistantObjectsCenter* DistantObjectsCenter::newTCPClient(BaseString* host, uint16_t port)
+{
+  IOSocketTCP* driver = new IOSocketTCP();
+  DistantObjectsCenter* session = nullptr;
+  if (driver->connect_socket(host ? host->cString() : nullptr, port))
+    session = new (eRetainAutorelease) DistantObjectsCenter(driver);
+  driver->release();
+  return session;
+}
+
+DistantObjectsCenter* DistantObjectsCenter::sharedTCPClient(BaseString* host, uint16_t port)
+{
+  std::lock_guard<std::mutex> guard(sharedClient.lock);
+  if (!sharedClient.session) {
+    sharedClient.session = newTCPClient(host, port);
+    BaseObject::retain(sharedClient.session);
+  }
+  return sharedClient.session;
+}
+
+// ---------------------------------------------------------------------------------------
+// Settings
+
+void DistantObjectsCenter::setOurName(BaseString* name)
+{
+  BaseObject::retain(name);
+  BaseObject::release(m_ourName);
+  m_ourName = name;
+}
+
+void DistantObjectsCenter::setupEncryption(BaseDictionary*) {}
+
+void DistantObjectsCenter::setLoginTimeout(int milliseconds)
+{
+  loginTimeoutMs.store(milliseconds);
+}
+
+void DistantObjectsCenter::setKeepAlive(int idleSeconds, int intervalSeconds, int probes)
+{
+  keepAliveIdle.store(idleSeconds);
+  keepAliveInterval.store(intervalSeconds);
+  keepAliveProbes.store(probes);
+}
+
+DistantObjectDelegate* DistantObjectsCenter::getDistantObjectDelegate()
+{
+  std::lock_guard<std::mutex> guard(m_delegateLock);
+  return m_delegate;
+}
+
+void DistantObjectsCenter::setDistantObjectDelegate(DistantObjectDelegate* delegate)
+{
+  DistantObjectDelegate* old;
+  {
+    std::lock_guard<std::mutex> guard(m_delegateLock);
+    BaseObject::retain(delegate);
+    old = m_delegate;
+    m_delegate = delegate;
+  }
+  // Outside the lock: the old delegate's destructor may call back.
+  BaseObject::release(old);
+  if (!m_keepRunning.load() && m_driver && m_driver->isIOConnected() && delegate) _startReceiving();
+}
+
+bool DistantObjectsCenter::_startReceiving()
+{
+  if (isThreadRunning()) return startThread();  // only warns that it runs already
+  retain();
+  releaseOnThreadExit(this);
+  if (startThread()) return true;
+  releaseOnThreadExit(nullptr);
+  release();
+  return false;
+}
+
+// ---------------------------------------------------------------------------------------
+// Objects
+
+void DistantObjectsCenter::sendObject(BaseObject* object)
+{
+  m_serializer->setContextObject(object);
+  m_serializer->appendSerializableObject(object);
+  m_serializer->setContextObject(nullptr);
+}
+
+void DistantObjectsCenter::threadMethod()
+{
+  receiveObjects();
+}
+
+void DistantObjectsCenter::receiveObjects()
+{
+  while (m_keepRunning.load() && m_driver->isIOConnected()) {
+    BaseAutorelease pool;
+    BaseObject* object = m_serializer->unserializeObjectFromIO();
+    if (!object) {
+      BASE_LOG(this, eMsgError, "connection broken, bailling ...");
+      m_keepRunning.store(false);
+      continue;
+    }
+    DistantObjectDelegate* delegate;
+    {
+      std::lock_guard<std::mutex> guard(m_delegateLock);
+      delegate = m_delegate;
+      BaseObject::retain(delegate);
+    }
+    if (delegate)
+      delegate->handleIncommingObject(object, this);
+    else
+      BASE_LOG(this, eMsgDebug, "%@", object);
+    BaseObject::release(delegate);
+  }
+  DistantObjectDelegate* delegate;
+  {
+    std::lock_guard<std::mutex> guard(m_delegateLock);
+    delegate = m_delegate;
+    BaseObject::retain(delegate);
+  }
+  if (delegate) delegate->connectionDidTerminate(this);
+  BaseObject::release(delegate);
+}
+
+// ---------------------------------------------------------------------------------------
+// Login
+
+bool DistantObjectsCenter::handleLogin(bool refuse)
+{
+  BaseAutorelease pool;
+  BaseDictionary* request;
+  {
+    ReadDeadline bounded(m_driver);
+    request = dynamic_cast<BaseDictionary*>(m_serializer->unserializeObjectFromIO());
+  }
+  if (!request) return false;
+
+  int result;
+  BaseObject* version = request->objectForKey("Protocol_Version");
+  BaseString* versionText = dynamic_cast<BaseString*>(version);
+  if (refuse) {
+    result = LoginManager::eLoginRefused;
+  } else if (version && (!versionText || strtol(versionText->cString(), nullptr, 0) != 0)) {
+    // A version that is not text is no version we speak either.
+    result = LoginManager::eLoginBadProtocol;
+  } else {
+    result = LoginManager::SharedManager(6, nullptr)
+                 ->validateLogin(dynamic_cast<BaseString*>(request->objectForKey("User-Agent")),
+                                 dynamic_cast<BaseString*>(request->objectForKey("Username")),
+                                 dynamic_cast<BaseString*>(request->objectForKey("Password")));
+  }
+  BaseDictionary* reply = new (eRetainAutorelease) BaseDictionary();
+  if (result == LoginManager::eLoginOK && m_ourName) reply->setObjectForKey(m_ourName, "Connected device_name");
+  reply->setObjectForKey(new (eRetainAutorelease) BaseNumber(result), "Result");
+  sendObject(reply);
+  return result == LoginManager::eLoginOK;
+}
+
+int DistantObjectsCenter::performLogin(BaseString* userAgent, BaseString* userName, BaseString* password)
+{
+  BaseAutorelease pool;
+  BaseDictionary* request = new (eRetainAutorelease) BaseDictionary();
+  if (userAgent) request->setObjectForKey(userAgent, "User-Agent");
+  if (userName) request->setObjectForKey(userName, "Username");
+  if (password) request->setObjectForKey(password, "Password");
+  sendObject(request);
+
+  BaseDictionary* reply;
+  {
+    ReadDeadline bounded(m_driver);
+    reply = dynamic_cast<BaseDictionary*>(m_serializer->unserializeObjectFromIO());
+  }
+  if (!reply) return LoginManager::eLoginNoReply;
+  BaseString* name = dynamic_cast<BaseString*>(reply->objectForKey("Connected device_name"));
+  BaseObject::retain(name);
+  BaseObject::release(m_otherSideName);
+  m_otherSideName = name;
+  BaseNumber* result = dynamic_cast<BaseNumber*>(reply->objectForKey("Result"));
+  return result ? result->getInteger() : LoginManager::eLoginNoReply;
+}
+
+// ---------------------------------------------------------------------------------------
+// Accepting
+
+void DistantObjectsCenter::receiveMessage(BaseString*, BaseDictionary*, void* context)
+{
+  if (!m_driver || context != m_driver) return;
+  m_driver->lockClients();
+  unsigned int count = m_driver->clientsCount();
+  IODriverAbstract* connection = count ? m_driver->clientAtIndex(count - 1) : nullptr;
+  BaseObject::retain(connection);
+  // The session owns the connection from here on: a connection that is turned away, or
+  // that ends later, must not stay behind in the server's list for the rest of the flight.
+  if (connection) m_driver->removeClient(connection);
+  m_driver->unlockClients();
+  if (!connection) return;
+  _acceptConnection(connection);
+  connection->release();
+}
+
+void DistantObjectsCenter::_acceptConnection(IODriverAbstract* connection)
+{
+  // One pool per connection: the accept thread lives as long as the server.
+  BaseAutorelease pool;
+  DistantObjectsCenter* session = new (eRetainAutorelease) DistantObjectsCenter(connection);
+  IOSocketAbstract* socket = dynamic_cast<IOSocketAbstract*>(connection);
+  if (socket) socket->enableKeepAlive(keepAliveIdle.load(), keepAliveInterval.load(), keepAliveProbes.load());
+  BaseString* remote = socket ? socket->getRemoteAddress() : nullptr;
+  BASE_LOG(this, eMsgWarning, "Client connected from %s", remote ? remote->cString() : "unknown");
+
+  DistantObjectDelegate* delegate;
+  {
+    std::lock_guard<std::mutex> guard(m_delegateLock);
+    delegate = m_delegate;
+    BaseObject::retain(delegate);
+  }
+  bool refuse = delegate && !delegate->canHandleConnection(session);
+  session->setOurName(m_ourName);
+
+  bool loggedIn = false;
+  bool closing;
+  {
+    std::lock_guard<std::mutex> guard(m_pendingLock);
+    closing = m_closing;
+    if (!closing) m_pendingLogin = socket;
+  }
+  if (!closing) {
+    loggedIn = session->handleLogin(refuse);
+    std::lock_guard<std::mutex> guard(m_pendingLock);
+    m_pendingLogin = nullptr;
+  }
+
+  if (loggedIn) {
+    if (delegate) {
+      session->getSerializer()->setTemporaryStorage(m_serializer->getTemporaryStorage());
+      delegate->handleIncommingConnections(session);
+    } else {
+      if (!m_clients) m_clients = new BaseArray();
+      m_clients->addObject(session);
+      session->_startReceiving();
+    }
+  } else {
+    BASE_LOG(this, eMsgWarning, "Login failed.");
+    session->close();
+  }
+  BaseObject::release(delegate);
+}
+
+void DistantObjectsCenter::close()
+{
+  BaseString* name = new BaseString(NEW_CLIENT_CONNECTED_NOTIFICATION);
+  NotificationCenter::sharedNotificationCenter()->unsubscribeForMessage(this, name);
+  name->release();
+  {
+    // A peer that connected and has not sent its login holds the accept thread, which
+    // closing the driver waits for: end that read now, and start no other.
+    std::lock_guard<std::mutex> guard(m_pendingLock);
+    m_closing = true;
+    if (m_pendingLogin) m_pendingLogin->shutdownIO();
+  }
+  if (m_driver) m_driver->closeIO();
+}
+
+bool DistantObjectsCenter::isClosed()
+{
+  return !m_driver || !m_driver->isIOConnected();
+}
+
+BaseString* DistantObjectsCenter::getServerHostname()
+{
+  char host[256] = "";
+  gethostname(host, sizeof host - 1);
+  host[sizeof host - 1] = '\0';
+  return BaseString::stringWithFormat("%s.local:%hu", host, m_port);
+}
+
+BaseString* DistantObjectsCenter::getServerAddress()
+{
+  // Left empty when the system names no address.
+  char address[64] = "";
+  IOSocketUDP::getOurAddressForHost("", address, sizeof address);
+  address[sizeof address - 1] = '\0';
+  return BaseString::stringWithFormat("%s:%hu", address, m_port);
+}

@@ -1,0 +1,107 @@
+// One end of an object session: whole objects, not bytes, over a driver. A listening
+// session wraps a server driver and turns each accepted connection into a connected
+// session that must log in (handleLogin) before its delegate gets it. A connected session
+// reads objects on its own thread and hands each to its delegate; it sends with sendObject.
+// Stream stack: driver <- IOBufferFilter (no read block, 17000-byte write block) <-
+// BaseSerializer. The session retains its driver and its delegate. A receiving session
+// also holds itself until its thread has returned, so a delegate may drop it from
+// connectionDidTerminate; owners that must know the thread is gone call stopThread.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+
+#include "runtime/BaseThread.h"
+#include "session/DistantObjectDelegate.h"
+
+class BaseArray;
+class BaseDictionary;
+class BaseSerializer;
+class BaseString;
+class IODriverAbstract;
+class IOSocketAbstract;
+
+class DistantObjectsCenter : public BaseObject, public BaseThread
+{
+public:
+  // Retains the driver and builds the stream stack on it.
+  explicit DistantObjectsCenter(IODriverAbstract* driver);
+  // Stops and waits for the receive thread (unless this runs on it), then releases our
+  // name, the other side's name, the delegate, the clients, the serializer and the driver.
+  ~DistantObjectsCenter() override;
+  const char* getClass() const override;
+
+  // A listening session on all interfaces at `port`, published under `name` and `type`
+  // ("corvane_gps" gives "_corvane_gps._tcp.") when both are given. Autoreleased; returned
+  // even when the port could not be bound.
+  static DistantObjectsCenter* newTCPServer(uint16_t port, BaseString* name, BaseString* type);
+  // The first call builds the process's server as newTCPServer does and keeps it; later
+  // calls return it and ignore their arguments.
+  static DistantObjectsCenter* sharedTCPServer(uint16_t port, BaseString* name, BaseString* type);
+  // A connected session (no login, no thread), autoreleased; null when connecting fails.
+  static DistantObjectsCenter* newTCPClient(BaseString* host, uint16_t port);
+  static DistantObjectsCenter* sharedTCPClient(BaseString* host, uint16_t port);
+
+  void setOurName(BaseString* name);
+  void setPort(uint16_t port) { m_port = port; }
+  void setConnectionFlags(int flags) { m_connectionFlags = flags; }
+  BaseString* getOtherSideName() const { return m_otherSideName; }
+  BaseSerializer* getSerializer() const { return m_serializer; }
+  IODriverAbstract* getDriver() const { return m_driver; }
+  void setupEncryption(BaseDictionary* parameters);
+  // Stores the delegate (retained) and, on a connected session whose thread is not
+  // running, starts the receive thread when the delegate is not null.
+  void setDistantObjectDelegate(DistantObjectDelegate* delegate);
+  DistantObjectDelegate* getDistantObjectDelegate();
+  // Encodes, writes and flushes one object. Not for two threads at once.
+  void sendObject(BaseObject* object);
+
+  // Client side of the handshake: sends the credentials given, reads the reply; a result
+  // code (0 logged in; 6 no usable reply). On a session whose thread is not running yet.
+  int performLogin(BaseString* userAgent, BaseString* userName, BaseString* password);
+  // Server side: reads the peer's login dictionary within the login time-out, answers it;
+  // true when the peer is logged in.
+  bool handleLogin(bool refuse);
+
+  // Unsubscribes from new-client notices and closes the driver, which ends a pending read
+  // and, for a listening session, its accept thread. Neither stops this session's thread
+  // nor tells the delegate.
+  void close();
+  bool isClosed();
+  // "<host name>.local:<port>" and "<our address>:<port>", autoreleased.
+  BaseString* getServerHostname();
+  BaseString* getServerAddress();
+
+  // A new connection on our listening driver (posted on its accept thread).
+  void receiveMessage(BaseString* message, BaseDictionary* info, void* context) override;
+  void threadMethod() override;
+  void receiveObjects();
+
+  // Accepted connections of every listening session: how long a peer has to send its login
+  // dictionary, and the keep-alive timings that free the connection of a vanished peer.
+  // Any thread; tests shorten them.
+  static void setLoginTimeout(int milliseconds);
+  static void setKeepAlive(int idleSeconds, int intervalSeconds, int probes);
+
+  static const char* const NEW_CLIENT_CONNECTED_NOTIFICATION;
+
+protected:
+  // The receive thread, with the session holding itself until the thread returns.
+  bool _startReceiving();
+  void _acceptConnection(IODriverAbstract* connection);
+
+  int m_connectionFlags;
+  IODriverAbstract* m_driver;
+  BaseSerializer* m_serializer;
+  uint16_t m_port;
+  BaseArray* m_clients;  // sessions kept by a listening session without delegate
+  std::mutex m_delegateLock;  // guards m_delegate: set from one thread, read on the receive thread
+  DistantObjectDelegate* m_delegate;
+  BaseString* m_otherSideName;
+  BaseString* m_ourName;
+  // The connection whose login the accept thread is reading, so that close() can end
+  // that read at once instead of after the login time-out.
+  std::mutex m_pendingLock;  // guards m_pendingLogin and m_closing
+  IOSocketAbstract* m_pendingLogin;
+  bool m_closing;
+};
