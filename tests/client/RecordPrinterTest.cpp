@@ -1,0 +1,106 @@
+// The three output forms of a fixed record, line for line, and the exact number text that
+// lets printed values be compared bit for bit.
+#include "RecordPrinter.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <random>
+
+namespace {
+
+PositionRecord fixedRecord()
+{
+  PositionRecord record;
+  const double values[PositionRecord::FIELD_COUNT] = {
+      47.46470123456789,  8.5492, 432.5, 61.733333333333334,  271.25, -2.5,
+      15.000000000000002, 0.1,    -0.0,  -0.98123456789012345};
+  std::copy(values, values + PositionRecord::FIELD_COUNT, record.values);
+  return record;
+}
+
+const double ROUND_TRIP_MS = 0.4126;
+
+TEST(RecordPrinterFormatsTest, TableHasAlignedColumnsUnderTheHeader)
+{
+  RecordPrinter table(ClientOptions::eFormatTable);
+  EXPECT_EQ(table.header(),
+            "    n            latitude           longitude            altitude               speed"
+            "              course               pitch                roll                 yaw"
+            "                slip       accelerationZ   rtt_ms\n");
+  EXPECT_EQ(table.line(3, fixedRecord(), ROUND_TRIP_MS),
+            "    3   47.46470123456789              8.5492               432.5  61.733333333333334"
+            "              271.25                -2.5  15.000000000000002                 0.1"
+            "                  -0 -0.9812345678901234    0.413\n");
+}
+
+TEST(RecordPrinterFormatsTest, CsvHasAHeaderAndOneRowPerRecord)
+{
+  RecordPrinter csv(ClientOptions::eFormatCSV);
+  EXPECT_EQ(csv.header(),
+            "n,latitude,longitude,altitude,speed,course,pitch,roll,yaw,slip,accelerationZ,rtt_ms\n");
+  EXPECT_EQ(csv.line(3, fixedRecord(), ROUND_TRIP_MS),
+            "3,47.46470123456789,8.5492,432.5,61.733333333333334,271.25,-2.5,15.000000000000002,0.1,-0,"
+            "-0.9812345678901234,0.413\n");
+}
+
+TEST(RecordPrinterFormatsTest, JsonIsOneObjectPerLineWithoutHeader)
+{
+  RecordPrinter json(ClientOptions::eFormatJSON);
+  EXPECT_EQ(json.header(), "");
+  EXPECT_EQ(json.line(3, fixedRecord(), ROUND_TRIP_MS),
+            "{\"n\":3,\"latitude\":47.46470123456789,\"longitude\":8.5492,\"altitude\":432.5,"
+            "\"speed\":61.733333333333334,\"course\":271.25,\"pitch\":-2.5,\"roll\":15.000000000000002,"
+            "\"yaw\":0.1,\"slip\":-0,\"accelerationZ\":-0.9812345678901234,\"rtt_ms\":0.413}\n");
+}
+
+TEST(RecordPrinterFormatsTest, ValuesWithoutDigitsStayValidInEachForm)
+{
+  PositionRecord record = fixedRecord();
+  record.values[0] = std::numeric_limits<double>::quiet_NaN();
+  record.values[1] = -std::numeric_limits<double>::infinity();
+  const std::string json = RecordPrinter(ClientOptions::eFormatJSON).line(1, record, 1);
+  EXPECT_NE(json.find("{\"n\":1,\"latitude\":null,\"longitude\":null,\"altitude\":432.5,"), std::string::npos)
+      << json;
+  const std::string csv = RecordPrinter(ClientOptions::eFormatCSV).line(1, record, 1);
+  EXPECT_EQ(csv.compare(0, 16, "1,nan,-inf,432.5"), 0) << csv;
+}
+
+TEST(RecordPrinterNumbersTest, ShortestTextThatReadsBackExactly)
+{
+  const struct
+  {
+    double value;
+    const char* text;
+  } cases[] = {{0.1, "0.1"},
+               {1.0 / 3, "0.3333333333333333"},
+               {-0.0, "-0"},
+               {9007199254740992.0, "9007199254740992"},
+               {123456789012345678.0, "1.2345678901234568e+17"},
+               {5e-324, "5e-324"},
+               {1e300, "1e+300"},
+               {60.0, "60"},
+               {123456.0, "123456"},
+               {1e16, "1e+16"},
+               {0.0001, "0.0001"},
+               {0.00001, "1e-05"}};
+  for (const auto& c : cases) EXPECT_EQ(RecordPrinter::exactNumber(c.value), c.text);
+}
+
+TEST(RecordPrinterNumbersTest, RandomBitPatternsReadBackToTheSameBits)
+{
+  std::mt19937_64 random(20261207);
+  for (int i = 0; i < 20000; ++i) {
+    uint64_t bits = random();
+    double value;
+    memcpy(&value, &bits, sizeof value);
+    if (!std::isfinite(value)) continue;
+    const double back = strtod(RecordPrinter::exactNumber(value).c_str(), nullptr);
+    ASSERT_EQ(memcmp(&back, &value, sizeof value), 0) << RecordPrinter::exactNumber(value);
+  }
+}
+
+}  // namespace

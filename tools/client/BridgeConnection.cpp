@@ -1,0 +1,167 @@
+#include "BridgeConnection.h"
+
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include "StopSignal.h"
+#include "net/IOSocketTCP.h"
+#include "object/BaseDictionary.h"
+#include "object/BaseString.h"
+#include "serialization/BaseSerializer.h"
+#include "session/DistantObjectsCenter.h"
+#include "session/LoginManager.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Rounded up, so that a wait never ends before its deadline.
+int millisecondsUntil(Clock::time_point deadline)
+{
+  const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now()).count();
+  return left <= 0 ? 0 : int((left + 999) / 1000);
+}
+
+// Waits for `events` on `fd` or for a stop request: the events seen, 0 on time-out, -1 when
+// stopped.
+int waitFor(int fd, short events, Clock::time_point deadline)
+{
+  pollfd fds[2] = {{fd, events, 0}, {StopSignal::descriptor(), POLLIN, 0}};
+  for (;;) {
+    if (StopSignal::raised()) return -1;
+    const int ready = poll(fds, fds[1].fd < 0 ? 1 : 2, millisecondsUntil(deadline));
+    if (ready > 0 && fds[0].revents) return fds[0].revents;
+    // Interrupted waits go on with the time that is left.
+    if (ready == 0 || (ready < 0 && errno != EINTR)) return 0;
+  }
+}
+
+BaseString* textOrNull(const std::string& text)
+{
+  return text.empty() ? nullptr : new (eRetainAutorelease) BaseString(text.c_str());
+}
+
+}  // namespace
+
+BridgeConnection::~BridgeConnection()
+{
+  close();
+}
+
+int BridgeConnection::_connectOnce(const void* address, unsigned int addressLength, int timeoutMs)
+{
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (fd == -1) return -1;
+  int error = 0;
+  if (::connect(fd, static_cast<const sockaddr*>(address), addressLength) != 0) {
+    error = errno;
+    if (error == EINPROGRESS) {
+      const int events = waitFor(fd, POLLOUT, Clock::now() + std::chrono::milliseconds(timeoutMs));
+      socklen_t length = sizeof error;
+      if (events > 0)
+        getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length);
+      else
+        error = events < 0 ? EINTR : ETIMEDOUT;
+    }
+  }
+  // The driver reads and writes with blocking calls bounded by its own waits.
+  if (error == 0 && fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) error = errno;
+  if (error != 0) {
+    ::close(fd);
+    errno = error;
+    return -1;
+  }
+  return fd;
+}
+
+BridgeConnection::eConnect BridgeConnection::connect(const std::string& host, uint16_t port, int timeoutMs)
+{
+  close();
+  sockaddr_in address;
+  if (!IOSocketAbstract::lookupHost(host.c_str(), port, &address)) {
+    m_problem = "unknown host \"" + host + "\"";
+    return eConnectFailed;
+  }
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  int fd = -1;
+  for (;;) {
+    // At least one attempt with a useful bound, even with no time left to wait.
+    fd = _connectOnce(&address, sizeof address, std::max(millisecondsUntil(deadline), RETRY_MS));
+    if (fd != -1 || StopSignal::raised()) break;
+    m_problem = "cannot connect to " + host + ":" + std::to_string(port) + ": " + strerror(errno);
+    // Only a refusal may pass: nothing listens yet. Anything else will not get better soon.
+    if (errno != ECONNREFUSED || Clock::now() >= deadline) return eConnectFailed;
+    if (StopSignal::sleepFor(std::min(millisecondsUntil(deadline), RETRY_MS))) break;
+  }
+  if (fd == -1) return eConnectStopped;
+  IOSocketTCP* driver = new IOSocketTCP();
+  driver->setConnectedClientDescriptors(fd, &address, sizeof address);
+  m_session = new DistantObjectsCenter(driver);
+  driver->release();
+  return eConnected;
+}
+
+int BridgeConnection::login(const std::string& userAgent, const std::string& user,
+                            const std::string& password, int timeoutMs)
+{
+  DistantObjectsCenter::setLoginTimeout(timeoutMs);
+  return m_session->performLogin(textOrNull(userAgent), textOrNull(user), textOrNull(password));
+}
+
+std::string BridgeConnection::bridgeName() const
+{
+  BaseString* name = m_session ? m_session->getOtherSideName() : nullptr;
+  return name ? name->cString() : "";
+}
+
+BridgeConnection::eReply BridgeConnection::request(const std::string& command, int timeoutMs,
+                                                   BaseObject*& reply, double& roundTripMs)
+{
+  reply = nullptr;
+  IOSocketAbstract* socket = dynamic_cast<IOSocketAbstract*>(m_session->getDriver());
+  BaseDictionary* question = new (eRetainAutorelease) BaseDictionary();
+  question->setObjectForKey(new (eRetainAutorelease) BaseString(command.c_str()), "cmd_id");
+
+  const Clock::time_point sent = Clock::now();
+  const Clock::time_point deadline = sent + std::chrono::milliseconds(timeoutMs);
+  m_session->sendObject(question);
+  if (m_session->isClosed()) {
+    m_problem = "the bridge closed the connection";
+    return eReplyClosed;
+  }
+  // Waiting for the first byte outside the serializer keeps a late reply from leaving the
+  // stream out of step: nothing has been read when the wait ends without one.
+  const int events = waitFor(socket->getSocketfd(), POLLIN, deadline);
+  if (events < 0) return eReplyStopped;
+  if (events == 0) {
+    m_problem = "no reply within " + std::to_string(timeoutMs) + " ms";
+    return eReplyNone;
+  }
+  socket->setReadDeadline(std::max(millisecondsUntil(deadline), 1));
+  reply = m_session->getSerializer()->unserializeObjectFromIO();
+  socket->clearReadDeadline();
+  roundTripMs = std::chrono::duration<double, std::milli>(Clock::now() - sent).count();
+  if (reply) return eReplyReceived;
+  if (m_session->isClosed()) {
+    m_problem = "the bridge closed the connection";
+    return eReplyClosed;
+  }
+  m_problem = "the reply was not a whole object within " + std::to_string(timeoutMs) + " ms";
+  return eReplyUnreadable;
+}
+
+void BridgeConnection::close()
+{
+  if (!m_session) return;
+  m_session->close();
+  m_session->release();
+  m_session = nullptr;
+}
