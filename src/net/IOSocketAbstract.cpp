@@ -497,8 +497,12 @@ void IOSocketAbstract::setReadDeadline(int milliseconds)
 
 void IOSocketAbstract::shutdownIO()
 {
+  // Under the lock that closing takes, so that the number cannot be closed and reused
+  // between reading it and shutting it down.
+  m_socketLock->lock();
   int fd = m_socketfd.load();
   if (fd != -1) shutdown(fd, SHUT_RDWR);
+  m_socketLock->unlock();
 }
 
 bool IOSocketAbstract::enableKeepAlive(int idleSeconds, int intervalSeconds, int probes)

@@ -403,7 +403,16 @@ void DistantObjectsCenter::close()
     m_closing = true;
     if (m_pendingLogin) m_pendingLogin->shutdownIO();
   }
-  if (m_driver) m_driver->closeIO();
+  if (!m_driver) return;
+  // Our receive loop may be blocked reading this connection: closing the descriptor
+  // under it would let the number be reused by the time it reads. The shutdown wakes it,
+  // and the read, seeing the end of the stream, closes the driver on that thread. A loop
+  // that has ended (its flag cleared) reads no more, and its driver is closed here.
+  IOSocketAbstract* socket = dynamic_cast<IOSocketAbstract*>(m_driver);
+  if (socket && isThreadRunning() && m_keepRunning.load() && !pthread_equal(pthread_self(), getThreadId()))
+    socket->shutdownIO();
+  else
+    m_driver->closeIO();
 }
 
 bool DistantObjectsCenter::isClosed()

@@ -64,8 +64,9 @@ public:
   bool handleLogin(bool refuse);
 
   // Unsubscribes from new-client notices and closes the driver, which ends a pending read
-  // and, for a listening session, its accept thread. Neither stops this session's thread
-  // nor tells the delegate.
+  // and, for a listening session, its accept thread. Called from another thread while the
+  // receive thread runs, it shuts the connection down and leaves the closing to that
+  // thread's failing read. Neither stops this session's thread nor tells the delegate.
   void close();
   bool isClosed();
   // "<host name>.local:<port>" and "<our address>:<port>", autoreleased.

@@ -1,0 +1,539 @@
+#include "session/DistantObjectsCenter.h"
+
+#include <gtest/gtest.h>
+#include <pthread.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "io/BaseBuffer.h"
+#include "net/IOSocketAbstract.h"
+#include "net/SocketTestSupport.h"
+#include "object/BaseAutorelease.h"
+#include "object/BaseDictionary.h"
+#include "object/BaseNumber.h"
+#include "object/BaseString.h"
+#include "serialization/BaseSerializer.h"
+#include "session/LoginManager.h"
+#include "support/CaptureStream.h"
+
+using namespace nettest;
+
+namespace {
+
+const char* const APP_AGENT = "Ostrel Corvane Mobile";
+const char* const APP_PASSWORD = "9a1c73b7ed7dfd81d8b67613edc86094";
+const int DEFAULT_LOGIN_TIMEOUT_MS = 10000;
+// Severity and message of the session layer's lines, Debug included.
+const char* const SESSION_LINES = "D|src/session/DistantObjectsCenter";
+
+BaseString* str(const char* text)
+{
+  return new (eRetainAutorelease) BaseString(text);
+}
+
+int occurrences(const std::string& text, const std::string& line)
+{
+  int count = 0;
+  for (size_t at = text.find(line); at != std::string::npos; at = text.find(line, at + line.size())) ++count;
+  return count;
+}
+
+// A port nobody listens on right now: bound by a probe socket, then given back.
+uint16_t freePort()
+{
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  struct sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  uint16_t port = 0;
+  if (bind(fd, reinterpret_cast<struct sockaddr*>(&address), sizeof address) == 0) port = boundPort(fd);
+  close(fd);
+  return port;
+}
+
+uint16_t listeningPort(DistantObjectsCenter* server)
+{
+  return boundPort(static_cast<IOSocketAbstract*>(server->getDriver())->getSocketfd());
+}
+
+// Records what a listening session and its connections tell it, and on which thread.
+// Keeps every connection it is handed (becoming its delegate, which starts its thread)
+// unless told otherwise, and can drop a connection's last reference when it ends.
+class RecordingDelegate : public DistantObjectDelegate
+{
+public:
+  explicit RecordingDelegate(DistantObjectsCenter* server) : m_server(server) {}
+  ~RecordingDelegate() override { EXPECT_TRUE(m_sessions.empty()) << "sessions left behind"; }
+
+  bool canHandleConnection(DistantObjectsCenter*) override
+  {
+    asked.fetch_add(1);
+    return accepting.load();
+  }
+  void handleIncommingConnections(DistantObjectsCenter* session) override
+  {
+    if (!pthread_equal(pthread_self(), m_server->getDriver()->getThreadId()))
+      connectionsElsewhere.fetch_add(1);
+    {
+      std::lock_guard<std::mutex> guard(m_lock);
+      session->retain();
+      m_sessions.push_back(session);
+    }
+    // Counted before anything reaches the peer, so that what the peer sees is counted.
+    connections.fetch_add(1);
+    session->setDistantObjectDelegate(this);
+  }
+  void handleIncommingObject(BaseObject* object, DistantObjectsCenter* session) override
+  {
+    if (!pthread_equal(pthread_self(), session->getThreadId())) objectsElsewhere.fetch_add(1);
+    BaseDictionary* request = dynamic_cast<BaseDictionary*>(object);
+    BaseString* command = request ? dynamic_cast<BaseString*>(request->objectForKey("cmd_id")) : nullptr;
+    objects.fetch_add(1);
+    // Answers from the receive thread, as the bridge does.
+    BaseDictionary* reply = new (eRetainAutorelease) BaseDictionary();
+    reply->setObjectForKey(command ? command : str("none"), "echo");
+    session->sendObject(reply);
+  }
+  void connectionDidTerminate(DistantObjectsCenter* session) override
+  {
+    if (!pthread_equal(pthread_self(), session->getThreadId())) endsElsewhere.fetch_add(1);
+    if (dropOnEnd.load()) {
+      {
+        std::lock_guard<std::mutex> guard(m_lock);
+        for (auto it = m_sessions.begin(); it != m_sessions.end(); ++it) {
+          if (*it != session) continue;
+          m_sessions.erase(it);
+          break;
+        }
+      }
+      // The last reference but the one its own thread holds.
+      session->release();
+    }
+    ends.fetch_add(1);
+  }
+
+  // Test thread, once the listening session is closed.
+  void retireSessions()
+  {
+    std::vector<DistantObjectsCenter*> sessions;
+    {
+      std::lock_guard<std::mutex> guard(m_lock);
+      sessions.swap(m_sessions);
+    }
+    for (DistantObjectsCenter* session : sessions) {
+      session->setDistantObjectDelegate(nullptr);
+      session->close();
+      session->stopThread();
+      session->release();
+    }
+  }
+  DistantObjectsCenter* session(size_t index)
+  {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return index < m_sessions.size() ? m_sessions[index] : nullptr;
+  }
+
+  std::atomic<bool> accepting{true};
+  std::atomic<bool> dropOnEnd{false};
+  std::atomic<int> asked{0}, connections{0}, objects{0}, ends{0};
+  std::atomic<int> connectionsElsewhere{0}, objectsElsewhere{0}, endsElsewhere{0};
+
+private:
+  DistantObjectsCenter* m_server;
+  std::mutex m_lock;  // guards m_sessions
+  std::vector<DistantObjectsCenter*> m_sessions;
+};
+
+// A listening session on an ephemeral port, unpublished, named "X-Plane", with the shared
+// login manager set up as the bridge sets it up.
+class SessionTest : public ::testing::Test
+{
+protected:
+  void SetUp() override
+  {
+    // Before the server's thread exists: the manager is read there without a lock.
+    LoginManager* logins = LoginManager::SharedManager(6, nullptr);
+    m_savedMode = logins->getMode();
+    logins->removeAllCredential();
+    logins->removeAllUserAgents();
+    logins->setMode(LoginManager::eCheckUserAgent | LoginManager::eCheckPassword);
+    logins->addUserAgent(str(APP_AGENT));
+    logins->addCredential(nullptr, str(APP_PASSWORD));
+
+    m_server = DistantObjectsCenter::newTCPServer(0, nullptr, nullptr);
+    m_server->retain();
+    m_server->setOurName(str("X-Plane"));
+    m_port = listeningPort(m_server);
+    ASSERT_NE(m_port, 0);
+    // Kept sessions are joined at the end of each test.
+    if (withDelegate()) {
+      m_delegate = new RecordingDelegate(m_server);
+      m_server->setDistantObjectDelegate(m_delegate);
+    }
+  }
+  void TearDown() override
+  {
+    for (DistantObjectsCenter* client : m_clients) {
+      client->close();
+      client->release();
+    }
+    for (int fd : m_peers) close(fd);
+    m_server->close();
+    if (m_delegate) {
+      m_delegate->retireSessions();
+      m_server->setDistantObjectDelegate(nullptr);
+      m_delegate->release();
+    }
+    m_server->release();
+    DistantObjectsCenter::setLoginTimeout(DEFAULT_LOGIN_TIMEOUT_MS);
+    LoginManager* logins = LoginManager::SharedManager(6, nullptr);
+    logins->removeAllCredential();
+    logins->removeAllUserAgents();
+    logins->setMode(m_savedMode);
+  }
+
+  virtual bool withDelegate() const { return true; }
+  DistantObjectsCenter* client()
+  {
+    DistantObjectsCenter* session = DistantObjectsCenter::newTCPClient(str("127.0.0.1"), m_port);
+    EXPECT_NE(session, nullptr);
+    if (!session) return nullptr;
+    session->retain();
+    m_clients.push_back(session);
+    return session;
+  }
+  DistantObjectsCenter* loggedInClient()
+  {
+    DistantObjectsCenter* session = client();
+    if (session) {
+      EXPECT_EQ(session->performLogin(str(APP_AGENT), nullptr, str(APP_PASSWORD)), LoginManager::eLoginOK);
+    }
+    return session;
+  }
+  int rawPeer()
+  {
+    int fd = connectRaw(m_port);
+    EXPECT_NE(fd, -1);
+    m_peers.push_back(fd);
+    return fd;
+  }
+  // The next object from the peer, or null when none comes within five seconds.
+  static BaseObject* readObject(DistantObjectsCenter* session)
+  {
+    IOSocketAbstract* socket = static_cast<IOSocketAbstract*>(session->getDriver());
+    socket->setReadDeadline(5000);
+    BaseObject* object = session->getSerializer()->unserializeObjectFromIO();
+    socket->clearReadDeadline();
+    return object;
+  }
+  // The server hung up: no object, and not merely none within the time.
+  static bool closedByServer(DistantObjectsCenter* session)
+  {
+    return !readObject(session) && session->isClosed();
+  }
+  static BaseDictionary* loginRequest(BaseObject* version)
+  {
+    BaseDictionary* request = new (eRetainAutorelease) BaseDictionary();
+    if (version) request->setObjectForKey(version, "Protocol_Version");
+    request->setObjectForKey(str(APP_AGENT), "User-Agent");
+    request->setObjectForKey(str(APP_PASSWORD), "Password");
+    return request;
+  }
+  static BaseDictionary* command(const char* id)
+  {
+    BaseDictionary* request = new (eRetainAutorelease) BaseDictionary();
+    request->setObjectForKey(str(id), "cmd_id");
+    return request;
+  }
+
+  BaseAutorelease m_pool;
+  LogCapture m_log{"%S: %m\n", SESSION_LINES};
+  DistantObjectsCenter* m_server = nullptr;
+  RecordingDelegate* m_delegate = nullptr;
+  uint16_t m_port = 0;
+  int m_savedMode = 0;
+  std::vector<DistantObjectsCenter*> m_clients;
+  std::vector<int> m_peers;
+};
+
+// ---------------------------------------------------------------------------------------
+// The login handshake, both sides
+
+class LoginHandshakeTest : public SessionTest
+{
+};
+
+TEST_F(LoginHandshakeTest, SuccessfulReplyNamesTheServerThenTheResult)
+{
+  DistantObjectsCenter* session = client();
+  ASSERT_NE(session, nullptr);
+  session->sendObject(loginRequest(nullptr));
+  BaseDictionary* reply = dynamic_cast<BaseDictionary*>(readObject(session));
+  ASSERT_NE(reply, nullptr);
+  ASSERT_EQ(reply->count(), 2u);
+  BaseString* name = dynamic_cast<BaseString*>(reply->objectForKey("Connected device_name"));
+  ASSERT_NE(name, nullptr);
+  EXPECT_STREQ(name->cString(), "X-Plane");
+  BaseNumber* result = dynamic_cast<BaseNumber*>(reply->objectForKey("Result"));
+  ASSERT_NE(result, nullptr);
+  EXPECT_EQ(result->getInteger(), 0);
+
+  // The client side keeps the name it was given.
+  DistantObjectsCenter* other = client();
+  ASSERT_NE(other, nullptr);
+  EXPECT_EQ(other->performLogin(str(APP_AGENT), str("anyone"), str(APP_PASSWORD)), LoginManager::eLoginOK);
+  ASSERT_NE(other->getOtherSideName(), nullptr);
+  EXPECT_STREQ(other->getOtherSideName()->cString(), "X-Plane");
+}
+
+TEST_F(LoginHandshakeTest, RefusedLoginGetsOnlyItsResultThenTheConnectionCloses)
+{
+  DistantObjectsCenter* session = client();
+  ASSERT_NE(session, nullptr);
+  EXPECT_EQ(session->performLogin(str(APP_AGENT), nullptr, str("0123456789abcdef0123456789abcdef")),
+            LoginManager::eLoginBadPassword);
+  EXPECT_EQ(session->getOtherSideName(), nullptr);
+  EXPECT_TRUE(closedByServer(session));
+  EXPECT_EQ(occurrences(m_log.text(), "Warning: Login failed.\n"), 1);
+
+  session = client();
+  ASSERT_NE(session, nullptr);
+  BaseDictionary* request = loginRequest(nullptr);
+  request->removeObjectForKey("User-Agent");
+  session->sendObject(request);
+  BaseDictionary* reply = dynamic_cast<BaseDictionary*>(readObject(session));
+  ASSERT_NE(reply, nullptr);
+  ASSERT_EQ(reply->count(), 1u);
+  EXPECT_STREQ(reply->keyAtIndex(0)->cString(), "Result");
+  EXPECT_EQ(static_cast<BaseNumber*>(reply->objectForKeyIndex(0))->getInteger(),
+            LoginManager::eLoginBadUserAgent);
+}
+
+TEST_F(LoginHandshakeTest, OnlyProtocolVersionZeroIsSpoken)
+{
+  struct
+  {
+    BaseObject* version;
+    int result;
+  } cases[] = {
+      {str("1"), LoginManager::eLoginBadProtocol},
+      {str("0"), LoginManager::eLoginOK},
+      {str("0x0"), LoginManager::eLoginOK},
+      {str("beta"), LoginManager::eLoginOK},  // no leading digits reads as 0
+      {new (eRetainAutorelease) BaseNumber(0), LoginManager::eLoginBadProtocol},
+  };
+  for (const auto& entry : cases) {
+    SCOPED_TRACE(entry.version->toString()->cString());
+    DistantObjectsCenter* session = client();
+    ASSERT_NE(session, nullptr);
+    session->sendObject(loginRequest(entry.version));
+    BaseDictionary* reply = dynamic_cast<BaseDictionary*>(readObject(session));
+    ASSERT_NE(reply, nullptr);
+    BaseNumber* result = dynamic_cast<BaseNumber*>(reply->objectForKey("Result"));
+    ASSERT_NE(result, nullptr);
+    EXPECT_EQ(result->getInteger(), entry.result);
+  }
+}
+
+TEST_F(LoginHandshakeTest, FirstObjectThatIsNoDictionaryGetsNoReply)
+{
+  int fd = rawPeer();
+  BaseBuffer* bytes = BaseSerializer::serializeObject(str("User-Agent"));
+  ASSERT_NE(bytes, nullptr);
+  sendAll(fd, std::string(reinterpret_cast<const char*>(bytes->bytes()), bytes->length()));
+  EXPECT_TRUE(closedByPeer(fd)) << "closed without a byte of reply";
+  EXPECT_TRUE(waitUntil([&] { return m_log.contains("Warning: Login failed.\n"); }));
+}
+
+TEST_F(LoginHandshakeTest, ClientWithoutAUsableReplyGetsSix)
+{
+  // A listener that accepts and hangs up at once.
+  int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  struct sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(bind(listener, reinterpret_cast<struct sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(listen(listener, 1), 0);
+  m_peers.push_back(listener);
+  DistantObjectsCenter* session = DistantObjectsCenter::newTCPClient(str("127.0.0.1"), boundPort(listener));
+  ASSERT_NE(session, nullptr);
+  close(accept(listener, nullptr, nullptr));
+  EXPECT_EQ(session->performLogin(str(APP_AGENT), nullptr, str(APP_PASSWORD)), LoginManager::eLoginNoReply);
+}
+
+TEST_F(LoginHandshakeTest, LoginTimeoutBoundsASilentPeer)
+{
+  DistantObjectsCenter::setLoginTimeout(300);
+  int silent = rawPeer();
+  // Well before the default ten seconds.
+  EXPECT_TRUE(closedByPeer(silent, 5000));
+  EXPECT_TRUE(waitUntil([&] { return m_log.contains("Warning: Login failed.\n"); }));
+  // The accept thread is free again.
+  loggedInClient();
+}
+
+TEST_F(LoginHandshakeTest, ClosingWhileASilentPeerHoldsTheLoginReturnsPromptly)
+{
+  int silent = rawPeer();
+  ASSERT_TRUE(waitUntil([&] { return m_log.contains("Warning: Client connected from 127.0.0.1\n"); }));
+  std::future<void> closing = std::async(std::launch::async, [&] { m_server->close(); });
+  // The login read would otherwise hold the accept thread, and close(), for ten seconds.
+  EXPECT_EQ(closing.wait_for(std::chrono::seconds(3)), std::future_status::ready);
+  closing.wait();
+  EXPECT_TRUE(closedByPeer(silent, 1000));
+}
+
+// ---------------------------------------------------------------------------------------
+// A listening session without delegate
+
+class DistantObjectsCenterUndelegatedTest : public SessionTest
+{
+protected:
+  bool withDelegate() const override { return false; }
+};
+
+TEST_F(DistantObjectsCenterUndelegatedTest, KeepsLoggedInClientsAndLogsWhatTheySend)
+{
+  DistantObjectsCenter* first = loggedInClient();
+  DistantObjectsCenter* second = loggedInClient();
+  ASSERT_TRUE(first && second);
+  first->sendObject(command("1"));
+  second->sendObject(command("2"));
+  first->sendObject(command("3"));
+  for (const char* line :
+       {"Debug: { cmd_id = \"1\" }\n", "Debug: { cmd_id = \"2\" }\n", "Debug: { cmd_id = \"3\" }\n"})
+    EXPECT_TRUE(waitUntil([&] { return m_log.contains(line); })) << line << m_log.text();
+  // Their sessions end with their peers, not before.
+  EXPECT_EQ(occurrences(m_log.text(), "connection broken"), 0);
+  first->close();
+  second->close();
+  EXPECT_TRUE(
+      waitUntil([&] { return occurrences(m_log.text(), "Error: connection broken, bailling ...\n") == 2; }));
+}
+
+// ---------------------------------------------------------------------------------------
+// A listening session with a delegate
+
+class DistantObjectsCenterDelegateTest : public SessionTest
+{
+};
+
+TEST_F(DistantObjectsCenterDelegateTest, ConnectionsComeOnTheAcceptThreadAndObjectsOnTheSessionThread)
+{
+  RecordingDelegate* delegate = m_delegate;
+  DistantObjectsCenter* session = loggedInClient();
+  ASSERT_NE(session, nullptr);
+  session->sendObject(command("1"));
+  BaseDictionary* reply = dynamic_cast<BaseDictionary*>(readObject(session));
+  ASSERT_NE(reply, nullptr);
+  EXPECT_STREQ(static_cast<BaseString*>(reply->objectForKey("echo"))->cString(), "1");
+  session->sendObject(command("0x1"));
+  reply = dynamic_cast<BaseDictionary*>(readObject(session));
+  ASSERT_NE(reply, nullptr);
+  EXPECT_STREQ(static_cast<BaseString*>(reply->objectForKey("echo"))->cString(), "0x1");
+
+  EXPECT_EQ(delegate->asked.load(), 1);
+  EXPECT_EQ(delegate->connections.load(), 1);
+  EXPECT_EQ(delegate->connectionsElsewhere.load(), 0);
+  EXPECT_EQ(delegate->objects.load(), 2);
+  EXPECT_EQ(delegate->objectsElsewhere.load(), 0);
+  EXPECT_EQ(delegate->ends.load(), 0);
+}
+
+TEST_F(DistantObjectsCenterDelegateTest, PeerLeavingRightAfterLoginEndsTheSessionOnce)
+{
+  RecordingDelegate* delegate = m_delegate;
+  DistantObjectsCenter* session = loggedInClient();
+  ASSERT_NE(session, nullptr);
+  session->close();
+  ASSERT_TRUE(waitUntil([&] { return delegate->ends.load() == 1; }));
+  // Its thread has returned: nothing more can come.
+  delegate->session(0)->stopThread();
+  EXPECT_EQ(delegate->ends.load(), 1);
+  EXPECT_EQ(delegate->endsElsewhere.load(), 0);
+  EXPECT_EQ(occurrences(m_log.text(), "Error: connection broken, bailling ...\n"), 1);
+}
+
+TEST_F(DistantObjectsCenterDelegateTest, DelegateMayDropTheLastReferenceWhenTheConnectionEnds)
+{
+  RecordingDelegate* delegate = m_delegate;
+  delegate->dropOnEnd.store(true);
+  int unconnected = delegate->getRetainCount();
+  DistantObjectsCenter* session = loggedInClient();
+  ASSERT_NE(session, nullptr);
+  ASSERT_TRUE(waitUntil([&] { return delegate->connections.load() == 1; }));
+  session->close();
+  // Destroyed on its own thread, after the thread is done with it: it let the delegate go.
+  EXPECT_TRUE(waitUntil([&] { return delegate->getRetainCount() == unconnected; }));
+  EXPECT_EQ(delegate->ends.load(), 1);
+}
+
+TEST_F(DistantObjectsCenterDelegateTest, DelegateRefusingAConnectionAnswersFour)
+{
+  RecordingDelegate* delegate = m_delegate;
+  delegate->accepting.store(false);
+  DistantObjectsCenter* session = client();
+  ASSERT_NE(session, nullptr);
+  EXPECT_EQ(session->performLogin(str(APP_AGENT), nullptr, str(APP_PASSWORD)), LoginManager::eLoginRefused);
+  EXPECT_TRUE(closedByServer(session));
+  EXPECT_EQ(delegate->asked.load(), 1);
+  EXPECT_EQ(delegate->connections.load(), 0);
+  EXPECT_TRUE(m_log.contains("Warning: Login failed.\n"));
+}
+
+TEST_F(DistantObjectsCenterDelegateTest, ClosedServerTakesNoMoreConnections)
+{
+  RecordingDelegate* delegate = m_delegate;
+  // Taken while no connection notice, which holds its recipients, is on its way.
+  int subscribed = m_server->getRetainCount();
+  loggedInClient();
+  // Waits for the accept thread.
+  m_server->close();
+  EXPECT_TRUE(m_server->isClosed());
+  // The notification center has let it go.
+  EXPECT_EQ(m_server->getRetainCount(), subscribed - 1);
+  EXPECT_EQ(connectRaw(m_port), -1);
+  EXPECT_EQ(delegate->connections.load(), 1);
+}
+
+// ---------------------------------------------------------------------------------------
+// Names and shared sessions
+
+TEST(DistantObjectsCenterNamesTest, HostnameCarriesTheListeningPort)
+{
+  BaseAutorelease pool;
+  char host[256] = "";
+  gethostname(host, sizeof host - 1);
+  uint16_t port = freePort();
+  ASSERT_NE(port, 0);
+  DistantObjectsCenter* server = DistantObjectsCenter::newTCPServer(port, nullptr, nullptr);
+  EXPECT_EQ(std::string(server->getServerHostname()->cString()),
+            std::string(host) + ".local:" + std::to_string(port));
+  DistantObjectsCenter* connected = DistantObjectsCenter::newTCPClient(str("127.0.0.1"), port);
+  ASSERT_NE(connected, nullptr);
+  EXPECT_EQ(std::string(connected->getServerHostname()->cString()), std::string(host) + ".local:0");
+  connected->close();
+  server->close();
+}
+
+TEST(DistantObjectsCenterNamesTest, SharedServerIsBuiltOnceOnTheFirstPort)
+{
+  BaseAutorelease pool;
+  DistantObjectsCenter* first = DistantObjectsCenter::sharedTCPServer(freePort(), nullptr, nullptr);
+  uint16_t port = listeningPort(first);
+  ASSERT_NE(port, 0);
+  DistantObjectsCenter* second =
+      DistantObjectsCenter::sharedTCPServer(freePort(), str("X-Plane"), str("corvane_gps"));
+  EXPECT_EQ(second, first);
+  EXPECT_EQ(listeningPort(second), port);
+  EXPECT_NE(std::string(second->getServerHostname()->cString()).find(":" + std::to_string(port)),
+            std::string::npos);
+}
+
+}  // namespace

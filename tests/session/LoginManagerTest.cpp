@@ -1,0 +1,138 @@
+#include "session/LoginManager.h"
+
+#include <gtest/gtest.h>
+
+#include "object/BaseAutorelease.h"
+
+namespace {
+
+const char* const APP_AGENT = "Ostrel Corvane Mobile";
+// MD5 of "corvane-bridge/X-Plane/1", the bridge's credential text.
+const char* const APP_PASSWORD = "9a1c73b7ed7dfd81d8b67613edc86094";
+
+BaseString* str(const char* text)
+{
+  return text ? new (eRetainAutorelease) BaseString(text) : nullptr;
+}
+
+class LoginManagerTest : public ::testing::Test
+{
+protected:
+  void TearDown() override { m_manager->release(); }
+
+  int validate(const char* agent, const char* user, const char* password)
+  {
+    return m_manager->validateLogin(str(agent), str(user), str(password));
+  }
+
+  BaseAutorelease m_pool;
+  LoginManager* m_manager = new LoginManager();
+};
+
+// The bridge's set-up: the user agent and the password are checked, the user name is not.
+class LoginManagerBridgeModeTest : public LoginManagerTest
+{
+protected:
+  void SetUp() override
+  {
+    m_manager->setMode(LoginManager::eCheckUserAgent | LoginManager::eCheckPassword);
+    m_manager->addUserAgent(str(APP_AGENT));
+    m_manager->addCredential(nullptr, str(APP_PASSWORD));
+  }
+};
+
+TEST_F(LoginManagerBridgeModeTest, TheAppLogsInWhateverItsUserName)
+{
+  EXPECT_EQ(validate(APP_AGENT, nullptr, APP_PASSWORD), LoginManager::eLoginOK);
+  EXPECT_EQ(validate(APP_AGENT, "pilot", APP_PASSWORD), LoginManager::eLoginOK);
+  EXPECT_EQ(validate(APP_AGENT, "", APP_PASSWORD), LoginManager::eLoginOK);
+}
+
+TEST_F(LoginManagerBridgeModeTest, FirstFailingCheckDecides)
+{
+  EXPECT_EQ(validate("Ostrel Corvane Desktop", nullptr, APP_PASSWORD), LoginManager::eLoginBadUserAgent);
+  EXPECT_EQ(validate(nullptr, nullptr, APP_PASSWORD), LoginManager::eLoginBadUserAgent);
+  // The user agent is checked before the password.
+  EXPECT_EQ(validate(nullptr, nullptr, "wrong"), LoginManager::eLoginBadUserAgent);
+  EXPECT_EQ(validate(APP_AGENT, nullptr, "9A1C73B7ED7DFD81D8B67613EDC86094"),
+            LoginManager::eLoginBadPassword);
+  EXPECT_EQ(validate(APP_AGENT, "pilot", nullptr), LoginManager::eLoginBadPassword);
+}
+
+// User names and passwords are checked; the password must be the one of that user.
+class LoginManagerUserModeTest : public LoginManagerTest
+{
+protected:
+  void SetUp() override
+  {
+    m_manager->setMode(LoginManager::eCheckUser | LoginManager::eCheckPassword);
+    m_manager->addCredential(str("anna"), str("alpha"));
+    m_manager->addCredential(str("bert"), str("bravo"));
+  }
+};
+
+TEST_F(LoginManagerUserModeTest, PasswordMustBelongToTheNamedUser)
+{
+  EXPECT_EQ(validate(nullptr, nullptr, "alpha"), LoginManager::eLoginBadUser);
+  EXPECT_EQ(validate(nullptr, "carl", "alpha"), LoginManager::eLoginBadUser);
+  EXPECT_EQ(validate(nullptr, "anna", nullptr), LoginManager::eLoginBadPassword);
+  EXPECT_EQ(validate(nullptr, "anna", "bravo"), LoginManager::eLoginBadPassword);
+  EXPECT_EQ(validate(nullptr, "bert", "bravo"), LoginManager::eLoginOK);
+}
+
+TEST_F(LoginManagerTest, ModeZeroAcceptsEveryRequest)
+{
+  m_manager->addUserAgent(str(APP_AGENT));
+  m_manager->addCredential(str("anna"), str("alpha"));
+  m_manager->setMode(0);
+  EXPECT_EQ(validate(nullptr, nullptr, nullptr), LoginManager::eLoginOK);
+  EXPECT_EQ(validate("other", "nobody", "wrong"), LoginManager::eLoginOK);
+}
+
+TEST_F(LoginManagerTest, CredentialsAreFoundInInsertionOrder)
+{
+  EXPECT_TRUE(m_manager->addCredential(nullptr, nullptr));
+  EXPECT_EQ(m_manager->getPasswordForUser(nullptr), nullptr);
+  m_manager->addCredential(str("anna"), str("shared"));
+  m_manager->addCredential(str("bert"), str("shared"));
+  m_manager->addCredential(str("anna"), str("later"));
+
+  // Had the two nulls added an empty entry, it would be the first credential.
+  EXPECT_STREQ(m_manager->getPasswordForUser(nullptr)->cString(), "shared");
+  EXPECT_STREQ(m_manager->getPasswordForUser(str("anna"))->cString(), "shared");
+  EXPECT_EQ(m_manager->getPasswordForUser(str("carl")), nullptr);
+
+  BaseDictionary* found = m_manager->findUserCrendentialWithKey("Password", str("shared"));
+  ASSERT_NE(found, nullptr);
+  EXPECT_STREQ(static_cast<BaseString*>(found->objectForKey("Username"))->cString(), "anna");
+  found = m_manager->findUserCrendentialWithKey("Username", str("bert"));
+  ASSERT_NE(found, nullptr);
+  EXPECT_STREQ(static_cast<BaseString*>(found->objectForKey("Password"))->cString(), "shared");
+  EXPECT_EQ(m_manager->findUserCrendentialWithKey("Username", str("shared")), nullptr);
+
+  m_manager->removeAllCredential();
+  EXPECT_EQ(m_manager->getPasswordForUser(nullptr), nullptr);
+}
+
+TEST_F(LoginManagerTest, ChallengeDigestsBothTextsBetweenStars)
+{
+  // printf '*abc*+*def*' | md5sum
+  EXPECT_STREQ(m_manager->challengeForUser(str("abc"), str("def"))->cString(),
+               "2e8de60393d5a233505e30f0a76ee80b");
+  // printf '*abc*+*(null)*' | md5sum
+  EXPECT_STREQ(m_manager->challengeForUser(str("abc"), nullptr)->cString(),
+               "38827a7bb5883177f988c22eff787f7c");
+  // printf '*(null)*+*(null)*' | md5sum: without a user name the second text is left out too.
+  EXPECT_STREQ(m_manager->challengeForUser(nullptr, str("def"))->cString(),
+               "133f531cf0b291c23b764ddd34aeca6b");
+}
+
+TEST(LoginManagerSharedTest, LaterCallsKeepTheFirstManagerAndItsMode)
+{
+  LoginManager* shared = LoginManager::SharedManager(6, nullptr);
+  int mode = shared->getMode();
+  EXPECT_EQ(LoginManager::SharedManager(mode ^ 7, nullptr), shared);
+  EXPECT_EQ(shared->getMode(), mode);
+}
+
+}  // namespace
