@@ -81,7 +81,11 @@ IOSocketAbstract::IOSocketAbstract()
       m_txtRecordCreated(false),
       m_mdnsWrapper(nullptr),
       m_mdnsReplied(false),
-      m_wakeFds{-1, -1}
+      m_wakeFds{-1, -1},
+      m_readAhead(nullptr),
+      m_readAheadStart(0),
+      m_readAheadEnd(0),
+      m_readAheadChecked(false)
 {
 }
 
@@ -93,6 +97,7 @@ IOSocketAbstract::~IOSocketAbstract()
   _releaseSocketInternal();
   free(m_host);
   m_socketLock->release();
+  free(m_readAhead);
   BaseObject::release(m_mdnsWrapper);
   BaseObject::release(m_serverOptions);
 }
@@ -181,6 +186,7 @@ void IOSocketAbstract::setConnectedClientDescriptors(int descriptor, const void*
   if (address && addressLength) memcpy(m_socketAddress, address, addressLength);
   m_socketAddressLength = addressLength;
   m_socketfd.store(descriptor);
+  m_readAheadStart = m_readAheadEnd = 0;
   m_connected.store(true);
 }
 
@@ -242,6 +248,7 @@ bool IOSocketAbstract::openIO()
     BASE_LOG(this, eMsgError, "unable to connect to %s : %hu", m_host, m_port);
     return false;
   }
+  m_readAheadStart = m_readAheadEnd = 0;
   m_connected.store(true);
   return true;
 }
@@ -443,6 +450,29 @@ void IOSocketAbstract::waitForClients()
 // ---------------------------------------------------------------------------------------
 // Reading and writing
 
+uint32_t IOSocketAbstract::_takeReadAhead(unsigned char* output, uint32_t length)
+{
+  uint32_t available = m_readAheadEnd - m_readAheadStart;
+  uint32_t count = length < available ? length : available;
+  if (count == 0) return 0;
+  memcpy(output, m_readAhead + m_readAheadStart, count);
+  m_readAheadStart += count;
+  if (m_readAheadStart == m_readAheadEnd) m_readAheadStart = m_readAheadEnd = 0;
+  return count;
+}
+
+unsigned char* IOSocketAbstract::_readAheadBlock(int fd)
+{
+  if (!m_readAheadChecked) {
+    m_readAheadChecked = true;
+    int type = 0;
+    socklen_t length = sizeof type;
+    if (getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &length) == 0 && type == SOCK_STREAM)
+      m_readAhead = static_cast<unsigned char*>(malloc(READ_AHEAD_SIZE));
+  }
+  return m_readAhead;
+}
+
 bool IOSocketAbstract::readWithTimeout(void* buffer, uint32_t& length, unsigned int timeoutSeconds)
 {
   if (length == 0) return true;
@@ -451,8 +481,10 @@ bool IOSocketAbstract::readWithTimeout(void* buffer, uint32_t& length, unsigned 
     length = 0;
     return false;
   }
+  unsigned char* output = static_cast<unsigned char*>(buffer);
   uint32_t wanted = length;
-  uint32_t received = 0;
+  // What has already arrived is delivered without a wait.
+  uint32_t received = _takeReadAhead(output, wanted);
   while (received < wanted) {
     int64_t deadline = m_readDeadline.load();
     if (timeoutSeconds != NO_TIMEOUT || deadline != 0) {
@@ -472,7 +504,9 @@ bool IOSocketAbstract::readWithTimeout(void* buffer, uint32_t& length, unsigned 
         break;
       }
     }
-    ssize_t count = sysRecv(fd, static_cast<char*>(buffer) + received, wanted - received, 0);
+    uint32_t rest = wanted - received;
+    unsigned char* block = rest < READ_AHEAD_SIZE ? _readAheadBlock(fd) : nullptr;
+    ssize_t count = block ? sysRecv(fd, block, READ_AHEAD_SIZE, 0) : sysRecv(fd, output + received, rest, 0);
     if (count < 0) {
       if (errno == EINTR) continue;
       BASE_LOG(this, eMsgError, "Socket read error : %s", strerror(errno));
@@ -483,7 +517,13 @@ bool IOSocketAbstract::readWithTimeout(void* buffer, uint32_t& length, unsigned 
       closeIO();
       break;
     }
-    received += uint32_t(count);
+    if (block) {
+      m_readAheadStart = 0;
+      m_readAheadEnd = uint32_t(count);
+      received += _takeReadAhead(output + received, rest);
+    } else {
+      received += uint32_t(count);
+    }
   }
   length = received;
   return received > 0;
@@ -557,6 +597,7 @@ bool IOSocketAbstract::writeWithTimeout(const void* bytes, uint32_t length, unsi
 bool IOSocketAbstract::isReadable()
 {
   if (!isIOConnected()) return false;
+  if (m_readAheadEnd > m_readAheadStart) return true;
   int fd = m_socketfd.load();
   if (fd == -1) {
     BASE_LOG(this, eMsgError, "bad descriptor");

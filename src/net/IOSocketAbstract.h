@@ -37,10 +37,13 @@ public:
   // Bind, listen (backlog 5), publish when options are set, start the accept loop.
   bool createServer() override;
   void waitForClients() override;
+  // True as well when bytes read ahead are waiting.
   bool isReadable() override;
   // Each wait is bounded by the time-out (seconds), not the whole call. A time-out keeps
   // the connection; any other failure or the peer closing closes it. True when at least
-  // one byte was read; `length` is what arrived.
+  // one byte was read; `length` is what arrived. A small read on a stream takes whatever
+  // has arrived, up to READ_AHEAD_SIZE, and the next reads get the surplus first without
+  // waiting: an object read field by field costs one system call, not one per field.
   bool readWithTimeout(void* buffer, uint32_t& length, unsigned int timeoutSeconds) override;
   // True only when every byte was sent; a time-out or failure closes the connection.
   bool writeWithTimeout(const void* bytes, uint32_t length, unsigned int timeoutSeconds) override;
@@ -102,6 +105,8 @@ public:
   // How long publication waits for the daemon's reply. Any thread; tests shorten it.
   static void setMDNSReplyTimeout(int milliseconds) { s_mdnsReplyTimeoutMs.store(milliseconds); }
 
+  static constexpr uint32_t READ_AHEAD_SIZE = 4096;
+
   static const char* const MDNS_SERVICE_NAME;
   static const char* const MDNS_SERVICE_TYPE;
   static const char* const SOCKET_TXT_RECORD_ENTRIES;
@@ -128,6 +133,11 @@ protected:
   void _closeWakePipe();
   // Frees the address and, when the descriptor is set, closes it; under no lock.
   void _releaseSocketInternal();
+  // Moves up to `length` bytes read ahead into `output`; how many it moved.
+  uint32_t _takeReadAhead(unsigned char* output, uint32_t length);
+  // The read-ahead block, made on first use; null for datagram sockets, whose surplus
+  // belongs to no later read.
+  unsigned char* _readAheadBlock(int fd);
 
   char* m_host;
   uint16_t m_port;
@@ -145,6 +155,12 @@ protected:
   bool m_mdnsReplied;  // set by the registration callback, on the publishing thread
   // Written by closeIO to end the worker's wait at once; read end watched by the worker.
   int m_wakeFds[2];
+  // The reader's own: bytes received beyond what was asked for, [start, end) of the block.
+  // Emptied when a connection is opened or adopted; closing leaves it to fail the next read.
+  unsigned char* m_readAhead;
+  uint32_t m_readAheadStart;
+  uint32_t m_readAheadEnd;
+  bool m_readAheadChecked;  // the socket type has been asked for the block
 
   static std::atomic<int> s_mdnsReplyTimeoutMs;
 };
