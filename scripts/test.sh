@@ -29,6 +29,7 @@ run_suite() {
 
 run_suite build
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1 \
+  LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp" \
   run_suite build-asan -DCORVANE_SANITIZE=address,undefined
 
 bash scripts/fuzz.sh "${CORVANE_FUZZ_SECONDS:-30}"

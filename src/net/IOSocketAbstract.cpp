@@ -277,11 +277,13 @@ bool IOSocketAbstract::closeIO()
     _wakeWorker();
     stopThread();
   }
+  // A reader failing on its own thread may close at the same time as its owner: the lock
+  // makes one of them release the descriptors and the other find them gone.
   m_socketLock->lock();
   _releaseSocketInternal();
   m_connected.store(false);
-  m_socketLock->unlock();
   _closeWakePipe();
+  m_socketLock->unlock();
   IODriverAbstract::closeIO();
   return true;
 }

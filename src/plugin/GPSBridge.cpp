@@ -37,20 +37,19 @@ void writeLine(int fd, const char* text)
 
 GPSBridge::GPSBridge() : m_server(nullptr), m_client(nullptr), m_ended(nullptr), m_sampler(new PositionSampler())
 {
-  // Sampling first: the first request may come as soon as the server listens.
+  // Everything an app meets is ready before the server listens: the first login may
+  // come at once, and the login manager is only read once serving has begun.
   m_sampler->startSampling();
   BaseString* name = new (eRetainAutorelease) BaseString(OUR_NAME);
   LoginManager* logins = LoginManager::SharedManager(LOGIN_MODE, nullptr);
   BaseString* type = new (eRetainAutorelease) BaseString(SERVICE_TYPE);
-  m_server = DistantObjectsCenter::newTCPServer(PORT, name, type);
-  m_server->retain();
   BaseString* password = BaseMD5::md5FromString(new (eRetainAutorelease) BaseString(CREDENTIAL_TEXT));
   logins->removeAllCredential();
   logins->removeAllUserAgents();
   logins->addUserAgent(new (eRetainAutorelease) BaseString(USER_AGENT));
   logins->addCredential(nullptr, password);
-  m_server->setOurName(name);
-  m_server->setDistantObjectDelegate(this);
+  m_server = DistantObjectsCenter::newTCPServer(PORT, name, type, this);
+  m_server->retain();
 }
 
 GPSBridge::~GPSBridge()
@@ -106,20 +105,31 @@ void GPSBridge::stop()
 void GPSBridge::handleIncommingConnections(DistantObjectsCenter* session)
 {
   DistantObjectsCenter* ended;
+  DistantObjectsCenter* gone = nullptr;
   bool taken = false;
   {
     std::lock_guard<std::mutex> guard(m_clientLock);
     ended = m_ended;
     m_ended = nullptr;
+    // An app whose connection is already closed can never be served again, even if its
+    // session has not yet told us: a phone reconnecting at once must not be turned away.
+    if (m_client && m_client->isClosed()) {
+      gone = m_client;
+      m_client = nullptr;
+    }
     if (!m_client) {
       m_client = session;
       session->retain();
       taken = true;
     }
   }
-  // The previous app's thread has finished its work with it; reclaim it here, on the
-  // accept thread, rather than let threads pile up over a long flight.
+  // Those threads have finished, or are finishing, their work with the bridge; reclaim
+  // them here, on the accept thread, rather than let threads pile up over a long flight.
   _retireSession(ended);
+  if (gone) {
+    gone->setDistantObjectDelegate(nullptr);
+    _retireSession(gone);
+  }
   if (!taken) {
     session->close();
     writeLine(STDOUT_FILENO,
@@ -144,12 +154,15 @@ void GPSBridge::handleIncommingObject(BaseObject* object, DistantObjectsCenter* 
     writeLine(STDOUT_FILENO, "DistantObjectDelegateCocoa : command not implemented\n");
 }
 
-void GPSBridge::connectionDidTerminate(DistantObjectsCenter*)
+void GPSBridge::connectionDidTerminate(DistantObjectsCenter* session)
 {
   DistantObjectsCenter* client;
   DistantObjectsCenter* earlier = nullptr;
   {
     std::lock_guard<std::mutex> guard(m_clientLock);
+    // Only the app in the slot frees it: a session that was already replaced must not
+    // take its successor with it.
+    if (m_client != session) return;
     client = m_client;
     m_client = nullptr;
     // Still ours to join, but not from here: this runs on the session's own thread.

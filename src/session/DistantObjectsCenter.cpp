@@ -110,7 +110,8 @@ const char* DistantObjectsCenter::getClass() const
 // ---------------------------------------------------------------------------------------
 // Factories
 
-DistantObjectsCenter* DistantObjectsCenter::newTCPServer(uint16_t port, BaseString* name, BaseString* type)
+DistantObjectsCenter* DistantObjectsCenter::newTCPServer(uint16_t port, BaseString* name, BaseString* type,
+                                                         DistantObjectDelegate* delegate)
 {
   IOSocketTCP* driver = new IOSocketTCP();
   driver->setSocketAddress(nullptr, port);
@@ -126,6 +127,10 @@ DistantObjectsCenter* DistantObjectsCenter::newTCPServer(uint16_t port, BaseStri
     options->setObjectForKey(new (eRetainAutorelease) BaseString(name), IOSocketAbstract::MDNS_SERVICE_NAME);
     options->setObjectForKey(type, IOSocketAbstract::MDNS_SERVICE_TYPE);
     driver->setServerOptions(options, 0);
+  }
+  if (delegate) {
+    session->setOurName(name);
+    session->setDistantObjectDelegate(delegate);
   }
   // Before the server starts, so that no early client goes unnoticed.
   NotificationCenter::sharedNotificationCenter()->subscribeForMessage(session,

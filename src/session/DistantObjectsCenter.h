@@ -34,7 +34,10 @@ public:
   // A listening session on all interfaces at `port`, published under `name` and `type`
   // ("corvane_gps" gives "_corvane_gps._tcp.") when both are given. Autoreleased; returned
   // even when the port could not be bound.
-  static DistantObjectsCenter* newTCPServer(uint16_t port, BaseString* name, BaseString* type);
+  // With a delegate, the session also takes `name` as its own and the delegate before
+  // the first connection can arrive, so that no app logs in to a half-configured server.
+  static DistantObjectsCenter* newTCPServer(uint16_t port, BaseString* name, BaseString* type,
+                                            DistantObjectDelegate* delegate = nullptr);
   // The first call builds the process's server as newTCPServer does and keeps it; later
   // calls return it and ignore their arguments.
   static DistantObjectsCenter* sharedTCPServer(uint16_t port, BaseString* name, BaseString* type);
