@@ -110,9 +110,7 @@ public:
       m_client = nullptr;
     }
     if (!client) return;
-    client->setDistantObjectDelegate(nullptr);
-    client->close();
-    client->stopThread();
+    client->closeAndWait();
     client->release();
   }
 

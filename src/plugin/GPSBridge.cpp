@@ -93,10 +93,9 @@ void GPSBridge::stop()
   }
   if (client) {
     writeLine(STDERR_FILENO, "\nWARNING : Disconnecting user from bridge\n");
-    // No connectionDidTerminate may come back once the delegate is cleared.
-    client->setDistantObjectDelegate(nullptr);
-    client->close();
-    _retireSession(client);
+    // No connectionDidTerminate comes back: the delegate is cleared first.
+    client->closeAndWait();
+    client->release();
   }
   _retireSession(ended);
   m_sampler->stopSampling();
@@ -127,8 +126,8 @@ void GPSBridge::handleIncommingConnections(DistantObjectsCenter* session)
   // them here, on the accept thread, rather than let threads pile up over a long flight.
   _retireSession(ended);
   if (gone) {
-    gone->setDistantObjectDelegate(nullptr);
-    _retireSession(gone);
+    gone->closeAndWait();
+    gone->release();
   }
   if (!taken) {
     session->close();

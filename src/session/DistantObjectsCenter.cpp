@@ -420,6 +420,13 @@ void DistantObjectsCenter::close()
     m_driver->closeIO();
 }
 
+void DistantObjectsCenter::closeAndWait()
+{
+  setDistantObjectDelegate(nullptr);
+  close();
+  stopThread();
+}
+
 bool DistantObjectsCenter::isClosed()
 {
   return !m_driver || !m_driver->isIOConnected();

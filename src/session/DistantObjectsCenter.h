@@ -71,6 +71,9 @@ public:
   // receive thread runs, it shuts the connection down and leaves the closing to that
   // thread's failing read. Neither stops this session's thread nor tells the delegate.
   void close();
+  // Hangs up for good: clears the delegate (no connectionDidTerminate comes), closes, and
+  // waits for the receive thread to return. Not on that thread.
+  void closeAndWait();
   bool isClosed();
   // "<host name>.local:<port>" and "<our address>:<port>", autoreleased.
   BaseString* getServerHostname();

@@ -69,9 +69,7 @@ public:
       sessions.swap(m_sessions);
     }
     for (DistantObjectsCenter* session : sessions) {
-      session->setDistantObjectDelegate(nullptr);
-      session->close();
-      session->stopThread();
+      session->closeAndWait();
       session->release();
     }
   }

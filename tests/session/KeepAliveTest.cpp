@@ -110,9 +110,7 @@ public:
   {
     DistantObjectsCenter* session = m_session.exchange(nullptr);
     if (!session) return;
-    session->setDistantObjectDelegate(nullptr);
-    session->close();
-    session->stopThread();
+    session->closeAndWait();
     session->release();
   }
   bool connected() const { return m_session.load() != nullptr; }
