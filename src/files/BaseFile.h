@@ -1,0 +1,151 @@
+// One path in the file system and, at the same time, a byte stream over the file there:
+// status, content, the attribute dictionary that travels with a file, atomic writes under a
+// hidden temporary name, resume slices and locks. The object retains its path, read buffer,
+// context attribute and atomic path. The status is a snapshot taken when the object is made
+// and at the operations that say so; type, size and dates answer from it, not from the disk.
+// One thread at a time per object; threads coordinate through sharedLock(), processes
+// through lockFile().
+#pragma once
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <cstdio>
+
+#include "io/IOAbstract.h"
+
+class BaseArray;
+class BaseBuffer;
+class BaseDate;
+class BaseDictionary;
+class BaseMutex;
+class BaseString;
+template <class T>
+class BaseTypedArray;
+
+class BaseFile : public IOAbstract
+{
+public:
+  enum
+  {
+    SLICE_LENGTH = 10485760,       // resume slices, and the size above which resume is offered
+    SLICE_READ_CHUNK = 4096,       // bytes per getNextBytes while digesting a slice
+    READ_BUFFER_CAPACITY = 8192,   // first allocation of the getNextBytes buffer
+    GENERIC_NAME_MAX_BYTES = 1023  // longest generic name, in UTF-8 bytes
+  };
+
+  // A null path is a programming error. Without create, a failed status is logged at Warning
+  // and the object reports that nothing exists there. With create, the file is made empty
+  // (an existing one is truncated) before its status is taken.
+  BaseFile(BaseString* aFilePath, bool create = false);
+  ~BaseFile() override;
+
+  const char* getClass() const override;
+  // The text form of getFileAttributes().
+  BaseString* toString(int flags = eToStringPlain) override;
+
+  // Status snapshot.
+  bool exists() const;
+  bool isDirectory() const;
+  bool isFile() const;
+  int64_t sizeInBytes() const;
+  // New dates in the caller's innermost pool, whole seconds.
+  BaseDate* lastAccessDate() const;
+  BaseDate* modificationDate() const;
+  BaseDate* statusChangeDate() const;
+
+  // Generic form (NFC) of the path and of its last component; may be new autoreleased strings.
+  BaseString* getFilePath();
+  BaseString* getFilename();
+  // The path as handed to the constructor, without a trailing slash, as the system spells it.
+  BaseString* getOSFilePath() const { return m_path; }
+  bool isInvisible() const;
+  bool isPosixDotDirectory();
+  void setReadOnlyIfDotName(BaseString* aName);
+
+  // Names. A plain ASCII or not valid UTF-8 name comes back as the same object; otherwise a
+  // new autoreleased string in Normalization Form C, at most GENERIC_NAME_MAX_BYTES long.
+  static BaseString* osFileNameToGeneric(BaseString* aName);
+  static BaseString* genericFilePathToOS(BaseString* aPath) { return aPath; }
+  static BaseString* genericFileNameToOS(BaseString* aName) { return aName; }
+
+  // Streams. openFile is true at once when already open; only a regular file opens.
+  bool openFile(bool readOnly);
+  // Commits an open atomic write first, then flushes and closes.
+  void closeFile();
+  bool isOpen() const { return m_stream != nullptr; }
+  bool readIO(void* buffer, uint32_t& length) override;
+  bool writeIO(const void* bytes, uint32_t length) override;
+  bool flushIO() override;
+  bool skipBytesInIO(uint32_t count) override;
+  // Up to `count` bytes into the object's read buffer; `*bytes` points at them until the next
+  // call. 0 (and `*bytes` null) when not open, at the end of the file or on a read error.
+  uint32_t getNextBytes(unsigned char** bytes, uint32_t count);
+  int64_t getOffset();
+  // An offset above sizeInBytes() is a programming error.
+  void setOffset(int64_t offset);
+  // Only for a closed file: truncates or extends the file at the path.
+  void setLength(int64_t length);
+  // The whole file in a new autoreleased buffer, or null.
+  BaseBuffer* getContent();
+  // Overwrites the start of an existing file with the buffer; bytes beyond it stay.
+  bool setContent(BaseBuffer* buffer);
+
+  // Attributes: a new autoreleased dictionary ("fa_name", "fa_type", "fa_to", "fa_res",
+  // "fa_size", "fa_cdate", "fa_mdate", "fa_adate", "fa_ctx").
+  BaseDictionary* getFileAttributes();
+  // Access and modification times from "fa_adate" and "fa_mdate" (both needed).
+  void setFileDatesFromAttributes(BaseDictionary* attributes);
+  void setContextAttribute(BaseString* context);
+  BaseString* getContextAttribute() const { return m_contextAttribute; }
+  // Offers resume only for a regular file larger than SLICE_LENGTH.
+  void enableResume();
+  bool isResumeEnabled() const { return m_resume; }
+  int64_t getTransferOffset() const { return m_transferOffset; }
+
+  // Atomic writes: the content goes to "<dir>/.<name>.temp" (".partial" when resuming) and
+  // replaces the path only on commit. The old file at the path is deleted when the write
+  // opens. A cancelled resumable write keeps its ".partial" file for a later attempt.
+  bool openFileForAtomicWrite(bool resume);
+  bool commitAtomicWrite();
+  bool cancelAtomicWrite();
+  BaseString* getAtomicPath() const { return m_atomicPath; }
+  static BaseString* partialPathForFilePath(BaseString* aPath);
+  static BaseFile* partialFileForPath(BaseString* aPath);
+
+  // Resume by slices of SLICE_LENGTH bytes: "FSSO" start, "FSCS" hexadecimal MD5, "FSL"
+  // length. getSlicesPatterns leaves the file open. compareSlicesPatterns sets the transfer
+  // offset to the end of the leading run of slices that match this file.
+  BaseArray* getSlicesPatterns();
+  void compareSlicesPatterns(BaseArray* slices);
+
+  // Exclusive advisory lock on the file at the path; blocks until granted.
+  bool lockFile();
+  void unlockFile();
+  // The process-wide mutex for threads that serialize their file work.
+  static BaseMutex* sharedLock();
+
+  // ---- Operations on paths and whole files (BaseFileOperations.cpp) ----
+  // ---- end of operations on paths ----
+
+protected:
+  // Takes the status of `path` into m_status; on failure the status is cleared, and logged
+  // at Warning ("%S : %s") when `logFailure`.
+  bool _takeStatus(BaseString* path, bool logFailure);
+  // "<parent>/.<name>.<suffix>" beside `path`.
+  static BaseString* _hiddenSiblingPath(BaseString* path, const char* suffix);
+  // Flushes and closes the stream if one is open.
+  void _closeStream();
+
+  BaseString* m_path;          // without a trailing slash; retained
+  BaseString* m_atomicPath;    // the temporary path while an atomic write is open; retained
+  DIR* m_directoryHandle;      // open only while the directory is being listed
+  struct stat m_status;        // snapshot; zeroed when the status could not be taken
+  FILE* m_stream;              // the open file
+  BaseBuffer* m_readBuffer;    // made by the first getNextBytes, then reused
+  BaseString* m_contextAttribute;
+  int m_lockDescriptor;        // -1 when no lock is held
+  bool m_resume;
+  int64_t m_transferOffset;
+};
