@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
+class BaseBuffer;
 class BaseString;
 class BaseDictionary;
 template <typename T>
@@ -138,6 +139,20 @@ public:
 
   // `slot` is the address of a BaseObject* member: retains the new value, then releases the old.
   static void setMember(void* slot, BaseObject* value);
+
+  // Encodings and files (BaseObjectEncoding.cpp). The format is an eToStringFlags value:
+  // JSON or XML text by its low two bits (decoration bits ignored), otherwise bit 64 for one
+  // object of the object stream; plain and Lua are refused with an Info line.
+  // Appends the encoding to `buffer`; false when refused or when the buffer cannot grow.
+  virtual bool encode(BaseBuffer* buffer, eToStringFlags format);
+  // Not implemented: always null, `format` untouched.
+  BaseObject* decode(BaseBuffer* buffer, eToStringFlags* format);
+  // Encodes into a new buffer and writes it to `path`; true only when both succeed.
+  virtual bool writeToFile(BaseString* path, eToStringFlags format);
+  // The object in a JSON or object-stream file, in the caller's innermost pool, or null with
+  // a Warning. The format found (eToStringJSON, eToStringSerialized, or eToStringXML for
+  // refused XML) goes to `format` when it is not null.
+  static BaseObject* readFromFile(BaseString* path, eToStringFlags* format);
 
 protected:
   // The same operations on an already split path, from component `first` on.
