@@ -10,6 +10,7 @@
 #include "object/BaseObject.h"
 
 class BaseBuffer;
+class BaseFile;
 class BaseString;
 
 class BaseMD5 : public BaseObject
@@ -32,6 +33,10 @@ public:
   void appendString(BaseString* aString);
   // The buffer's whole data, whatever its read position. Not for a FIFO being written to.
   void appendData(BaseBuffer* data);
+  // The file's whole content from offset 0, read through the file object, which is closed
+  // afterwards (also when it was open before). False when it cannot be opened, or when a
+  // read fails before the end: the digest would not be that of the file.
+  bool appendFile(BaseFile* file);
 
   // Taking a digest finishes a copy of the running state: the object may be asked again
   // (same answer) or fed further, and then digests everything fed so far.
@@ -43,6 +48,8 @@ public:
   // The hexadecimal digest of the string's or buffer's bytes, in the caller's innermost pool.
   static BaseString* md5FromString(BaseString* aString);
   static BaseString* md5FromData(BaseBuffer* data);
+  // Null when appendFile fails.
+  static BaseString* md5FromFile(BaseFile* file);
 
 protected:
   // Adds the padding and the length to a copy of the running state and fills m_digest.

@@ -75,6 +75,8 @@ public:
   // Commits an open atomic write first, then flushes and closes.
   void closeFile();
   bool isOpen() const { return m_stream != nullptr; }
+  // True when a read of the open stream failed (getNextBytes then reports 0, as at the end).
+  bool readFailed() const;
   bool readIO(void* buffer, uint32_t& length) override;
   bool writeIO(const void* bytes, uint32_t length) override;
   bool flushIO() override;
@@ -135,8 +137,8 @@ protected:
   bool _takeStatus(BaseString* path, bool logFailure);
   // "<parent>/.<name>.<suffix>" beside `path`.
   static BaseString* _hiddenSiblingPath(BaseString* path, const char* suffix);
-  // Flushes and closes the stream if one is open.
-  void _closeStream();
+  // Flushes and closes the stream if one is open; false when buffered data could not be written.
+  bool _closeStream();
 
   BaseString* m_path;          // without a trailing slash; retained
   BaseString* m_atomicPath;    // the temporary path while an atomic write is open; retained

@@ -1,0 +1,85 @@
+// MD5 digests of files read through the file object: missing, empty and multi-read files,
+// a file already open elsewhere in it, and the file closed afterwards.
+#include <ftw.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+#include "crypto/BaseMD5.h"
+#include "files/BaseFile.h"
+#include "object/BaseAutorelease.h"
+#include "object/BaseString.h"
+
+namespace {
+
+int removeEntry(const char* path, const struct stat*, int, struct FTW*)
+{
+  return remove(path);
+}
+
+class BaseMD5FileTest : public ::testing::Test
+{
+protected:
+  void SetUp() override
+  {
+    char pattern[] = "/tmp/BaseMD5FileTest.XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    m_directory = pattern;
+  }
+  void TearDown() override { nftw(m_directory.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS); }
+
+  BaseFile* file(const std::string& name, const std::string* bytes = nullptr)
+  {
+    std::string filePath = m_directory + "/" + name;
+    if (bytes) {
+      FILE* stream = fopen(filePath.c_str(), "wb");
+      fwrite(bytes->data(), 1, bytes->size(), stream);
+      fclose(stream);
+    }
+    return new (eRetainAutorelease) BaseFile(new (eRetainAutorelease) BaseString(filePath.c_str()), false);
+  }
+  static std::string digestOf(BaseFile* aFile)
+  {
+    BaseString* digest = BaseMD5::md5FromFile(aFile);
+    return digest ? digest->cString() : "<null>";
+  }
+
+  BaseAutorelease pool;
+  std::string m_directory;
+};
+
+TEST_F(BaseMD5FileTest, MissingFileHasNoDigest)
+{
+  EXPECT_EQ(digestOf(file("missing")), "<null>");
+  BaseMD5* md5 = new (eRetainAutorelease) BaseMD5();
+  EXPECT_FALSE(md5->appendFile(file("missing")));
+  EXPECT_STREQ(md5->getHexDigest()->cString(), "d41d8cd98f00b204e9800998ecf8427e");  // nothing fed
+}
+
+TEST_F(BaseMD5FileTest, DigestsOfContent)
+{
+  std::string empty, abc = "abc", many(10000, 'a');
+  EXPECT_EQ(digestOf(file("empty", &empty)), "d41d8cd98f00b204e9800998ecf8427e");
+  EXPECT_EQ(digestOf(file("abc", &abc)), "900150983cd24fb0d6963f7d28e17f72");
+  EXPECT_EQ(digestOf(file("many", &many)), "0d0c9c4db6953fee9e03f528cafd7d3e");
+}
+
+TEST_F(BaseMD5FileTest, OpenFileIsReadFromTheStartAndClosed)
+{
+  std::string abc = "abc";
+  BaseFile* open = file("abc", &abc);
+  ASSERT_TRUE(open->openFile(true));
+  ASSERT_TRUE(open->skipBytesInIO(2));
+  EXPECT_EQ(digestOf(open), "900150983cd24fb0d6963f7d28e17f72");
+  EXPECT_FALSE(open->isOpen());
+}
+
+TEST_F(BaseMD5FileTest, NullFileStops)
+{
+  BaseMD5* md5 = new (eRetainAutorelease) BaseMD5();
+  EXPECT_DEATH(md5->appendFile(nullptr), "Assertion failed: file!=nullptr, file src/crypto/BaseMD5");
+}
+
+}  // namespace
