@@ -29,7 +29,7 @@ run_suite() {
 
 run_suite build
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1 \
-  LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp" \
+  LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp" CORVANE_SIM_NODELETE=1 \
   run_suite build-asan -DCORVANE_SANITIZE=address,undefined
 
 bash scripts/fuzz.sh "${CORVANE_FUZZ_SECONDS:-30}"
