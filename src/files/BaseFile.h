@@ -129,6 +129,53 @@ public:
   static BaseMutex* sharedLock();
 
   // ---- Operations on paths and whole files (BaseFileOperations.cpp) ----
+  enum eDeleteFlags
+  {
+    eDeleteRecursive = 1,       // a directory's entries first, depth first
+    eDeleteEmptiedParents = 2,  // then the parents that became empty, going upwards
+    eDeleteForAtomicWrite = 4   // no effect of its own
+  };
+  // Closes the stream or directory handle first. False when nothing (or only a device, pipe
+  // or socket) is at the path, or at the first entry of a recursive delete that cannot be
+  // removed. A symbolic link is removed itself; its target is never touched or entered.
+  bool deleteFile(int flags);
+  static bool deleteFile(BaseString* aPath, int flags);
+  // rename(): within one file system; an existing target file is replaced.
+  static bool movePath(BaseString* fromPath, BaseString* toPath);
+  // Makes the destination hold exactly this regular file's bytes. Refuses a destination that
+  // is this very file (it would be emptied before it is read).
+  bool copyFile(BaseString* destinationPath);
+  // The class form also deletes a destination left incomplete by a failed copy.
+  static bool copyFile(BaseString* sourcePath, BaseString* destinationPath);
+  // Writes `other` from `offset` to its end at this file's position. False when `other`
+  // cannot be read whole from there, the offset lies outside it, or a write fails.
+  bool appendContentOfFile(BaseFile* other, int64_t offset);
+  // Copies `length` bytes from `offset` of this file (opened read-only for the copy when it
+  // is closed) to the destination's position, in blocks of 8192. False unless every byte
+  // was copied.
+  bool writeContentAtOffsetToFile(BaseFile* destination, int64_t offset, int64_t length);
+  // The same into a new file at the path (its parent directories made): the closed file, in
+  // the caller's pool, or null with nothing left at the path.
+  BaseFile* writeContentAtOffsetToFile(BaseString* destinationPath, int64_t offset, int64_t length);
+  // Permissions 0777 less the process's file-creation mask.
+  bool createDirectory();
+  // True when a directory is at the path afterwards (made now or already there).
+  static bool createDirectoryAtPath(BaseString* aPath, bool intermediate);
+  // Names in the platform's listing order, in a new autoreleased array; skipDotNames leaves
+  // out every name that begins with ".". Generic names by default; genericNames false keeps
+  // them as the file system spells them, for building paths that must reach the entries.
+  BaseTypedArray<BaseString>* directoryEntries(bool skipDotNames, bool genericNames = true);
+  // getFileAttributes() of each entry, same order and skipping, in a new autoreleased array.
+  BaseArray* directoryEntriesAttributes(bool skipDotNames);
+  // The process-wide string itself, filled from "TMPDIR" ("/tmp" when unset or empty) the
+  // first time it is asked for while empty. Any thread; change it only before threads share it.
+  static BaseString* temporaryDirectory();
+  static void setTemporaryDirectory(const char* text);
+  // A new, empty file "<temporary directory>/BaseFileXXXXXX" made by mkstemp (mode 0600),
+  // owned by the caller; null when it cannot be made.
+  static BaseFile* createTemporaryFile();
+  // "999 B", "1.5 KB", "1.0 MB": decimal units up to E, in the caller's pool.
+  static BaseString* humanReadableFileSizeWithBytes(int64_t byteCount);
   // ---- end of operations on paths ----
 
 protected:
