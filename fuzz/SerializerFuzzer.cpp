@@ -7,37 +7,13 @@
 
 #include "io/BaseBuffer.h"
 #include "object/BaseAutorelease.h"
+#include "FuzzLogSink.h"
 #include "runtime/Debug.h"
 #include "serialization/BaseSerializer.h"
 
-namespace {
-
-class DiscardingStream : public IOAbstract
-{
-public:
-  bool readIO(void*, uint32_t& length) override
-  {
-    length = 0;
-    return false;
-  }
-  bool writeIO(const void*, uint32_t) override { return true; }
-};
-
-void installSink()
-{
-  static DiscardingStream* target = new DiscardingStream();
-  char text[64];
-  snprintf(text, sizeof text, "io:%p", static_cast<void*>(target));
-  static DebugManager* sink = new DebugManager("%S: %m\n", text, "V");
-  (void)sink;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-  static bool once = (installSink(), true);
-  (void)once;
+  fuzzing::installDiscardingSink();
   if (size > 1 << 20) return 0;
   BaseAutorelease pool;
   BaseBuffer* input = new (eRetainAutorelease) BaseBuffer(data, (uint32_t)size);
