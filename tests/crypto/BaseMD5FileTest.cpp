@@ -1,6 +1,5 @@
 // MD5 digests of files read through the file object: missing, empty and multi-read files,
 // a file already open elsewhere in it, and the file closed afterwards.
-#include <ftw.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -11,24 +10,14 @@
 #include "files/BaseFile.h"
 #include "object/BaseAutorelease.h"
 #include "object/BaseString.h"
+#include "support/TemporaryDirectory.h"
 
 namespace {
-
-int removeEntry(const char* path, const struct stat*, int, struct FTW*)
-{
-  return remove(path);
-}
 
 class BaseMD5FileTest : public ::testing::Test
 {
 protected:
-  void SetUp() override
-  {
-    char pattern[] = "/tmp/BaseMD5FileTest.XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    m_directory = pattern;
-  }
-  void TearDown() override { nftw(m_directory.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS); }
+  void SetUp() override { ASSERT_FALSE(m_directory.empty()); }
 
   BaseFile* file(const std::string& name, const std::string* bytes = nullptr)
   {
@@ -47,7 +36,8 @@ protected:
   }
 
   BaseAutorelease pool;
-  std::string m_directory;
+  TemporaryDirectory m_temporary{"BaseMD5FileTest"};
+  const std::string& m_directory = m_temporary.path();
 };
 
 TEST_F(BaseMD5FileTest, MissingFileHasNoDigest)

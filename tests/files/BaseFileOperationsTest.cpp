@@ -20,6 +20,7 @@
 #include "object/BaseNumber.h"
 #include "object/BaseString.h"
 #include "support/CaptureStream.h"
+#include "support/TemporaryDirectory.h"
 
 namespace fs = std::filesystem;
 
@@ -73,13 +74,7 @@ std::vector<std::string> texts(BaseArray* strings)
 class FileOperationsTest : public ::testing::Test
 {
 protected:
-  void SetUp() override
-  {
-    char directory[] = "/tmp/corvane-fsops-XXXXXX";
-    ASSERT_NE(mkdtemp(directory), nullptr);
-    m_root = directory;
-  }
-  void TearDown() override { fs::remove_all(m_root); }
+  void SetUp() override { ASSERT_FALSE(m_root.empty()); }
 
   std::string at(const std::string& relative) const { return m_root + "/" + relative; }
   BaseString* str(const std::string& text) { return new (eRetainAutorelease) BaseString(text.c_str()); }
@@ -89,7 +84,8 @@ protected:
   }
 
   BaseAutorelease pool;
-  std::string m_root;
+  TemporaryDirectory m_temporary{"corvane-fsops"};
+  const std::string& m_root = m_temporary.path();
 };
 
 // ---- Deleting ----

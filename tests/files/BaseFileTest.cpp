@@ -2,7 +2,6 @@
 // offers, atomic writes, resume slices, generic names and locks. Every test works in a
 // directory of its own, removed afterwards.
 #include <fcntl.h>
-#include <ftw.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -24,6 +23,7 @@
 #include "object/BaseString.h"
 #include "runtime/BaseMutex.h"
 #include "support/CaptureStream.h"
+#include "support/TemporaryDirectory.h"
 
 namespace {
 
@@ -37,21 +37,10 @@ std::string patternBytes(int64_t count)
   return bytes;
 }
 
-int removeEntry(const char* path, const struct stat*, int, struct FTW*)
-{
-  return remove(path);
-}
-
 class BaseFileTest : public ::testing::Test
 {
 protected:
-  void SetUp() override
-  {
-    char pattern[] = "/tmp/BaseFileTest.XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    m_directory = pattern;
-  }
-  void TearDown() override { nftw(m_directory.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS); }
+  void SetUp() override { ASSERT_FALSE(m_directory.empty()); }
 
   std::string path(const std::string& name) const { return m_directory + "/" + name; }
   static BaseString* text(const std::string& value)
@@ -107,7 +96,8 @@ protected:
   }
 
   BaseAutorelease pool;
-  std::string m_directory;
+  TemporaryDirectory m_temporary{"BaseFileTest"};
+  const std::string& m_directory = m_temporary.path();
 };
 
 // ---- Status snapshot ----

@@ -20,6 +20,7 @@
 #include "object/BaseDictionary.h"
 #include "object/BaseString.h"
 #include "support/CaptureStream.h"
+#include "support/TemporaryDirectory.h"
 
 namespace fs = std::filesystem;
 
@@ -44,13 +45,7 @@ std::vector<std::string> rawListing(const std::string& path)
 class DirectoryStructureEnumeratorTest : public ::testing::Test
 {
 protected:
-  void SetUp() override
-  {
-    char directory[] = "/tmp/corvane-walk-XXXXXX";
-    ASSERT_NE(mkdtemp(directory), nullptr);
-    m_root = directory;
-  }
-  void TearDown() override { fs::remove_all(m_root); }
+  void SetUp() override { ASSERT_FALSE(m_root.empty()); }
 
   std::string at(const std::string& relative) const { return m_root + "/" + relative; }
   BaseString* str(const std::string& text) { return new (eRetainAutorelease) BaseString(text.c_str()); }
@@ -102,7 +97,8 @@ protected:
   }
 
   BaseAutorelease pool;
-  std::string m_root;
+  TemporaryDirectory m_temporary{"corvane-walk"};
+  const std::string& m_root = m_temporary.path();
 };
 
 bool isDotName(const std::string& name)
