@@ -117,7 +117,8 @@ bool BaseFile::_takeStatus(BaseString* path, bool logFailure)
   if (stat(path->cString(), &m_status) == 0) return true;
   int error = errno;
   memset(&m_status, 0, sizeof(m_status));
-  if (logFailure) BASE_LOG(this, eMsgWarning, "%S : %s", path, strerror(error));
+  // An empty path names no file at all (a file object that stands for nothing): no news.
+  if (logFailure && path->length() > 0) BASE_LOG(this, eMsgWarning, "%S : %s", path, strerror(error));
   return false;
 }
 
@@ -283,7 +284,14 @@ bool BaseFile::flushIO()
 
 bool BaseFile::skipBytesInIO(uint32_t count)
 {
-  return m_stream && fseeko(m_stream, (off_t)count, SEEK_CUR) == 0;
+  if (!m_stream) return false;
+  // Like a read, a skip ends at the end of the file: one past it meets a premature end.
+  struct stat status;
+  off_t position = ftello(m_stream);
+  if (position < 0 || fflush(m_stream) != 0 || fstat(fileno(m_stream), &status) != 0 ||
+      (off_t)count > status.st_size - position)
+    return false;
+  return fseeko(m_stream, (off_t)count, SEEK_CUR) == 0;
 }
 
 uint32_t BaseFile::getNextBytes(unsigned char** bytes, uint32_t count)

@@ -58,6 +58,9 @@ public:
 
   // True when every byte was written; false when the file cannot be opened.
   bool writeToFile(const char* path) const;
+  // The object's own encodings stay reachable beside the raw-bytes forms.
+  using BaseObject::writeToFile;
+  using BaseObject::readFromFile;
   // Appends the whole file; false when it cannot be opened or a read error ends it early.
   bool readFromFile(const char* path);
   // Appends single bytes from `file` until the data ends with `terminator` (true); false at

@@ -40,9 +40,14 @@
 // and fail exactly as the exception filter would make them fail. A reader never reads ahead: it asks only for
 // bytes the current object must have, so the next object stays in the stream.
 //
-// File objects (kind 2), the mode that skips file content and the file entry points come
-// with the file classes: the kind's row is in the table, its operations still refuse, and
-// the temporary storage stays null until BaseFile::temporaryDirectory() exists to start it.
+// File objects (kind 2) carry a file's attribute dictionary and then its content from the
+// transfer offset on. A received file is written under a hidden name and appears under its
+// own name only when complete. Its attributes are claims too: a name or context path that
+// would place the file outside the directory meant for it, a transfer offset beyond the
+// size or beyond the partial copy being resumed, and a size or offset that is not a
+// non-negative integer are refused ("unsafe ... in data", "... in file attributes") before
+// anything touches the disk. In skip mode (a stored stream read from a BaseFile) the
+// content stays where it is and the delegate is told where it starts ("fo_pk").
 #pragma once
 
 #include <atomic>
@@ -145,6 +150,11 @@ public:
   void setTemporaryStorage(BaseString* path);
   // The stream given at construction, not retained for the caller.
   IOAbstract* getIO() const { return m_io; }
+  // SERIALIZER_MODE_DEFAULT, or SERIALIZER_MODE_SKIP_FILES_CONTENT on a serializer whose
+  // stream is a BaseFile: received files then keep their content in the stream, and "fo_pk"
+  // counts from the stream's offset at the time the mode is set.
+  void setSerializerMode(int aMode);
+  int getSerializerMode() const { return m_mode; }
 
   void initProgression();
   // Adds to the totals and tells the delegate.
@@ -177,6 +187,10 @@ public:
   static BaseObject* unserializeObject(BaseBuffer* buffer);
   // A new, autoreleased serializer writing into a new, empty buffer (see getIO).
   static BaseSerializer* toBaseBufferSerializer();
+  // Writes the object as the whole content of the file at the path (made or emptied first).
+  static bool serializeObjectToFile(BaseObject* object, const char* path);
+  // The first object of the file at the path, in the caller's pool, or null.
+  static BaseObject* unserializeObjectFromFile(const char* path);
 
   // The format's primitives. They raise IOException (a pointer the catcher releases) when
   // the stream fails or the data is invalid.
@@ -260,6 +274,11 @@ private:
   void _stagePacked(bool negative, uint64_t magnitude);
   void _flushStage();
   void _stageNullObject();
+  // File objects: the destination of a received file, or null (logged) when its attributes
+  // are unsafe; the content read to disk or skipped. Each returns a new reference or null.
+  BaseString* _destinationForFile(BaseDictionary* attributes, int64_t offset, bool resume);
+  BaseObject* _receiveFileContent(BaseDictionary* attributes, int64_t size, int64_t offset);
+  BaseObject* _skipFileContent(BaseDictionary* attributes, int64_t size, int64_t offset);
 
   IOExceptionFilter* m_stream;  // every byte of the format goes through it
   IOAbstract* m_io;
@@ -267,6 +286,8 @@ private:
   std::atomic<BaseSerializerDelegate*> m_delegate;
   std::atomic<uint32_t> m_progression[3];
   BaseString* m_temporaryStorage;
+  int64_t m_baseOffset;  // the stream's offset when skip mode was set
+  int m_mode;
 
   // Writer state (the writing thread's).
   unsigned int m_writeDepth;    // collections being written around the current object

@@ -33,35 +33,6 @@ std::string pattern(size_t count, unsigned seed = 1)
   return bytes;
 }
 
-void writeFile(const std::string& path, const std::string& bytes)
-{
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), (std::streamsize)bytes.size());
-}
-
-std::string readFile(const std::string& path)
-{
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-bool present(const std::string& path)
-{
-  struct stat status;
-  return lstat(path.c_str(), &status) == 0;
-}
-
-// The names as the platform lists them, in its order.
-std::vector<std::string> rawListing(const std::string& path)
-{
-  std::vector<std::string> names;
-  DIR* directory = opendir(path.c_str());
-  if (!directory) return names;
-  while (struct dirent* entry = readdir(directory)) names.push_back(entry->d_name);
-  closedir(directory);
-  return names;
-}
-
 std::vector<std::string> texts(BaseArray* strings)
 {
   std::vector<std::string> result;

@@ -69,11 +69,6 @@ protected:
     fclose(stream);
     return bytes;
   }
-  static bool present(const std::string& filePath)
-  {
-    struct stat status;
-    return lstat(filePath.c_str(), &status) == 0;
-  }
   static std::string stringOf(BaseObject* object)
   {
     return BaseObject::isOfClass(object, "BaseString") ? static_cast<BaseString*>(object)->cString()

@@ -26,22 +26,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-void writeFile(const std::string& path, const std::string& bytes)
-{
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
-}
-
-std::vector<std::string> rawListing(const std::string& path)
-{
-  std::vector<std::string> names;
-  DIR* directory = opendir(path.c_str());
-  if (!directory) return names;
-  while (struct dirent* entry = readdir(directory)) names.push_back(entry->d_name);
-  closedir(directory);
-  return names;
-}
-
 class DirectoryStructureEnumeratorTest : public ::testing::Test
 {
 protected:

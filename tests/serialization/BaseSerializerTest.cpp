@@ -849,13 +849,6 @@ TEST_F(ReaderFailureFixture, FailedElementsOfListsAndKeysOfDictionariesAreUnexpe
             "Error: unexpected subObject\n");
 }
 
-TEST_F(ReaderFailureFixture, FileObjectsAreNotReadYet)
-{
-  LogCapture log;
-  EXPECT_EQ(decode({0x02, 0x00, 0x15, 0x00, 0x00}), nullptr);
-  EXPECT_EQ(log.text(), "Error: file objects are not supported by this reader\n");
-}
-
 TEST_F(ReaderFailureFixture, NegativeCountsAndLengthsAreRefused)
 {
   LogCapture log;

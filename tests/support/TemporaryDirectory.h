@@ -1,11 +1,18 @@
 // A fresh directory under /tmp for one test, removed with everything in it (links are
-// removed, never followed) when the object goes away.
+// removed, never followed) when the object goes away; and the plain file helpers the file
+// tests check results with, independent of the classes under test.
 #pragma once
+
+#include <dirent.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <system_error>
+#include <vector>
 
 class TemporaryDirectory
 {
@@ -29,3 +36,35 @@ public:
 private:
   std::string m_path;
 };
+
+// Makes the file at `path` hold exactly `bytes`.
+inline void writeFile(const std::string& path, const std::string& bytes)
+{
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), (std::streamsize)bytes.size());
+}
+
+// The content of the file at `path`; empty when there is none.
+inline std::string readFile(const std::string& path)
+{
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Something, even a dangling link, is at `path`.
+inline bool present(const std::string& path)
+{
+  struct stat status;
+  return lstat(path.c_str(), &status) == 0;
+}
+
+// The names as the platform lists them, in its order, "." and ".." included.
+inline std::vector<std::string> rawListing(const std::string& path)
+{
+  std::vector<std::string> names;
+  DIR* directory = opendir(path.c_str());
+  if (!directory) return names;
+  while (struct dirent* entry = readdir(directory)) names.push_back(entry->d_name);
+  closedir(directory);
+  return names;
+}

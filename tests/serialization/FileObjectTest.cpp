@@ -1,0 +1,370 @@
+// File objects in the object stream: sending a file and receiving it into the temporary
+// storage or under the delegate's directory, resuming a partial copy, skipping content in a
+// stored stream, the file entry points, and the attributes a hostile peer may send.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+
+#include <string>
+#include <vector>
+
+#include "files/BaseFile.h"
+#include "io/BaseBuffer.h"
+#include "object/BaseAutorelease.h"
+#include "object/BaseDate.h"
+#include "object/BaseDictionary.h"
+#include "object/BaseNull.h"
+#include "object/BaseNumber.h"
+#include "object/BaseString.h"
+#include "serialization/BaseSerializer.h"
+#include "support/CaptureStream.h"
+#include "support/TemporaryDirectory.h"
+
+namespace {
+
+std::string patternBytes(size_t count)
+{
+  std::string bytes(count, '\0');
+  for (size_t i = 0; i < count; i++) bytes[i] = (char)((uint32_t)(i * 2654435761u) >> 24);
+  return bytes;
+}
+
+BaseString* str(const std::string& text)
+{
+  return new (eRetainAutorelease) BaseString(text.data(), (int)text.size());
+}
+
+// Tells where files go and records what it is told.
+class Receiver : public BaseSerializerDelegate
+{
+public:
+  BaseString* getPathForIncommingFile(BaseDictionary* attributes) override
+  {
+    BaseObject* position = attributes->objectForKey("fo_pk");
+    if (position) positions.push_back(static_cast<BaseNumber*>(position)->getInteger64());
+    return str(directory);
+  }
+  void handleProgression(uint32_t first, uint32_t second, uint32_t bytes, uint32_t) override
+  {
+    totals = {first, second, bytes};
+  }
+
+  std::string directory;
+  std::vector<long long> positions;
+  std::vector<uint32_t> totals{0, 0, 0};
+};
+
+class FileObjectTest : public ::testing::Test
+{
+protected:
+  void SetUp() override
+  {
+    ASSERT_FALSE(m_root.path().empty());
+    mkdir(source().c_str(), 0700);
+    mkdir(storage().c_str(), 0700);
+    mkdir(delegated().c_str(), 0700);
+  }
+
+  std::string source() const { return m_root.path() + "/source"; }
+  std::string storage() const { return m_root.path() + "/storage"; }
+  std::string delegated() const { return m_root.path() + "/delegated"; }
+
+  // A file in the source directory with known bytes and dates.
+  BaseFile* sourceFile(const std::string& name, const std::string& bytes)
+  {
+    const std::string path = source() + "/" + name;
+    writeFile(path, bytes);
+    struct timeval times[2] = {{1600000000, 0}, {1500000000, 0}};
+    utimes(path.c_str(), times);
+    return new (eRetainAutorelease) BaseFile(str(path));
+  }
+
+  // Reads one object the way a receiving session does, files going to storage().
+  BaseObject* receive(BaseBuffer* bytes, Receiver* delegate = nullptr)
+  {
+    BaseSerializer serializer(bytes, delegate);
+    serializer.setTemporaryStorage(str(storage()));
+    return serializer.unserializeObjectFromIO();
+  }
+
+  // The attributes a peer announces for `name`; the dates are those of sourceFile.
+  static BaseDictionary* attributes(const std::string& name, long long size)
+  {
+    BaseDictionary* attributes = new (eRetainAutorelease) BaseDictionary();
+    attributes->setObjectForKey(str(name), "fa_name");
+    attributes->setCStringForKey("ft_reg", "fa_type");
+    attributes->setObjectForKey(new (eRetainAutorelease) BaseNumber(size), "fa_size");
+    attributes->setObjectForKey(new (eRetainAutorelease) BaseDate(1400000000.0), "fa_mdate");
+    attributes->setObjectForKey(new (eRetainAutorelease) BaseDate(1450000000.0), "fa_adate");
+    return attributes;
+  }
+
+  // A file object as a peer may send it: its header, the attributes, then `content`.
+  static BaseBuffer* fileObject(BaseDictionary* attributes, const std::string& content)
+  {
+    BaseBuffer* bytes = new (eRetainAutorelease) BaseBuffer();
+    bytes->appendBytes("\x02\x00", 2);
+    BaseBuffer* encoded = BaseSerializer::serializeObject(attributes);
+    bytes->appendBytes(encoded->bytes(), encoded->length());
+    bytes->appendBytes(content.data(), (uint32_t)content.size());
+    return bytes;
+  }
+
+  static time_t modificationTime(const std::string& path)
+  {
+    struct stat status = {};
+    stat(path.c_str(), &status);
+    return status.st_mtime;
+  }
+
+  BaseAutorelease m_pool;
+  TemporaryDirectory m_root{"FileObjectTest"};
+};
+
+TEST_F(FileObjectTest, AFileArrivesIdenticalInTheTemporaryStorage)
+{
+  // Not a multiple of either block size, with a name that is not plain ASCII.
+  const std::string bytes = patternBytes(20000);
+  BaseBuffer* encoded = BaseSerializer::serializeObject(sourceFile("caf\xC3\xA9.bin", bytes));
+  ASSERT_GT(encoded->length(), 20000u);
+  EXPECT_EQ(encoded->bytes()[0], 0x02);
+
+  Receiver receiver;
+  BaseObject* received = receive(encoded, &receiver);
+  ASSERT_TRUE(BaseObject::isOfClass(received, "BaseFile"));
+  const std::string arrived = storage() + "/caf\xC3\xA9.bin";
+  EXPECT_EQ(static_cast<BaseFile*>(received)->getOSFilePath()->cString(), arrived);
+  struct stat status = {};
+  stat(arrived.c_str(), &status);  // before reading it changes the access time
+  EXPECT_EQ(status.st_atime, 1600000000);
+  EXPECT_EQ(status.st_mtime, 1500000000);
+  EXPECT_EQ(readFile(arrived), bytes);
+  EXPECT_EQ(rawListing(storage()).size(), 3u);  // nothing left under a hidden name
+  EXPECT_EQ(receiver.totals, (std::vector<uint32_t>{1, 1, 20000}));
+}
+
+TEST_F(FileObjectTest, TheContextPlacesTheFileUnderTheDelegatesDirectoryOnly)
+{
+  BaseFile* file = sourceFile("report.txt", "quarterly");
+  file->setContextAttribute(str("2026/december"));
+  BaseBuffer* encoded = BaseSerializer::serializeObject(file);
+
+  Receiver receiver;
+  receiver.directory = delegated();
+  receive(new (eRetainAutorelease) BaseBuffer(*encoded), &receiver);
+  EXPECT_EQ(readFile(delegated() + "/2026/december/report.txt"), "quarterly");
+  EXPECT_FALSE(present(storage() + "/report.txt"));
+
+  // A delegate that names no directory: the temporary storage, without the context.
+  receiver.directory = "";
+  receive(encoded, &receiver);
+  EXPECT_EQ(readFile(storage() + "/report.txt"), "quarterly");
+  EXPECT_FALSE(present(storage() + "/2026"));
+}
+
+TEST_F(FileObjectTest, AnInterruptedResumableTransferIsCompletedByASecondOne)
+{
+  const std::string bytes = patternBytes(5000);
+  const std::string arrived = storage() + "/big.bin";
+  BaseDictionary* first = attributes("big.bin", 5000);
+  first->setObjectForKey(new (eRetainAutorelease) BaseNumber(true), "fa_res");
+  {
+    LogCapture log;
+    EXPECT_EQ(receive(fileObject(first, bytes.substr(0, 3000))), nullptr);
+    EXPECT_TRUE(log.contains("Info: Premature end of data stream\n"));
+  }
+  EXPECT_FALSE(present(arrived));
+  // Whole blocks of the content reached the partial copy.
+  const std::string partial = readFile(storage() + "/.big.bin.partial");
+  ASSERT_GE(partial.size(), 1000u);
+  EXPECT_EQ(partial, bytes.substr(0, partial.size()));
+
+  // The sender resumes at 1000: exactly 4000 bytes follow, and the next object is intact.
+  BaseDictionary* second = attributes("big.bin", 5000);
+  second->setObjectForKey(new (eRetainAutorelease) BaseNumber(true), "fa_res");
+  second->setObjectForKey(new (eRetainAutorelease) BaseNumber(1000LL), "fa_to");
+  BaseBuffer* stream = fileObject(second, bytes.substr(1000));
+  stream->appendBytes("\x0B\x00", 2);
+  Receiver receiver;
+  BaseSerializer serializer(stream, &receiver);
+  serializer.setTemporaryStorage(str(storage()));
+  EXPECT_TRUE(BaseObject::isOfClass(serializer.unserializeObjectFromIO(), "BaseFile"));
+  EXPECT_EQ(serializer.unserializeObjectFromIO(), &BaseNull::instance);
+  EXPECT_EQ(readFile(arrived), bytes);
+  EXPECT_EQ(modificationTime(arrived), 1400000000);
+  EXPECT_FALSE(present(storage() + "/.big.bin.partial"));
+  EXPECT_EQ(receiver.totals, (std::vector<uint32_t>{1, 1, 5000}));  // the resumed bytes count too
+}
+
+TEST_F(FileObjectTest, AShortTransferLeavesNothingUnderTheFinalName)
+{
+  writeFile(storage() + "/old.bin", "the previous version");
+  LogCapture log;
+  EXPECT_EQ(receive(fileObject(attributes("old.bin", 5000), patternBytes(4999))), nullptr);
+  EXPECT_FALSE(present(storage() + "/old.bin"));
+  EXPECT_EQ(rawListing(storage()).size(), 2u);  // no temporary file either
+}
+
+TEST_F(FileObjectTest, UnsafeAttributesAreRefusedBeforeTheDiskIsTouched)
+{
+  struct Case
+  {
+    const char* name;
+    const char* context;  // null: none
+    long long size, offset;
+    bool resume;
+    const char* error;
+  };
+  const Case cases[] = {
+      {"", nullptr, 4, 0, false, "unsafe file name in data"},
+      {".", nullptr, 4, 0, false, "unsafe file name in data"},
+      {"..", nullptr, 4, 0, false, "unsafe file name in data"},
+      {"../escaped", nullptr, 4, 0, false, "unsafe file name in data"},
+      {"a/b", nullptr, 4, 0, false, "unsafe file name in data"},
+      {"/etc", nullptr, 4, 0, false, "unsafe file name in data"},
+      {"f", "/tmp", 4, 0, false, "unsafe context path in data"},
+      {"f", "..", 4, 0, false, "unsafe context path in data"},
+      {"f", "a/../../b", 4, 0, false, "unsafe context path in data"},
+      {"f", "a/..", 4, 0, false, "unsafe context path in data"},
+      {"f", nullptr, 4, 5, true, "transfer offset 5 beyond the file size 4 in file attributes"},
+      {"f", nullptr, 4, 2, true, "transfer offset 2 beyond the 0 bytes received before, in data"},
+      {"f", nullptr, 4, 2, false, "transfer offset 2 beyond the 0 bytes received before, in data"},
+      {"f", nullptr, -4, 0, false, "size or transfer offset that is not a non-negative integer"},
+  };
+  Receiver receiver;
+  receiver.directory = delegated();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.name) + " " + (c.context ? c.context : "-"));
+    BaseDictionary* announced = attributes(c.name, c.size);
+    if (c.context) announced->setObjectForKey(str(c.context), "fa_ctx");
+    if (c.offset) announced->setObjectForKey(new (eRetainAutorelease) BaseNumber(c.offset), "fa_to");
+    if (c.resume) announced->setObjectForKey(new (eRetainAutorelease) BaseNumber(true), "fa_res");
+    LogCapture log;
+    EXPECT_EQ(receive(fileObject(announced, "data"), &receiver), nullptr);
+    EXPECT_TRUE(log.contains(std::string("Error: ") + c.error)) << log.text();
+  }
+  // Names with a NUL byte, and attribute values of the wrong class.
+  BaseDictionary* nul = attributes("x", 4);
+  nul->setObjectForKey(str(std::string("ok\0/../x", 8)), "fa_name");
+  BaseDictionary* sizeAsText = attributes("x", 4);
+  sizeAsText->setObjectForKey(str("4"), "fa_size");
+  BaseDictionary* nameAsNumber = attributes("x", 4);
+  nameAsNumber->setObjectForKey(new (eRetainAutorelease) BaseNumber(7), "fa_name");
+  for (BaseDictionary* announced : {nul, sizeAsText, nameAsNumber}) {
+    LogCapture log;
+    EXPECT_EQ(receive(fileObject(announced, "data"), &receiver), nullptr);
+    EXPECT_TRUE(log.contains("Error: ")) << log.text();
+  }
+  LogCapture log;
+  EXPECT_EQ(receive(new (eRetainAutorelease) BaseBuffer("\x02\x00\x0A\x00\x00", 5)), nullptr);
+  EXPECT_EQ(log.text(), "Error: file attributes of class BaseString in data\n");
+
+  for (const std::string& directory : {storage(), delegated(), m_root.path()})
+    EXPECT_EQ(rawListing(directory).size(), directory == m_root.path() ? 5u : 2u) << directory;
+}
+
+TEST_F(FileObjectTest, AResumeOffsetBeyondThePartialCopyKeepsTheCopy)
+{
+  writeFile(storage() + "/.f.partial", "abc");
+  BaseDictionary* announced = attributes("f", 10);
+  announced->setObjectForKey(new (eRetainAutorelease) BaseNumber(true), "fa_res");
+  announced->setObjectForKey(new (eRetainAutorelease) BaseNumber(4LL), "fa_to");
+  LogCapture log;
+  EXPECT_EQ(receive(fileObject(announced, "efghij")), nullptr);
+  EXPECT_EQ(readFile(storage() + "/.f.partial"), "abc");
+  EXPECT_FALSE(present(storage() + "/f"));
+}
+
+TEST_F(FileObjectTest, WhatCannotBeSentIsSaidSo)
+{
+  // A directory cannot be opened for reading: an empty attribute dictionary, which reads
+  // back as an invalid file with an empty path.
+  LogCapture log("%S: %m\n", "I");
+  BaseFile* directory = new (eRetainAutorelease) BaseFile(str(source()));
+  BaseBuffer* encoded = BaseSerializer::serializeObject(directory);
+  EXPECT_EQ(std::string((const char*)encoded->bytes(), encoded->length()), std::string("\x02\x00\x15\x00\x00", 5));
+  BaseObject* invalid = receive(encoded);
+  ASSERT_TRUE(BaseObject::isOfClass(invalid, "BaseFile"));
+  EXPECT_EQ(static_cast<BaseFile*>(invalid)->getOSFilePath()->length(), 0u);
+  EXPECT_EQ(log.text(),
+            "Error: Couldn't read file at path source, ignored\n"
+            "Warning: Invalid file in the stream, ignored\n");
+
+  // A missing file is not written at all.
+  BaseFile* missing = new (eRetainAutorelease) BaseFile(str(source() + "/missing"));
+  log.clear();
+  EXPECT_EQ(BaseSerializer::serializeObject(missing)->length(), 0u);
+  EXPECT_EQ(log.text(), "Error: non serial compliant object in collection\n");
+
+  // A file that shrank after its size was taken fails the write instead of sending fewer
+  // bytes than it announces.
+  BaseFile* shrinking = sourceFile("shrinking", patternBytes(9000));
+  writeFile(source() + "/shrinking", "short");
+  log.clear();
+  BaseSerializer* serializer = BaseSerializer::toBaseBufferSerializer();
+  EXPECT_FALSE(serializer->appendSerializableObject(shrinking));
+  EXPECT_TRUE(log.contains("Error: file shrinking ended 8995 bytes before its announced size\n")) << log.text();
+}
+
+TEST_F(FileObjectTest, SkipModeReportsWhereTheContentStarts)
+{
+  // A stored stream: some leading bytes, a dictionary, a file of 5000 bytes, a string.
+  const std::string stored = source() + "/stored";
+  BaseBuffer* stream = new (eRetainAutorelease) BaseBuffer("lead", 4);
+  BaseDictionary* header = new (eRetainAutorelease) BaseDictionary();
+  header->setCStringForKey("v1", "format");
+  BaseBuffer* headerBytes = BaseSerializer::serializeObject(header);
+  stream->appendBytes(headerBytes->bytes(), headerBytes->length());
+  BaseBuffer* fileBytes = BaseSerializer::serializeObject(sourceFile("payload", patternBytes(5000)));
+  const uint32_t contentStart = 4 + headerBytes->length() + fileBytes->length() - 5000;
+  stream->appendBytes(fileBytes->bytes(), fileBytes->length());
+  stream->appendBytes("\x0A\x00\x03" "abc", 6);
+  writeFile(stored, std::string((const char*)stream->bytes(), stream->length()));
+
+  BaseFile* file = new (eRetainAutorelease) BaseFile(str(stored));
+  ASSERT_TRUE(file->openFile(true));
+  ASSERT_TRUE(file->skipBytesInIO(4));
+  Receiver receiver;
+  receiver.directory = "kept in place";
+  BaseSerializer serializer(file, &receiver);
+  serializer.setSerializerMode(SERIALIZER_MODE_SKIP_FILES_CONTENT);
+  EXPECT_TRUE(BaseObject::isOfClass(serializer.unserializeObjectFromIO(), "BaseDictionary"));
+  BaseObject* answer = serializer.unserializeObjectFromIO();
+  ASSERT_TRUE(BaseObject::isOfClass(answer, "BaseString"));
+  EXPECT_STREQ(static_cast<BaseString*>(answer)->cString(), "kept in place");
+  EXPECT_EQ(receiver.positions, (std::vector<long long>{contentStart - 4}));
+  EXPECT_EQ(receiver.totals, (std::vector<uint32_t>{0, 0, 5000}));
+  BaseObject* after = serializer.unserializeObjectFromIO();
+  ASSERT_TRUE(BaseObject::isOfClass(after, "BaseString"));
+  EXPECT_STREQ(static_cast<BaseString*>(after)->cString(), "abc");
+  EXPECT_EQ(rawListing(storage()).size(), 2u);
+
+  // Content that the stored stream does not hold is a premature end, not a skip past it.
+  truncate(stored.c_str(), contentStart + 4000);
+  BaseFile* cut = new (eRetainAutorelease) BaseFile(str(stored));
+  ASSERT_TRUE(cut->openFile(true));
+  ASSERT_TRUE(cut->skipBytesInIO(4 + headerBytes->length()));
+  BaseSerializer cutReader(cut, nullptr);
+  cutReader.setSerializerMode(SERIALIZER_MODE_SKIP_FILES_CONTENT);
+  LogCapture log;
+  EXPECT_EQ(cutReader.unserializeObjectFromIO(), nullptr);
+  EXPECT_EQ(log.text(), "Info: Premature end of data stream\n");
+}
+
+TEST_F(FileObjectTest, ObjectsRoundTripThroughFiles)
+{
+  const std::string path = source() + "/object";
+  writeFile(path, std::string(100, 'x'));  // emptied first: only the new object remains
+  BaseDictionary* record = attributes("name", 42);
+  ASSERT_TRUE(BaseSerializer::serializeObjectToFile(record, path.c_str()));
+  EXPECT_EQ(readFile(path).size(), BaseSerializer::serializeObject(record)->length());
+  BaseObject* back = BaseSerializer::unserializeObjectFromFile(path.c_str());
+  ASSERT_NE(back, nullptr);
+  EXPECT_TRUE(back->isEqual(record));
+
+  LogCapture log;
+  EXPECT_EQ(BaseSerializer::unserializeObjectFromFile((source() + "/missing").c_str()), nullptr);
+  EXPECT_FALSE(BaseSerializer::serializeObjectToFile(record, (source() + "/no/such/dir").c_str()));
+}
+
+}  // namespace
