@@ -1,0 +1,227 @@
+// The gzip filter: the bytes it leaves on the wrapped stream (wrappers, chunk framing), data
+// read back through a second filter, flushing mid-stream, and how reads and writes fail.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <tuple>
+
+#include "io/BaseBuffer.h"
+#include "io/IOGzipFilter.h"
+#include "object/BaseAutorelease.h"
+
+namespace {
+
+// A byte buffer that counts the reads and closes reaching it, and can refuse writes.
+class Wire : public BaseBuffer
+{
+public:
+  bool readIO(void* buffer, uint32_t& length) override
+  {
+    reads++;
+    return BaseBuffer::readIO(buffer, length);
+  }
+  bool writeIO(const void* bytes, uint32_t length) override
+  {
+    return !failWrites && BaseBuffer::writeIO(bytes, length);
+  }
+  bool closeIO() override
+  {
+    closes++;
+    return BaseBuffer::closeIO();
+  }
+  std::string content() const { return std::string(reinterpret_cast<const char*>(bytes()), length()); }
+
+  int reads = 0;
+  int closes = 0;
+  bool failWrites = false;
+};
+
+std::string randomBytes(size_t count)
+{
+  std::mt19937 generator(7);
+  std::string bytes(count, '\0');
+  for (char& byte : bytes) byte = (char)generator();
+  return bytes;
+}
+
+std::string text(size_t count)
+{
+  std::string lines;
+  for (int i = 0; lines.size() < count; i++)
+    lines += "position " + std::to_string(i * 37 % 1009) + " sampled\n";
+  lines.resize(count);
+  return lines;
+}
+
+class IOGzipFilterTest : public ::testing::Test
+{
+protected:
+  IOGzipFilter* filter(bool gzip, bool chunked, uint32_t inputBlock = 4096, uint32_t outputBlock = 4096)
+  {
+    return new (eRetainAutorelease) IOGzipFilter(wire, gzip, chunked, 6, inputBlock, outputBlock);
+  }
+  std::string compress(const std::string& data, bool gzip, bool chunked, uint32_t outputBlock = 4096)
+  {
+    IOGzipFilter* writer = filter(gzip, chunked, 4096, outputBlock);
+    EXPECT_TRUE(writer->writeIO(data.data(), (uint32_t)data.size()));
+    EXPECT_TRUE(writer->closeIO());
+    return wire->content();
+  }
+  // Everything a new filter reads from the wire, in reads of odd sizes, until one fails.
+  std::string readBack(bool chunked, uint32_t inputBlock = 4096)
+  {
+    IOGzipFilter* reader = filter(false, chunked, inputBlock);
+    const uint32_t sizes[] = {1, 7, 333, 4099};
+    std::string out;
+    char block[4099];
+    for (int i = 0;; i++) {
+      uint32_t length = sizes[i % 4];
+      bool delivered = reader->readIO(block, length);
+      out.append(block, length);
+      if (!delivered) return out;
+    }
+  }
+  // One read asking for more than the stream holds: true only for a stream that ends cleanly.
+  bool readsToACleanEnd(bool chunked)
+  {
+    std::string out(1 << 20, '\0');
+    uint32_t length = (uint32_t)out.size();
+    return filter(false, chunked)->readIO(&out[0], length);
+  }
+
+  // New content, read from its start.
+  void rewire(const std::string& bytes)
+  {
+    wire->clear();
+    wire->appendBytes(bytes.data(), (uint32_t)bytes.size());
+  }
+
+  BaseAutorelease pool;
+  Wire* wire = new (eRetainAutorelease) Wire();
+};
+
+class IOGzipFilterRoundTripTest : public IOGzipFilterTest,
+                                  public ::testing::WithParamInterface<std::tuple<bool, bool>>
+{
+};
+
+TEST_P(IOGzipFilterRoundTripTest, TextRandomAndEmptyDataReadBackIdentically)
+{
+  auto [gzip, chunked] = GetParam();
+  for (const std::string& data : {text(200000), randomBytes(50000), std::string()}) {
+    wire->clear();
+    compress(data, gzip, chunked);
+    EXPECT_EQ(readBack(chunked), data);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(GzipAndChunked, IOGzipFilterRoundTripTest,
+                         ::testing::Combine(::testing::Bool(), ::testing::Bool()));
+
+class IOGzipFilterWireTest : public IOGzipFilterTest
+{
+};
+
+TEST_F(IOGzipFilterWireTest, GzipStartsWithItsMagicAndZlibWithItsHeader)
+{
+  EXPECT_EQ(compress("abc", true, false).substr(0, 2), "\x1f\x8b");
+  wire->clear();
+  std::string zlib = compress("abc", false, false);
+  EXPECT_EQ(zlib[0], '\x78');
+  EXPECT_EQ(((unsigned char)zlib[0] * 256 + (unsigned char)zlib[1]) % 31, 0);
+}
+
+TEST_F(IOGzipFilterWireTest, FullOutputBlocksLeaveAsChunksOf1024)
+{
+  std::string bytes = compress(randomBytes(5000), false, true, 1024);
+  for (size_t run = 0; run < 4; run++) EXPECT_EQ(bytes.substr(run * 1026, 2), std::string("\x04\x00", 2));
+  EXPECT_EQ(readBack(true), randomBytes(5000));
+}
+
+TEST_F(IOGzipFilterWireTest, BlockSizesBelowTenAreRaisedToTen)
+{
+  std::string bytes = compress(randomBytes(100), false, true, 1);
+  EXPECT_EQ(bytes.substr(0, 2), std::string("\x00\x0a", 2));
+  EXPECT_EQ(bytes.substr(12, 2), std::string("\x00\x0a", 2));
+  EXPECT_EQ(readBack(true, 0), randomBytes(100));
+}
+
+TEST_F(IOGzipFilterWireTest, ZeroLengthWritesAndReadsTouchNothing)
+{
+  EXPECT_TRUE(filter(false, false)->writeIO("", 0));
+  EXPECT_EQ(wire->length(), 0u);
+  compress("abc", false, false);
+  uint32_t length = 0;
+  EXPECT_TRUE(filter(false, false)->readIO(nullptr, length));
+  EXPECT_EQ(wire->reads, 0);
+}
+
+TEST_F(IOGzipFilterWireTest, FlushMakesEverythingSoFarReadableBeforeClose)
+{
+  IOGzipFilter* writer = filter(false, true);
+  IOGzipFilter* reader = filter(false, true);
+  std::string first = text(10000), out(10000, '\0');
+  EXPECT_TRUE(writer->writeIO(first.data(), 10000));
+  EXPECT_TRUE(writer->flushIO());
+  EXPECT_TRUE(writer->flushIO());  // nothing new: an empty chunk, not a failure
+  EXPECT_TRUE(reader->readIOExact(&out[0], 10000));
+  EXPECT_EQ(out, first);
+  EXPECT_TRUE(writer->writeIO("more", 4));
+  EXPECT_TRUE(writer->flushIO());
+  EXPECT_TRUE(reader->readIOExact(&out[0], 4));
+  EXPECT_EQ(out.substr(0, 4), "more");
+}
+
+class IOGzipFilterFailureTest : public IOGzipFilterTest
+{
+};
+
+TEST_F(IOGzipFilterFailureTest, ReadsAfterTheEndFailWithoutReadingOn)
+{
+  compress(text(1000), false, false);
+  wire->appendString(text(20000).c_str());
+  std::string out(5000, '\0');
+  IOGzipFilter* reader = filter(false, false);
+  uint32_t length = 5000;
+  EXPECT_TRUE(reader->readIO(&out[0], length));
+  EXPECT_EQ(out.substr(0, length), text(1000));
+  int reads = wire->reads;
+  length = 5000;
+  EXPECT_FALSE(reader->readIO(&out[0], length));
+  EXPECT_EQ(length, 0u);
+  EXPECT_EQ(wire->reads, reads);
+}
+
+TEST_F(IOGzipFilterFailureTest, CorruptAndTruncatedDataFail)
+{
+  std::string bytes = compress(text(100000), false, false);
+  EXPECT_TRUE(readsToACleanEnd(false));
+  bytes.back() ^= 1;  // the checksum
+  rewire(bytes);
+  EXPECT_FALSE(readsToACleanEnd(false));
+  rewire(bytes.substr(0, bytes.size() / 2));
+  EXPECT_FALSE(readsToACleanEnd(false));
+  rewire(std::string("\x78\x20\x00\x00\x00\x01xxxx", 10));  // asks for a preset dictionary
+  EXPECT_FALSE(readsToACleanEnd(false));
+}
+
+TEST_F(IOGzipFilterFailureTest, ChunkLengthBeyondTheInputBlockIsReadInBlocks)
+{
+  wire->appendBytes("\xff\xff", 2);
+  IOGzipFilter* writer = new (eRetainAutorelease) IOGzipFilter(wire, false, false, 6, 10, 10);
+  writer->writeIO(text(3000).data(), 3000);
+  writer->closeIO();
+  EXPECT_EQ(readBack(true, 10), text(3000));
+}
+
+TEST_F(IOGzipFilterFailureTest, FailingWrappedStreamFailsWritesAndCloseStillClosesIt)
+{
+  wire->failWrites = true;
+  IOGzipFilter* writer = filter(false, false, 10, 10);
+  EXPECT_FALSE(writer->writeIO(randomBytes(100000).data(), 100000));
+  EXPECT_FALSE(writer->closeIO());
+  EXPECT_EQ(wire->closes, 1);
+}
+
+}  // namespace
