@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang in build-fuzz and runs each for its share of a
-# short while from its seed corpus: the object stream reader, then the JSON reader. Fails
-# on any crash, sanitizer report or leak.
+# short while from its seed corpus: the object stream reader, the JSON reader, then the gzip
+# filter. Fails on any crash, sanitizer report or leak.
 # Usage: scripts/fuzz.sh [seconds]   (default 45 in all, split evenly between the fuzzers)
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$root/build-fuzz"
 seconds="${1:-45}"
-fuzzers=(serializer json)
+fuzzers=(serializer json gzip)
 share=$((seconds / ${#fuzzers[@]}))
 [ "$share" -ge 1 ] || share=1
 
