@@ -179,17 +179,20 @@ class IOGzipFilterFailureTest : public IOGzipFilterTest
 
 TEST_F(IOGzipFilterFailureTest, ReadsAfterTheEndFailWithoutReadingOn)
 {
-  compress(text(1000), false, false);
+  // An input block as long as the stream: the end comes with no compressed byte left over.
+  uint32_t streamLength = (uint32_t)compress(text(1000), false, false).size();
   wire->appendString(text(20000).c_str());
+  IOGzipFilter* reader = filter(false, false, streamLength);
   std::string out(5000, '\0');
-  IOGzipFilter* reader = filter(false, false);
   uint32_t length = 5000;
   EXPECT_TRUE(reader->readIO(&out[0], length));
   EXPECT_EQ(out.substr(0, length), text(1000));
   int reads = wire->reads;
-  length = 5000;
-  EXPECT_FALSE(reader->readIO(&out[0], length));
-  EXPECT_EQ(length, 0u);
+  for (int i = 0; i < 3; i++) {
+    length = 5000;
+    EXPECT_FALSE(reader->readIO(&out[0], length));
+    EXPECT_EQ(length, 0u);
+  }
   EXPECT_EQ(wire->reads, reads);
 }
 
