@@ -101,6 +101,11 @@ void GPSBridge::stop()
   m_sampler->stopSampling();
 }
 
+bool GPSBridge::acceptsFileObjects(DistantObjectsCenter*)
+{
+  return false;
+}
+
 void GPSBridge::handleIncommingConnections(DistantObjectsCenter* session)
 {
   DistantObjectsCenter* ended;

@@ -28,6 +28,8 @@ public:
   void stop();
 
   void handleIncommingObject(BaseObject* object, DistantObjectsCenter* session) override;
+  // The app sends messages only: nobody on the network may put files on the user's disk.
+  bool acceptsFileObjects(DistantObjectsCenter* session) override;
   void handleIncommingConnections(DistantObjectsCenter* session) override;
   void connectionDidTerminate(DistantObjectsCenter* session) override;
 

@@ -128,6 +128,7 @@ BaseSerializer::BaseSerializer(IOAbstract* anIO, BaseSerializerDelegate* aDelega
       m_temporaryStorage(nullptr),
       m_baseOffset(0),
       m_mode(SERIALIZER_MODE_DEFAULT),
+      m_acceptsFiles(true),
       m_writeDepth(0),
       m_writeNesting(0),
       m_stageLength(0),
@@ -992,6 +993,10 @@ void BaseSerializer::serializeFile(BaseObject* object)
 
 BaseObject* BaseSerializer::unserializeFile(unsigned char)
 {
+  if (!m_acceptsFiles) {
+    BASE_LOG(this, eMsgError, "file object refused by this reader");
+    return nullptr;
+  }
   int kind = 0;
   Owned<BaseObject> read(_readObjectInternal(&kind));
   if (!read.get()) return nullptr;

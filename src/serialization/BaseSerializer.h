@@ -155,6 +155,11 @@ public:
   // counts from the stream's offset at the time the mode is set.
   void setSerializerMode(int aMode);
   int getSerializerMode() const { return m_mode; }
+  // A reader that must never put a peer's files on disk (a session that expects only
+  // messages) refuses file objects: the read yields null with "file object refused by this
+  // reader". Accepted by default.
+  void setAcceptsFileObjects(bool accepts) { m_acceptsFiles = accepts; }
+  bool acceptsFileObjects() const { return m_acceptsFiles; }
 
   void initProgression();
   // Adds to the totals and tells the delegate.
@@ -288,6 +293,7 @@ private:
   BaseString* m_temporaryStorage;
   int64_t m_baseOffset;  // the stream's offset when skip mode was set
   int m_mode;
+  bool m_acceptsFiles;
 
   // Writer state (the writing thread's).
   unsigned int m_writeDepth;    // collections being written around the current object

@@ -12,6 +12,11 @@ bool DistantObjectDelegate::canHandleConnection(DistantObjectsCenter*)
   return true;
 }
 
+bool DistantObjectDelegate::acceptsFileObjects(DistantObjectsCenter*)
+{
+  return true;
+}
+
 void DistantObjectDelegate::handleIncommingConnections(DistantObjectsCenter*) {}
 
 void DistantObjectDelegate::transactionDidStart(DistantObjectTransaction*) {}

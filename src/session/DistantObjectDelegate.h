@@ -19,6 +19,10 @@ public:
   virtual void handleIncommingObject(BaseObject* object, DistantObjectsCenter* session);
   // Asked before a new connection logs in; false answers its login with result 4.
   virtual bool canHandleConnection(DistantObjectsCenter* session);
+  // Asked before a new connection logs in: whether its peer may send file objects, which
+  // the session's reader would put on disk. Yes here; a service that expects only
+  // messages says no, and a file object then ends the connection.
+  virtual bool acceptsFileObjects(DistantObjectsCenter* session);
   // A connection that has logged in. Keeping it is up to the delegate, and so is starting
   // its thread (becoming its delegate does both).
   virtual void handleIncommingConnections(DistantObjectsCenter* session);

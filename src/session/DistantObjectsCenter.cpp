@@ -366,6 +366,10 @@ void DistantObjectsCenter::_acceptConnection(IODriverAbstract* connection)
   }
   bool refuse = delegate && !delegate->canHandleConnection(session);
   session->setOurName(m_ourName);
+  // What the server's reader may put on disk holds from the first byte, the login included.
+  session->getSerializer()->setTemporaryStorage(m_serializer->getTemporaryStorage());
+  session->getSerializer()->setAcceptsFileObjects(m_serializer->acceptsFileObjects() &&
+                                                  (!delegate || delegate->acceptsFileObjects(session)));
 
   bool loggedIn = false;
   bool closing;
@@ -382,7 +386,6 @@ void DistantObjectsCenter::_acceptConnection(IODriverAbstract* connection)
 
   if (loggedIn) {
     if (delegate) {
-      session->getSerializer()->setTemporaryStorage(m_serializer->getTemporaryStorage());
       delegate->handleIncommingConnections(session);
     } else {
       if (!m_clients) m_clients = new BaseArray();

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "files/BaseFile.h"
 #include "io/BaseBuffer.h"
 #include "net/IOSocketAbstract.h"
 #include "net/SocketTestSupport.h"
@@ -76,6 +77,7 @@ public:
     asked.fetch_add(1);
     return accepting.load();
   }
+  bool acceptsFileObjects(DistantObjectsCenter*) override { return files.load(); }
   void handleIncommingConnections(DistantObjectsCenter* session) override
   {
     if (!pthread_equal(pthread_self(), m_server->getDriver()->getThreadId()))
@@ -138,6 +140,7 @@ public:
   }
 
   std::atomic<bool> accepting{true};
+  std::atomic<bool> files{true};
   std::atomic<bool> dropOnEnd{false};
   std::atomic<int> asked{0}, connections{0}, objects{0}, ends{0};
   std::atomic<int> connectionsElsewhere{0}, objectsElsewhere{0}, endsElsewhere{0};
@@ -347,6 +350,29 @@ TEST_F(LoginHandshakeTest, FirstObjectThatIsNoDictionaryGetsNoReply)
   sendAll(fd, std::string(reinterpret_cast<const char*>(bytes->bytes()), bytes->length()));
   EXPECT_TRUE(closedByPeer(fd)) << "closed without a byte of reply";
   EXPECT_TRUE(waitUntil([&] { return m_log.contains("Warning: Login failed.\n"); }));
+}
+
+TEST_F(LoginHandshakeTest, AFileObjectReachesTheDiskOnlyWhenTheDelegateAcceptsFiles)
+{
+  // A peer that sends a file instead of its login: the reader would put it in the
+  // temporary directory before anyone could tell it is no login.
+  const std::string name = "corvane-planted-" + std::to_string(getpid());
+  const std::string planted = std::string(BaseFile::temporaryDirectory()->cString()) + "/" + name;
+  BaseDictionary* attributes = new (eRetainAutorelease) BaseDictionary();
+  attributes->setObjectForKey(str(name.c_str()), "fa_name");
+  attributes->setObjectForKey(new (eRetainAutorelease) BaseNumber(4LL), "fa_size");
+  BaseBuffer* encoded = BaseSerializer::serializeObject(attributes);
+  const std::string fileObject =
+      std::string("\x02\x00", 2) + std::string((const char*)encoded->bytes(), encoded->length()) + "data";
+
+  for (bool accepted : {false, true}) {
+    m_delegate->files.store(accepted);
+    int fd = rawPeer();
+    sendAll(fd, fileObject);
+    EXPECT_TRUE(closedByPeer(fd));
+    EXPECT_EQ(access(planted.c_str(), F_OK) == 0, accepted) << (accepted ? "accepted" : "refused");
+    unlink(planted.c_str());
+  }
 }
 
 TEST_F(LoginHandshakeTest, ClientWithoutAUsableReplyGetsSix)
