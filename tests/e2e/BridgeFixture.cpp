@@ -21,7 +21,7 @@ void expectCleanExit(const SimExit& end)
 
 HostLoad loadOf(const SimProcess& sim)
 {
-  return HostLoad{sim.openDescriptors(), sim.threads()};
+  return HostLoad{sim.openDescriptors(), sim.threads(), sim.residentKiB()};
 }
 
 bool backTo(const SimProcess& sim, HostLoad idle, int limitMs)

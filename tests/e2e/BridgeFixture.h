@@ -22,11 +22,13 @@ const std::string QUIT_WHILE_STOPPED =
 // Exit status 0, and the host's summary counts no call into it from another thread.
 void expectCleanExit(const SimExit& end);
 
-// The host's descriptors and threads.
+// The host's descriptors, threads and resident memory (KiB). backTo compares the first two:
+// memory only settles, it does not return to an exact figure.
 struct HostLoad
 {
   int descriptors;
   int threads;
+  long residentKiB = -1;
 };
 HostLoad loadOf(const SimProcess& sim);
 // True once the host is back at `idle` (taken with the bridge listening and no app): the

@@ -61,6 +61,8 @@ public:
   // Entries of /proc/<pid>/fd and /proc/<pid>/task; -1 when unreadable.
   int openDescriptors() const;
   int threads() const;
+  // The child's resident memory (VmRSS of /proc/<pid>/status) in KiB; -1 when unreadable.
+  long residentKiB() const;
 
   // "quit", then waits for the exit (killing the child after `limitMs`). Fails the current
   // test on a sanitizer report or a time-out.
