@@ -64,6 +64,25 @@ bool isResourceAcceptError(int error)
   return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
 }
 
+// The outcome of a connection that an interrupted connect left under way; bounded by the
+// system's own connect time-out, as the connect call is.
+int finishInterruptedConnect(int fd)
+{
+  struct pollfd watched = {fd, POLLOUT, 0};
+  int ready;
+  do {
+    ready = sysPoll(&watched, 1, -1);
+  } while (ready < 0 && errno == EINTR);
+  int error = 0;
+  socklen_t length = sizeof error;
+  if (ready < 0 || getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return -1;
+  if (error != 0) {
+    errno = error;
+    return -1;
+  }
+  return 0;
+}
+
 }  // namespace
 
 IOSocketAbstract::IOSocketAbstract()
@@ -244,7 +263,12 @@ bool IOSocketAbstract::openIO()
     BASE_LOG(this, eMsgError, "Invalid address");
     return false;
   }
-  if (connect(m_socketfd.load(), reinterpret_cast<struct sockaddr*>(m_socketAddress), m_socketAddressLength) != 0) {
+  int fd = m_socketfd.load();
+  int connected = sysConnect(fd, reinterpret_cast<struct sockaddr*>(m_socketAddress), m_socketAddressLength);
+  // A signal does not stop a connection under way, only our wait for it: failing here
+  // would leave a socket that may still connect, and then refuses every later attempt.
+  if (connected != 0 && errno == EINTR) connected = finishInterruptedConnect(fd);
+  if (connected != 0) {
     BASE_LOG(this, eMsgError, "unable to connect to %s : %hu", m_host, m_port);
     return false;
   }

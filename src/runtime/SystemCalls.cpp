@@ -5,6 +5,7 @@ std::atomic<SystemCalls::RecvFunction> SystemCalls::recv{&::recv};
 std::atomic<SystemCalls::SendFunction> SystemCalls::send{&::send};
 std::atomic<SystemCalls::Accept4Function> SystemCalls::accept4{&::accept4};
 std::atomic<SystemCalls::SetsockoptFunction> SystemCalls::setsockopt{&::setsockopt};
+std::atomic<SystemCalls::ConnectFunction> SystemCalls::connect{&::connect};
 
 void SystemCalls::restore()
 {
@@ -13,4 +14,5 @@ void SystemCalls::restore()
   send = &::send;
   accept4 = &::accept4;
   setsockopt = &::setsockopt;
+  connect = &::connect;
 }

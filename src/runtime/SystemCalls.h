@@ -17,12 +17,14 @@ struct SystemCalls
   using SendFunction = ssize_t (*)(int, const void*, size_t, int);
   using Accept4Function = int (*)(int, struct sockaddr*, socklen_t*, int);
   using SetsockoptFunction = int (*)(int, int, int, const void*, socklen_t);
+  using ConnectFunction = int (*)(int, const struct sockaddr*, socklen_t);
 
   static std::atomic<PollFunction> poll;
   static std::atomic<RecvFunction> recv;
   static std::atomic<SendFunction> send;
   static std::atomic<Accept4Function> accept4;
   static std::atomic<SetsockoptFunction> setsockopt;
+  static std::atomic<ConnectFunction> connect;
 
   // Puts every native entry back.
   static void restore();
@@ -47,4 +49,8 @@ inline int sysAccept4(int fd, struct sockaddr* address, socklen_t* length, int f
 inline int sysSetsockopt(int fd, int level, int name, const void* value, socklen_t length)
 {
   return SystemCalls::setsockopt.load(std::memory_order_relaxed)(fd, level, name, value, length);
+}
+inline int sysConnect(int fd, const struct sockaddr* address, socklen_t length)
+{
+  return SystemCalls::connect.load(std::memory_order_relaxed)(fd, address, length);
 }
