@@ -3,7 +3,8 @@
 // session reads the input as the server's reply. The first byte picks the login manager's
 // mode, whether the server refuses the connection and whether it has a name; the rest is
 // the object stream. The server's answer must always read back as a reply that agrees with
-// what handleLogin returned. Log lines are formatted into a sink that discards them.
+// what handleLogin returned. Like the bridge's, these readers refuse file objects, so no
+// input puts a file on disk. Log lines are formatted into a sink that discards them.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -81,6 +82,7 @@ void checkServer(const uint8_t* data, size_t size, uint8_t settings)
   BaseAutorelease pool;
   MemoryDriver* driver = new (eRetainAutorelease) MemoryDriver(data, size);
   DistantObjectsCenter* server = new (eRetainAutorelease) DistantObjectsCenter(driver);
+  server->getSerializer()->setAcceptsFileObjects(false);
   const bool refuse = settings & 0x08;
   if (settings & 0x10) server->setOurName(text("X-Plane"));
   const bool loggedIn = server->handleLogin(refuse);
@@ -108,6 +110,7 @@ void checkClient(const uint8_t* data, size_t size)
   BaseAutorelease pool;
   MemoryDriver* driver = new (eRetainAutorelease) MemoryDriver(data, size);
   DistantObjectsCenter* client = new (eRetainAutorelease) DistantObjectsCenter(driver);
+  client->getSerializer()->setAcceptsFileObjects(false);
   client->performLogin(text("Ostrel Corvane Mobile"), text("pilot"), text("secret"));
   // The request goes out whatever comes back.
   if (driver->sent()->length() == 0) __builtin_trap();
@@ -118,7 +121,9 @@ void checkChallenge(const uint8_t* data, size_t size)
 {
   BaseAutorelease pool;
   BaseBuffer* input = new (eRetainAutorelease) BaseBuffer(data, (uint32_t)size);
-  BaseDictionary* request = dynamic_cast<BaseDictionary*>(BaseSerializer::unserializeObject(input));
+  BaseSerializer* reader = new (eRetainAutorelease) BaseSerializer(input);
+  reader->setAcceptsFileObjects(false);
+  BaseDictionary* request = dynamic_cast<BaseDictionary*>(reader->unserializeObjectFromIO());
   if (!request) return;
   BaseString* user = dynamic_cast<BaseString*>(request->objectForKey("Username"));
   BaseString* password = dynamic_cast<BaseString*>(request->objectForKey("Password"));
