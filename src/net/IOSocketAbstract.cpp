@@ -92,6 +92,7 @@ IOSocketAbstract::IOSocketAbstract()
       m_socketAddressLength(0),
       m_socketfd(-1),
       m_readDeadline(0),
+      m_readLimit(-1),
       m_socketLock(new BaseMutex()),
       m_serverOptions(nullptr),
       m_maxClientCount(0),
@@ -507,6 +508,13 @@ bool IOSocketAbstract::readWithTimeout(void* buffer, uint32_t& length, unsigned 
     length = 0;
     return false;
   }
+  if (m_readLimit == 0) {
+    BASE_LOG(this, eMsgError, "Socket read limit reached");
+    closeIO();
+    length = 0;
+    return false;
+  }
+  if (m_readLimit > 0 && length > m_readLimit) length = uint32_t(m_readLimit);
   unsigned char* output = static_cast<unsigned char*>(buffer);
   uint32_t wanted = length;
   // What has already arrived is delivered without a wait.
@@ -552,6 +560,7 @@ bool IOSocketAbstract::readWithTimeout(void* buffer, uint32_t& length, unsigned 
     }
   }
   length = received;
+  if (m_readLimit > 0) m_readLimit -= received;
   return received > 0;
 }
 

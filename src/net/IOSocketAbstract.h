@@ -84,6 +84,11 @@ public:
   // handshake that must not hold its thread whatever the peer does.
   void setReadDeadline(int milliseconds);
   void clearReadDeadline() { m_readDeadline.store(0); }
+  // Bounds what reads deliver until clearReadLimit: once `bytes` have been read, the next
+  // read fails and closes the connection. For a handshake that must not make its thread
+  // gather whatever a stranger claims to send. The reading thread's.
+  void setReadLimit(uint32_t bytes) { m_readLimit = int64_t(bytes); }
+  void clearReadLimit() { m_readLimit = -1; }
   // Ends a read or write blocked on this connection from another thread: both directions
   // are shut down but the descriptor stays open until closeIO, so it cannot be reused
   // under the blocked call.
@@ -145,6 +150,7 @@ protected:
   unsigned int m_socketAddressLength;
   std::atomic<int> m_socketfd;
   std::atomic<int64_t> m_readDeadline;  // monotonic milliseconds; 0: none
+  int64_t m_readLimit;                  // bytes reads may still deliver; -1: no limit
   BaseMutex* m_socketLock;  // serialises the accept loop against closing
   BaseDictionary* m_serverOptions;
   unsigned int m_maxClientCount;

@@ -20,6 +20,9 @@ const char* const OUR_NAME = "X-Plane";
 const char* const SERVICE_TYPE = "corvane_gps";
 const char* const USER_AGENT = "Ostrel Corvane Mobile";
 const int LOGIN_MODE = LoginManager::eCheckUserAgent | LoginManager::eCheckPassword;
+// An app's request is a few dozen bytes; the credential ships inside every copy of the app,
+// so a logged-in peer is no more trusted to claim 2 GiB than a stranger.
+const uint32_t REQUEST_READ_LIMIT = 64 * 1024;
 
 // Unbuffered: the host may buffer its own streams, and these lines must show as they happen.
 void writeLine(int fd, const char* text)
@@ -141,6 +144,7 @@ void GPSBridge::handleIncommingConnections(DistantObjectsCenter* session)
               "bailing\n");
     return;
   }
+  session->setObjectReadLimit(REQUEST_READ_LIMIT);
   session->setDistantObjectDelegate(this);
   session->startThread();
 }

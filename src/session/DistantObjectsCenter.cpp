@@ -26,6 +26,8 @@ namespace {
 const uint32_t WRITE_BLOCK_SIZE = 17000;
 
 std::atomic<int> loginTimeoutMs{10000};
+// A login dictionary or its reply is a few hundred bytes.
+const uint32_t LOGIN_READ_LIMIT = 64 * 1024;
 std::atomic<int> keepAliveIdle{15};
 std::atomic<int> keepAliveInterval{5};
 std::atomic<int> keepAliveProbes{3};
@@ -50,17 +52,22 @@ BaseString* newString(const char* text)
   return new (eRetainAutorelease) BaseString(text);
 }
 
-// Bounds the reads of a handshake, so that a silent peer cannot hold the thread.
+// Bounds the reads of a handshake in time and in size, so that a silent peer cannot hold
+// the thread and a stranger claiming a 2 GiB login cannot make us gather it.
 class ReadDeadline
 {
 public:
   explicit ReadDeadline(IODriverAbstract* driver) : m_socket(dynamic_cast<IOSocketAbstract*>(driver))
   {
-    if (m_socket) m_socket->setReadDeadline(loginTimeoutMs.load());
+    if (!m_socket) return;
+    m_socket->setReadDeadline(loginTimeoutMs.load());
+    m_socket->setReadLimit(LOGIN_READ_LIMIT);
   }
   ~ReadDeadline()
   {
-    if (m_socket) m_socket->clearReadDeadline();
+    if (!m_socket) return;
+    m_socket->clearReadDeadline();
+    m_socket->clearReadLimit();
   }
   ReadDeadline(const ReadDeadline&) = delete;
   ReadDeadline& operator=(const ReadDeadline&) = delete;
@@ -81,7 +88,8 @@ DistantObjectsCenter::DistantObjectsCenter(IODriverAbstract* driver)
       m_otherSideName(nullptr),
       m_ourName(nullptr),
       m_pendingLogin(nullptr),
-      m_closing(false)
+      m_closing(false),
+      m_objectReadLimit(0)
 {
   BaseObject::retain(m_driver);
   IOBufferFilter* filter = new IOBufferFilter(m_driver, 0, WRITE_BLOCK_SIZE);
@@ -242,8 +250,10 @@ void DistantObjectsCenter::threadMethod()
 
 void DistantObjectsCenter::receiveObjects()
 {
+  IOSocketAbstract* socket = m_objectReadLimit ? dynamic_cast<IOSocketAbstract*>(m_driver) : nullptr;
   while (m_keepRunning.load() && m_driver->isIOConnected()) {
     BaseAutorelease pool;
+    if (socket) socket->setReadLimit(m_objectReadLimit);
     BaseObject* object = m_serializer->unserializeObjectFromIO();
     if (!object) {
       BASE_LOG(this, eMsgError, "connection broken, bailling ...");

@@ -58,6 +58,10 @@ public:
   DistantObjectDelegate* getDistantObjectDelegate();
   // Encodes, writes and flushes one object. Not for two threads at once.
   void sendObject(BaseObject* object);
+  // The most the receive loop reads for any one object (0, the default: no limit); a peer
+  // whose object needs more has its connection closed as a broken one. Before the
+  // receive thread starts.
+  void setObjectReadLimit(uint32_t bytes) { m_objectReadLimit = bytes; }
 
   // Client side of the handshake: sends the credentials given, reads the reply; a result
   // code (0 logged in; 6 no usable reply). On a session whose thread is not running yet.
@@ -111,4 +115,5 @@ protected:
   std::mutex m_pendingLock;  // guards m_pendingLogin and m_closing
   IOSocketAbstract* m_pendingLogin;
   bool m_closing;
+  uint32_t m_objectReadLimit;
 };

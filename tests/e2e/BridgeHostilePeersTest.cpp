@@ -282,10 +282,15 @@ void peerInTheSlot(Kind kind, PeerFigures& figures)
     case eHalfObject:
       peer->send(request.substr(0, 7));
       return peer->vanish();
-    case eHugeLength:
-      peer->send(HUGE_STRING);
-      peer->finishSending();
+    case eHugeLength: {
+      // A logged-in peer may not make the host gather 2 GiB either: it is cut off.
+      const auto start = Clock::now();
+      const std::string block(65536, 'x');
+      bool sending = peer->send(HUGE_STRING.substr(0, 7));
+      while (sending && millisecondsSince(start) < 9000) sending = peer->send(block, 1000);
+      if (millisecondsSince(start) > 5000) figures.fault("huge length in the slot: not cut off");
       break;
+    }
     case eDeepNesting:
       peer->send(deepNesting());
       break;
@@ -371,6 +376,26 @@ TEST(BridgeHostilePeersTest, AppIsServedThroughoutAndTheHostEndsWhereItBegan)
     silentHeldMs = millisecondsSince(start);
   }
 
+  // A stranger that claims a 2 GiB login string and sends it as fast as it can is cut off
+  // long before its login time is up: the host gathers no more than a login's worth.
+  long streamCutOffMs = 0;
+  size_t streamedKiB = 0;
+  {
+    HostilePeer streaming;
+    ASSERT_TRUE(streaming.connected());
+    peers.connections[eHugeLength]++;
+    const auto start = Clock::now();
+    const std::string block(65536, 'x');
+    bool sending = streaming.send(HUGE_STRING.substr(0, 7));
+    while (sending && millisecondsSince(start) < 9000) {
+      sending = streaming.send(block, 1000);
+      if (sending) streamedKiB += 64;
+    }
+    streamCutOffMs = millisecondsSince(start);
+    EXPECT_TRUE(streaming.closedByBridge(1000));
+    EXPECT_LT(streamCutOffMs, 5000) << "the bridge took " << streamedKiB << " KiB of a login";
+  }
+
   // All at once, for ten seconds.
   {
     const auto end = Clock::now() + std::chrono::seconds(10);
@@ -420,16 +445,14 @@ TEST(BridgeHostilePeersTest, AppIsServedThroughoutAndTheHostEndsWhereItBegan)
     connections +=
         std::string(kind ? ", " : "") + KIND_NAMES[kind] + " " + std::to_string(peers.connections[kind]);
   std::printf(
-      "hostile connections: %s; %zu position requests, %zu bytes of garbage; file objects left a file: plain "
-      "%s, "
-      "escaping %s; app: %zu records, worst round trip %.1f ms, worst wait for its slot %ld ms, a silent "
-      "peer held "
-      "a login up %ld ms and was closed after %ld ms; host descriptors %d -> %d, threads %d -> %d, resident "
-      "%ld -> %ld KiB\n",
+      "hostile connections: %s; %zu position requests, %zu bytes of garbage; file objects left a file: "
+      "plain %s, escaping %s; app: %zu records, worst round trip %.1f ms, worst wait for its slot %ld ms; "
+      "a silent peer held a login up %ld ms and was closed after %ld ms; a 2 GiB login was cut off after "
+      "%zu KiB in %ld ms; host descriptors %d -> %d, threads %d -> %d, resident %ld -> %ld KiB (peak %ld)\n",
       connections.c_str(), peers.requests.load(), peers.garbageBytes.load(), plainFileLanded ? "yes" : "no",
       escapingFileLanded ? "yes" : "no", app.records, app.worstRoundTripUs / 1000.0, worstRejoinMs,
-      loginHeldUpMs, silentHeldMs, idle.descriptors, after.descriptors, idle.threads, after.threads,
-      idle.residentKiB, after.residentKiB);
+      loginHeldUpMs, silentHeldMs, streamedKiB, streamCutOffMs, idle.descriptors, after.descriptors,
+      idle.threads, after.threads, idle.residentKiB, after.residentKiB, sim.peakResidentKiB());
   for (const std::string& fault : peers.faults) ADD_FAILURE() << fault;
   EXPECT_FALSE(escapingFileLanded);
   EXPECT_TRUE(settled);
@@ -440,6 +463,7 @@ TEST(BridgeHostilePeersTest, AppIsServedThroughoutAndTheHostEndsWhereItBegan)
   // report's to find when the host exits.
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
   EXPECT_LT(after.residentKiB, idle.residentKiB + 8 * 1024);
+  EXPECT_LT(sim.peakResidentKiB(), idle.residentKiB + 64 * 1024);
 #endif
 
   ASSERT_TRUE(sim.stopBridge());

@@ -283,11 +283,12 @@ int SimProcess::threads() const
   return countEntries("/proc/" + std::to_string(m_pid) + "/task");
 }
 
-long SimProcess::residentKiB() const
+long SimProcess::_statusKiB(const std::string& field) const
 {
   std::ifstream status("/proc/" + std::to_string(m_pid) + "/status");
   for (std::string line; std::getline(status, line);) {
-    if (line.compare(0, 6, "VmRSS:") == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
+    if (line.compare(0, field.size(), field) == 0)
+      return std::strtol(line.c_str() + field.size(), nullptr, 10);
   }
   return -1;
 }

@@ -61,8 +61,10 @@ public:
   // Entries of /proc/<pid>/fd and /proc/<pid>/task; -1 when unreadable.
   int openDescriptors() const;
   int threads() const;
-  // The child's resident memory (VmRSS of /proc/<pid>/status) in KiB; -1 when unreadable.
-  long residentKiB() const;
+  // The child's resident memory now and at its peak (VmRSS and VmHWM of /proc/<pid>/status)
+  // in KiB; -1 when unreadable.
+  long residentKiB() const { return _statusKiB("VmRSS:"); }
+  long peakResidentKiB() const { return _statusKiB("VmHWM:"); }
 
   // "quit", then waits for the exit (killing the child after `limitMs`). Fails the current
   // test on a sanitizer report or a time-out.
@@ -72,6 +74,7 @@ private:
   void _readOutputs(int outFd, int errFd);
   bool _waitFor(const std::function<bool()>& done, int limitMs) const;
   void _send(const std::string& line);
+  long _statusKiB(const std::string& field) const;
 
   pid_t m_pid = -1;
   int m_inFd = -1;
