@@ -2,11 +2,14 @@
 // logs in first and polls the whole time; peers that stay silent, send garbage, fail the
 // login, claim 2 GiB payloads, nest thousands of arrays deep or send file objects come and
 // go around it, first all at once and then, one at a time, each holding the app's slot:
-// they send garbage, half an object, a huge claim, deep nesting or a file after logging
-// in, or ask for positions faster than they read, read slowly, or hang up in the middle
-// of a reply. Every record the app gets must be right, every peer must be let go, the app
-// must get its slot back each time, and the host must end where it began: its descriptors
-// and threads exactly, its memory roughly, and the bridge must stop cleanly.
+// they send garbage, half an object, a 2 GiB claim (and its bytes), deep nesting or a file
+// after logging in, or ask for positions faster than they read, read slowly, or hang up in
+// the middle of a reply. Every record the app gets must be right, every peer must be let
+// go, the app must get its slot back each time, no claim may make the host gather more
+// than a request's worth, and the host must end where it began: its descriptors and
+// threads exactly, its memory roughly, and the bridge must stop cleanly. Logins are read
+// one at a time, so a silent peer holds up the next login for the login time-out (10 s);
+// how long is reported.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -356,6 +359,17 @@ TEST(BridgeHostilePeersTest, AppIsServedThroughoutAndTheHostEndsWhereItBegan)
     }
     appLeft = served->leave();
   });
+  // Told to leave and joined however the test ends.
+  struct Joiner
+  {
+    std::atomic<bool>& leave;
+    std::thread& thread;
+    ~Joiner()
+    {
+      leave.store(true);
+      if (thread.joinable()) thread.join();
+    }
+  } joiner{leave, polling};
   ASSERT_EQ(appStarted.wait_for(std::chrono::seconds(10)), std::future_status::ready);
   ASSERT_TRUE(appStarted.get()) << "the app was never served";
 
