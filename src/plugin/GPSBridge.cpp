@@ -131,7 +131,8 @@ void GPSBridge::handleIncommingConnections(DistantObjectsCenter* session)
     }
   }
   // Those threads have finished, or are finishing, their work with the bridge; reclaim
-  // them here, on the accept thread, rather than let threads pile up over a long flight.
+  // them here, on this login's thread, rather than let threads pile up over a long flight.
+  // Each was taken out of its slot under the lock, so no other login joins it too.
   _retireSession(ended);
   if (gone) {
     gone->closeAndWait();

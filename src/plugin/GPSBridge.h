@@ -2,7 +2,8 @@
 // 21777, published as "X-Plane" of type "_corvane_gps._tcp.", that logs the Corvane app in
 // and answers each of its position requests ("cmd_id" 1) with a position record. At most
 // one app is served at a time. Created, stopped and destroyed on the host's main thread;
-// the accept thread and the app session's receive thread call the delegate operations.
+// the server's login threads (several at once) and the app session's receive thread call
+// the delegate operations, which share the client slot under m_clientLock.
 // The host's interface is only called on the main thread: the records are built from the
 // latest frame's sample.
 #pragma once

@@ -1,7 +1,8 @@
 // The callbacks of an object session (DistantObjectsCenter). Every operation does nothing
 // here (canHandleConnection accepts); a delegate overrides what it handles. Called on the
-// threads the session names: the accept thread for connections, the session's own receive
-// thread for objects and for the end of the connection.
+// threads the session names: for a new connection, its own login thread, and several of
+// those may call at once; for objects and for the end of a connection, that session's
+// receive thread.
 #pragma once
 
 #include "object/BaseObject.h"

@@ -7,9 +7,10 @@
 // the middle of a reply. Every record the app gets must be right, every peer must be let
 // go, the app must get its slot back each time, no claim may make the host gather more
 // than a request's worth, and the host must end where it began: its descriptors and
-// threads exactly, its memory roughly, and the bridge must stop cleanly. Logins are read
-// one at a time, so a silent peer holds up the next login for the login time-out (10 s);
-// how long is reported.
+// threads exactly, its memory roughly, and the bridge must stop cleanly. Each login has a
+// thread of its own, so a silent peer may not hold up the next login for anything like the
+// login time-out (10 s); how long it did, and how long the silent peer was kept, are
+// reported.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -373,7 +374,8 @@ TEST(BridgeHostilePeersTest, AppIsServedThroughoutAndTheHostEndsWhereItBegan)
   ASSERT_EQ(appStarted.wait_for(std::chrono::seconds(10)), std::future_status::ready);
   ASSERT_TRUE(appStarted.get()) << "the app was never served";
 
-  // A peer that sends nothing holds the login of whoever comes next until its time is up.
+  // A peer that sends nothing is kept until its login time is up, but whoever comes next
+  // is answered meanwhile.
   long loginHeldUpMs = 0, silentHeldMs = 0;
   {
     const auto start = Clock::now();
@@ -386,6 +388,7 @@ TEST(BridgeHostilePeersTest, AppIsServedThroughoutAndTheHostEndsWhereItBegan)
     ASSERT_TRUE(next.send(wrongPasswordLoginBytes()));
     EXPECT_EQ(next.receive(WRONG_PASSWORD_REPLY.size(), 20000), WRONG_PASSWORD_REPLY);
     loginHeldUpMs = millisecondsSince(start);
+    EXPECT_LT(loginHeldUpMs, 2000) << "well under the 10 s login time-out";
     EXPECT_TRUE(silent.closedByBridge(20000));
     silentHeldMs = millisecondsSince(start);
   }

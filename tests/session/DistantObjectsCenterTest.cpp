@@ -1,12 +1,12 @@
 #include "session/DistantObjectsCenter.h"
 
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
-#include <future>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -30,6 +30,7 @@ namespace {
 const char* const APP_AGENT = "Ostrel Corvane Mobile";
 const char* const APP_PASSWORD = "9a1c73b7ed7dfd81d8b67613edc86094";
 const int DEFAULT_LOGIN_TIMEOUT_MS = 10000;
+const int DEFAULT_LOGIN_GRACE_MS = 1000;
 // Severity and message of the session layer's lines, Debug included.
 const char* const SESSION_LINES = "D|src/session/DistantObjectsCenter";
 
@@ -63,6 +64,40 @@ uint16_t listeningPort(DistantObjectsCenter* server)
   return boundPort(static_cast<IOSocketAbstract*>(server->getDriver())->getSocketfd());
 }
 
+// Entries of a /proc directory, without the directory's own descriptor while it is read.
+int entriesOf(const char* directory, int own)
+{
+  DIR* listing = opendir(directory);
+  if (!listing) return -1;
+  int count = 0;
+  while (struct dirent* entry = readdir(listing)) {
+    if (entry->d_name[0] != '.') ++count;
+  }
+  closedir(listing);
+  return count - own;
+}
+int openDescriptors()
+{
+  return entriesOf("/proc/self/fd", 1);
+}
+int threads()
+{
+  return entriesOf("/proc/self/task", 0);
+}
+
+// Nothing to read yet and no end of the stream: the other side keeps the connection open.
+bool stillOpen(int fd)
+{
+  char byte;
+  return recv(fd, &byte, 1, MSG_DONTWAIT | MSG_PEEK) == -1 && errno == EAGAIN;
+}
+
+long millisecondsSince(std::chrono::steady_clock::time_point start)
+{
+  return long(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+                  .count());
+}
+
 // Records what a listening session and its connections tell it, and on which thread.
 // Keeps every connection it is handed (becoming its delegate, which starts its thread)
 // unless told otherwise, and can drop a connection's last reference when it ends.
@@ -72,16 +107,19 @@ public:
   explicit RecordingDelegate(DistantObjectsCenter* server) : m_server(server) {}
   ~RecordingDelegate() override { EXPECT_TRUE(m_sessions.empty()) << "sessions left behind"; }
 
-  bool canHandleConnection(DistantObjectsCenter*) override
+  bool canHandleConnection(DistantObjectsCenter* session) override
   {
+    askedHere = session;
     asked.fetch_add(1);
     return accepting.load();
   }
   bool acceptsFileObjects(DistantObjectsCenter*) override { return files.load(); }
   void handleIncommingConnections(DistantObjectsCenter* session) override
   {
-    if (!pthread_equal(pthread_self(), m_server->getDriver()->getThreadId()))
-      connectionsElsewhere.fetch_add(1);
+    if (pthread_equal(pthread_self(), m_server->getDriver()->getThreadId()))
+      connectionsOnAcceptThread.fetch_add(1);
+    // A connection is handed over on the thread that asked about it: its login's own.
+    if (askedHere != session) connectionsElsewhere.fetch_add(1);
     {
       std::lock_guard<std::mutex> guard(m_lock);
       session->retain();
@@ -143,13 +181,17 @@ public:
   std::atomic<bool> files{true};
   std::atomic<bool> dropOnEnd{false};
   std::atomic<int> asked{0}, connections{0}, objects{0}, ends{0};
-  std::atomic<int> connectionsElsewhere{0}, objectsElsewhere{0}, endsElsewhere{0};
+  std::atomic<int> connectionsOnAcceptThread{0}, connectionsElsewhere{0}, objectsElsewhere{0},
+      endsElsewhere{0};
 
 private:
+  static thread_local DistantObjectsCenter* askedHere;
   DistantObjectsCenter* m_server;
   std::mutex m_lock;  // guards m_sessions
   std::vector<DistantObjectsCenter*> m_sessions;
 };
+
+thread_local DistantObjectsCenter* RecordingDelegate::askedHere = nullptr;
 
 // A listening session on an ephemeral port, unpublished, named "X-Plane", with the shared
 // login manager set up as the bridge sets it up.
@@ -193,6 +235,7 @@ protected:
     }
     m_server->release();
     DistantObjectsCenter::setLoginTimeout(DEFAULT_LOGIN_TIMEOUT_MS);
+    DistantObjectsCenter::setLoginGrace(DEFAULT_LOGIN_GRACE_MS);
     LoginManager* logins = LoginManager::SharedManager(6, nullptr);
     logins->removeAllCredential();
     logins->removeAllUserAgents();
@@ -398,19 +441,114 @@ TEST_F(LoginHandshakeTest, LoginTimeoutBoundsASilentPeer)
   // Well before the default ten seconds.
   EXPECT_TRUE(closedByPeer(silent, 5000));
   EXPECT_TRUE(waitUntil([&] { return m_log.contains("Warning: Login failed.\n"); }));
-  // The accept thread is free again.
   loggedInClient();
 }
 
-TEST_F(LoginHandshakeTest, ClosingWhileASilentPeerHoldsTheLoginReturnsPromptly)
+// ---------------------------------------------------------------------------------------
+// Logins side by side: a peer that says nothing holds up nobody else
+
+class ConcurrentLoginTest : public SessionTest
 {
-  int silent = rawPeer();
-  ASSERT_TRUE(waitUntil([&] { return m_log.contains("Warning: Client connected from 127.0.0.1\n"); }));
-  std::future<void> closing = std::async(std::launch::async, [&] { m_server->close(); });
-  // The login read would otherwise hold the accept thread, and close(), for ten seconds.
-  EXPECT_EQ(closing.wait_for(std::chrono::seconds(3)), std::future_status::ready);
-  closing.wait();
-  EXPECT_TRUE(closedByPeer(silent, 1000));
+protected:
+  // Silent peers, each accepted before the next connects, so that their order is known.
+  std::vector<int> silentPeers(unsigned int count)
+  {
+    std::vector<int> peers;
+    const int before = occurrences(m_log.text(), "Warning: Client connected from 127.0.0.1\n");
+    for (unsigned int i = 0; i < count; i++) {
+      peers.push_back(rawPeer());
+      EXPECT_TRUE(waitUntil([&] {
+        return occurrences(m_log.text(), "Warning: Client connected from 127.0.0.1\n") == before + int(i) + 1;
+      }));
+    }
+    return peers;
+  }
+  // Logged once the connection is shut down, so possibly after its peer saw the end.
+  int givenUp()
+  {
+    return occurrences(m_log.text(), "Warning: login of 127.0.0.1 given up for a newer connection\n");
+  }
+};
+
+TEST_F(ConcurrentLoginTest, SilentPeerDoesNotHoldUpTheNextLogin)
+{
+  // With the ten-second login time-out in force.
+  int silent = silentPeers(1)[0];
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_NE(loggedInClient(), nullptr);
+  EXPECT_LT(millisecondsSince(start), 2000) << "well under the login time-out";
+  EXPECT_TRUE(waitUntil([&] { return m_delegate->connections.load() == 1; }));
+  EXPECT_TRUE(stillOpen(silent));
+  EXPECT_FALSE(m_log.contains("given up"));
+}
+
+TEST_F(ConcurrentLoginTest, OldestWaitingLoginGivesWayToANewerConnection)
+{
+  // As if the silent peers had waited out their grace already.
+  DistantObjectsCenter::setLoginGrace(0);
+  std::vector<int> silent = silentPeers(DistantObjectsCenter::MAX_PENDING_LOGINS);
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_NE(loggedInClient(), nullptr);
+  EXPECT_LT(millisecondsSince(start), 2000) << "well under the login time-out";
+  EXPECT_TRUE(closedByPeer(silent[0], 2000)) << "the oldest, closed at once";
+  for (size_t i = 1; i < silent.size(); i++) EXPECT_TRUE(stillOpen(silent[i])) << i;
+  EXPECT_TRUE(waitUntil([&] { return m_delegate->connections.load() == 1; }));
+  EXPECT_TRUE(waitUntil([&] { return givenUp() == 1; })) << givenUp();
+  EXPECT_TRUE(waitUntil([&] { return occurrences(m_log.text(), "Warning: Login failed.\n") == 1; }));
+
+  // Once the most are waiting again, the next oldest gives way, and nobody else.
+  silent.push_back(silentPeers(1)[0]);
+  ASSERT_NE(loggedInClient(), nullptr);
+  EXPECT_TRUE(closedByPeer(silent[1], 2000));
+  for (size_t i = 2; i < silent.size(); i++) EXPECT_TRUE(stillOpen(silent[i])) << i;
+  EXPECT_TRUE(waitUntil([&] { return m_delegate->connections.load() == 2; }));
+  EXPECT_TRUE(waitUntil([&] { return givenUp() == 2; })) << givenUp();
+}
+
+TEST_F(ConcurrentLoginTest, LoginsWithinTheirGraceAreSparedUpToTheBound)
+{
+  // A grace that no run of this test outlasts.
+  DistantObjectsCenter::setLoginGrace(60000);
+  std::vector<int> silent = silentPeers(DistantObjectsCenter::MAX_PENDING_LOGINS);
+  ASSERT_NE(loggedInClient(), nullptr);
+  for (size_t i = 0; i < silent.size(); i++) EXPECT_TRUE(stillOpen(silent[i])) << i;
+
+  // A flood: once the most that may wait do, the oldest gives way however young.
+  std::vector<int> more =
+      silentPeers(DistantObjectsCenter::MAX_WAITING_LOGINS - DistantObjectsCenter::MAX_PENDING_LOGINS);
+  silent.insert(silent.end(), more.begin(), more.end());
+  ASSERT_NE(loggedInClient(), nullptr);
+  EXPECT_TRUE(closedByPeer(silent[0], 2000));
+  for (size_t i = 1; i < silent.size(); i++) EXPECT_TRUE(stillOpen(silent[i])) << i;
+  EXPECT_TRUE(waitUntil([&] { return givenUp() == 1; })) << givenUp();
+  EXPECT_TRUE(waitUntil([&] { return m_delegate->connections.load() == 2; }));
+}
+
+TEST_F(ConcurrentLoginTest, ClosingWithSilentPeersWaitingReturnsPromptlyAndLeavesNothingBehind)
+{
+  const int threadsBefore = threads();
+  const int descriptorsBefore = openDescriptors();
+  DistantObjectsCenter* server = DistantObjectsCenter::newTCPServer(0, nullptr, nullptr);
+  server->retain();
+  const uint16_t port = listeningPort(server);
+  ASSERT_NE(port, 0);
+  std::vector<int> silent;
+  for (unsigned int i = 0; i < DistantObjectsCenter::MAX_PENDING_LOGINS; i++) {
+    silent.push_back(connectRaw(port));
+    ASSERT_NE(silent.back(), -1);
+  }
+  // The accept thread and one login thread for each.
+  ASSERT_TRUE(waitUntil([&] { return threads() == threadsBefore + 1 + int(silent.size()); }));
+
+  const auto start = std::chrono::steady_clock::now();
+  server->close();
+  EXPECT_LT(millisecondsSince(start), 2000) << "well under the login time-out";
+  for (int fd : silent) EXPECT_TRUE(closedByPeer(fd, 1000));
+  server->release();
+  for (int fd : silent) close(fd);
+  // A joined thread may stay listed for a moment after its join.
+  EXPECT_TRUE(waitUntil([&] { return threads() == threadsBefore; })) << threads() << " vs " << threadsBefore;
+  EXPECT_EQ(openDescriptors(), descriptorsBefore);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -448,7 +586,7 @@ class DistantObjectsCenterDelegateTest : public SessionTest
 {
 };
 
-TEST_F(DistantObjectsCenterDelegateTest, ConnectionsComeOnTheAcceptThreadAndObjectsOnTheSessionThread)
+TEST_F(DistantObjectsCenterDelegateTest, ConnectionsComeOnTheirLoginThreadAndObjectsOnTheSessionThread)
 {
   RecordingDelegate* delegate = m_delegate;
   DistantObjectsCenter* session = loggedInClient();
@@ -464,6 +602,7 @@ TEST_F(DistantObjectsCenterDelegateTest, ConnectionsComeOnTheAcceptThreadAndObje
 
   EXPECT_EQ(delegate->asked.load(), 1);
   EXPECT_EQ(delegate->connections.load(), 1);
+  EXPECT_EQ(delegate->connectionsOnAcceptThread.load(), 0);
   EXPECT_EQ(delegate->connectionsElsewhere.load(), 0);
   EXPECT_EQ(delegate->objects.load(), 2);
   EXPECT_EQ(delegate->objectsElsewhere.load(), 0);
