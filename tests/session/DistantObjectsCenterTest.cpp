@@ -98,6 +98,15 @@ long millisecondsSince(std::chrono::steady_clock::time_point start)
                   .count());
 }
 
+// A dictionary of one entry whose value, a string, claims 2^31 - 1 bytes, followed by
+// `sent` of them.
+std::string claimingDictionary(const std::string& key, size_t sent)
+{
+  return std::string("\x15\x00\x01\x0A\x00", 5) + char(key.size()) + key +
+         std::string("\x0A\x00\x5F\xFF\xFF\xFF\x0F", 7) + std::string(sent, 'x');
+}
+const size_t LOGIN_READ_LIMIT = 64 * 1024;
+
 // Records what a listening session and its connections tell it, and on which thread.
 // Keeps every connection it is handed (becoming its delegate, which starts its thread)
 // unless told otherwise, and can drop a connection's last reference when it ends.
@@ -120,6 +129,7 @@ public:
       connectionsOnAcceptThread.fetch_add(1);
     // A connection is handed over on the thread that asked about it: its login's own.
     if (askedHere != session) connectionsElsewhere.fetch_add(1);
+    if (readLimit.load()) session->setObjectReadLimit(readLimit.load());
     {
       std::lock_guard<std::mutex> guard(m_lock);
       session->retain();
@@ -180,6 +190,7 @@ public:
   std::atomic<bool> accepting{true};
   std::atomic<bool> files{true};
   std::atomic<bool> dropOnEnd{false};
+  std::atomic<uint32_t> readLimit{0};  // set on each connection handed over, when not 0
   std::atomic<int> asked{0}, connections{0}, objects{0}, ends{0};
   std::atomic<int> connectionsOnAcceptThread{0}, connectionsElsewhere{0}, objectsElsewhere{0},
       endsElsewhere{0};
@@ -549,6 +560,58 @@ TEST_F(ConcurrentLoginTest, ClosingWithSilentPeersWaitingReturnsPromptlyAndLeave
   // A joined thread may stay listed for a moment after its join.
   EXPECT_TRUE(waitUntil([&] { return threads() == threadsBefore; })) << threads() << " vs " << threadsBefore;
   EXPECT_EQ(openDescriptors(), descriptorsBefore);
+}
+
+// ---------------------------------------------------------------------------------------
+// What one object may make the host read: a login at most 64 KiB, a logged-in peer's
+// objects each what the delegate allows
+
+class ReadLimitTest : public SessionTest
+{
+};
+
+TEST_F(ReadLimitTest, LoginClaimingTwoGigabytesIsCutOffAfterSixtyFourKilobytes)
+{
+  struct
+  {
+    size_t sent;
+    bool cutOff;
+  } cases[] = {{LOGIN_READ_LIMIT - 4096, false}, {LOGIN_READ_LIMIT + 4096, true}};
+  for (const auto& entry : cases) {
+    SCOPED_TRACE(entry.sent);
+    LogCapture netLog("%S: %m\n", "E|src/net/");
+    int fd = rawPeer();
+    sendAll(fd, claimingDictionary("User-Agent", entry.sent));
+    // Short of the limit, only the peer's end of the stream ends the claim early.
+    if (!entry.cutOff) shutdown(fd, SHUT_WR);
+    // Well before the ten-second login time-out either way.
+    EXPECT_TRUE(closedByPeer(fd, 5000));
+    EXPECT_EQ(netLog.contains("Error: Socket read limit reached\n"), entry.cutOff);
+  }
+  EXPECT_TRUE(waitUntil([&] { return occurrences(m_log.text(), "Warning: Login failed.\n") == 2; }));
+  EXPECT_EQ(m_delegate->connections.load(), 0);
+}
+
+TEST_F(ReadLimitTest, ObjectReadLimitBoundsEachObjectNotTheSession)
+{
+  m_delegate->readLimit.store(1024);
+  DistantObjectsCenter* session = loggedInClient();
+  ASSERT_NE(session, nullptr);
+  // Two hundred requests of sixteen bytes: three times the limit together.
+  for (int i = 0; i < 200; i++) {
+    session->sendObject(command("1"));
+    BaseDictionary* reply = dynamic_cast<BaseDictionary*>(readObject(session));
+    ASSERT_NE(reply, nullptr) << i;
+  }
+  EXPECT_EQ(m_delegate->objects.load(), 200);
+
+  // One that claims 2 GiB ends the connection after 1 KiB, although its peer goes on.
+  const std::string claim = claimingDictionary("cmd_id", 2048);
+  ASSERT_TRUE(session->getDriver()->writeWithTimeout(claim.data(), uint32_t(claim.size()), 5));
+  EXPECT_TRUE(closedByServer(session));
+  EXPECT_TRUE(waitUntil([&] { return m_delegate->ends.load() == 1; }));
+  EXPECT_TRUE(m_log.contains("Error: connection broken, bailling ...\n"));
+  EXPECT_EQ(m_delegate->objects.load(), 200);
 }
 
 // ---------------------------------------------------------------------------------------
