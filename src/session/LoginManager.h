@@ -1,7 +1,7 @@
 // The process-wide store of accepted user agents and credentials that decides logins.
 // Its mode says what is checked: bit 1 the user agent, bit 2 the user name, bit 4 the
 // password. The owner fills it before its server accepts connections (on one thread);
-// afterwards it is only read, from the accept thread, so it takes no lock.
+// afterwards it is only read, from the login threads, so it takes no lock.
 #pragma once
 
 #include "object/BaseArray.h"
