@@ -32,27 +32,6 @@ namespace {
 
 const char* const NET_LINES = "I|src/net/";
 
-// Entries of a /proc directory, without the directory's own descriptor while it is read.
-int entriesOf(const char* directory, int own)
-{
-  DIR* listing = opendir(directory);
-  if (!listing) return -1;
-  int count = 0;
-  while (struct dirent* entry = readdir(listing)) {
-    if (entry->d_name[0] != '.') ++count;
-  }
-  closedir(listing);
-  return count - own;
-}
-int openDescriptors()
-{
-  return entriesOf("/proc/self/fd", 1);
-}
-int threads()
-{
-  return entriesOf("/proc/self/task", 0);
-}
-
 // True when the peer's end has gone: a read sees the end of the stream or a reset.
 bool connectionEnded(int fd)
 {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -141,5 +142,28 @@ private:
   std::vector<BaseDictionary*> m_infos;
   std::atomic<int> m_count{0};
 };
+
+// Entries of a /proc directory, without the directory's own descriptor while it is read.
+inline int entriesOf(const char* directory, int own)
+{
+  DIR* listing = opendir(directory);
+  if (!listing) return -1;
+  int count = 0;
+  while (struct dirent* entry = readdir(listing)) {
+    if (entry->d_name[0] != '.') ++count;
+  }
+  closedir(listing);
+  return count - own;
+}
+// Descriptors this process has open.
+inline int openDescriptors()
+{
+  return entriesOf("/proc/self/fd", 1);
+}
+// Threads of this process.
+inline int threads()
+{
+  return entriesOf("/proc/self/task", 0);
+}
 
 }  // namespace nettest

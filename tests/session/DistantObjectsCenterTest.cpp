@@ -64,27 +64,6 @@ uint16_t listeningPort(DistantObjectsCenter* server)
   return boundPort(static_cast<IOSocketAbstract*>(server->getDriver())->getSocketfd());
 }
 
-// Entries of a /proc directory, without the directory's own descriptor while it is read.
-int entriesOf(const char* directory, int own)
-{
-  DIR* listing = opendir(directory);
-  if (!listing) return -1;
-  int count = 0;
-  while (struct dirent* entry = readdir(listing)) {
-    if (entry->d_name[0] != '.') ++count;
-  }
-  closedir(listing);
-  return count - own;
-}
-int openDescriptors()
-{
-  return entriesOf("/proc/self/fd", 1);
-}
-int threads()
-{
-  return entriesOf("/proc/self/task", 0);
-}
-
 // Nothing to read yet and no end of the stream: the other side keeps the connection open.
 bool stillOpen(int fd)
 {
