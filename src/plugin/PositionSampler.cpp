@@ -24,7 +24,7 @@ const PositionField POSITION_FIELDS[PositionSample::FIELDS] = {
     {"roll", "sim/flightmodel/position/phi", false},
     {"yaw", "sim/flightmodel/position/psi", false},
     {"slip", "sim/flightmodel/misc/slip", false},
-    {"accelerationZ", "sim/flightmodel/position/local az", false},
+    {"accelerationZ", "sim/flightmodel/position/local_az", false},
 };
 
 // Every frame.

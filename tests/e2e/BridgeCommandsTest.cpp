@@ -138,7 +138,7 @@ const char* const RECORD[10][2] = {
     {"altitude", "sim/flightmodel/position/elevation"},
     {"roll", "sim/flightmodel/position/phi"},
     {"yaw", "sim/flightmodel/position/psi"},
-    {"accelerationZ", "sim/flightmodel/position/local az"},
+    {"accelerationZ", "sim/flightmodel/position/local_az"},
     {"longitude", "sim/flightmodel/position/longitude"},
     {"speed", "sim/flightmodel/position/groundspeed"},
     {"latitude", "sim/flightmodel/position/latitude"},

@@ -18,7 +18,7 @@ const std::map<std::string, std::string> DATAREF_OF_KEY = {
     {"altitude", "sim/flightmodel/position/elevation"},  {"speed", "sim/flightmodel/position/groundspeed"},
     {"course", "sim/flightmodel/position/hpath"},        {"pitch", "sim/flightmodel/position/theta"},
     {"roll", "sim/flightmodel/position/phi"},            {"yaw", "sim/flightmodel/position/psi"},
-    {"slip", "sim/flightmodel/misc/slip"},               {"accelerationZ", "sim/flightmodel/position/local az"}};
+    {"slip", "sim/flightmodel/misc/slip"},               {"accelerationZ", "sim/flightmodel/position/local_az"}};
 
 SimRun runProbe(const std::vector<std::string>& commandList)
 {

@@ -86,7 +86,7 @@ TEST(SimCommandLineTest, HelpDocumentsEveryOptionCommandAndFormat)
                            "  quit",
                            "NAME [ref R]",
                            "(menu 'SUB')",
-                           "local az",
+                           "local_az",
                            "sim: loaded plugin 'NAME' signature 'SIG': DESC",
                            "Exit status"})
     EXPECT_NE(std::string::npos, run.out.find(word)) << word;

@@ -15,7 +15,7 @@ const char* const kNames[] = {"sim/flightmodel/position/latitude",  "sim/flightm
                               "sim/flightmodel/position/elevation", "sim/flightmodel/position/groundspeed",
                               "sim/flightmodel/position/hpath",     "sim/flightmodel/position/theta",
                               "sim/flightmodel/position/phi",       "sim/flightmodel/position/psi",
-                              "sim/flightmodel/misc/slip",          "sim/flightmodel/position/local az"};
+                              "sim/flightmodel/misc/slip",          "sim/flightmodel/position/local_az"};
 enum
 {
   eLat,
@@ -99,9 +99,9 @@ TEST(SimDataRefsTest, PluginReadsWhatGetPrintsInBothPrecisions)
 TEST(SimDataRefsTest, SetHoldsAValueUntilUnset)
 {
   const SimRun run = runProbe(
-      commands({"set sim/flightmodel/position/groundspeed 0.1", "set sim/flightmodel/position/local az -1.5",
+      commands({"set sim/flightmodel/position/groundspeed 0.1", "set sim/flightmodel/position/local_az -1.5",
                 "set sim/flightmodel/position/latitude 12.345", "frames 30", "menu Read datarefs",
-                "get sim/flightmodel/position/groundspeed", "get sim/flightmodel/position/local az",
+                "get sim/flightmodel/position/groundspeed", "get sim/flightmodel/position/local_az",
                 "get sim/flightmodel/position/latitude", "unset sim/flightmodel/position/groundspeed",
                 "get sim/flightmodel/position/groundspeed"}));
   EXPECT_EQ(0, run.status);

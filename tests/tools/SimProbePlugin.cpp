@@ -38,7 +38,7 @@ const char* const kDataRefNames[] = {
     "sim/flightmodel/position/elevation", "sim/flightmodel/position/groundspeed",
     "sim/flightmodel/position/hpath",     "sim/flightmodel/position/theta",
     "sim/flightmodel/position/phi",       "sim/flightmodel/position/psi",
-    "sim/flightmodel/misc/slip",          "sim/flightmodel/position/local az"};
+    "sim/flightmodel/misc/slip",          "sim/flightmodel/position/local_az"};
 const int kMessageReadOnThread = 0x7001;
 const int kBackgroundReads = 200;
 void* const kProbeMenuRef = reinterpret_cast<void*>(77);

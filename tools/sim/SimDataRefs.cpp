@@ -28,7 +28,7 @@ const SimDataRefs::Entry SimDataRefs::kTable[kCount] = {
     {"sim/flightmodel/position/phi", false, "degrees roll", &SimFlightState::phi},
     {"sim/flightmodel/position/psi", false, "degrees true heading", &SimFlightState::psi},
     {"sim/flightmodel/misc/slip", false, "degrees", &SimFlightState::slip},
-    {"sim/flightmodel/position/local az", false, "m/s^2 along OpenGL z", &SimFlightState::localAz},
+    {"sim/flightmodel/position/local_az", false, "m/s^2 along OpenGL z", &SimFlightState::localAz},
 };
 
 SimDataRefs::SimDataRefs(const SimFlightState& initial)
