@@ -35,12 +35,12 @@ TEST(ClientExitTest, UnknownLoginResultsShareOneStatusThatNoOtherFailureUses)
     EXPECT_EQ(ClientExit::forLoginResult(result), ClientExit::eExitLoginUnknown) << result;
     EXPECT_NE(ClientExit::loginProblem(result), nullptr);
   }
-  std::set<int> statuses = {ClientExit::eExitDone,           ClientExit::eExitUsage,
-                            ClientExit::eExitNotFound,       ClientExit::eExitCannotConnect,
-                            ClientExit::eExitConnectionLost, ClientExit::eExitNoReply,
-                            ClientExit::eExitBadReply,       ClientExit::eExitLoginUnknown};
+  std::set<int> statuses = {
+      ClientExit::eExitDone,          ClientExit::eExitUsage,          ClientExit::eExitNotFound,
+      ClientExit::eExitCannotConnect, ClientExit::eExitConnectionLost, ClientExit::eExitNoReply,
+      ClientExit::eExitBadReply,      ClientExit::eExitCannotRecord,   ClientExit::eExitLoginUnknown};
   for (int result = 1; result <= 6; ++result) statuses.insert(ClientExit::forLoginResult(result));
-  EXPECT_EQ(statuses.size(), 14u);
+  EXPECT_EQ(statuses.size(), 15u);
 }
 
 }  // namespace

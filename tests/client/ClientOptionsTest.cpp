@@ -56,7 +56,8 @@ TEST_F(ClientOptionsTest, DefaultsDiscoverTheBridgeAndPollForPositionsAsTheAppDo
 TEST_F(ClientOptionsTest, ValuesAreTakenInBothSpellings)
 {
   ASSERT_EQ(parse({"--host", "127.0.0.1", "--port=21800", "--rate", "12.5", "--count=3", "--seconds", "4",
-                   "--csv", "--user-agent=", "--user", "pilot", "--password", "nope", "--wait", "0"}),
+                   "--csv", "--user-agent=", "--user", "pilot", "--password", "nope", "--wait", "0",
+                   "--record", "flight.csv"}),
             ClientOptions::eRun)
       << m_error;
   EXPECT_EQ(m_options.host, "127.0.0.1");
@@ -69,6 +70,7 @@ TEST_F(ClientOptionsTest, ValuesAreTakenInBothSpellings)
   EXPECT_EQ(m_options.user, "pilot");
   EXPECT_EQ(m_options.loginPassword(), "nope");
   EXPECT_EQ(m_options.waitSeconds, 0);
+  EXPECT_EQ(m_options.recordFile, "flight.csv");
   ASSERT_EQ(parse({"--name", "Hangar", "--json"}), ClientOptions::eRun);
   EXPECT_EQ(m_options.instance, "Hangar");
   EXPECT_TRUE(m_options.instanceGiven);
@@ -101,6 +103,9 @@ TEST_F(ClientOptionsTest, NonsenseIsRefusedNamingTheOption)
   expectRefused({"--port", "21777"}, "--port needs --host");
   expectRefused({"--host", "h", "--name", "X-Plane"}, "--name");
   expectRefused({"--cmd="}, "--cmd");
+  expectRefused({"--record"}, "--record needs a value");
+  for (const char* file : {"--record=", "--record=logs/", "--record=logs/.gpx"})
+    expectRefused({file}, "--record needs a file name");
 }
 
 TEST_F(ClientOptionsTest, HelpNamesEveryOptionAndEveryExitStatus)
@@ -108,12 +113,12 @@ TEST_F(ClientOptionsTest, HelpNamesEveryOptionAndEveryExitStatus)
   const std::string help = ClientOptions::helpText();
   for (const char* option :
        {"--host", "--port", "--name", "--wait", "--user-agent", "--user ", "--password", "--rate", "--count",
-        "--seconds", "--cmd", "--reply-timeout", "--table", "--json", "--csv", "--help"})
+        "--seconds", "--cmd", "--reply-timeout", "--table", "--json", "--csv", "--record", "--help"})
     EXPECT_NE(help.find(option), std::string::npos) << option;
-  std::vector<int> statuses = {ClientExit::eExitDone,           ClientExit::eExitUsage,
-                               ClientExit::eExitNotFound,       ClientExit::eExitCannotConnect,
-                               ClientExit::eExitConnectionLost, ClientExit::eExitNoReply,
-                               ClientExit::eExitBadReply,       ClientExit::eExitLoginUnknown};
+  std::vector<int> statuses = {
+      ClientExit::eExitDone,          ClientExit::eExitUsage,          ClientExit::eExitNotFound,
+      ClientExit::eExitCannotConnect, ClientExit::eExitConnectionLost, ClientExit::eExitNoReply,
+      ClientExit::eExitBadReply,      ClientExit::eExitCannotRecord,   ClientExit::eExitLoginUnknown};
   for (int result = 1; result <= 6; ++result) statuses.push_back(ClientExit::forLoginResult(result));
   for (int status : statuses) {
     const std::string row = (status < 10 ? "   " : "  ") + std::to_string(status) + "  ";

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <limits>
 #include <random>
+#include <utility>
 
 namespace {
 
@@ -88,6 +89,12 @@ TEST(RecordPrinterNumbersTest, ShortestTextThatReadsBackExactly)
                {0.0001, "0.0001"},
                {0.00001, "1e-05"}};
   for (const auto& c : cases) EXPECT_EQ(RecordPrinter::exactNumber(c.value), c.text);
+  // The same digits without an exponent, as GPX coordinates need them.
+  for (const auto& c :
+       {std::make_pair(0.00001, "0.00001"), std::make_pair(-1.25e-7, "-0.000000125"),
+        std::make_pair(1e16, "10000000000000000"), std::make_pair(432.5, "432.5"), std::make_pair(-0.0, "-0"),
+        std::make_pair(123456789012345678.0, "123456789012345680")})
+    EXPECT_EQ(RecordPrinter::decimalNumber(c.first), c.second);
 }
 
 TEST(RecordPrinterNumbersTest, RandomBitPatternsReadBackToTheSameBits)

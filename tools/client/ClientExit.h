@@ -14,6 +14,7 @@ public:
     eExitConnectionLost = 5,
     eExitNoReply = 6,
     eExitBadReply = 7,
+    eExitCannotRecord = 8,  // --record: a file cannot be created or written
     // A refused login exits with this plus the bridge's result code (1 to 6).
     eExitLoginBase = 10,
     eExitLoginUnknown = 17

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "FlightRecorder.h"
 #include "crypto/BaseMD5.h"
 #include "object/BaseString.h"
 
@@ -42,9 +43,9 @@ bool parseInteger(const std::string& text, long long min, long long max, long lo
 
 bool takesValue(const std::string& name)
 {
-  static const char* const names[] = {"--host",       "--port",    "--name",     "--wait",
-                                      "--user-agent", "--user",    "--password", "--rate",
-                                      "--count",      "--seconds", "--cmd",      "--reply-timeout"};
+  static const char* const names[] = {"--host", "--port",          "--name",  "--wait",  "--user-agent",
+                                      "--user", "--password",      "--rate",  "--count", "--seconds",
+                                      "--cmd",  "--reply-timeout", "--record"};
   for (const char* known : names)
     if (name == known) return true;
   return false;
@@ -142,6 +143,13 @@ ClientOptions::eParse ClientOptions::parse(int argc, char** argv, ClientOptions&
         error = "--reply-timeout needs seconds from 0.01 to 3600, not \"" + value + "\"";
         return eError;
       }
+    } else if (name == "--record") {
+      const std::string base = FlightRecorder::baseName(value);
+      if (base.empty() || base.back() == '/') {
+        error = "--record needs a file name, not \"" + value + "\"";
+        return eError;
+      }
+      options.recordFile = value;
     }
   }
   if (portGiven && options.host.empty()) {
@@ -212,6 +220,11 @@ std::string ClientOptions::helpText()
          "  --csv                   comma-separated values after a header line\n"
          "  Columns: n, latitude, longitude, altitude, speed, course, pitch, roll, yaw, slip,\n"
          "  accelerationZ, rtt_ms.\n"
+         "  --record FILE           also save the records to FILE.csv, a flight log (time_utc of receipt,\n"
+         "                          then the --csv columns), and FILE.gpx, a GPX 1.1 track for map\n"
+         "                          tools; a .csv or .gpx ending of FILE is dropped first. Rows are\n"
+         "                          written as they come; the track is closed when the client ends\n"
+         "                          by itself, by Ctrl-C or by a failure, but not when it is killed\n"
          "  -h, --help              print this text and exit\n"
          "\n"
          "Exit status:\n"
@@ -222,6 +235,7 @@ std::string ClientOptions::helpText()
          "   5  connection lost: the bridge closed the connection\n"
          "   6  no reply to a position request within --reply-timeout\n"
          "   7  a reply that is not a position record\n"
+         "   8  --record: a file cannot be created (nothing is sent then) or written\n"
          "  11  login refused: user name unknown\n"
          "  12  login refused: wrong password\n"
          "  13  login refused: user agent not accepted\n"

@@ -1,6 +1,7 @@
 // The command line of corvane-client and the help text that documents it: where the bridge
 // is (DNS-SD or a given host), the login it is sent, what is asked how often, and how the
-// records are printed. Plain values, parsed once on the main thread before anything starts.
+// records are printed and recorded. Plain values, parsed once on the main thread before
+// anything starts.
 #pragma once
 
 #include <cstdint>
@@ -40,6 +41,7 @@ struct ClientOptions
   std::string command = POSITION_COMMAND;
   double replySeconds = 5;
   eFormat format = eFormatTable;
+  std::string recordFile;  // --record: empty when not recording
 
   static constexpr uint16_t DEFAULT_PORT = 21777;
   static const char* const DEFAULT_INSTANCE;

@@ -1,5 +1,6 @@
 #include "RecordPrinter.h"
 
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -22,23 +23,48 @@ std::string milliseconds(double value)
   return text;
 }
 
+// The fewest significant digits (1 to 17) that strtod turns back into the finite `value`,
+// without sign or point, and the power of ten of the first: 432.5 is "4325" and 2.
+std::string shortestDigits(double value, int& exponent)
+{
+  char text[40];
+  // Seventeen digits always read back.
+  for (int digits = 1; digits <= 17; ++digits) {
+    snprintf(text, sizeof text, "%.*e", digits - 1, value);
+    if (strtod(text, nullptr) == value) break;
+  }
+  const char* e = strchr(text, 'e');
+  exponent = atoi(e + 1);
+  std::string digits;
+  for (const char* c = text; c < e; ++c)
+    if (isdigit(static_cast<unsigned char>(*c))) digits += *c;
+  return digits;
+}
+
 }  // namespace
 
 std::string RecordPrinter::exactNumber(double value)
 {
   if (std::isnan(value)) return "nan";
   if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
-  char text[40];
-  // Seventeen digits always read back.
-  int digits = 1;
-  for (; digits <= 17; ++digits) {
-    snprintf(text, sizeof text, "%.*e", digits - 1, value);
-    if (digits == 17 || strtod(text, nullptr) == value) break;
-  }
+  int exponent = 0;
+  const int digits = int(shortestDigits(value, exponent).size());
   // %g would write 60 as "6e+01" with one digit: below 1e16 whole numbers keep their zeros.
-  const int exponent = atoi(strchr(text, 'e') + 1);
+  char text[40];
   snprintf(text, sizeof text, "%.*g", exponent >= digits && exponent < 16 ? exponent + 1 : digits, value);
   return text;
+}
+
+std::string RecordPrinter::decimalNumber(double value)
+{
+  if (!std::isfinite(value)) return exactNumber(value);
+  int exponent = 0;
+  const std::string digits = shortestDigits(value, exponent);
+  const std::string sign = std::signbit(value) ? "-" : "";
+  if (exponent < 0) return sign + "0." + std::string(-exponent - 1, '0') + digits;
+  if (digits.size() <= size_t(exponent) + 1)
+    return sign + digits + std::string(exponent + 1 - digits.size(), '0');
+  return sign + digits.substr(0, exponent + 1) + "." + digits.substr(exponent + 1);
 }
 
 std::string RecordPrinter::header() const

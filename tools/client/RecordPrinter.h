@@ -23,6 +23,9 @@ public:
   // form, except that whole numbers below 1e16 are written out ("60", not "6e+01"); "nan",
   // "inf" and "-inf" for the values that have no digits.
   static std::string exactNumber(double value);
+  // The same digits written out without an exponent ("0.00001", "1200"), as XML Schema's
+  // decimal type wants them; values without digits as exactNumber writes them.
+  static std::string decimalNumber(double value);
 
   // Table columns: right-aligned, this wide, one space apart. Wide enough for a 17-digit
   // value with sign and decimal point; longer exponent forms push the line out.

@@ -1,6 +1,7 @@
 // corvane-client: stands in for the Corvane app. Finds the bridge, logs in and polls it for
-// positions, printing each record with its round trip; see ClientOptions::helpText for the
-// command line and ClientExit for the exit statuses. Everything runs on the main thread.
+// positions, printing (and with --record saving) each record with its round trip; see
+// ClientOptions::helpText for the command line and ClientExit for the exit statuses.
+// Everything runs on the main thread.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +11,7 @@
 #include "BridgeFinder.h"
 #include "ClientExit.h"
 #include "ClientOptions.h"
+#include "FlightRecorder.h"
 #include "PositionRecord.h"
 #include "RecordPrinter.h"
 #include "RoundTripSummary.h"
@@ -60,8 +62,10 @@ int locateBridge(const ClientOptions& options, std::string& host, uint16_t& port
   return ClientExit::eExitDone;
 }
 
-// Asks and prints until the count or time is up, a signal comes, or the bridge fails us.
-int pollBridge(const ClientOptions& options, BridgeConnection& bridge, RoundTripSummary& summary)
+// Asks and prints (and records, when `recorder` is given) until the count or time is up, a
+// signal comes, or the bridge fails us.
+int pollBridge(const ClientOptions& options, BridgeConnection& bridge, RoundTripSummary& summary,
+               FlightRecorder* recorder)
 {
   const RecordPrinter printer(options.format);
   fputs(printer.header().c_str(), stdout);
@@ -80,6 +84,7 @@ int pollBridge(const ClientOptions& options, BridgeConnection& bridge, RoundTrip
     double roundTripMs = 0;
     const BridgeConnection::eReply result =
         bridge.request(options.command, options.replyTimeoutMs(), reply, roundTripMs);
+    const FlightRecorder::TimePoint received = std::chrono::system_clock::now();
     if (result == BridgeConnection::eReplyStopped) break;
     if (result == BridgeConnection::eReplyClosed) {
       say("connection lost: " + bridge.problem() + " after " + std::to_string(records) +
@@ -105,6 +110,7 @@ int pollBridge(const ClientOptions& options, BridgeConnection& bridge, RoundTrip
       if (PositionRecord::fromReply(reply, record, problem)) {
         fputs(printer.line(n, record, roundTripMs).c_str(), stdout);
         fflush(stdout);
+        if (recorder) recorder->add(n, record, roundTripMs, received);
         ++records;
       } else if (options.asksForPosition()) {
         say("the reply to request " + std::to_string(n) + " is not a position record: " + problem);
@@ -124,7 +130,7 @@ int pollBridge(const ClientOptions& options, BridgeConnection& bridge, RoundTrip
   return ClientExit::eExitDone;
 }
 
-int run(const ClientOptions& options)
+int connectAndPoll(const ClientOptions& options, FlightRecorder* recorder)
 {
   std::string host;
   uint16_t port = 0;
@@ -157,9 +163,30 @@ int run(const ClientOptions& options)
       RecordPrinter::exactNumber(options.rate) + " Hz");
 
   RoundTripSummary summary;
-  status = pollBridge(options, bridge, summary);
+  status = pollBridge(options, bridge, summary, recorder);
   bridge.close();
   say(summary.text());
+  return status;
+}
+
+// The record files are made before anything is sent, so that a bad path costs no flight, and
+// closed on every way out of polling.
+int run(const ClientOptions& options)
+{
+  FlightRecorder recorder;
+  std::string problem;
+  if (!options.recordFile.empty()) {
+    if (!recorder.open(options.recordFile, problem)) {
+      say("--record: " + problem);
+      return ClientExit::eExitCannotRecord;
+    }
+    say("recording to " + recorder.csvPath() + " and " + recorder.gpxPath());
+  }
+  int status = connectAndPoll(options, recorder.isOpen() ? &recorder : nullptr);
+  if (!recorder.finish(problem)) {
+    say("--record: " + problem);
+    if (status == ClientExit::eExitDone) status = ClientExit::eExitCannotRecord;
+  }
   return status;
 }
 
