@@ -793,6 +793,11 @@ void IOSocketAbstract::_registrationReplied(DNSServiceRef service, DNSServiceFla
                                             const char* domain, void* context)
 {
   servicePublished(service, flags, errorCode, name, type, domain, context);
+  // The reply is the daemon's only word on a refused registration (a name taken on the
+  // network, say): the service is then not advertised, which a user must be able to see.
+  if (errorCode != kDNSServiceErr_NoError)
+    BASE_LOG(nullptr, eMsgWarning, "DNS-SD registration of %s refused by the daemon (error %i)",
+             name ? name : "the service", (int)errorCode);
   if (context) static_cast<IOSocketAbstract*>(context)->m_mdnsReplied = true;
 }
 

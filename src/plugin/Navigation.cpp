@@ -1,12 +1,16 @@
-// The plug-in's face to the X-Plane host: its identity, the "Corvane" submenu and the
-// creation and release of the one bridge. The host calls everything here on its main
-// thread, one call at a time, so `bridge` needs no lock.
+// The plug-in's face to the X-Plane host: its identity, the "Corvane" submenu, the
+// creation and release of the one bridge, and the log sinks of a pilot's log.conf, kept
+// while the plug-in is loaded. The host calls everything here on its main thread, one
+// call at a time, so `bridge` and `logSinks` need no lock.
 #include <unistd.h>
 
 #include <cstring>
+#include <string>
 
+#include "object/BaseArray.h"
 #include "object/BaseAutorelease.h"
 #include "plugin/GPSBridge.h"
+#include "plugin/LogConfiguration.h"
 #include "plugin/xplm/XPLM.h"
 
 namespace {
@@ -20,6 +24,10 @@ const intptr_t STOP_ITEM = 2;
 
 // The running bridge, owning one reference; null when stopped.
 GPSBridge* bridge = nullptr;
+
+// The sinks of the pilot's log.conf, one reference each, from XPluginStart to XPluginStop;
+// null while the plug-in logs nothing.
+BaseArray* logSinks = nullptr;
 
 // Plain, unbuffered writes: these lines must not depend on the logging facility or on
 // the host's stdio buffering.
@@ -67,6 +75,11 @@ extern "C" __attribute__((visibility("default"))) void stopGPSBridge()
 
 PLUGIN_API int XPluginStart(char* outName, char* outSig, char* outDesc)
 {
+  // First, so that whatever goes wrong from here on can reach the pilot's log file.
+  if (!logSinks) {
+    std::string folder = LogConfiguration::pluginFolder();
+    if (!folder.empty()) logSinks = LogConfiguration::loadSinks(folder + "/" + LogConfiguration::FILE_NAME);
+  }
   copyIdentity(outName, PLUGIN_NAME);
   copyIdentity(outSig, PLUGIN_SIGNATURE);
   copyIdentity(outDesc, PLUGIN_DESCRIPTION);
@@ -92,6 +105,11 @@ PLUGIN_API void XPluginDisable(void)
 PLUGIN_API void XPluginStop(void)
 {
   stopGPSBridge();
+  // After the bridge's stop, the last thing worth logging. Destroying the sinks closes the
+  // log file and takes them out of the logging facility (a line that a late thread is
+  // still writing is waited for).
+  BaseObject::release(logSinks);
+  logSinks = nullptr;
 }
 
 PLUGIN_API void XPluginReceiveMessage(int, int, void*) {}

@@ -27,6 +27,7 @@ struct FakeDaemon
   int registrations = 0;
   int deallocations = 0;
   DNSServiceErrorType registerResult = kDNSServiceErr_NoError;
+  DNSServiceErrorType replyResult = kDNSServiceErr_NoError;  // the daemon's word in its reply
   bool answers = true;
   std::string name, type, txt;
   uint16_t networkPort = 0;
@@ -71,8 +72,8 @@ DNSServiceErrorType fakeProcessResult(DNSServiceRef reference)
 {
   char answer;
   ::recv(daemonState->pair[0], &answer, 1, 0);
-  daemonState->callback(reference, 0, kDNSServiceErr_NoError, daemonState->name.c_str(), daemonState->type.c_str(),
-                        "local.", daemonState->context);
+  daemonState->callback(reference, 0, daemonState->replyResult, daemonState->name.c_str(),
+                        daemonState->type.c_str(), "local.", daemonState->context);
   return kDNSServiceErr_NoError;
 }
 
@@ -220,6 +221,16 @@ TEST_F(MDnsPublicationFailureTest, RefusedRegistration)
   m_fake.registerResult = kDNSServiceErr_NameConflict;
   expectServingUnpublished(server<IOSocketTCP>(bridgeOptions()), "Warning: unable to publish our service via MDNS\n");
   EXPECT_EQ(m_fake.deallocations, 0);
+}
+
+TEST_F(MDnsPublicationTest, RegistrationRefusedInTheDaemonsReplyIsAWarning)
+{
+  m_fake.replyResult = kDNSServiceErr_NameConflict;
+  IOSocketTCP* driver = server<IOSocketTCP>(bridgeOptions());
+  LogCapture log("%S: %m\n", "W|src/net/");
+  ASSERT_TRUE(driver->createServer());
+  EXPECT_EQ(log.text(), "Warning: DNS-SD registration of X-Plane refused by the daemon (error -65548)\n");
+  driver->release();
 }
 
 TEST_F(MDnsPublicationFailureTest, OptionsWithoutAName)

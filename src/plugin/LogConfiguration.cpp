@@ -1,0 +1,86 @@
+#include "plugin/LogConfiguration.h"
+
+#include <dlfcn.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+
+#include "object/BaseArray.h"
+#include "object/BaseAutorelease.h"
+#include "runtime/Debug.h"
+
+const char LogConfiguration::FILE_NAME[] = "log.conf";
+
+namespace {
+
+// An address inside this module, for the loader to name the module's file.
+const char moduleAnchor = 0;
+
+const char MARKER[] = "\n__|__\n";
+
+// A file without a single marker is one format piece, which setFromFile would send to the
+// default target, the simulator's standard output. Nobody writes such a configuration on
+// purpose (a stray note, the wrong file copied), so it is left alone rather than spraying
+// the host's output.
+bool namesATarget(const std::string& path)
+{
+  FILE* file = fopen(path.c_str(), "rb");
+  if (!file) return false;
+  std::string content;
+  char chunk[4096];
+  size_t read = 0;
+  while (content.size() <= (size_t)DebugManager::MAX_CONFIGURATION_SIZE &&
+         (read = fread(chunk, 1, sizeof chunk, file)) > 0) {
+    for (size_t i = 0; i < read; i++)
+      if (chunk[i] != '\r') content += chunk[i];
+  }
+  fclose(file);
+  return content.find(MARKER) != std::string::npos;
+}
+
+}  // namespace
+
+std::string LogConfiguration::pluginFolderOf(const std::string& modulePath)
+{
+  size_t slash = modulePath.rfind('/');
+  if (slash == std::string::npos) return ".";
+  std::string folder = slash == 0 ? "/" : modulePath.substr(0, slash);
+  size_t parentSlash = folder.rfind('/');
+  std::string last = parentSlash == std::string::npos ? folder : folder.substr(parentSlash + 1);
+  for (const char* platform : {"lin_x64", "mac_x64", "win_x64", "64"}) {
+    if (last != platform) continue;
+    if (parentSlash == std::string::npos) return ".";
+    return parentSlash == 0 ? "/" : folder.substr(0, parentSlash);
+  }
+  return folder;
+}
+
+std::string LogConfiguration::pluginFolder()
+{
+  Dl_info info;
+  if (dladdr(&moduleAnchor, &info) == 0 || !info.dli_fname || !*info.dli_fname) return std::string();
+  return pluginFolderOf(info.dli_fname);
+}
+
+BaseArray* LogConfiguration::loadSinks(const std::string& path)
+{
+  // Only a regular file: opening a FIFO or a device could block the simulator for good.
+  struct stat status;
+  if (stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return nullptr;
+  if (!namesATarget(path)) return nullptr;
+
+  // setFromFile hands its sinks to the pool one level out from its own: this one, which
+  // therefore holds nothing else. What writes is kept; the rest goes with the pool.
+  BaseAutorelease pool;
+  DebugManager::setFromFile(path.c_str());
+  BaseArray* sinks = nullptr;
+  for (unsigned int i = 0; i < pool.count(); i++) {
+    DebugManager* sink = dynamic_cast<DebugManager*>(pool.objectAtIndex(i));
+    if (!sink || !sink->isRegistered()) continue;
+    int kind = sink->getTargetKind();
+    if (kind != DebugManager::eTargetStdio && kind != DebugManager::eTargetIO) continue;
+    if (!sinks) sinks = new BaseArray();
+    sinks->addObject(sink);
+  }
+  return sinks;
+}

@@ -1,0 +1,186 @@
+// The pilot's log: a log.conf in the plug-in's folder (the one holding lin_x64/) is read
+// when the host starts the plug-in and gets the failures a pilot needs to see; one in the
+// working directory is not read; a file that is no configuration leaves the plug-in
+// working and silent. Each test runs a copy of the plug-in in a folder of its own.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tools/SimChild.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string START = "menu Start Corvane bridge";
+// Everything the plug-in writes to standard error for a start and the host's quit.
+const std::string LIFECYCLE_LINES =
+    "\n*** Starting Corvane bridge\n\n*** Stopping Corvane bridge\n\nWARNING : Destroying bridge\n"
+    "\nWARNING : bridge is already stopped\n";
+const std::string EXAMPLE_TARGET = "\nfile:/tmp/corvane-bridge.log\n";
+
+std::string readFile(const fs::path& path)
+{
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+void writeFile(const fs::path& path, const std::string& text)
+{
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+// Holds the bridge's port as another program on the machine would.
+class PortTaken
+{
+public:
+  PortTaken() : m_fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
+  {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(21777);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    m_taken = m_fd != -1 && bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+              listen(m_fd, 1) == 0;
+  }
+  ~PortTaken()
+  {
+    if (m_fd != -1) close(m_fd);
+  }
+  bool taken() const { return m_taken; }
+
+private:
+  int m_fd;
+  bool m_taken;
+};
+
+class LogConfigurationTest : public ::testing::Test
+{
+protected:
+  void SetUp() override
+  {
+    // Beside the test rather than in /tmp, which may forbid loading code from it.
+    std::string pattern = (fs::current_path() / "logconf-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    m_root = pattern;
+    m_folder = m_root / "Corvane";
+    fs::create_directories(m_folder / "lin_x64");
+    fs::copy_file(CORVANE_PLUGIN_FILE, m_folder / "lin_x64" / "Corvane.xpl");
+  }
+  void TearDown() override
+  {
+    std::error_code ignored;
+    fs::remove_all(m_root, ignored);
+  }
+
+  // Starts the bridge in the stand-in host, then quits.
+  SimRun runStarted()
+  {
+    return runChild({kSimProgram, "--no-stdin", "-c", START, (m_folder / "lin_x64" / "Corvane.xpl").string()},
+                    std::nullopt);
+  }
+
+  // The example shipped beside lin_x64/, made to write to `logFile`.
+  static std::string exampleWritingTo(const fs::path& logFile)
+  {
+    std::string example = readFile(CORVANE_LOG_EXAMPLE);
+    size_t target = example.find(EXAMPLE_TARGET);
+    if (target == std::string::npos) return "";
+    return example.replace(target, EXAMPLE_TARGET.size(), "\nfile:" + logFile.string() + "\n");
+  }
+
+  fs::path m_root;
+  fs::path m_folder;
+};
+
+TEST_F(LogConfigurationTest, BesideThePluginItNamesThePortInUseAndTheMissingDnsSdDaemon)
+{
+  const fs::path logFile = m_root / "bridge.log";
+  const std::string configuration = exampleWritingTo(logFile);
+  ASSERT_FALSE(configuration.empty()) << "the example no longer writes to " << EXAMPLE_TARGET;
+  writeFile(m_folder / "log.conf", configuration);
+
+  {
+    PortTaken port;
+    ASSERT_TRUE(port.taken());
+    SimRun run = runStarted();
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, LIFECYCLE_LINES);
+  }
+  std::string log = readFile(logFile);
+  EXPECT_NE(log.find(" Error: Socket bind error : " + std::to_string(EADDRINUSE) + "  ("), std::string::npos)
+      << log;
+  // Each line in the example's format, and nothing from its explanatory first sink.
+  const std::regex line(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d (Error|Warning|Info): .*  \(.+:\d+, .+\))");
+  std::istringstream lines(log);
+  for (std::string text; std::getline(lines, text);) EXPECT_TRUE(std::regex_match(text, line)) << text;
+
+  // The port free: the bridge serves, but no DNS-SD daemon is reachable from a test's host.
+  EXPECT_EQ(runStarted().status, 0);
+  log = readFile(logFile);
+  EXPECT_NE(log.find(" Warning: unable to publish our service via MDNS  ("), std::string::npos) << log;
+  EXPECT_EQ(log.find("Socket bind error"), std::string::npos) << "the file is rewritten at each start";
+}
+
+TEST_F(LogConfigurationTest, InTheWorkingDirectoryItIsNotRead)
+{
+  const fs::path work = m_root / "work";
+  fs::create_directories(work);
+  const fs::path logFile = m_root / "from-work.log";
+  writeFile(work / "log.conf", exampleWritingTo(logFile));
+  const fs::path previous = fs::current_path();
+  fs::current_path(work);
+  SimRun run = runStarted();
+  fs::current_path(previous);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, LIFECYCLE_LINES);
+  EXPECT_FALSE(fs::exists(logFile));
+}
+
+TEST_F(LogConfigurationTest, WhatIsNoConfigurationLeavesThePluginWorkingAndSilent)
+{
+  const fs::path conf = m_folder / "log.conf";
+  // A file without a single "__|__" line would otherwise log to the host's standard output.
+  const std::vector<std::pair<const char*, std::string>> texts = {
+      {"empty", ""},
+      {"prose", "%m %m\nnot a log configuration\n"},
+      {"binary", std::string("\0\xff\n__|", 6)}};
+  std::vector<std::string> cases;
+  for (const auto& [name, text] : texts) cases.push_back(name);
+  cases.push_back("directory");
+  cases.push_back("fifo");
+
+  for (size_t i = 0; i < cases.size(); i++) {
+    SCOPED_TRACE(cases[i]);
+    std::error_code ignored;
+    fs::remove_all(conf, ignored);
+    if (i < texts.size())
+      writeFile(conf, texts[i].second);
+    else if (cases[i] == "directory")
+      fs::create_directory(conf);
+    else
+      ASSERT_EQ(mkfifo(conf.c_str(), 0600), 0);  // opening it to read would wait for a writer
+
+    SimRun run = runStarted();
+    ASSERT_FALSE(run.timedOut);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, LIFECYCLE_LINES);
+    for (const std::string& text : run.outLines()) EXPECT_EQ(text.rfind("sim: ", 0), 0u) << text;
+  }
+}
+
+}  // namespace
