@@ -997,8 +997,18 @@ BaseObject* BaseSerializer::unserializeFile(unsigned char)
     BASE_LOG(this, eMsgError, "file object refused by this reader");
     return nullptr;
   }
+  // The attributes are one level down: a chain of file headers, each taking the next as its
+  // attributes, must meet the nesting limit like nested collections do.
+  if (m_readDepth >= MAX_NESTING_DEPTH) {
+    BASE_LOG(this, eMsgError, "nesting deeper than %i levels in data", (int)MAX_NESTING_DEPTH);
+    return nullptr;
+  }
   int kind = 0;
-  Owned<BaseObject> read(_readObjectInternal(&kind));
+  Owned<BaseObject> read(nullptr);
+  {
+    LevelGuard depth(m_readDepth);
+    read.reset(_readObjectInternal(&kind));
+  }
   if (!read.get()) return nullptr;
   if (kind != eBSDictionary) {
     BASE_LOG(this, eMsgError, "file attributes of class %s in data", read->getClass());

@@ -11,8 +11,8 @@
 //    gathered in blocks of READ_CHUNK bytes as they arrive and assembled at the end, so a
 //    header claiming 2 GiB followed by ten bytes costs one block, not 2 GiB;
 //  - collections start small and grow with the elements that actually arrive;
-//  - arrays, lists and dictionaries nest at most MAX_NESTING_DEPTH levels ("nesting deeper
-//    than %i levels in data"), so hostile nesting can never exhaust the stack;
+//  - arrays, lists, dictionaries and file attributes nest at most MAX_NESTING_DEPTH levels
+//    ("nesting deeper than %i levels in data"), so hostile nesting can never exhaust the stack;
 //  - a 32-bit packed integer with more than four extension bytes ("packed integer with %i
 //    extension bytes in data"), a magnitude beyond its form's range ("packed integer out of
 //    range in data"), a negative count or length ("negative count %i in data", "negative

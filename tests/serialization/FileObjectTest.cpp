@@ -258,6 +258,15 @@ TEST_F(FileObjectTest, UnsafeAttributesAreRefusedBeforeTheDiskIsTouched)
   LogCapture log;
   EXPECT_EQ(receive(new (eRetainAutorelease) BaseBuffer("\x02\x00\x0A\x00\x00", 5)), nullptr);
   EXPECT_EQ(log.text(), "Error: file attributes of class BaseString in data\n");
+  {
+    // A chain of file headers, each the attributes of the one before, deep enough to
+    // exhaust the stack if every link were a call without a limit.
+    std::string chain;
+    for (int i = 0; i < 200000; i++) chain += std::string("\x02\x00", 2);
+    LogCapture deep;
+    EXPECT_EQ(receive(new (eRetainAutorelease) BaseBuffer(chain.data(), (uint32_t)chain.size())), nullptr);
+    EXPECT_TRUE(deep.contains("Error: nesting deeper than 256 levels in data")) << deep.text();
+  }
 
   for (const std::string& directory : {storage(), delegated(), m_root.path()})
     EXPECT_EQ(rawListing(directory).size(), directory == m_root.path() ? 5u : 2u) << directory;
