@@ -1,9 +1,7 @@
-// Prints the objects of an object stream held in memory as text, one after another, each
-// under a comment line with its number, byte offset and length, in one of the framework's
-// text forms (plain, JSON, Lua, XML). Every object is walked by StreamScanner before the
-// serializer reads it, so a malformed one stops the dump with the byte at fault, and a file
-// object is read as its attribute dictionary: its content is never extracted. Makes objects
-// in pools of its own; one thread.
+// Prints the objects of a stream in memory in a text form of the framework, each under a
+// comment line with its number, byte offset and length. Each is walked by StreamScanner before
+// the serializer reads it, so a malformed one stops the dump at the byte at fault, and a file
+// object reads as its attribute dictionary, its content untouched. Own pools; one thread.
 #pragma once
 
 #include <cstddef>

@@ -1,9 +1,7 @@
-// Walks one object of an object stream held in memory without building it: where the object
-// ends, or the first byte that makes it unreadable and why, and where file content lies. It
-// keeps the serializer's reading rules (kinds, versions, packed integers, nesting, keys, file
-// attributes), so an object it accepts is one the serializer reads, and it holds every length
-// and count against the bytes really there before anything is made. It points into bytes it
-// does not own; one thread.
+// Walks one object of a stream in memory without building it: where it ends, or the first
+// byte at fault and why, and where file content lies. It keeps the serializer's reading rules,
+// so what it accepts the serializer reads, and holds every length and count against the bytes
+// really there before anything is made. Points into bytes it does not own; one thread.
 #pragma once
 
 #include <cstddef>
