@@ -141,6 +141,10 @@ TEST_F(StreamDumperMalformedTest, EachFaultIsNamedAtItsByte)
   expectStopsAt(third.substr(0, 20), 123,
                 "stream ends inside the dictionary at byte 103 after 1 of 5 entries");
   expectStopsAt(third.substr(0, 8), 108, "string at byte 106 claims 7 bytes, only 2 follow");
+  // A file whose attributes are a file, and so on, never nests deeper than one level.
+  std::string files;
+  for (int i = 0; i < 100000; i++) files += std::string("\x02\x00", 2);
+  expectStopsAt(files, 105, "file attributes are a file, not a dictionary");
   // A claim of 2^31-1 bytes is refused before anything is made for it.
   expectStopsAt(std::string("\x0A\x00\x5F\xFF\xFF\xFF\x0F"
                             "abcd",

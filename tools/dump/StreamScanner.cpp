@@ -199,11 +199,19 @@ bool StreamScanner::_file(size_t& pos, size_t objectOffset, unsigned int depth)
   const size_t attributesOffset = pos;
   if (pos >= m_length)
     return _fail(m_length, "stream ends inside the file at byte %zu before its attributes", objectOffset);
+  // The kind is looked at first: a file whose attributes are a file again, and so on, would
+  // otherwise nest without limit at one level.
+  size_t kindEnd = pos;
+  long long kind;
+  if (!_packed(kindEnd, false, kind, "header", "object", attributesOffset)) return false;
+  if (kind != eBSDictionary) {
+    const char* name = kindName((int)kind);
+    if (!name) return _fail(attributesOffset, "unknown object kind %lld", kind);
+    return _fail(attributesOffset, "file attributes are a %s, not a dictionary", name);
+  }
   FileSizes sizes;
   Value attributes;
   if (!_object(pos, depth, attributes, &sizes)) return false;
-  if (attributes.kind != eBSDictionary)
-    return _fail(attributesOffset, "file attributes are a %s, not a dictionary", kindName(attributes.kind));
   // Without a size the reader takes no content and makes an empty file object.
   long long length = 0;
   if (sizes.hasSize) {
