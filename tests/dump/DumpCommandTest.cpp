@@ -1,0 +1,121 @@
+// corvane-dump as a user runs it: the same stream given as a file, on standard input or as
+// hexadecimal text prints the same, and each kind of failure has its exit status and a
+// message on standard error.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "io/BaseBuffer.h"
+#include "object/BaseAutorelease.h"
+#include "object/BaseDictionary.h"
+#include "object/BaseNumber.h"
+#include "object/BaseString.h"
+#include "serialization/BaseSerializer.h"
+
+namespace {
+
+class DumpCommandTest : public ::testing::Test
+{
+protected:
+  void SetUp() override
+  {
+    char directory[] = "/tmp/corvane-dump-cmd-XXXXXX";
+    ASSERT_TRUE(mkdtemp(directory));
+    m_directory = directory;
+  }
+  void TearDown() override { system(("rm -rf '" + m_directory + "'").c_str()); }
+
+  std::string write(const std::string& name, const std::string& content)
+  {
+    const std::string path = m_directory + "/" + name;
+    std::ofstream(path, std::ios::binary) << content;
+    return path;
+  }
+  static std::string read(const std::string& path)
+  {
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream content;
+    content << file.rdbuf();
+    return content.str();
+  }
+  // Runs the dump with a shell command line after the program name; the exit status.
+  int run(const std::string& arguments)
+  {
+    const std::string command = std::string("'") + CORVANE_DUMP + "' " + arguments + " >'" + m_directory +
+                                "/out' 2>'" + m_directory + "/err'";
+    const int status = system(command.c_str());
+    m_out = read(m_directory + "/out");
+    m_err = read(m_directory + "/err");
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  std::string m_directory;
+  std::string m_out;
+  std::string m_err;
+};
+
+TEST_F(DumpCommandTest, HexTextPrintsWhatTheBytesPrint)
+{
+  std::string stream, pasted;
+  {
+    BaseAutorelease pool;
+    BaseDictionary* record = new (eRetainAutorelease) BaseDictionary();
+    record->setObjectForKey(new (eRetainAutorelease) BaseNumber(47.46470123456789), "latitude");
+    record->setObjectForKey(new (eRetainAutorelease) BaseString("X-Plane"), "source");
+    BaseBuffer* bytes = BaseSerializer::serializeObject(record);
+    stream.assign((const char*)bytes->bytes(), bytes->length());
+  }
+  for (unsigned char byte : stream) {
+    char digits[8];
+    snprintf(digits, sizeof digits, pasted.size() % 36 == 30 ? "0x%02X,\n" : "0x%02x, ", byte);
+    pasted += digits;
+  }
+  const std::string binary = write("stream.bin", stream);
+  ASSERT_EQ(run("--xml '" + binary + "'"), 0) << m_err;
+  const std::string expected = m_out;
+  EXPECT_EQ(expected.find("<!-- object 1 at byte 0, " + std::to_string(stream.size()) + " bytes -->\n<dict>"),
+            0u)
+      << expected;
+  EXPECT_EQ(run("--xml --hex '" + write("stream.hex", "# a pasted capture\n" + pasted) + "'"), 0) << m_err;
+  EXPECT_EQ(m_out, expected);
+  EXPECT_EQ(run("--xml --data '" + pasted + "'"), 0) << m_err;
+  EXPECT_EQ(m_out, expected);
+  EXPECT_EQ(run("--xml <'" + binary + "'"), 0) << m_err;
+  EXPECT_EQ(m_out, expected);
+  EXPECT_EQ(m_err, "");
+}
+
+TEST_F(DumpCommandTest, ExitStatusSaysWhatWentWrong)
+{
+  EXPECT_EQ(run("'" + write("empty", "") + "'"), 0);
+  EXPECT_EQ(m_out, "");
+
+  EXPECT_EQ(run("--data '0b00 0b00 1400 05 0b00'"), 1);
+  EXPECT_EQ(m_out, "// object 1 at byte 0, 2 bytes\nnull\n// object 2 at byte 2, 2 bytes\nnull\n");
+  EXPECT_EQ(
+      m_err,
+      "corvane-dump: malformed stream at byte 9 (in object 3, which starts at byte 4): stream ends inside "
+      "the array at byte 4 after 1 of 5 elements\n");
+
+  EXPECT_EQ(run("--data '0b 0'"), 1);
+  EXPECT_EQ(m_err, "corvane-dump: hex text: lone hex digit at character 3 (a byte takes two)\n");
+  EXPECT_EQ(m_out, "");
+
+  EXPECT_EQ(run("--yaml"), 2);
+  EXPECT_EQ(m_err, "corvane-dump: unknown option --yaml (see --help)\n");
+  EXPECT_EQ(run("--data 0b00 '" + write("x", "") + "'"), 2);
+
+  EXPECT_EQ(run("'" + m_directory + "/missing'"), 3);
+  EXPECT_NE(m_err.find("cannot open " + m_directory + "/missing"), std::string::npos) << m_err;
+
+  EXPECT_EQ(run("--help"), 0);
+  EXPECT_NE(m_out.find("Exit status:"), std::string::npos);
+}
+
+}  // namespace
