@@ -27,6 +27,7 @@
 #include "serialization/BaseSerializer.h"
 #include "session/DistantObjectsCenter.h"
 #include "session/LoginManager.h"
+#include "support/BridgeLogins.h"
 
 namespace {
 
@@ -277,26 +278,8 @@ TEST(ProtocolNoteTest, RecordExampleIsTheBridgesRecordOfItsValues)
 class ProtocolNoteLoginTest : public ::testing::Test
 {
 protected:
-  void SetUp() override
-  {
-    LoginManager* logins = LoginManager::SharedManager(6, nullptr);
-    m_savedMode = logins->getMode();
-    logins->removeAllCredential();
-    logins->removeAllUserAgents();
-    logins->setMode(LoginManager::eCheckUserAgent | LoginManager::eCheckPassword);
-    logins->addUserAgent(text(USER_AGENT));
-    logins->addCredential(nullptr, appPassword());
-  }
-  void TearDown() override
-  {
-    LoginManager* logins = LoginManager::SharedManager(6, nullptr);
-    logins->removeAllCredential();
-    logins->removeAllUserAgents();
-    logins->setMode(m_savedMode);
-  }
-
   BaseAutorelease m_pool;
-  int m_savedMode = 0;
+  BridgeLogins m_logins{USER_AGENT, appPassword()->cString()};
 };
 
 TEST_F(ProtocolNoteLoginTest, LoginExampleIsWhatTheClientSendsAndReplyExampleLogsItIn)

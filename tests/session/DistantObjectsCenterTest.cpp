@@ -21,6 +21,7 @@
 #include "object/BaseString.h"
 #include "serialization/BaseSerializer.h"
 #include "session/LoginManager.h"
+#include "support/BridgeLogins.h"
 #include "support/CaptureStream.h"
 
 using namespace nettest;
@@ -190,15 +191,6 @@ class SessionTest : public ::testing::Test
 protected:
   void SetUp() override
   {
-    // Before the server's thread exists: the manager is read there without a lock.
-    LoginManager* logins = LoginManager::SharedManager(6, nullptr);
-    m_savedMode = logins->getMode();
-    logins->removeAllCredential();
-    logins->removeAllUserAgents();
-    logins->setMode(LoginManager::eCheckUserAgent | LoginManager::eCheckPassword);
-    logins->addUserAgent(str(APP_AGENT));
-    logins->addCredential(nullptr, str(APP_PASSWORD));
-
     m_server = DistantObjectsCenter::newTCPServer(0, nullptr, nullptr);
     m_server->retain();
     m_server->setOurName(str("X-Plane"));
@@ -226,10 +218,6 @@ protected:
     m_server->release();
     DistantObjectsCenter::setLoginTimeout(DEFAULT_LOGIN_TIMEOUT_MS);
     DistantObjectsCenter::setLoginGrace(DEFAULT_LOGIN_GRACE_MS);
-    LoginManager* logins = LoginManager::SharedManager(6, nullptr);
-    logins->removeAllCredential();
-    logins->removeAllUserAgents();
-    logins->setMode(m_savedMode);
   }
 
   virtual bool withDelegate() const { return true; }
@@ -286,12 +274,12 @@ protected:
     return request;
   }
 
+  BridgeLogins m_logins{APP_AGENT, APP_PASSWORD};
   BaseAutorelease m_pool;
   LogCapture m_log{"%S: %m\n", SESSION_LINES};
   DistantObjectsCenter* m_server = nullptr;
   RecordingDelegate* m_delegate = nullptr;
   uint16_t m_port = 0;
-  int m_savedMode = 0;
   std::vector<DistantObjectsCenter*> m_clients;
   std::vector<int> m_peers;
 };
