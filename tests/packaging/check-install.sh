@@ -17,21 +17,17 @@ fail() {
 }
 
 expected="bin/corvane-client
+bin/corvane-dump
 bin/corvane-sim
 Corvane/README.txt
 Corvane/lin_x64/Corvane.xpl
 Corvane/log.conf.example"
-# The dump tool is installed once it is part of the build.
-if [ -f "$prefix/bin/corvane-dump" ]; then
-  expected="$expected
-bin/corvane-dump"
-fi
 installed=$(cd "$prefix" && find . \( -type f -o -type l \) | sed 's|^\./||' | LC_ALL=C sort)
 expected=$(echo "$expected" | LC_ALL=C sort)
 [ "$installed" = "$expected" ] || fail "installed files differ from the expected ones:
 $(diff <(echo "$expected") <(echo "$installed") || true)"
 
-for tool in bin/corvane-client bin/corvane-sim; do
+for tool in bin/corvane-client bin/corvane-dump bin/corvane-sim; do
   [ -x "$prefix/$tool" ] || fail "$tool is not executable"
 done
 
