@@ -82,7 +82,7 @@ bool StreamScanner::_packed(size_t& pos, bool wide, long long& value, const char
   if (first & 0x40) {
     const unsigned int count = ((first >> 3) & 7) + 1;
     if (!wide && count > 4)
-      return _fail(start, "packed integer with %u extension bytes (at most 4 in the %s of a %s)", count,
+      return _fail(start, "packed integer with %u extension bytes (at most 4 in the %s of this %s)", count,
                    field, object);
     if (m_length - start - 1 < count)
       return _fail(m_length, "stream ends inside the %s of the %s at byte %zu", field, object, objectOffset);
