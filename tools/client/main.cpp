@@ -3,6 +3,7 @@
 // ClientOptions::helpText for the command line and ClientExit for the exit statuses.
 // Everything runs on the main thread.
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -26,6 +27,12 @@ using Clock = std::chrono::steady_clock;
 void say(const std::string& message)
 {
   fprintf(stderr, "corvane-client: %s\n", message.c_str());
+}
+
+// False once standard output is gone, as when the reader of a pipe (`| head`) has closed it.
+bool show(const std::string& text)
+{
+  return fputs(text.c_str(), stdout) >= 0 && fflush(stdout) == 0;
 }
 
 std::string seconds(double value)
@@ -63,13 +70,15 @@ int locateBridge(const ClientOptions& options, std::string& host, uint16_t& port
 }
 
 // Asks and prints (and records, when `recorder` is given) until the count or time is up, a
-// signal comes, or the bridge fails us.
+// signal comes, standard output is closed, or the bridge fails us.
 int pollBridge(const ClientOptions& options, BridgeConnection& bridge, RoundTripSummary& summary,
                FlightRecorder* recorder)
 {
   const RecordPrinter printer(options.format);
-  fputs(printer.header().c_str(), stdout);
-  fflush(stdout);
+  if (!show(printer.header())) {
+    say("standard output is closed: nothing to poll for");
+    return ClientExit::eExitDone;
+  }
   const auto period =
       std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1 / options.rate));
   const Clock::time_point start = Clock::now();
@@ -108,10 +117,14 @@ int pollBridge(const ClientOptions& options, BridgeConnection& bridge, RoundTrip
       PositionRecord record;
       std::string problem;
       if (PositionRecord::fromReply(reply, record, problem)) {
-        fputs(printer.line(n, record, roundTripMs).c_str(), stdout);
-        fflush(stdout);
+        const bool shown = show(printer.line(n, record, roundTripMs));
         if (recorder) recorder->add(n, record, roundTripMs, received);
         ++records;
+        if (!shown) {
+          say("standard output is closed: stopping after " + std::to_string(records) +
+              (records == 1 ? " record" : " records"));
+          break;
+        }
       } else if (options.asksForPosition()) {
         say("the reply to request " + std::to_string(n) + " is not a position record: " + problem);
         return ClientExit::eExitBadReply;
@@ -210,5 +223,8 @@ int main(int argc, char** argv)
       break;
   }
   if (!StopSignal::install()) say("cannot watch for Ctrl-C: it will end the client at once");
+  // A closed standard output is seen as a failed write, so that polling ends in order and the
+  // record files are closed; the signal would end the process in the middle of them.
+  signal(SIGPIPE, SIG_IGN);
   return run(options);
 }
