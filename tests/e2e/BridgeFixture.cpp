@@ -24,6 +24,19 @@ HostLoad loadOf(const SimProcess& sim)
   return HostLoad{sim.openDescriptors(), sim.threads(), sim.residentKiB()};
 }
 
+HostLoad settledLoadOf(const SimProcess& sim)
+{
+  HostLoad load = loadOf(sim);
+  for (int tries = 0; tries < 50; ++tries) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const HostLoad again = loadOf(sim);
+    const bool same = again.descriptors == load.descriptors && again.threads == load.threads;
+    load = again;
+    if (same) break;
+  }
+  return load;
+}
+
 bool backTo(const SimProcess& sim, HostLoad idle, int limitMs)
 {
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
@@ -43,7 +56,7 @@ void SharedBridgeTest::SetUpTestSuite()
 {
   sim = new SimProcess();
   bridgeStarted = sim->running() && sim->startBridge();
-  idle = loadOf(*sim);
+  idle = settledLoadOf(*sim);
 }
 
 void SharedBridgeTest::TearDownTestSuite()

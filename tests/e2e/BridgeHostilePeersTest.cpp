@@ -339,7 +339,7 @@ TEST(BridgeHostilePeersTest, AppIsServedThroughoutAndTheHostEndsWhereItBegan)
   BaseAutorelease pool;
   SimProcess sim;
   ASSERT_TRUE(sim.startBridge());
-  const HostLoad idle = loadOf(sim);
+  const HostLoad idle = settledLoadOf(sim);
   ASSERT_GT(idle.descriptors, 0);
   ASSERT_GT(idle.residentKiB, 0);
   PeerFigures peers;

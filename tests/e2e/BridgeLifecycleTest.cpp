@@ -44,7 +44,7 @@ TEST(BridgeStopTest, StopAfterTheAppLeftOnlyDestroysTheBridge)
   BaseAutorelease pool;
   SimProcess sim;
   ASSERT_TRUE(sim.startBridge());
-  const HostLoad idle = loadOf(sim);
+  const HostLoad idle = settledLoadOf(sim);
   {
     BridgeApp app;
     ASSERT_TRUE(app.logIn());
@@ -72,7 +72,7 @@ TEST(BridgeStopTest, StartedAgainTheBridgeServesTheNextApp)
   }
   // The port is bound again at once, although the connection just closed lingers.
   ASSERT_TRUE(sim.startBridge());
-  const HostLoad idle = loadOf(sim);
+  const HostLoad idle = settledLoadOf(sim);
   BridgeApp next;
   ASSERT_TRUE(next.logIn());
   EXPECT_TRUE(next.isServed());

@@ -18,7 +18,7 @@ TEST(BridgeSoakTest, ThousandLoginsLeaveNoDescriptorsOrThreadsBehind)
   BaseAutorelease pool;
   SimProcess sim;
   ASSERT_TRUE(sim.startBridge());
-  const HostLoad idle = loadOf(sim);
+  const HostLoad idle = settledLoadOf(sim);
   ASSERT_GT(idle.descriptors, 0);
   ASSERT_GT(idle.threads, 0);
 

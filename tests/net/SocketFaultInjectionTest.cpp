@@ -89,7 +89,7 @@ protected:
     // thread): they are there before the count, not counted as left behind.
     std::thread([] {}).join();
     m_descriptors = openDescriptors();
-    m_threads = threads();
+    m_threads = settledThreads();
   }
   void TearDown() override
   {

@@ -504,7 +504,7 @@ TEST_F(ConcurrentLoginTest, LoginsWithinTheirGraceAreSparedUpToTheBound)
 
 TEST_F(ConcurrentLoginTest, ClosingWithSilentPeersWaitingReturnsPromptlyAndLeavesNothingBehind)
 {
-  const int threadsBefore = threads();
+  const int threadsBefore = settledThreads();
   const int descriptorsBefore = openDescriptors();
   DistantObjectsCenter* server = DistantObjectsCenter::newTCPServer(0, nullptr, nullptr);
   server->retain();
