@@ -3,6 +3,9 @@
 #include <chrono>
 #include <sstream>
 #include <thread>
+#include <utility>
+
+#include "support/Settled.h"
 
 namespace e2e {
 
@@ -26,15 +29,8 @@ HostLoad loadOf(const SimProcess& sim)
 
 HostLoad settledLoadOf(const SimProcess& sim)
 {
-  HostLoad load = loadOf(sim);
-  for (int tries = 0; tries < 50; ++tries) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    const HostLoad again = loadOf(sim);
-    const bool same = again.descriptors == load.descriptors && again.threads == load.threads;
-    load = again;
-    if (same) break;
-  }
-  return load;
+  const auto counts = settledReading([&] { return std::make_pair(sim.openDescriptors(), sim.threads()); });
+  return HostLoad{counts.first, counts.second, sim.residentKiB()};
 }
 
 bool backTo(const SimProcess& sim, HostLoad idle, int limitMs)

@@ -31,8 +31,8 @@ struct HostLoad
   long residentKiB = -1;
 };
 HostLoad loadOf(const SimProcess& sim);
-// The load to come back to: taken once two readings 20 ms apart agree on descriptors and
-// threads (at most 1 s), since a thread the host has just joined can stay listed a moment.
+// The load to come back to: descriptors and threads once the host's threads that just
+// ended are no longer listed (support/Settled.h).
 HostLoad settledLoadOf(const SimProcess& sim);
 // True once the host is back at `idle` (taken with the bridge listening and no app): the
 // bridge has let every app go, which it does a moment after closing the app's connection.

@@ -21,6 +21,7 @@
 #include "object/BaseDictionary.h"
 #include "object/BaseString.h"
 #include "session/NotificationCenter.h"
+#include "support/Settled.h"
 
 namespace nettest {
 
@@ -165,19 +166,10 @@ inline int threads()
 {
   return entriesOf("/proc/self/task", 0);
 }
-// Threads of this process, for a figure to come back to: a thread that was just joined can
-// stay listed for a moment after pthread_join returns (it is unlisted after it wakes its
-// joiner), so the count is taken once two readings 20 ms apart agree (at most 1 s).
+// Threads of this process once threads that just ended are no longer listed.
 inline int settledThreads()
 {
-  int count = threads();
-  for (int tries = 0; tries < 50; ++tries) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    const int again = threads();
-    if (again == count) break;
-    count = again;
-  }
-  return count;
+  return settledReading(threads);
 }
 
 }  // namespace nettest
