@@ -3,15 +3,14 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/time.h>
-#include <unicode/unorm2.h>
-#include <unicode/ustring.h>
+#include <utf8proc.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include "crypto/BaseMD5.h"
 #include "io/BaseBuffer.h"
@@ -182,40 +181,18 @@ void BaseFile::setReadOnlyIfDotName(BaseString*) {}
 BaseString* BaseFile::osFileNameToGeneric(BaseString* aName)
 {
   if (!aName || aName->isPlainASCII() || aName->length() > 0x7FFFFFFFu) return aName;
-  UErrorCode status = U_ZERO_ERROR;
-  const UNormalizer2* nfc = unorm2_getNFCInstance(&status);
-  if (U_FAILURE(status)) return aName;
-
   // Bytes that are not UTF-8 have no Unicode form to normalize: such a name stays as the
   // file system spells it, so that it still names the same file.
-  int32_t sourceLength = 0;
-  u_strFromUTF8(nullptr, 0, &sourceLength, aName->cString(), (int32_t)aName->length(), &status);
-  if (status != U_BUFFER_OVERFLOW_ERROR) return aName;
-  std::vector<UChar> source((size_t)sourceLength + 1);
-  status = U_ZERO_ERROR;
-  u_strFromUTF8(source.data(), sourceLength + 1, nullptr, aName->cString(), (int32_t)aName->length(),
-                &status);
-  if (U_FAILURE(status)) return aName;
-
-  status = U_ZERO_ERROR;
-  int32_t composedLength = unorm2_normalize(nfc, source.data(), sourceLength, nullptr, 0, &status);
-  if (status != U_BUFFER_OVERFLOW_ERROR && U_FAILURE(status)) return aName;
-  std::vector<UChar> composed((size_t)composedLength + 1);
-  status = U_ZERO_ERROR;
-  unorm2_normalize(nfc, source.data(), sourceLength, composed.data(), composedLength + 1, &status);
-  if (U_FAILURE(status)) return aName;
-
-  status = U_ZERO_ERROR;
-  int32_t textLength = 0;
-  u_strToUTF8(nullptr, 0, &textLength, composed.data(), composedLength, &status);
-  if (status != U_BUFFER_OVERFLOW_ERROR && U_FAILURE(status)) return aName;
-  std::string text((size_t)textLength + 1, '\0');
-  status = U_ZERO_ERROR;
-  u_strToUTF8(&text[0], textLength + 1, nullptr, composed.data(), composedLength, &status);
-  if (U_FAILURE(status)) return aName;
+  utf8proc_uint8_t* composed = nullptr;
+  utf8proc_ssize_t composedLength =
+      utf8proc_map(reinterpret_cast<const utf8proc_uint8_t*>(aName->cString()), (utf8proc_ssize_t)aName->length(),
+                   &composed, utf8proc_option_t(UTF8PROC_STABLE | UTF8PROC_COMPOSE));
+  if (composedLength < 0) return aName;
+  std::string text(reinterpret_cast<const char*>(composed), (size_t)composedLength);
+  free(composed);
 
   // A longer name is cut at the last whole character that fits, never inside one.
-  size_t length = (size_t)textLength;
+  size_t length = text.size();
   if (length > GENERIC_NAME_MAX_BYTES) {
     length = GENERIC_NAME_MAX_BYTES;
     while (length > 0 && ((unsigned char)text[length] & 0xC0) == 0x80) length--;

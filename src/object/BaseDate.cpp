@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "object/BaseBits.h"
+#include "object/BaseNumber.h"
 #include "object/BaseString.h"
 #include "runtime/Debug.h"
 
@@ -299,9 +300,8 @@ BaseString* BaseDate::toString(int flags)
       text->append("</date>");
       break;
     default: {
-      // "%.16g" in the C locale whatever LC_NUMERIC says.
       char number[48];
-      *std::to_chars(number, number + sizeof number - 1, seconds, std::chars_format::general, 16).ptr = '\0';
+      BaseNumber::formatDouble(number, sizeof number, seconds);
       text = new (eRetainAutorelease) BaseString(number);
       break;
     }

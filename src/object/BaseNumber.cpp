@@ -1,8 +1,11 @@
 #include "object/BaseNumber.h"
 
 
+#include <locale.h>
+
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 #include "object/BaseBits.h"
@@ -208,6 +211,17 @@ uint32_t BaseNumber::hash()
   return static_cast<uint32_t>(numberValue >> 32) ^ static_cast<uint32_t>(numberValue);
 }
 
+char* BaseNumber::formatDouble(char* buffer, size_t size, double value)
+{
+  // The C locale of this thread only, for the one call: the host's own locale is left alone.
+  static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", (locale_t)0);
+  locale_t previous = cLocale ? uselocale(cLocale) : (locale_t)0;
+  int length = snprintf(buffer, size, "%.16g", value);
+  if (previous) uselocale(previous);
+  if (length < 0) length = 0;
+  return buffer + (size_t(length) < size ? size_t(length) : size - 1);
+}
+
 const char* BaseNumber::getClass() const
 {
   return "BaseNumber";
@@ -215,8 +229,8 @@ const char* BaseNumber::getClass() const
 
 BaseString* BaseNumber::toString(int flags)
 {
-  // to_chars is printf's "%.16g" and "%lli" in the C locale, so JSON stays JSON under a
-  // host that switched LC_NUMERIC.
+  // Both forms are printf's in the C locale, so JSON stays JSON under a host that switched
+  // LC_NUMERIC.
   char number[48];
   const char* value = number;
   std::to_chars_result written{number, std::errc()};
@@ -225,8 +239,7 @@ BaseString* BaseNumber::toString(int flags)
       written = std::to_chars(number, number + sizeof number - 1, integerOfBits(numberValue));
       break;
     case eNumberDouble:
-      written = std::to_chars(number, number + sizeof number - 1, doubleOfBits(numberValue),
-                              std::chars_format::general, 16);
+      written.ptr = formatDouble(number, sizeof number, doubleOfBits(numberValue));
       break;
     default:
       value = booleanOfBits(numberValue) ? "true" : "false";

@@ -3,6 +3,7 @@
 // nothing. Not locked: share a number between threads only once it is no longer set.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "object/BaseObject.h"
@@ -58,6 +59,10 @@ public:
   // "%.16g", "%lli", "true"/"false"; in XML "<number>...</number>", "<true />" or "<false />".
   // A double's text always has "." as its decimal point, whatever the process's locale.
   BaseString* toString(int flags = eToStringPlain) override;
+
+  // "%.16g" of `value` into `buffer` (at least 32 bytes) with "." as the decimal point,
+  // whatever LC_NUMERIC the host chose; returns the terminating zero's position.
+  static char* formatDouble(char* buffer, size_t size, double value);
 
 protected:
   uint64_t numberValue;  // the value's bytes: a double, an int64_t, or a bool in the first byte
