@@ -73,8 +73,8 @@ make_root() {
   fi
   say "installing the build packages into the root"
   in_root bash -c 'export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq && apt-get install -y -qq --no-install-recommends "$@" >/dev/null' bash "${packages[@]}" ||
-    die "apt-get in the root failed"
+    apt-get update -qq && apt-get install -y -qq --no-install-recommends "$@"' bash "${packages[@]}" \
+    >"$root.apt.log" 2>&1 || die "apt-get in the root failed, see $root.apt.log"
   echo "$wanted" >"$root/.corvane-packages"
 }
 
