@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ make pkg-config ccache binutils locales libgtest-dev libgmock-dev
   clang libclang-rt-14-dev libbenchmark-dev libmsgpack-dev libplist-dev rapidjson-dev
-  avahi-daemon avahi-utils libavahi-compat-libdnssd-dev dbus iproute2 libicu-dev zlib1g-dev python3)
+  avahi-daemon avahi-utils libavahi-client-dev libavahi-compat-libdnssd-dev dbus iproute2 libicu-dev zlib1g-dev python3)
 
 missing=()
 for package in "${packages[@]}"; do
