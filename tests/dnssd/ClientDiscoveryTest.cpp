@@ -9,7 +9,7 @@
 #include <link.h>
 #include <stdlib.h>
 
-#include <cmath>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -60,22 +60,6 @@ bool resolvedByAvahiBrowse(const SimRun& browse, const std::string& txt)
       return true;
   }
   return false;
-}
-
-std::vector<std::string> fields(const std::string& line)
-{
-  std::vector<std::string> found;
-  std::istringstream stream(line);
-  std::string field;
-  while (std::getline(stream, field, ',')) found.push_back(field);
-  return found;
-}
-
-bool isNumber(const std::string& text)
-{
-  char* end = nullptr;
-  const double value = strtod(text.c_str(), &end);
-  return !text.empty() && *end == '\0' && std::isfinite(value);
 }
 
 class ClientDiscoveryTest : public ::testing::TestWithParam<LibrarySetup>
@@ -144,12 +128,10 @@ TEST_P(ClientDiscoveryTest, BridgeStartedFromTheMenuServesAndIsAnnouncedWhileALi
 
   EXPECT_EQ(app.status, 0) << app.err << log.str();
   EXPECT_EQ(app.err.find("found \"X-Plane\"") != std::string::npos, announced) << app.err;
+  // The header and one record (how records are printed is the client's own tests' business).
   const std::vector<std::string> lines = app.outLines();
   ASSERT_EQ(lines.size(), 2u) << app.out << app.err;
-  EXPECT_EQ(lines[0], "n,latitude,longitude,altitude,speed,course,pitch,roll,yaw,slip,accelerationZ,rtt_ms");
-  const std::vector<std::string> values = fields(lines[1]);
-  ASSERT_EQ(values.size(), 12u) << lines[1];
-  for (size_t column = 1; column <= 10; ++column) EXPECT_TRUE(isNumber(values[column])) << lines[1];
+  EXPECT_EQ(std::count(lines[1].begin(), lines[1].end(), ','), 11) << lines[1];
   if (announced) {
     EXPECT_FALSE(isBrowsable("_corvane_gps._tcp", "X-Plane", WINDOW_MS));
   }

@@ -52,21 +52,15 @@ std::vector<void*> dnsSdFunctions()
   return found;
 }
 
-const std::vector<void*> AVAHI_CLIENT = {nullptr,
-                                         nullptr,
-                                         address(&MDnsAvahiClient::processResult),
-                                         address(&MDnsAvahiClient::refSockFD),
-                                         address(&MDnsAvahiClient::refDeallocate),
-                                         nullptr,
-                                         nullptr,
-                                         nullptr,
-                                         address(&MDnsAvahiClient::registerService),
-                                         address(&MDnsAvahiClient::txtGetLength),
-                                         address(&MDnsAvahiClient::txtGetBytesPtr),
-                                         address(&MDnsAvahiClient::txtSetValue),
-                                         address(&MDnsAvahiClient::txtCreate),
-                                         address(&MDnsAvahiClient::txtDeallocate),
-                                         nullptr};
+// clang-format off
+const std::vector<void*> AVAHI_CLIENT = {
+    nullptr, nullptr, address(&MDnsAvahiClient::processResult), address(&MDnsAvahiClient::refSockFD),
+    address(&MDnsAvahiClient::refDeallocate), nullptr, nullptr, nullptr,
+    address(&MDnsAvahiClient::registerService), address(&MDnsAvahiClient::txtGetLength),
+    address(&MDnsAvahiClient::txtGetBytesPtr), address(&MDnsAvahiClient::txtSetValue),
+    address(&MDnsAvahiClient::txtCreate), address(&MDnsAvahiClient::txtDeallocate), nullptr};
+// clang-format on
+
 const std::vector<void*> EMPTY(15, nullptr);
 
 // --- the shared instance: identity, references, renewal ---
