@@ -720,6 +720,11 @@ bool IOSocketAbstract::publishServerWithMDNS()
     return false;
   }
   if (!protocol) return false;
+  if (!wrapper->MDnsIsLoaded()) {
+    BASE_LOG(this, eMsgWarning,
+             "no DNS-SD library found: the service is not announced; clients must connect by address");
+    return false;
+  }
 
   wrapper->m_txtCreate(&m_txtRecord, 512, nullptr);
   m_txtRecordCreated = true;

@@ -101,7 +101,8 @@ public:
   void enableSignalHandler();
 
   // Registers the service under the options' name and type; waits a bounded time for the
-  // DNS-SD daemon's reply (on the calling thread). False leaves the server unpublished.
+  // DNS-SD daemon's reply (on the calling thread). False leaves the server unpublished, also
+  // when no DNS-SD library could be loaded.
   bool publishServerWithMDNS();
   // Withdraws a registration. Always true.
   bool stopServerPublicationWithMDNS();

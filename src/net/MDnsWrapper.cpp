@@ -1,18 +1,47 @@
 #include "net/MDnsWrapper.h"
 
-#include <mutex>
+#include <dlfcn.h>
 
+#include <mutex>
+#include <string>
+#include <type_traits>
+
+#include "net/MDnsAvahiClient.h"
 #include "runtime/Debug.h"
 
 namespace {
 
+const char* const AVAHI_COMMON = "libavahi-common.so.3";
+const char* const AVAHI_CLIENT = "libavahi-client.so.3";
+const char* const DNS_SD = "libdns_sd.so.1";
+
 // Guards sharedWrapper, and keeps a holder's last release from racing a new caller's retain.
 std::mutex sharedLock;
 MDnsWrapper* sharedWrapper = nullptr;
+// Taken around our dlopen, dlsym and dlclose calls. The loader has a lock of its own, but one
+// that ThreadSanitizer does not see, so that wrappers opening and closing on several threads
+// would look like races inside the loader.
+std::mutex loaderLock;
+
+void* openLibrary(const char* name)
+{
+  // Local: its names must never meet those of the host or of another plug-in.
+  void* library = dlopen(name, RTLD_NOW | RTLD_LOCAL);
+  if (!library) BASE_LOG(nullptr, eMsgDebug, "%s not loaded: %s", name, dlerror());
+  return library;
+}
+
+// libdbus, which Avahi's libraries bring in, keeps process-wide state that nothing frees:
+// unloaded with them, it would strand that state at every close. Once in, it stays.
+void keepDBusLoaded()
+{
+  if (void* dbus = dlopen("libdbus-1.so.3", RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE)) dlclose(dbus);
+}
 
 }  // namespace
 
-MDnsWrapper::MDnsWrapper() : m_loaded(false), m_tableFilled(false)
+MDnsWrapper::MDnsWrapper()
+    : m_loaded(false), m_tableFilled(false), m_library(eMDnsLibraryNone), m_libraries{nullptr, nullptr}
 {
   _clearTableInternal();
 }
@@ -49,23 +78,17 @@ MDnsWrapper* MDnsWrapper::sharedMDNSWrapper()
 
 bool MDnsWrapper::InitMDnsLibrary()
 {
-  if (!m_tableFilled) {
-    m_browse = &::DNSServiceBrowse;
-    m_resolve = &::DNSServiceResolve;
-    m_processResult = &::DNSServiceProcessResult;
-    m_refSockFD = &::DNSServiceRefSockFD;
-    m_refDeallocate = &::DNSServiceRefDeallocate;
-    m_txtGetCount = &::TXTRecordGetCount;
-    m_txtGetValuePtr = &::TXTRecordGetValuePtr;
-    m_txtGetItemAtIndex = &::TXTRecordGetItemAtIndex;
-    m_register = &::DNSServiceRegister;
-    m_txtGetLength = &::TXTRecordGetLength;
-    m_txtGetBytesPtr = &::TXTRecordGetBytesPtr;
-    m_txtSetValue = &::TXTRecordSetValue;
-    m_txtCreate = &::TXTRecordCreate;
-    m_txtDeallocate = &::TXTRecordDeallocate;
-    m_queryRecord = &::DNSServiceQueryRecord;
-    m_tableFilled = true;
+  if (!m_tableFilled && !_loadInternal(eMDnsLibraryAvahiClient) && !_loadInternal(eMDnsLibraryDnsSd))
+    return false;
+  m_loaded = true;
+  return true;
+}
+
+bool MDnsWrapper::InitMDnsLibrary(eMDnsLibrary only)
+{
+  if (!m_tableFilled || m_library != only) {
+    CloseMDnsLibrary();
+    if (!_loadInternal(only)) return false;
   }
   m_loaded = true;
   return true;
@@ -74,9 +97,87 @@ bool MDnsWrapper::InitMDnsLibrary()
 bool MDnsWrapper::CloseMDnsLibrary()
 {
   _clearTableInternal();
+  if (m_library == eMDnsLibraryAvahiClient) MDnsAvahiClient::detach();
+  std::lock_guard<std::mutex> guard(loaderLock);
+  // The client library before the common one it needs.
+  for (int i = 1; i >= 0; --i) {
+    if (m_libraries[i]) dlclose(m_libraries[i]);
+    m_libraries[i] = nullptr;
+  }
+  m_library = eMDnsLibraryNone;
   m_tableFilled = false;
   m_loaded = false;
   return true;
+}
+
+bool MDnsWrapper::_loadInternal(eMDnsLibrary library)
+{
+  bool loaded;
+  {
+    std::lock_guard<std::mutex> guard(loaderLock);
+    loaded = library == eMDnsLibraryAvahiClient ? _loadAvahiClientInternal()
+             : library == eMDnsLibraryDnsSd     ? _loadDnsSdInternal()
+                                                : false;
+    if (loaded) keepDBusLoaded();
+  }
+  if (!loaded) {
+    CloseMDnsLibrary();
+    return false;
+  }
+  m_library = library;
+  m_tableFilled = true;
+  BASE_LOG(this, eMsgInfo, "DNS-SD through %s",
+           library == eMDnsLibraryAvahiClient ? "Avahi's client library" : DNS_SD);
+  return true;
+}
+
+bool MDnsWrapper::_loadAvahiClientInternal()
+{
+  if (!(m_libraries[0] = openLibrary(AVAHI_COMMON)) || !(m_libraries[1] = openLibrary(AVAHI_CLIENT)))
+    return false;
+  std::string problem;
+  if (!MDnsAvahiClient::attach(m_libraries[0], m_libraries[1], problem)) {
+    BASE_LOG(this, eMsgDebug, "%s not usable: %s", AVAHI_CLIENT, problem.c_str());
+    return false;
+  }
+  m_register = &MDnsAvahiClient::registerService;
+  m_processResult = &MDnsAvahiClient::processResult;
+  m_refSockFD = &MDnsAvahiClient::refSockFD;
+  m_refDeallocate = &MDnsAvahiClient::refDeallocate;
+  m_txtCreate = &MDnsAvahiClient::txtCreate;
+  m_txtSetValue = &MDnsAvahiClient::txtSetValue;
+  m_txtGetLength = &MDnsAvahiClient::txtGetLength;
+  m_txtGetBytesPtr = &MDnsAvahiClient::txtGetBytesPtr;
+  m_txtDeallocate = &MDnsAvahiClient::txtDeallocate;
+  return true;
+}
+
+bool MDnsWrapper::_loadDnsSdInternal()
+{
+  void* library = m_libraries[0] = openLibrary(DNS_SD);
+  if (!library) return false;
+  const char* missing = nullptr;
+  auto lookUp = [&](auto& entry, const char* name) {
+    entry = reinterpret_cast<std::remove_reference_t<decltype(entry)>>(dlsym(library, name));
+    if (!entry && !missing) missing = name;
+  };
+  lookUp(m_browse, "DNSServiceBrowse");
+  lookUp(m_resolve, "DNSServiceResolve");
+  lookUp(m_processResult, "DNSServiceProcessResult");
+  lookUp(m_refSockFD, "DNSServiceRefSockFD");
+  lookUp(m_refDeallocate, "DNSServiceRefDeallocate");
+  lookUp(m_txtGetCount, "TXTRecordGetCount");
+  lookUp(m_txtGetValuePtr, "TXTRecordGetValuePtr");
+  lookUp(m_txtGetItemAtIndex, "TXTRecordGetItemAtIndex");
+  lookUp(m_register, "DNSServiceRegister");
+  lookUp(m_txtGetLength, "TXTRecordGetLength");
+  lookUp(m_txtGetBytesPtr, "TXTRecordGetBytesPtr");
+  lookUp(m_txtSetValue, "TXTRecordSetValue");
+  lookUp(m_txtCreate, "TXTRecordCreate");
+  lookUp(m_txtDeallocate, "TXTRecordDeallocate");
+  lookUp(m_queryRecord, "DNSServiceQueryRecord");
+  if (missing) BASE_LOG(this, eMsgDebug, "%s not usable: no function %s", DNS_SD, missing);
+  return !missing;
 }
 
 void MDnsWrapper::_clearTableInternal()

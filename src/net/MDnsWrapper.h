@@ -1,9 +1,8 @@
-// The table of DNS-SD entry points through which every DNS-SD call of the framework goes,
-// shared by the socket drivers that publish a service; each holder keeps one reference.
-// The entries are public so that tests can put fakes in place of the daemon's replies.
-// sharedMDNSWrapper may be called from any thread; the table itself is not guarded: it is
-// filled before the instance is handed out, and whoever changes it (tests, CloseMDnsLibrary)
-// must not race its users.
+// The table of DNS-SD entry points through which every DNS-SD call goes, filled from a library
+// loaded at run time (never linked: the plug-in must load on a machine without one) and shared
+// by the drivers that publish a service, one reference each; tests may put fakes in the public
+// entries. sharedMDNSWrapper may be called from any thread; the table is not guarded: it is
+// filled before the instance is handed out, and whoever changes it must not race its users.
 #pragma once
 
 #include <dns_sd.h>
@@ -24,13 +23,29 @@ public:
   // one after the last holder let go, makes a new instance and fills its table.
   static MDnsWrapper* sharedMDNSWrapper();
 
-  // Fills the table with the linked functions unless it was filled before, so that fakes
-  // put in by a test survive; marks the library loaded. Always true.
+  enum eMDnsLibrary
+  {
+    eMDnsLibraryNone,
+    // Avahi's own client library (libavahi-client.so.3): registration and the TXT record
+    // building functions only; the browsing, resolving and query entries stay null.
+    eMDnsLibraryAvahiClient,
+    // libdns_sd.so.1, Avahi's compatibility library or the one of Apple's daemon: all entries.
+    eMDnsLibraryDnsSd
+  };
+
+  // Unless the table was filled before (so that fakes put in by a test survive), fills it from
+  // the first library that loads: Avahi's client library, then libdns_sd.so.1. Marks the
+  // wrapper loaded and logs the library used; false when none loads.
   bool InitMDnsLibrary();
-  // Empties the table and drops both markers. Always true.
+  // The same with that library alone, replacing another one loaded before. False when it does
+  // not load (and always with eMDnsLibraryNone): the table is then empty.
+  bool InitMDnsLibrary(eMDnsLibrary only);
+  // Empties the table, drops both markers and closes the library. Every registration made
+  // through the table must have been deallocated. Always true.
   bool CloseMDnsLibrary();
   bool MDnsIsLoaded() const { return m_loaded; }
   bool MDnsTableFilled() const { return m_tableFilled; }
+  eMDnsLibrary MDnsLibrary() const { return m_library; }
 
   decltype(&::DNSServiceBrowse) m_browse;
   decltype(&::DNSServiceResolve) m_resolve;
@@ -50,9 +65,14 @@ public:
 
 protected:
   void _clearTableInternal();
+  bool _loadInternal(eMDnsLibrary library);
+  bool _loadAvahiClientInternal();
+  bool _loadDnsSdInternal();
 
   bool m_loaded;
   bool m_tableFilled;  // set once the table is filled, so that filling happens once per object
+  eMDnsLibrary m_library;
+  void* m_libraries[2];  // what dlopen gave for m_library, in opening order; null when unused
 };
 
 // The reply callback of a service registration: logs the daemon's verdict at Info,

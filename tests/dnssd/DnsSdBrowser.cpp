@@ -5,6 +5,7 @@
 #include <time.h>
 
 #include <cerrno>
+#include <functional>
 
 #include "net/MDnsWrapper.h"
 
@@ -17,11 +18,12 @@ int64_t nowMs()
   return int64_t(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
-// Holds a wrapper reference and a service reference for the length of one lookup.
+// Holds a wrapper and a service reference for the length of one lookup. Browsing needs
+// libdns_sd.so.1, whichever library the shared wrapper publishes through.
 class Lookup
 {
 public:
-  Lookup() : m_wrapper(MDnsWrapper::sharedMDNSWrapper()) {}
+  Lookup() : m_wrapper(new MDnsWrapper()) { m_wrapper->InitMDnsLibrary(MDnsWrapper::eMDnsLibraryDnsSd); }
   ~Lookup()
   {
     if (m_service) m_wrapper->m_refDeallocate(m_service);
@@ -63,42 +65,26 @@ void browseReply(DNSServiceRef, DNSServiceFlags flags, uint32_t interfaceIndex, 
 
 struct ResolveState
 {
-  MDnsWrapper* wrapper;
   ResolvedService* out;
   bool done = false;
   bool failed = false;
 };
 
-void resolveReply(DNSServiceRef, DNSServiceFlags, uint32_t, DNSServiceErrorType errorCode,
-                  const char* fullName, const char* hostTarget, uint16_t port, uint16_t txtLength,
-                  const unsigned char* txtRecord, void* context)
+void resolveReply(DNSServiceRef, DNSServiceFlags, uint32_t, DNSServiceErrorType errorCode, const char*,
+                  const char*, uint16_t port, uint16_t txtLength, const unsigned char* txtRecord,
+                  void* context)
 {
   ResolveState* state = static_cast<ResolveState*>(context);
   state->done = true;
-  if (errorCode != kDNSServiceErr_NoError) {
-    state->failed = true;
-    return;
-  }
-  ResolvedService& out = *state->out;
-  out.fullName = fullName ? fullName : "";
-  out.hostTarget = hostTarget ? hostTarget : "";
-  out.port = ntohs(port);
-  out.txtRecord.assign(reinterpret_cast<const char*>(txtRecord), txtLength);
-  out.txt.clear();
-  MDnsWrapper* wrapper = state->wrapper;
-  for (uint16_t i = 0, n = wrapper->m_txtGetCount(txtLength, txtRecord); i < n; ++i) {
-    char key[256];
-    uint8_t valueLength = 0;
-    const void* value = nullptr;
-    if (wrapper->m_txtGetItemAtIndex(txtLength, txtRecord, i, sizeof key, key, &valueLength, &value) !=
-        kDNSServiceErr_NoError)
-      continue;
-    out.txt[key] = value ? std::string(static_cast<const char*>(value), valueLength) : std::string();
-  }
+  state->failed = errorCode != kDNSServiceErr_NoError;
+  if (state->failed) return;
+  state->out->port = ntohs(port);
+  state->out->txtRecord.assign(reinterpret_cast<const char*>(txtRecord), txtLength);
 }
 
-}  // namespace
-
+// Runs result processing on `service` whenever its socket becomes readable, until `done`
+// says so (true) or the deadline passes or processing fails (false). Never blocks in
+// DNSServiceProcessResult without a reply waiting.
 bool processResultsUntil(MDnsWrapper* wrapper, DNSServiceRef service, int timeoutMs,
                          const std::function<bool()>& done)
 {
@@ -116,6 +102,8 @@ bool processResultsUntil(MDnsWrapper* wrapper, DNSServiceRef service, int timeou
   return true;
 }
 
+}  // namespace
+
 bool browseAndResolve(const char* type, const char* name, int timeoutMs, ResolvedService& out)
 {
   const int64_t deadline = nowMs() + timeoutMs;
@@ -132,7 +120,7 @@ bool browseAndResolve(const char* type, const char* name, int timeoutMs, Resolve
       return false;
   }
   Lookup resolve;
-  ResolveState resolved{resolve.m_wrapper, &out};
+  ResolveState resolved{&out};
   if (resolve.m_wrapper->m_resolve(&resolve.m_service, 0, found.interfaceIndex, name, found.regtype.c_str(),
                                    found.domain.c_str(), resolveReply, &resolved) != kDNSServiceErr_NoError)
     return false;

@@ -1,11 +1,13 @@
 #include "net/MDnsWrapper.h"
 
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <thread>
 #include <vector>
 
+#include "net/MDnsAvahiClient.h"
 #include "support/CaptureStream.h"
 
 namespace {
@@ -34,14 +36,31 @@ std::vector<void*> entries(const MDnsWrapper* wrapper)
           address(w.m_txtCreate),      address(w.m_txtDeallocate),     address(w.m_queryRecord)};
 }
 
-const std::vector<void*> LINKED = {address(&::DNSServiceBrowse),        address(&::DNSServiceResolve),
-                                   address(&::DNSServiceProcessResult), address(&::DNSServiceRefSockFD),
-                                   address(&::DNSServiceRefDeallocate), address(&::TXTRecordGetCount),
-                                   address(&::TXTRecordGetValuePtr),    address(&::TXTRecordGetItemAtIndex),
-                                   address(&::DNSServiceRegister),      address(&::TXTRecordGetLength),
-                                   address(&::TXTRecordGetBytesPtr),    address(&::TXTRecordSetValue),
-                                   address(&::TXTRecordCreate),         address(&::TXTRecordDeallocate),
-                                   address(&::DNSServiceQueryRecord)};
+// libdns_sd.so.1's own functions, looked up apart from the wrapper, in table order. Only
+// meaningful while a wrapper keeps the library loaded.
+std::vector<void*> dnsSdFunctions()
+{
+  static const char* const names[] = {
+      "DNSServiceBrowse",        "DNSServiceResolve",   "DNSServiceProcessResult", "DNSServiceRefSockFD",
+      "DNSServiceRefDeallocate", "TXTRecordGetCount",   "TXTRecordGetValuePtr",    "TXTRecordGetItemAtIndex",
+      "DNSServiceRegister",      "TXTRecordGetLength",  "TXTRecordGetBytesPtr",    "TXTRecordSetValue",
+      "TXTRecordCreate",         "TXTRecordDeallocate", "DNSServiceQueryRecord"};
+  void* library = dlopen("libdns_sd.so.1", RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD);
+  std::vector<void*> found;
+  for (const char* name : names) found.push_back(library ? dlsym(library, name) : nullptr);
+  if (library) dlclose(library);
+  return found;
+}
+
+// clang-format off
+const std::vector<void*> AVAHI_CLIENT = {
+    nullptr, nullptr, address(&MDnsAvahiClient::processResult), address(&MDnsAvahiClient::refSockFD),
+    address(&MDnsAvahiClient::refDeallocate), nullptr, nullptr, nullptr,
+    address(&MDnsAvahiClient::registerService), address(&MDnsAvahiClient::txtGetLength),
+    address(&MDnsAvahiClient::txtGetBytesPtr), address(&MDnsAvahiClient::txtSetValue),
+    address(&MDnsAvahiClient::txtCreate), address(&MDnsAvahiClient::txtDeallocate), nullptr};
+// clang-format on
+
 const std::vector<void*> EMPTY(15, nullptr);
 
 // --- the shared instance: identity, references, renewal ---
@@ -58,7 +77,8 @@ TEST_F(MDnsWrapperShared, HoldersShareOneFilledInstanceWithAReferenceEach)
   EXPECT_EQ(first->getRetainCount(), 2);
   EXPECT_STREQ(first->getClass(), "MDnsWrapper");
   EXPECT_TRUE(first->MDnsIsLoaded());
-  EXPECT_EQ(entries(first), LINKED);
+  EXPECT_EQ(first->MDnsLibrary(), MDnsWrapper::eMDnsLibraryAvahiClient);
+  EXPECT_EQ(entries(first), AVAHI_CLIENT);
   second->release();
   EXPECT_EQ(first->getRetainCount(), 1);
   first->release();
@@ -87,7 +107,7 @@ TEST_F(MDnsWrapperShared, AfterTheLastReleaseANewFilledInstanceIsMade)
   MDnsWrapper* renewed = MDnsWrapper::sharedMDNSWrapper();
   EXPECT_EQ(renewed->getRetainCount(), 1);
   EXPECT_TRUE(renewed->MDnsIsLoaded());
-  EXPECT_EQ(entries(renewed), LINKED);
+  EXPECT_EQ(entries(renewed), AVAHI_CLIENT);
   renewed->release();
 }
 
@@ -104,16 +124,17 @@ TEST_F(MDnsWrapperShared, DestroyingAPrivateInstanceLeavesTheSharedOne)
 }
 
 // A release dropping the last reference while another thread asks for the instance must
-// never hand out the dying one; ASan and TSan builds watch this.
+// never hand out the dying one; ASan and TSan builds watch this. Each new instance opens and
+// closes the libraries again, which keeps the rounds few.
 TEST_F(MDnsWrapperShared, ConcurrentHoldersAlwaysGetALiveFilledInstance)
 {
   std::atomic<int> unloaded{0};
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t)
     threads.emplace_back([&] {
-      for (int i = 0; i < 2000; ++i) {
+      for (int i = 0; i < 400; ++i) {
         MDnsWrapper* wrapper = MDnsWrapper::sharedMDNSWrapper();
-        if (!wrapper->MDnsIsLoaded() || wrapper->m_register != &::DNSServiceRegister) ++unloaded;
+        if (!wrapper->MDnsIsLoaded() || wrapper->m_register != &MDnsAvahiClient::registerService) ++unloaded;
         wrapper->release();
       }
     });
@@ -131,15 +152,44 @@ protected:
   MDnsWrapper* m_wrapper = new MDnsWrapper();
 };
 
-TEST_F(MDnsWrapperLibrary, NewObjectIsEmptyUntilInitialised)
+// The table the first choice fills is checked through the shared instance above.
+TEST_F(MDnsWrapperLibrary, NewObjectIsEmptyUntilInitialisedAndSaysWhichLibraryItTook)
 {
   EXPECT_FALSE(m_wrapper->MDnsIsLoaded());
   EXPECT_FALSE(m_wrapper->MDnsTableFilled());
   EXPECT_EQ(entries(m_wrapper), EMPTY);
+  LogCapture log("%S: %m\n", "I");
   EXPECT_TRUE(m_wrapper->InitMDnsLibrary());
-  EXPECT_TRUE(m_wrapper->MDnsIsLoaded());
   EXPECT_TRUE(m_wrapper->MDnsTableFilled());
-  EXPECT_EQ(entries(m_wrapper), LINKED);
+  EXPECT_EQ(log.text(), "Info: DNS-SD through Avahi's client library\n");
+}
+
+// Each choice replaces the one before it on the same object.
+TEST_F(MDnsWrapperLibrary, ChosenLibraryFillsTheTableAlone)
+{
+  struct Choice
+  {
+    MDnsWrapper::eMDnsLibrary library;
+    bool loads;
+    const char* log;
+  };
+  const Choice choices[] = {
+      {MDnsWrapper::eMDnsLibraryDnsSd, true, "Info: DNS-SD through libdns_sd.so.1\n"},
+      {MDnsWrapper::eMDnsLibraryAvahiClient, true, "Info: DNS-SD through Avahi's client library\n"},
+      {MDnsWrapper::eMDnsLibraryNone, false, ""},
+      {MDnsWrapper::eMDnsLibraryDnsSd, true, "Info: DNS-SD through libdns_sd.so.1\n"}};
+  for (const Choice& choice : choices) {
+    SCOPED_TRACE(choice.log);
+    LogCapture log("%S: %m\n", "I");
+    EXPECT_EQ(m_wrapper->InitMDnsLibrary(choice.library), choice.loads);
+    EXPECT_EQ(m_wrapper->MDnsIsLoaded(), choice.loads);
+    EXPECT_EQ(m_wrapper->MDnsLibrary(), choice.library);
+    EXPECT_EQ(log.text(), choice.log);
+    const std::vector<void*> expected = choice.library == MDnsWrapper::eMDnsLibraryDnsSd ? dnsSdFunctions()
+                                        : choice.loads                                   ? AVAHI_CLIENT
+                                                                                         : EMPTY;
+    EXPECT_EQ(entries(m_wrapper), expected);
+  }
 }
 
 TEST_F(MDnsWrapperLibrary, InitialisingAgainKeepsEntriesPutInByHand)
@@ -147,8 +197,9 @@ TEST_F(MDnsWrapperLibrary, InitialisingAgainKeepsEntriesPutInByHand)
   m_wrapper->InitMDnsLibrary();
   m_wrapper->m_register = refusingRegister;
   EXPECT_TRUE(m_wrapper->InitMDnsLibrary());
+  EXPECT_TRUE(m_wrapper->InitMDnsLibrary(MDnsWrapper::eMDnsLibraryAvahiClient));
   EXPECT_EQ(m_wrapper->m_register, &refusingRegister);
-  EXPECT_EQ(m_wrapper->m_processResult, &::DNSServiceProcessResult);
+  EXPECT_EQ(m_wrapper->m_processResult, &MDnsAvahiClient::processResult);
 }
 
 TEST_F(MDnsWrapperLibrary, CloseEmptiesTheTableAndAnotherInitRefillsIt)
@@ -158,9 +209,10 @@ TEST_F(MDnsWrapperLibrary, CloseEmptiesTheTableAndAnotherInitRefillsIt)
   EXPECT_TRUE(m_wrapper->CloseMDnsLibrary());
   EXPECT_FALSE(m_wrapper->MDnsIsLoaded());
   EXPECT_FALSE(m_wrapper->MDnsTableFilled());
+  EXPECT_EQ(m_wrapper->MDnsLibrary(), MDnsWrapper::eMDnsLibraryNone);
   EXPECT_EQ(entries(m_wrapper), EMPTY);
   EXPECT_TRUE(m_wrapper->InitMDnsLibrary());
-  EXPECT_EQ(entries(m_wrapper), LINKED);
+  EXPECT_EQ(entries(m_wrapper), AVAHI_CLIENT);
 }
 
 // --- the registration reply ---

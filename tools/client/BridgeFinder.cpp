@@ -145,8 +145,10 @@ BridgeFinder::BridgeFinder(const std::string& type, const std::string& instance,
     : m_type(type),
       m_instance(instance),
       m_onlyInstance(onlyInstance),
-      m_wrapper(MDnsWrapper::sharedMDNSWrapper())
+      m_wrapper(new MDnsWrapper())
 {
+  // Browsing needs the whole interface, which only libdns_sd.so.1 offers.
+  m_wrapper->InitMDnsLibrary(MDnsWrapper::eMDnsLibraryDnsSd);
 }
 
 BridgeFinder::~BridgeFinder()
@@ -299,6 +301,12 @@ bool BridgeFinder::_lookupAddress(uint32_t interfaceIndex, BridgeLocation& out)
 BridgeFinder::eResult BridgeFinder::find(int timeoutMs, BridgeLocation& out)
 {
   m_problem.clear();
+  if (!m_wrapper->MDnsIsLoaded()) {
+    m_problem =
+        "libdns_sd.so.1 is missing, so DNS-SD cannot be browsed (it comes with Avahi's "
+        "libavahi-compat-libdnssd1 package): install it, or give the bridge's address with --host";
+    return eNotFound;
+  }
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
     Candidate chosen;
