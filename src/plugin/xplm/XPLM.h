@@ -13,6 +13,28 @@ extern "C" {
 
 typedef void* XPLMMenuID;
 typedef void* XPLMDataRef;
+typedef void* XPLMCommandRef;
+
+// A menu item's check mark.
+typedef int XPLMMenuCheck;
+enum
+{
+  xplm_Menu_NoCheck = 0,
+  xplm_Menu_Unchecked = 1,
+  xplm_Menu_Checked = 2
+};
+
+// Where a command is: pressed, held (once per frame), released.
+typedef int XPLMCommandPhase;
+enum
+{
+  xplm_CommandBegin = 0,
+  xplm_CommandContinue = 1,
+  xplm_CommandEnd = 2
+};
+
+// Returns 1 to let the command go on to later handlers and the host, 0 to consume it.
+typedef int (*XPLMCommandCallback_f)(XPLMCommandRef inCommand, XPLMCommandPhase inPhase, void* inRefcon);
 
 // Called on the host's main thread when a menu item is chosen.
 typedef void (*XPLMMenuHandler_f)(void* inMenuRef, void* inItemRef);
@@ -27,6 +49,21 @@ XPLM_API XPLMMenuID XPLMCreateMenu(const char* inName, XPLMMenuID inParentMenu, 
 // Returns the index of the new item within its menu.
 XPLM_API int XPLMAppendMenuItem(XPLMMenuID inMenu, const char* inItemName, void* inItemRef,
                                 int inForceEnglish);
+
+XPLM_API void XPLMEnableMenuItem(XPLMMenuID inMenu, int inIndex, int inEnabled);
+XPLM_API void XPLMCheckMenuItem(XPLMMenuID inMenu, int inIndex, XPLMMenuCheck inCheck);
+
+// Appends the text to the host's log (Log.txt) as it is: lines end with their own "\n".
+XPLM_API void XPLMDebugString(const char* inString);
+
+// Finds the command, creating it when it does not exist yet.
+XPLM_API XPLMCommandRef XPLMCreateCommand(const char* inName, const char* inDescription);
+XPLM_API XPLMCommandRef XPLMFindCommand(const char* inName);
+// inBefore 1: called before the host handles the command.
+XPLM_API void XPLMRegisterCommandHandler(XPLMCommandRef inCommand, XPLMCommandCallback_f inHandler, int inBefore,
+                                         void* inRefcon);
+XPLM_API void XPLMUnregisterCommandHandler(XPLMCommandRef inCommand, XPLMCommandCallback_f inHandler, int inBefore,
+                                           void* inRefcon);
 
 XPLM_API XPLMDataRef XPLMFindDataRef(const char* inDataRefName);
 XPLM_API double XPLMGetDatad(XPLMDataRef inDataRef);
