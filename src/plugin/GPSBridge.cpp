@@ -6,9 +6,15 @@
 #include <cstring>
 
 #include "crypto/BaseMD5.h"
+#include "net/IOSocketAbstract.h"
+#include "net/MDnsPublication.h"
+#include "object/BaseAutorelease.h"
 #include "object/BaseDictionary.h"
+#include "object/BaseNumber.h"
 #include "object/BaseString.h"
+#include "plugin/HostLog.h"
 #include "plugin/PositionSampler.h"
+#include "session/NotificationCenter.h"
 #include "session/DistantObjectsCenter.h"
 #include "session/LoginManager.h"
 
@@ -51,8 +57,18 @@ GPSBridge::GPSBridge() : m_server(nullptr), m_client(nullptr), m_ended(nullptr),
   logins->removeAllUserAgents();
   logins->addUserAgent(new (eRetainAutorelease) BaseString(USER_AGENT));
   logins->addCredential(nullptr, password);
+  // Before the server exists: a publication that fails at once says so while it is made.
+  NotificationCenter::sharedNotificationCenter()->subscribeForMessage(
+      this, new (eRetainAutorelease) BaseString(MDnsPublication::PUBLICATION_NOTIFICATION));
   m_server = DistantObjectsCenter::newTCPServer(PORT, name, type, this);
   m_server->retain();
+  IODriverAbstract* listening = m_server->getDriver();
+  if (listening && listening->isServerStarted())
+    HostLog::post("bridge started, listening on port %d", PORT);
+  else
+    HostLog::post("port %d is in use by another program, so no app can connect: stop the bridge, close that "
+                  "program and start the bridge again",
+                  PORT);
 }
 
 GPSBridge::~GPSBridge()
@@ -76,8 +92,31 @@ void GPSBridge::_retireSession(DistantObjectsCenter* session)
   session->release();
 }
 
+std::string GPSBridge::_addressOf(DistantObjectsCenter* session)
+{
+  BaseAutorelease pool;
+  IOSocketAbstract* driver = dynamic_cast<IOSocketAbstract*>(session->getDriver());
+  BaseString* address = driver ? driver->getRemoteAddress() : nullptr;
+  return address ? address->cString() : "an unknown address";
+}
+
+void GPSBridge::receiveMessage(BaseString* message, BaseDictionary* info, void* context)
+{
+  BaseString* type = dynamic_cast<BaseString*>(BaseDictionary::objectForKey(info, "type"));
+  if (!type || strncmp(type->cString(), "_corvane_gps.", 13) != 0) return;
+  BaseNumber* result = dynamic_cast<BaseNumber*>(BaseDictionary::objectForKey(info, "result"));
+  BaseString* name = dynamic_cast<BaseString*>(BaseDictionary::objectForKey(info, "name"));
+  BaseString* reason = dynamic_cast<BaseString*>(BaseDictionary::objectForKey(info, "reason"));
+  if (result && result->getInteger() == 0)
+    HostLog::post("announced on the local network as \"%s\"", name ? name->cString() : OUR_NAME);
+  else
+    HostLog::post("not announced on the local network (%s): enter this computer's address in the app",
+                  reason ? reason->cString() : "DNS-SD failed");
+}
+
 void GPSBridge::stop()
 {
+  NotificationCenter::sharedNotificationCenter()->unsubscribeForAllMessage(this);
   if (m_server) {
     m_server->close();
     // The server's delegate link would keep this bridge alive.
@@ -87,14 +126,17 @@ void GPSBridge::stop()
   }
   DistantObjectsCenter* client;
   DistantObjectsCenter* ended;
+  std::string address;
   {
     std::lock_guard<std::mutex> guard(m_clientLock);
     client = m_client;
     ended = m_ended;
+    address = m_clientAddress;
     m_client = nullptr;
     m_ended = nullptr;
   }
   if (client) {
+    HostLog::post("app at %s disconnected (the bridge stopped)", address.c_str());
     writeLine(STDERR_FILENO, "\nWARNING : Disconnecting user from bridge\n");
     // No connectionDidTerminate comes back: the delegate is cleared first.
     client->closeAndWait();
@@ -102,6 +144,7 @@ void GPSBridge::stop()
   }
   _retireSession(ended);
   m_sampler->stopSampling();
+  HostLog::post("bridge stopped");
 }
 
 bool GPSBridge::acceptsFileObjects(DistantObjectsCenter*)
@@ -114,6 +157,8 @@ void GPSBridge::handleIncommingConnections(DistantObjectsCenter* session)
   DistantObjectsCenter* ended;
   DistantObjectsCenter* gone = nullptr;
   bool taken = false;
+  const std::string address = _addressOf(session);
+  std::string goneAddress;
   {
     std::lock_guard<std::mutex> guard(m_clientLock);
     ended = m_ended;
@@ -122,10 +167,12 @@ void GPSBridge::handleIncommingConnections(DistantObjectsCenter* session)
     // session has not yet told us: a phone reconnecting at once must not be turned away.
     if (m_client && m_client->isClosed()) {
       gone = m_client;
+      goneAddress = m_clientAddress;
       m_client = nullptr;
     }
     if (!m_client) {
       m_client = session;
+      m_clientAddress = address;
       session->retain();
       taken = true;
     }
@@ -135,16 +182,19 @@ void GPSBridge::handleIncommingConnections(DistantObjectsCenter* session)
   // Each was taken out of its slot under the lock, so no other login joins it too.
   _retireSession(ended);
   if (gone) {
+    HostLog::post("app at %s disconnected (replaced by the new connection)", goneAddress.c_str());
     gone->closeAndWait();
     gone->release();
   }
   if (!taken) {
+    HostLog::post("a second app at %s was turned away: the bridge serves one app at a time", address.c_str());
     session->close();
     writeLine(STDOUT_FILENO,
               "DistantObjectDelegateCocoa : user is already connected, can handle only 1 connection at a time, "
               "bailing\n");
     return;
   }
+  HostLog::post("app connected from %s", address.c_str());
   session->setObjectReadLimit(REQUEST_READ_LIMIT);
   session->setDistantObjectDelegate(this);
   session->startThread();
@@ -167,12 +217,14 @@ void GPSBridge::connectionDidTerminate(DistantObjectsCenter* session)
 {
   DistantObjectsCenter* client;
   DistantObjectsCenter* earlier = nullptr;
+  std::string address;
   {
     std::lock_guard<std::mutex> guard(m_clientLock);
     // Only the app in the slot frees it: a session that was already replaced must not
     // take its successor with it.
     if (m_client != session) return;
     client = m_client;
+    address = m_clientAddress;
     m_client = nullptr;
     // Still ours to join, but not from here: this runs on the session's own thread.
     if (client) {
@@ -182,6 +234,10 @@ void GPSBridge::connectionDidTerminate(DistantObjectsCenter* session)
   }
   _retireSession(earlier);
   if (!client) return;
+  IOSocketAbstract* driver = dynamic_cast<IOSocketAbstract*>(client->getDriver());
+  const bool closed = driver && driver->endReason() == IOSocketAbstract::eEndPeerClosed;
+  HostLog::post("app at %s disconnected (%s)", address.c_str(),
+                closed ? "it closed the connection" : "it vanished from the network");
   client->setDistantObjectDelegate(nullptr);
   client->close();
 }

@@ -5,10 +5,11 @@
 // the server's login threads (several at once) and the app session's receive thread call
 // the delegate operations, which share the client slot under m_clientLock.
 // The host's interface is only called on the main thread: the records are built from the
-// latest frame's sample.
+// latest frame's sample, and the lines for the host's Log.txt go through HostLog.
 #pragma once
 
 #include <mutex>
+#include <string>
 
 #include "session/DistantObjectDelegate.h"
 
@@ -33,6 +34,8 @@ public:
   bool acceptsFileObjects(DistantObjectsCenter* session) override;
   void handleIncommingConnections(DistantObjectsCenter* session) override;
   void connectionDidTerminate(DistantObjectsCenter* session) override;
+  // The outcome of the server's DNS-SD publication, for the host's Log.txt.
+  void receiveMessage(BaseString* message, BaseDictionary* info, void* context) override;
 
   // One position record, from the latest frame, to `session`.
   void sendGPSDataToClient(DistantObjectsCenter* session);
@@ -44,10 +47,13 @@ public:
 protected:
   // Joins and lets go of a session whose receive loop has ended. Not on its own thread.
   static void _retireSession(DistantObjectsCenter* session);
+  // The session's peer address, dotted; "an unknown address" when there is none.
+  static std::string _addressOf(DistantObjectsCenter* session);
 
   DistantObjectsCenter* m_server;
-  std::mutex m_clientLock;  // guards m_client and m_ended
+  std::mutex m_clientLock;  // guards m_client, m_clientAddress and m_ended
   DistantObjectsCenter* m_client;
+  std::string m_clientAddress;  // the app's IPv4 address, for the host's Log.txt
   // The app session that left (its loop ended); its thread is joined by the next one to
   // come, or by stop(), never by itself.
   DistantObjectsCenter* m_ended;

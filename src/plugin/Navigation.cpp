@@ -1,7 +1,8 @@
-// The plug-in's face to the X-Plane host: its identity, the "Corvane" submenu, the
-// creation and release of the one bridge, and the log sinks of a pilot's log.conf, kept
-// while the plug-in is loaded. The host calls everything here on its main thread, one
-// call at a time, so `bridge` and `logSinks` need no lock.
+// The plug-in's face to the X-Plane host: its identity, the "Corvane" submenu and the
+// commands a pilot can bind to keys, the creation and release of the one bridge, and the
+// log sinks of a pilot's log.conf, kept while the plug-in is loaded. The host calls
+// everything here on its main thread, one call at a time, so the state here needs no lock.
+#include <dlfcn.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -9,7 +10,9 @@
 
 #include "object/BaseArray.h"
 #include "object/BaseAutorelease.h"
+#include "net/MDnsPublication.h"
 #include "plugin/GPSBridge.h"
+#include "plugin/HostLog.h"
 #include "plugin/LogConfiguration.h"
 #include "plugin/xplm/XPLM.h"
 
@@ -24,6 +27,31 @@ const intptr_t STOP_ITEM = 2;
 
 // The running bridge, owning one reference; null when stopped.
 GPSBridge* bridge = nullptr;
+
+// The submenu and its two items, so that the menu can show whether the bridge runs.
+XPLMMenuID menu = nullptr;
+int startItem = -1;
+int stopItem = -1;
+
+// The commands, bound by the pilot to keys or buttons; each acts when pressed.
+struct BridgeCommand
+{
+  const char* name;
+  const char* description;
+  XPLMCommandRef ref;
+};
+enum
+{
+  START_COMMAND,
+  STOP_COMMAND,
+  TOGGLE_COMMAND,
+  COMMAND_COUNT
+};
+BridgeCommand commands[COMMAND_COUNT] = {
+    {"corvane/bridge/start", "Start the Corvane bridge", nullptr},
+    {"corvane/bridge/stop", "Stop the Corvane bridge", nullptr},
+    {"corvane/bridge/toggle", "Start or stop the Corvane bridge", nullptr},
+};
 
 // The sinks of the pilot's log.conf, one reference each, from XPluginStart to XPluginStop;
 // null while the plug-in logs nothing.
@@ -45,6 +73,26 @@ void copyIdentity(char* out, const char* text)
 }
 
 void MyMenuHandlerCallback(void* menuRef, void* itemRef);
+int commandHandler(XPLMCommandRef command, XPLMCommandPhase phase, void* refcon);
+
+// Start is offered while stopped, Stop while running; Start carries a check mark while running.
+void showState()
+{
+  if (!menu) return;
+  XPLMEnableMenuItem(menu, startItem, bridge ? 0 : 1);
+  XPLMEnableMenuItem(menu, stopItem, bridge ? 1 : 0);
+  XPLMCheckMenuItem(menu, startItem, bridge ? xplm_Menu_Checked : xplm_Menu_Unchecked);
+}
+
+// A DNS-SD registration given up while its daemon hung may still be running our code after
+// the host unloads us: then this module stays mapped for the rest of the process.
+void keepModuleIfThreadsRemain()
+{
+  if (MDnsPublication::abandonedCount() == 0) return;
+  Dl_info self;
+  if (dladdr(reinterpret_cast<void*>(&keepModuleIfThreadsRemain), &self) && self.dli_fname)
+    dlopen(self.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+}
 
 }  // namespace
 
@@ -57,6 +105,8 @@ extern "C" __attribute__((visibility("default"))) void startGPSBridge()
   }
   writeStderr("\n*** Starting Corvane bridge\n");
   bridge = new GPSBridge();
+  showState();
+  HostLog::flush();
 }
 
 extern "C" __attribute__((visibility("default"))) void stopGPSBridge()
@@ -71,6 +121,8 @@ extern "C" __attribute__((visibility("default"))) void stopGPSBridge()
   bridge = nullptr;
   stopping->stop();
   stopping->release();
+  showState();
+  HostLog::flush();
 }
 
 PLUGIN_API int XPluginStart(char* outName, char* outSig, char* outDesc)
@@ -86,9 +138,14 @@ PLUGIN_API int XPluginStart(char* outName, char* outSig, char* outDesc)
 
   XPLMMenuID pluginsMenu = XPLMFindPluginsMenu();
   int item = XPLMAppendMenuItem(pluginsMenu, "Corvane", nullptr, 1);
-  XPLMMenuID menu = XPLMCreateMenu("Corvane", pluginsMenu, item, MyMenuHandlerCallback, nullptr);
-  XPLMAppendMenuItem(menu, "Start Corvane bridge", reinterpret_cast<void*>(START_ITEM), 1);
-  XPLMAppendMenuItem(menu, "Stop Corvane bridge", reinterpret_cast<void*>(STOP_ITEM), 1);
+  menu = XPLMCreateMenu("Corvane", pluginsMenu, item, MyMenuHandlerCallback, nullptr);
+  startItem = XPLMAppendMenuItem(menu, "Start Corvane bridge", reinterpret_cast<void*>(START_ITEM), 1);
+  stopItem = XPLMAppendMenuItem(menu, "Stop Corvane bridge", reinterpret_cast<void*>(STOP_ITEM), 1);
+  showState();
+  for (BridgeCommand& command : commands) {
+    command.ref = XPLMCreateCommand(command.name, command.description);
+    XPLMRegisterCommandHandler(command.ref, commandHandler, 1, &command);
+  }
   return 1;
 }
 
@@ -105,6 +162,12 @@ PLUGIN_API void XPluginDisable(void)
 PLUGIN_API void XPluginStop(void)
 {
   stopGPSBridge();
+  for (BridgeCommand& command : commands) {
+    if (command.ref) XPLMUnregisterCommandHandler(command.ref, commandHandler, 1, &command);
+    command.ref = nullptr;
+  }
+  menu = nullptr;
+  keepModuleIfThreadsRemain();
   // After the bridge's stop, the last thing worth logging. Destroying the sinks closes the
   // log file and takes them out of the logging facility (a line that a late thread is
   // still writing is waited for).
@@ -115,6 +178,17 @@ PLUGIN_API void XPluginStop(void)
 PLUGIN_API void XPluginReceiveMessage(int, int, void*) {}
 
 namespace {
+
+int commandHandler(XPLMCommandRef, XPLMCommandPhase phase, void* refcon)
+{
+  if (phase != xplm_CommandBegin) return 1;
+  const BridgeCommand* command = static_cast<const BridgeCommand*>(refcon);
+  if (command == &commands[START_COMMAND] || (command == &commands[TOGGLE_COMMAND] && !bridge))
+    startGPSBridge();
+  else
+    stopGPSBridge();
+  return 1;
+}
 
 void MyMenuHandlerCallback(void*, void* itemRef)
 {

@@ -2,6 +2,7 @@
 
 #include "object/BaseDictionary.h"
 #include "object/BaseNumber.h"
+#include "plugin/HostLog.h"
 #include "runtime/Debug.h"
 
 namespace {
@@ -112,6 +113,8 @@ float PositionSampler::_flightLoop(float, float, int, void* refcon)
   sampler->m_latestLock.lock();
   sampler->m_latest = sample;
   sampler->m_latestLock.unlock();
+  // The one main-thread moment per frame: lines other threads left for the host's log go out.
+  HostLog::flush();
   return EVERY_FRAME;
 }
 

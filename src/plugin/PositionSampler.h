@@ -1,8 +1,9 @@
 // Samples the aircraft's position from the host: the ten flight-model data references of
 // the position record, read in the record's order, and the record itself, a dictionary of
 // ten double numbers. The host's interface may only be called on its main thread, so
-// sampling runs there (once per frame while started, through a flight-loop callback) and
-// other threads take the latest frame's ten values, kept together under one lock.
+// sampling runs there (once per frame while started, through a flight-loop callback, which
+// also writes the lines waiting for the host's log) and other threads take the latest
+// frame's ten values, kept together under one lock.
 #pragma once
 
 #include "object/BaseObject.h"
