@@ -4,8 +4,14 @@
 // Every case runs a host of its own, whose whole standard error it checks.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
 
 #include "e2e/BridgeApp.h"
 #include "e2e/BridgeFixture.h"
@@ -145,6 +151,64 @@ TEST(BridgeSilentPeerTest, HoldsTheNextAppNoLongerThanTheLoginTimeOut)
   EXPECT_TRUE(peer.closedByBridge(15000));
   EXPECT_TRUE(app.leave());
   expectCleanExit(sim.finish());
+}
+
+// The lines a pilot or support reads in X-Plane's Log.txt, in the host's log file.
+std::vector<std::string> bridgeLogLines(const std::string& path)
+{
+  std::vector<std::string> lines;
+  std::ifstream file(path);
+  for (std::string line; std::getline(file, line);)
+    if (line.rfind("Corvane: ", 0) == 0) lines.push_back(line);
+  return lines;
+}
+
+TEST(BridgeLogTest, TellsEachStartAppAndStopInTheHostsLog)
+{
+  BaseAutorelease pool;
+  const std::string path = "/tmp/corvane-e2e-log-" + std::to_string(getpid()) + ".txt";
+  {
+    SimProcess sim({"--log", path});
+    ASSERT_TRUE(sim.startBridge());
+    {
+      BridgeApp app;
+      ASSERT_TRUE(app.logIn());
+      ASSERT_TRUE(app.isServed());
+      ASSERT_TRUE(app.leave());
+    }
+    BridgeApp next;
+    ASSERT_TRUE(next.logIn());
+    ASSERT_TRUE(next.isServed());
+    ASSERT_TRUE(sim.stopBridge());
+    {
+      // Another program on the port: the pilot is told, and the menu still works.
+      const int holder = nettest::listenRaw(BRIDGE_PORT);
+      ASSERT_GE(holder, 0);
+      ASSERT_EQ(sim.run("menu Start Corvane bridge"), 0);
+      ASSERT_TRUE(sim.stopBridge());
+      close(holder);
+    }
+    expectCleanExit(sim.finish());
+  }
+  std::vector<std::string> lines = bridgeLogLines(path);
+  unlink(path.c_str());
+  // The announcement's outcome comes from its own thread, whenever the daemon answers.
+  const auto announced = std::find_if(lines.begin(), lines.end(), [](const std::string& line) {
+    return line.rfind("Corvane: not announced on the local network (", 0) == 0;
+  });
+  ASSERT_NE(announced, lines.end());
+  lines.erase(announced);
+  const std::vector<std::string> expected = {
+      "Corvane: bridge started, listening on port 21777",
+      "Corvane: app connected from 127.0.0.1",
+      "Corvane: app at 127.0.0.1 disconnected (it closed the connection)",
+      "Corvane: app connected from 127.0.0.1",
+      "Corvane: app at 127.0.0.1 disconnected (the bridge stopped)",
+      "Corvane: bridge stopped",
+      "Corvane: port 21777 is in use by another program, so no app can connect: stop the bridge, close that "
+      "program and start the bridge again",
+      "Corvane: bridge stopped"};
+  EXPECT_EQ(lines, expected);
 }
 
 }  // namespace

@@ -51,13 +51,15 @@ int statusOf(int raw)
 
 }  // namespace
 
-SimProcess::SimProcess()
+SimProcess::SimProcess(const std::vector<std::string>& options)
 {
   // Everything the child needs is built before fork: only async-signal-safe calls follow it.
   // The plug-in stays mapped until the host exits, so that a leak report can name its code;
   // what unloading it leaves behind is the plug-in lifecycle tests' concern.
-  static const char* const argv[] = {CORVANE_SIM, "--strict-threads", "--keep-loaded", CORVANE_PLUGIN_FILE,
-                                     nullptr};
+  std::vector<const char*> argv = {CORVANE_SIM, "--strict-threads", "--keep-loaded"};
+  for (const std::string& option : options) argv.push_back(option.c_str());
+  argv.push_back(CORVANE_PLUGIN_FILE);
+  argv.push_back(nullptr);
   // The first entry of a name wins. A bridge started here must never be advertised on this
   // machine's network: its system bus is a socket that does not exist.
   static const char* const defaults[] = {"DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent/corvane-no-bus",
@@ -79,7 +81,7 @@ SimProcess::SimProcess()
     dup2(inPipe[0], STDIN_FILENO);
     dup2(outPipe[1], STDOUT_FILENO);
     dup2(errPipe[1], STDERR_FILENO);
-    execve(argv[0], const_cast<char* const*>(argv), environment.data());
+    execve(argv[0], const_cast<char* const*>(argv.data()), environment.data());
     _exit(127);
   }
   close(inPipe[0]);

@@ -27,8 +27,8 @@ struct SimExit
 class SimProcess
 {
 public:
-  // Starts corvane-sim --strict-threads --keep-loaded PLUGIN. Check running() before use.
-  SimProcess();
+  // Starts corvane-sim --strict-threads --keep-loaded OPTIONS PLUGIN. Check running() before use.
+  explicit SimProcess(const std::vector<std::string>& options = {});
   // Kills a child that was not finished.
   ~SimProcess();
   SimProcess(const SimProcess&) = delete;

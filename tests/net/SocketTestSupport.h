@@ -45,6 +45,21 @@ inline uint16_t boundPort(int fd)
   return ntohs(address.sin_port);
 }
 
+// A socket listening on 127.0.0.1:port, as another program holding the port would; -1 on failure.
+inline int listenRaw(uint16_t port)
+{
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  struct sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (fd != -1 && (bind(fd, reinterpret_cast<struct sockaddr*>(&address), sizeof address) != 0 || listen(fd, 1) != 0)) {
+    close(fd);
+    fd = -1;
+  }
+  return fd;
+}
+
 // A plain TCP connection to 127.0.0.1:port, -1 on failure.
 inline int connectRaw(uint16_t port)
 {
