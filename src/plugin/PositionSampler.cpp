@@ -106,15 +106,19 @@ void PositionSampler::stopSampling()
   m_sampling = false;
 }
 
-float PositionSampler::_flightLoop(float, float, int, void* refcon)
+void PositionSampler::sampleFrame()
 {
-  PositionSampler* sampler = static_cast<PositionSampler*>(refcon);
-  PositionSample sample = sampler->sampleNow();
-  sampler->m_latestLock.lock();
-  sampler->m_latest = sample;
-  sampler->m_latestLock.unlock();
+  PositionSample sample = sampleNow();
+  m_latestLock.lock();
+  m_latest = sample;
+  m_latestLock.unlock();
   // The one main-thread moment per frame: lines other threads left for the host's log go out.
   HostLog::flush();
+}
+
+float PositionSampler::_flightLoop(float, float, int, void* refcon)
+{
+  static_cast<PositionSampler*>(refcon)->sampleFrame();
   return EVERY_FRAME;
 }
 

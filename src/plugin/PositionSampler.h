@@ -35,6 +35,9 @@ public:
 
   // Main thread: looks the references up if needed and reads them now.
   PositionSample sampleNow();
+  // Main thread, once per frame while sampling: the frame's values for the other threads,
+  // and the lines waiting for the host's log.
+  void sampleFrame();
   // Any thread: the latest frame's values (valid is false before the first frame).
   PositionSample latestSample();
 
