@@ -53,13 +53,24 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         Transition{"LoadingStartsNothing", {"menus"}, ALREADY_STOPPED + ALREADY_STOPPED},
         Transition{"StartThenHostQuit", {START}, STARTING + STOPPING + DESTROYED + ALREADY_STOPPED},
+        // The menu offers Start only while stopped; its handler still refuses a second bridge.
         Transition{"StartTwiceCreatesOneBridge",
-                   {START, START},
+                   {START, START, "menu-ref 1 Corvane"},
                    STARTING + ALREADY_RUNNING + STOPPING + DESTROYED + ALREADY_STOPPED},
-        Transition{"StopWhileStopped", {STOP}, ALREADY_STOPPED + ALREADY_STOPPED + ALREADY_STOPPED},
+        Transition{"StopWhileStopped", {STOP, "menu-ref 2 Corvane"},
+                   ALREADY_STOPPED + ALREADY_STOPPED + ALREADY_STOPPED},
         Transition{"StartStopStop",
-                   {START, STOP, STOP},
+                   {START, STOP, "menu-ref 2 Corvane"},
                    STARTING + STOPPING + DESTROYED + ALREADY_STOPPED + ALREADY_STOPPED + ALREADY_STOPPED},
+        Transition{"CommandsDoWhatTheMenuDoes",
+                   {"command corvane/bridge/toggle", "command corvane/bridge/toggle", "command corvane/bridge/start",
+                    "command corvane/bridge/start", "command corvane/bridge/stop", "command corvane/bridge/stop"},
+                   STARTING + STOPPING + DESTROYED + STARTING + ALREADY_RUNNING + STOPPING + DESTROYED +
+                       ALREADY_STOPPED + ALREADY_STOPPED + ALREADY_STOPPED},
+        // Only the press acts: holding the key or letting it go does nothing more.
+        Transition{"CommandsActWhenPressed",
+                   {"command-begin corvane/bridge/toggle", "command-end corvane/bridge/toggle"},
+                   STARTING + STOPPING + DESTROYED + ALREADY_STOPPED},
         Transition{"DisableStopsAndEnableDoesNotRestart",
                    {START, "disable", "enable"},
                    STARTING + STOPPING + DESTROYED + ALREADY_STOPPED + ALREADY_STOPPED},
@@ -97,6 +108,52 @@ TEST(PluginLoadTest, NamesItselfAndInstallsTheSubmenu)
             (std::vector<std::string>{lines[0], "sim: plugin enabled", menu[0], menu[1], menu[2], menu[3],
                                       "sim: plugin disabled", "sim: plugin stopped",
                                       "sim: threading violations: 0", "sim: invalid dataref reads: 0"}));
+}
+
+// The items' lines of the "menus" command, each time it ran.
+std::vector<std::string> itemLines(const SimRun& run)
+{
+  std::vector<std::string> items;
+  for (const std::string& line : run.outLines())
+    if (line.find(" Corvane bridge [ref ") != std::string::npos) items.push_back(line);
+  return items;
+}
+
+TEST(PluginMenuStateTest, OffersStartWhileStoppedAndStopWhileRunning)
+{
+  const std::string stopped[] = {"sim:     Start Corvane bridge [ref 1] [unchecked]",
+                                 "sim:     Stop Corvane bridge [ref 2] (disabled)"};
+  const std::string running[] = {"sim:     Start Corvane bridge [ref 1] (disabled) [checked]",
+                                 "sim:     Stop Corvane bridge [ref 2]"};
+  SimRun run = runPlugin({"menus", START, "menus", STOP, "menus", "command corvane/bridge/start", "disable",
+                          "menus", "enable", "menus", "command corvane/bridge/toggle", "menus"});
+  EXPECT_EQ(run.status, 0);
+  std::vector<std::string> expected;
+  for (const auto* state : {stopped, running, stopped, stopped, stopped, running})
+    expected.insert(expected.end(), state, state + 2);
+  EXPECT_EQ(itemLines(run), expected);
+}
+
+TEST(PluginLoadTest, RegistersItsCommandsAndLeavesNoHandlerBehind)
+{
+  SimRun run = runPlugin({"commands"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.outLinesStartingWith("sim: corvane/"),
+            (std::vector<std::string>{"sim: corvane/bridge/start: Start the Corvane bridge (1 handler)",
+                                      "sim: corvane/bridge/stop: Stop the Corvane bridge (1 handler)",
+                                      "sim: corvane/bridge/toggle: Start or stop the Corvane bridge (1 handler)"}));
+  EXPECT_TRUE(run.outLinesStartingWith("sim: ").size() > 0);
+  EXPECT_EQ(run.out.find("left registered"), std::string::npos) << run.out;
+}
+
+// The bridge asks for frames only while it runs.
+TEST(PluginLoadTest, NoFrameCallbackWhileStopped)
+{
+  SimRun run = runPlugin({"frames 10", START, "frames 10", STOP, "frames 10", "times"});
+  EXPECT_EQ(run.status, 0);
+  const std::vector<std::string> loops = run.outLinesStartingWith("sim: time: flight loop: ");
+  ASSERT_EQ(loops.size(), 1u) << run.out;
+  EXPECT_EQ(loops[0].rfind("sim: time: flight loop: 10 calls,", 0), 0u) << loops[0];
 }
 
 TEST(PluginLoadTest, StartAndStopCallTheHostOnlyFromItsMainThread)
