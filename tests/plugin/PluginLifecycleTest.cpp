@@ -102,8 +102,9 @@ TEST(PluginLoadTest, NamesItselfAndInstallsTheSubmenu)
   EXPECT_EQ(lines[0],
             "sim: loaded plugin 'Corvane' signature 'com.corvane.bridge': "
             "A plugin that forward navigation coordinates to Corvane for iPhone/iPad.");
-  const std::vector<std::string> menu = {"sim: Plugins", "sim:   Corvane", "sim:     Start Corvane bridge [ref 1]",
-                                         "sim:     Stop Corvane bridge [ref 2]"};
+  const std::vector<std::string> menu = {"sim: Plugins", "sim:   Corvane",
+                                         "sim:     Start Corvane bridge [ref 1] [unchecked]",
+                                         "sim:     Stop Corvane bridge [ref 2] (disabled)"};
   EXPECT_EQ(run.outLinesStartingWith("sim: "),
             (std::vector<std::string>{lines[0], "sim: plugin enabled", menu[0], menu[1], menu[2], menu[3],
                                       "sim: plugin disabled", "sim: plugin stopped",
