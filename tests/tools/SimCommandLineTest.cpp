@@ -83,6 +83,8 @@ TEST(SimCommandLineTest, HelpDocumentsEveryOptionCommandAndFormat)
                            "  frames N",
                            "  sleep SECONDS",
                            "  violations",
+                           "' [checked]' or ' [unchecked]'",
+                           "' (disabled)'",
                            "  quit",
                            "NAME [ref R]",
                            "(menu 'SUB')",

@@ -1,7 +1,8 @@
-// A plug-in that exercises corvane-sim for its tests: menus, flight loops, data reads on the main
-// thread and, when asked, on its own threads; one "probe: ..." line on standard output per event.
-// Its state belongs to the host's main thread; its threads hand results back through join.
-// SIM_PROBE_FAIL_START / SIM_PROBE_REFUSE_ENABLE in the environment make start / enable fail.
+// A plug-in that exercises corvane-sim for its tests: menus and their item states, flight loops,
+// data reads on the main thread and, when asked, on its own threads; one "probe: ..." line on
+// standard output per event. Its state belongs to the host's main thread; its threads hand results
+// back through join. SIM_PROBE_FAIL_START / SIM_PROBE_REFUSE_ENABLE in the environment make
+// start / enable fail.
 #include "plugin/xplm/XPLM.h"
 
 #include <cmath>
@@ -28,11 +29,12 @@ enum ItemRef
   eAppendFromThread,
   eRearmFromLastCall,
   eRearmFromNow,
+  eItemStates,
 };
 const char* const kItemNames[] = {"Read datarefs",         "Read on thread",     "Start loops",
                                   "Loop report",           "Misuse host",        "Start background reads",
                                   "Join background reads", "Append from thread", "Rearm from last call",
-                                  "Rearm from now"};
+                                  "Rearm from now",        "Item states"};
 const char* const kDataRefNames[] = {
     "sim/flightmodel/position/latitude",  "sim/flightmodel/position/longitude",
     "sim/flightmodel/position/elevation", "sim/flightmodel/position/groundspeed",
@@ -56,6 +58,7 @@ void say(const char* format, ...)
 }
 
 XPLMMenuID g_probeMenu = nullptr;
+XPLMMenuID g_toolsMenu = nullptr;
 int g_probeItem = -1;
 std::thread g_background;
 int g_backgroundInRange = 0;
@@ -183,6 +186,9 @@ void misuseHost()
   XPLMUnregisterFlightLoopCallback(oneShot, &local);
   XPLMSetFlightLoopCallbackInterval(oneShot, 1.0f, 1, &local);
   XPLMRegisterFlightLoopCallback(nullptr, 1.0f, nullptr);
+  XPLMEnableMenuItem(bogus, 0, 0);
+  XPLMCheckMenuItem(g_probeMenu, 99, xplm_Menu_Checked);
+  XPLMCheckMenuItem(g_probeMenu, 0, 3);
   say("misuse done");
 }
 
@@ -214,6 +220,19 @@ void appendFromThread()
   std::thread appender([&] { index = XPLMAppendMenuItem(g_probeMenu, "Late item", nullptr, 1); });
   appender.join();
   say("append from thread -> %d", index);
+}
+
+void setItemStates()
+{
+  XPLMCheckMenuItem(g_probeMenu, eReadDataRefs - 1, xplm_Menu_Unchecked);
+  XPLMCheckMenuItem(g_probeMenu, eStartLoops - 1, xplm_Menu_Checked);
+  XPLMCheckMenuItem(g_probeMenu, eStartLoops - 1, xplm_Menu_NoCheck);
+  XPLMEnableMenuItem(g_probeMenu, eLoopReport - 1, 0);
+  XPLMEnableMenuItem(g_probeMenu, eLoopReport - 1, 1);
+  XPLMEnableMenuItem(g_probeMenu, eRearmFromNow - 1, 0);
+  XPLMCheckMenuItem(g_probeMenu, eRearmFromNow - 1, xplm_Menu_Checked);
+  XPLMCheckMenuItem(g_probeMenu, eItemStates - 1, xplm_Menu_Checked);
+  XPLMCheckMenuItem(g_toolsMenu, 0, xplm_Menu_Checked);  // an item that opens a submenu
 }
 
 void menuHandler(void* menuRef, void* itemRef)
@@ -253,6 +272,9 @@ void menuHandler(void* menuRef, void* itemRef)
     case eRearmFromNow:
       XPLMSetFlightLoopCallbackInterval(rearm, -30.0f, 1, nullptr);
       break;
+    case eItemStates:
+      setItemStates();
+      break;
     default:
       break;
   }
@@ -270,12 +292,12 @@ void buildMenus()
   say("menu item %d, submenu items at%s", g_probeItem, indexes.c_str());
 
   // A top-level menu whose nested submenu repeats an item name, so that depth-first order shows.
-  XPLMMenuID tools = XPLMCreateMenu("Probe Tools", nullptr, 0, menuHandler, reinterpret_cast<void*>(88));
-  const int nested = XPLMAppendMenuItem(tools, "Nested", nullptr, 1);
-  XPLMMenuID deeper = XPLMCreateMenu("Deeper", tools, nested, menuHandler, reinterpret_cast<void*>(99));
+  g_toolsMenu = XPLMCreateMenu("Probe Tools", nullptr, 0, menuHandler, reinterpret_cast<void*>(88));
+  const int nested = XPLMAppendMenuItem(g_toolsMenu, "Nested", nullptr, 1);
+  XPLMMenuID deeper = XPLMCreateMenu("Deeper", g_toolsMenu, nested, menuHandler, reinterpret_cast<void*>(99));
   XPLMAppendMenuItem(deeper, "Deep item", reinterpret_cast<void*>(-7), 1);
   XPLMAppendMenuItem(deeper, "Tool", reinterpret_cast<void*>(7), 1);
-  XPLMAppendMenuItem(tools, "Tool", reinterpret_cast<void*>(256), 1);
+  XPLMAppendMenuItem(g_toolsMenu, "Tool", reinterpret_cast<void*>(256), 1);
 }
 
 }  // namespace

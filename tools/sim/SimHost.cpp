@@ -323,6 +323,10 @@ void SimHost::chooseMenu(const std::string& name)
     SimOutput::say("menu item '%s' opens a submenu; nothing to choose", SimOutput::printable(name).c_str());
     return;
   }
+  if (!target.enabled) {
+    SimOutput::say("menu item '%s' is disabled", SimOutput::printable(name).c_str());
+    return;
+  }
   if (target.handler == nullptr) {
     SimOutput::say("menu '%s' has no handler", SimOutput::printable(target.menuName).c_str());
     return;

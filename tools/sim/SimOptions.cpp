@@ -178,7 +178,8 @@ std::string SimOptions::helpText()
       "                          depth-first in creation order: calls its menu's handler with\n"
       "                          (menu reference, item reference)\n"
       "  menu-ref REF [MENU]     call the handler of the menu named MENU (default: the menu created\n"
-      "                          last) with item reference REF, whether or not an item carries it\n"
+      "                          last) with item reference REF, whether or not an item carries it,\n"
+      "                          even a disabled one\n"
       "  enable                  call XPluginEnable (only when disabled)\n"
       "  disable                 call XPluginDisable (only when enabled)\n"
       "  stop                    call XPluginStop, after XPluginDisable when enabled\n"
@@ -199,6 +200,9 @@ std::string SimOptions::helpText()
       "    NAME [ref R]          an item; R is its item reference as a signed integer\n"
       "    NAME                  an item that opens a submenu; the submenu's items follow\n"
       "    NAME (menu 'SUB')     the same, when the submenu's own name SUB differs from NAME\n"
+      "  An item line then ends with ' [checked]' or ' [unchecked]' when the item has a check mark\n"
+      "  (XPLMCheckMenuItem), and with ' (disabled)' when it is disabled (XPLMEnableMenuItem): 'menu'\n"
+      "  refuses a disabled item with 'sim: menu item 'NAME' is disabled', as X-Plane ignores its clicks.\n"
       "\n"
       "Data references (XPLMGetDatad and XPLMGetDataf both work on each; floats widen exactly):\n";
   for (const SimDataRefs::Entry& entry : SimDataRefs::kTable) {
@@ -211,7 +215,7 @@ std::string SimOptions::helpText()
       "  Menu choices, messages and flight loops reach the plug-in only while it is enabled.\n"
       "  Every XPLM call from a thread other than the main thread is a threading violation, reported\n"
       "  on standard error as 'sim: threading violation: FUNCTION called from a non-main thread'.\n"
-      "  Data reference reads are still served; menu and flight-loop calls are refused.\n"
+      "  Data reference reads are still served; every other call (menus, flight loops) is refused.\n"
       "  A null or unknown data reference handle reads as 0 and is reported.\n"
       "Output: command results and lifecycle lines on standard output, misuse reports on standard\n"
       "error, every line prefixed 'sim: ' and flushed. After XPluginStart the host prints\n"

@@ -1,6 +1,6 @@
 // The XPLM functions the plug-in imports, exported from the executable (XPLM_API plus
 // ENABLE_EXPORTS) so that dlopen resolves them here. Each one checks its thread first: data
-// reference reads are served from any thread, calls that change menus or flight loops only on the
+// reference reads are served from any thread, everything else (menus, flight loops) only on the
 // main thread, because those structures belong to it alone.
 #include "SimHost.h"
 #include "plugin/xplm/XPLM.h"
@@ -27,6 +27,20 @@ XPLM_API int XPLMAppendMenuItem(XPLMMenuID inMenu, const char* inItemName, void*
   SimHost* host = SimHost::current();
   if (host == nullptr || !host->checkThread("XPLMAppendMenuItem")) return -1;
   return host->menus().append(inMenu, inItemName, inItemRef);
+}
+
+XPLM_API void XPLMEnableMenuItem(XPLMMenuID inMenu, int inIndex, int inEnabled)
+{
+  SimHost* host = SimHost::current();
+  if (host != nullptr && host->checkThread("XPLMEnableMenuItem"))
+    host->menus().enableItem(inMenu, inIndex, inEnabled != 0);
+}
+
+XPLM_API void XPLMCheckMenuItem(XPLMMenuID inMenu, int inIndex, XPLMMenuCheck inCheck)
+{
+  SimHost* host = SimHost::current();
+  if (host != nullptr && host->checkThread("XPLMCheckMenuItem"))
+    host->menus().checkItem(inMenu, inIndex, inCheck);
 }
 
 XPLM_API XPLMDataRef XPLMFindDataRef(const char* inDataRefName)
