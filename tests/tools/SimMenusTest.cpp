@@ -20,6 +20,7 @@ const std::vector<std::string> kProbeTree = {
     "sim:     Rearm from last call [ref 9]",
     "sim:     Rearm from now [ref 10]",
     "sim:     Item states [ref 11]",
+    "sim:     Write log [ref 12]",
     "sim: Probe Tools",
     "sim:   Nested (menu 'Deeper')",
     "sim:     Deep item [ref -7]",

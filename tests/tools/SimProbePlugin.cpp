@@ -1,7 +1,7 @@
-// A plug-in that exercises corvane-sim for its tests: menus and their item states, flight loops,
-// data reads on the main thread and, when asked, on its own threads; one "probe: ..." line on
-// standard output per event. Its state belongs to the host's main thread; its threads hand results
-// back through join. SIM_PROBE_FAIL_START / SIM_PROBE_REFUSE_ENABLE in the environment make
+// A plug-in that exercises corvane-sim for its tests: menus and their item states, the log, flight
+// loops, data reads on the main thread and, when asked, on its own threads; one "probe: ..." line
+// on standard output per event. Its state belongs to the host's main thread; its threads hand
+// results back through join. SIM_PROBE_FAIL_START / SIM_PROBE_REFUSE_ENABLE in the environment make
 // start / enable fail.
 #include "plugin/xplm/XPLM.h"
 
@@ -30,11 +30,12 @@ enum ItemRef
   eRearmFromLastCall,
   eRearmFromNow,
   eItemStates,
+  eWriteLog,
 };
 const char* const kItemNames[] = {"Read datarefs",         "Read on thread",     "Start loops",
                                   "Loop report",           "Misuse host",        "Start background reads",
                                   "Join background reads", "Append from thread", "Rearm from last call",
-                                  "Rearm from now",        "Item states"};
+                                  "Rearm from now",        "Item states",        "Write log"};
 const char* const kDataRefNames[] = {
     "sim/flightmodel/position/latitude",  "sim/flightmodel/position/longitude",
     "sim/flightmodel/position/elevation", "sim/flightmodel/position/groundspeed",
@@ -189,6 +190,7 @@ void misuseHost()
   XPLMEnableMenuItem(bogus, 0, 0);
   XPLMCheckMenuItem(g_probeMenu, 99, xplm_Menu_Checked);
   XPLMCheckMenuItem(g_probeMenu, 0, 3);
+  XPLMDebugString(nullptr);
   say("misuse done");
 }
 
@@ -235,6 +237,14 @@ void setItemStates()
   XPLMCheckMenuItem(g_toolsMenu, 0, xplm_Menu_Checked);  // an item that opens a submenu
 }
 
+void writeLog()
+{
+  XPLMDebugString("Sim Probe: no newline");
+  XPLMDebugString(", then the rest\n");
+  XPLMDebugString("");
+  XPLMDebugString("tab\tand UTF-8 \xc3\xa9\n");
+}
+
 void menuHandler(void* menuRef, void* itemRef)
 {
   const intptr_t item = reinterpret_cast<intptr_t>(itemRef);
@@ -275,6 +285,9 @@ void menuHandler(void* menuRef, void* itemRef)
     case eItemStates:
       setItemStates();
       break;
+    case eWriteLog:
+      writeLog();
+      break;
     default:
       break;
   }
@@ -308,6 +321,7 @@ PLUGIN_API int XPluginStart(char* outName, char* outSig, char* outDesc)
   std::strcpy(outName, "Sim Probe");
   std::strcpy(outSig, "corvane.tests.simprobe");
   std::strcpy(outDesc, "Exercises the stand-in host");
+  XPLMDebugString("Sim Probe: starting\n");
   if (std::getenv("SIM_PROBE_FAIL_START") != nullptr) return 0;
   buildMenus();
   return 1;

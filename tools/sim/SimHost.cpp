@@ -85,6 +85,11 @@ int SimHost::run()
 {
   s_current.store(this);
   std::string error;
+  if (!m_options.logFile.empty() && !m_log.open(m_options.logFile, error)) {
+    SimOutput::report("cannot open log '%s': %s", m_options.logFile.c_str(), error.c_str());
+    s_current.store(nullptr);
+    return 2;
+  }
   if (!m_plugin.load(m_options.pluginFile, error)) {
     SimOutput::report("cannot load plugin '%s': %s", m_options.pluginFile.c_str(), error.c_str());
     s_current.store(nullptr);
@@ -103,6 +108,8 @@ int SimHost::run()
   SimOutput::say("loaded plugin '%s' signature '%s': %s", SimOutput::printable(m_plugin.name()).c_str(),
                  SimOutput::printable(m_plugin.signature()).c_str(),
                  SimOutput::printable(m_plugin.description()).c_str());
+  // X-Plane logs each plug-in it loads, after XPluginStart has given the signature.
+  m_log.write("Loaded: " + m_options.pluginFile + " (" + m_plugin.signature() + ").\n");
   doEnable();
 
   bool quit = false;

@@ -1,12 +1,14 @@
-// The stand-in host: owns the plug-in, its menus and flight loops, the flight model and the data
-// references, and runs frames and commands on the main thread, calling the plug-in only there and
-// only between frames. The XPLM functions reach it through current(). Construct, run and destroy
-// on the main thread; other threads may only use current(), checkThread() and dataRefs().
+// The stand-in host: owns the plug-in, its menus and flight loops, the log, the flight model and
+// the data references, and runs frames and commands on the main thread, calling the plug-in only
+// there and only between frames. The XPLM functions reach it through current(). Construct, run
+// and destroy on the main thread; other threads may only use current(), checkThread() and
+// dataRefs().
 #pragma once
 
 #include "SimDataRefs.h"
 #include "SimFlightLoops.h"
 #include "SimFlightModel.h"
+#include "SimLog.h"
 #include "SimMenus.h"
 #include "SimOptions.h"
 #include "SimPlugin.h"
@@ -34,6 +36,7 @@ public:
   bool checkThread(const char* function);
 
   SimMenus& menus() { return m_menus; }
+  SimLog& log() { return m_log; }
   SimFlightLoops& flightLoops() { return m_flightLoops; }
   SimDataRefs& dataRefs() { return m_dataRefs; }
 
@@ -60,6 +63,7 @@ private:
 
   const SimOptions m_options;
   const std::thread::id m_mainThread;
+  SimLog m_log;
   SimFlightModel m_model;
   SimDataRefs m_dataRefs;
   SimMenus m_menus;

@@ -129,6 +129,12 @@ SimOptions::Parse SimOptions::parse(int argc, char** argv, SimOptions& options, 
       std::string text;
       if (!takeValue(text)) return eError;
       options.commands.push_back(text);
+    } else if (argument == "--log") {
+      if (!takeValue(options.logFile)) return eError;
+      if (options.logFile.empty()) {
+        error = "--log expects a file name";
+        return eError;
+      }
     } else if (argument == "--no-stdin" && !hasValue) {
       options.readStdin = false;
     } else if (argument == "--keep-loaded" && !hasValue) {
@@ -168,6 +174,8 @@ std::string SimOptions::helpText()
       "  --strict-threads        any threading violation makes the exit status 3\n"
       "  --keep-loaded           do not dlclose the plug-in at exit, so that leak reports (e.g. from\n"
       "                          LeakSanitizer) can still name its functions\n"
+      "  --log FILE              write the host's Log.txt to FILE, created or emptied at start (format\n"
+      "                          below); without it, what the plug-in logs is discarded\n"
       "  -h, --help              print this text and exit\n"
       "\n"
       "Commands, one per line, from -c and then standard input (end of input quits). Nothing runs\n"
@@ -204,6 +212,11 @@ std::string SimOptions::helpText()
       "  (XPLMCheckMenuItem), and with ' (disabled)' when it is disabled (XPLMEnableMenuItem): 'menu'\n"
       "  refuses a disabled item with 'sim: menu item 'NAME' is disabled', as X-Plane ignores its clicks.\n"
       "\n"
+      "Log file (--log), the bytes as written: 'Log.txt for corvane-sim, a stand-in X-Plane host',\n"
+      "what the plug-in logs during XPluginStart, 'Loaded: PLUGIN_FILE (SIGNATURE).', then the rest.\n"
+      "Each line ends with a newline; XPLMDebugString text is written exactly as given, on disk when\n"
+      "the call returns.\n"
+      "\n"
       "Data references (XPLMGetDatad and XPLMGetDataf both work on each; floats widen exactly):\n";
   for (const SimDataRefs::Entry& entry : SimDataRefs::kTable) {
     text += std::string("  ") + entry.name + " (" + (entry.isDouble ? "double" : "float") + ", " +
@@ -215,14 +228,15 @@ std::string SimOptions::helpText()
       "  Menu choices, messages and flight loops reach the plug-in only while it is enabled.\n"
       "  Every XPLM call from a thread other than the main thread is a threading violation, reported\n"
       "  on standard error as 'sim: threading violation: FUNCTION called from a non-main thread'.\n"
-      "  Data reference reads are still served; every other call (menus, flight loops) is refused.\n"
+      "  Data reference reads are still served; every other call (menus, the log, flight loops) is\n"
+      "  refused.\n"
       "  A null or unknown data reference handle reads as 0 and is reported.\n"
       "Output: command results and lifecycle lines on standard output, misuse reports on standard\n"
       "error, every line prefixed 'sim: ' and flushed. After XPluginStart the host prints\n"
       "  sim: loaded plugin 'NAME' signature 'SIG': DESC\n"
       "and at the end 'sim: threading violations: N' and 'sim: invalid dataref reads: N'.\n"
       "\n"
-      "Exit status: 0 normal; 2 bad option, or the plug-in cannot be loaded or started;\n"
-      "3 threading violations with --strict-threads.\n";
+      "Exit status: 0 normal; 2 bad option, the log cannot be opened, or the plug-in cannot be loaded\n"
+      "or started; 3 threading violations with --strict-threads.\n";
   return text;
 }

@@ -1,8 +1,9 @@
 // The XPLM functions the plug-in imports, exported from the executable (XPLM_API plus
 // ENABLE_EXPORTS) so that dlopen resolves them here. Each one checks its thread first: data
-// reference reads are served from any thread, everything else (menus, flight loops) only on the
-// main thread, because those structures belong to it alone.
+// reference reads are served from any thread, everything else (menus, the log, flight loops) only
+// on the main thread, because those structures belong to it alone.
 #include "SimHost.h"
+#include "SimOutput.h"
 #include "plugin/xplm/XPLM.h"
 
 XPLM_API XPLMMenuID XPLMFindPluginsMenu(void)
@@ -41,6 +42,16 @@ XPLM_API void XPLMCheckMenuItem(XPLMMenuID inMenu, int inIndex, XPLMMenuCheck in
   SimHost* host = SimHost::current();
   if (host != nullptr && host->checkThread("XPLMCheckMenuItem"))
     host->menus().checkItem(inMenu, inIndex, inCheck);
+}
+
+XPLM_API void XPLMDebugString(const char* inString)
+{
+  SimHost* host = SimHost::current();
+  if (host == nullptr || !host->checkThread("XPLMDebugString")) return;
+  if (inString == nullptr)
+    SimOutput::report("XPLMDebugString: null string, ignored");
+  else
+    host->log().write(inString);
 }
 
 XPLM_API XPLMDataRef XPLMFindDataRef(const char* inDataRefName)
