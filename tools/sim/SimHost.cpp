@@ -183,6 +183,7 @@ void SimHost::runFrame()
     m_dataRefs.publish(m_model.stateAt(m_flightFrame));
   }
   // X-Plane keeps running flight loops while paused, but never those of a disabled plug-in.
+  if (m_plugin.isEnabled()) m_commands.runHeld();
   m_flightLoops.runFrame(m_plugin.isEnabled());
 }
 
@@ -240,6 +241,12 @@ void SimHost::doStop()
   // A stopped plug-in is gone for the host: its menus and callbacks must not be reached again.
   m_menus.removePluginMenus();
   m_flightLoops.clear();
+  // Commands outlive the plug-in, as in X-Plane; its handlers must not, and one still registered
+  // now would be called into unloaded code there.
+  std::string commandNames;
+  const size_t handlersLeft = m_commands.dropHandlers(commandNames);
+  if (handlersLeft > 0)
+    SimOutput::report("%zu command handlers left registered: %s", handlersLeft, commandNames.c_str());
   SimOutput::say("plugin stopped");
 }
 
@@ -260,6 +267,10 @@ bool SimHost::execute(const std::string& rawLine)
     chooseMenu(arguments);
   } else if (command == "menu-ref") {
     chooseMenuRef(arguments);
+  } else if (command == "commands") {
+    for (const std::string& listLine : m_commands.list()) SimOutput::say("%s", listLine.c_str());
+  } else if (command == "command" || command == "command-begin" || command == "command-end") {
+    runCommand(command, arguments);
   } else if (command == "enable") {
     if (m_plugin.isStopped())
       SimOutput::say("plugin is stopped; enable refused");
@@ -362,6 +373,29 @@ void SimHost::chooseMenuRef(const std::string& arguments)
     return;
   }
   if (reachable("menu choice")) target.handler(target.menuRef, target.itemRef);
+}
+
+void SimHost::runCommand(const std::string& verb, const std::string& name)
+{
+  const int index = m_commands.indexOf(name);
+  if (index < 0) {
+    SimOutput::say("no command '%s'", SimOutput::printable(name).c_str());
+    return;
+  }
+  if (!reachable("command")) return;
+  if (verb == "command-end") {
+    if (m_commands.release(index))
+      m_commands.run(index, xplm_CommandEnd);
+    else
+      SimOutput::say("command '%s' is not held", SimOutput::printable(name).c_str());
+    return;
+  }
+  m_commands.run(index, xplm_CommandBegin);
+  // Held: the continue phase comes once a frame until "command-end" (X-Plane's XPLMCommandBegin).
+  if (verb == "command-begin")
+    m_commands.hold(index);
+  else
+    m_commands.run(index, xplm_CommandEnd);
 }
 
 void SimHost::sendMessage(const std::string& arguments)

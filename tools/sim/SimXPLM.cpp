@@ -1,7 +1,7 @@
 // The XPLM functions the plug-in imports, exported from the executable (XPLM_API plus
 // ENABLE_EXPORTS) so that dlopen resolves them here. Each one checks its thread first: data
-// reference reads are served from any thread, everything else (menus, the log, flight loops) only
-// on the main thread, because those structures belong to it alone.
+// reference reads are served from any thread, everything else (menus, commands, the log, flight
+// loops) only on the main thread, because those structures belong to it alone.
 #include "SimHost.h"
 #include "SimOutput.h"
 #include "plugin/xplm/XPLM.h"
@@ -52,6 +52,36 @@ XPLM_API void XPLMDebugString(const char* inString)
     SimOutput::report("XPLMDebugString: null string, ignored");
   else
     host->log().write(inString);
+}
+
+XPLM_API XPLMCommandRef XPLMCreateCommand(const char* inName, const char* inDescription)
+{
+  SimHost* host = SimHost::current();
+  if (host == nullptr || !host->checkThread("XPLMCreateCommand")) return nullptr;
+  return host->commands().create(inName, inDescription);
+}
+
+XPLM_API XPLMCommandRef XPLMFindCommand(const char* inName)
+{
+  SimHost* host = SimHost::current();
+  if (host == nullptr || !host->checkThread("XPLMFindCommand")) return nullptr;
+  return host->commands().find(inName);
+}
+
+XPLM_API void XPLMRegisterCommandHandler(XPLMCommandRef inCommand, XPLMCommandCallback_f inHandler,
+                                         int inBefore, void* inRefcon)
+{
+  SimHost* host = SimHost::current();
+  if (host != nullptr && host->checkThread("XPLMRegisterCommandHandler"))
+    host->commands().registerHandler(inCommand, inHandler, inBefore != 0, inRefcon);
+}
+
+XPLM_API void XPLMUnregisterCommandHandler(XPLMCommandRef inCommand, XPLMCommandCallback_f inHandler,
+                                           int inBefore, void* inRefcon)
+{
+  SimHost* host = SimHost::current();
+  if (host != nullptr && host->checkThread("XPLMUnregisterCommandHandler"))
+    host->commands().unregisterHandler(inCommand, inHandler, inBefore != 0, inRefcon);
 }
 
 XPLM_API XPLMDataRef XPLMFindDataRef(const char* inDataRefName)
