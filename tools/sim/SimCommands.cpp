@@ -7,6 +7,8 @@ namespace {
 // Like menu ids: small tagged integers, cheap to validate and far from the menu ids' range.
 constexpr uintptr_t kCommandRefBase = 0xc3d000;
 
+const char* const kPhaseNames[] = {"begin", "continue", "end"};
+
 const char* listName(bool before)
 {
   return before ? "before" : "after";
@@ -102,6 +104,8 @@ void SimCommands::unregisterHandler(XPLMCommandRef command, XPLMCommandCallback_
 
 void SimCommands::run(int index, XPLMCommandPhase phase)
 {
+  const std::string kind =
+      "command " + SimOutput::printable(m_commands[index].name) + " (" + kPhaseNames[phase] + ")";
   // Snapshot, then dispatch: handlers may change the list (and a new command may move the table),
   // so each one is looked up again by serial and skipped if it was unregistered meanwhile.
   std::vector<uint64_t> order;
@@ -120,7 +124,12 @@ void SimCommands::run(int index, XPLMCommandPhase phase)
       }
     }
     if (callback == nullptr) continue;
-    if (callback(refOf(index), phase, refcon) == 0) return;
+    int passOn;
+    {
+      SimCallTimes::Scope timing(m_times, kind, phase == xplm_CommandContinue);
+      passOn = callback(refOf(index), phase, refcon);
+    }
+    if (passOn == 0) return;
   }
 }
 

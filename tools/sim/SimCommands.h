@@ -2,9 +2,11 @@
 // the host (as in X-Plane, it outlives the plug-in that made it); its handlers run before or after
 // the host's own handling, each list in registration order, until one consumes the phase. Command
 // refs are tagged indexes checked on every call, like menu ids. Handlers may register and
-// unregister handlers, themselves included, while being called. Main thread only.
+// unregister handlers, themselves included, while being called; each call is timed as
+// "command NAME (PHASE)". Main thread only.
 #pragma once
 
+#include "SimCallTimes.h"
 #include "plugin/xplm/XPLM.h"
 
 #include <cstdint>
@@ -14,6 +16,8 @@
 class SimCommands
 {
 public:
+  explicit SimCommands(SimCallTimes& times) : m_times(times) {}
+
   // Null, reported, on a null name or when the table is full.
   XPLMCommandRef create(const char* name, const char* description);
   XPLMCommandRef find(const char* name) const;  // null when unknown
@@ -54,6 +58,7 @@ private:
   int indexOf(XPLMCommandRef ref, const char* function) const;  // reports and gives -1 when not ours
   static XPLMCommandRef refOf(int index);
 
+  SimCallTimes& m_times;
   uint64_t m_nextSerial = 1;
   std::vector<Command> m_commands;  // in creation order
 };

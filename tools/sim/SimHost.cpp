@@ -51,9 +51,12 @@ void splitLast(const std::string& text, std::string& rest, std::string& last)
 SimHost::SimHost(const SimOptions& options)
     : m_options(options),
       m_mainThread(std::this_thread::get_id()),
+      m_times(options.printTimes),
       m_model(options.airportLatitude, options.airportLongitude, options.airportElevation, options.fps),
       m_dataRefs(m_model.stateAt(0)),
-      m_flightLoops(options.fps)
+      m_commands(m_times),
+      m_flightLoops(options.fps, m_times),
+      m_plugin(m_times)
 {
 }
 
@@ -271,6 +274,8 @@ bool SimHost::execute(const std::string& rawLine)
     for (const std::string& listLine : m_commands.list()) SimOutput::say("%s", listLine.c_str());
   } else if (command == "command" || command == "command-begin" || command == "command-end") {
     runCommand(command, arguments);
+  } else if (command == "times") {
+    for (const std::string& timeLine : m_times.lines()) SimOutput::say("time: %s", timeLine.c_str());
   } else if (command == "enable") {
     if (m_plugin.isStopped())
       SimOutput::say("plugin is stopped; enable refused");
@@ -349,7 +354,9 @@ void SimHost::chooseMenu(const std::string& name)
     SimOutput::say("menu '%s' has no handler", SimOutput::printable(target.menuName).c_str());
     return;
   }
-  if (reachable("menu choice")) target.handler(target.menuRef, target.itemRef);
+  if (!reachable("menu choice")) return;
+  SimCallTimes::Scope timing(m_times, "menu '" + SimOutput::printable(name) + "'");
+  target.handler(target.menuRef, target.itemRef);
 }
 
 void SimHost::chooseMenuRef(const std::string& arguments)
@@ -372,7 +379,10 @@ void SimHost::chooseMenuRef(const std::string& arguments)
     SimOutput::say("menu '%s' has no handler", SimOutput::printable(target.menuName).c_str());
     return;
   }
-  if (reachable("menu choice")) target.handler(target.menuRef, target.itemRef);
+  if (!reachable("menu choice")) return;
+  SimCallTimes::Scope timing(
+      m_times, "menu-ref " + std::to_string(ref) + " '" + SimOutput::printable(target.menuName) + "'");
+  target.handler(target.menuRef, target.itemRef);
 }
 
 void SimHost::runCommand(const std::string& verb, const std::string& name)

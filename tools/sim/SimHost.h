@@ -1,10 +1,11 @@
-// The stand-in host: owns the plug-in, its menus, commands and flight loops, the log, the flight
-// model and the data references, and runs frames and commands on the main thread, calling the
-// plug-in only there and only between frames. The XPLM functions reach it through current().
-// Construct, run and destroy on the main thread; other threads may only use current(),
-// checkThread() and dataRefs().
+// The stand-in host: owns the plug-in, its menus, commands and flight loops, the log, the call
+// times, the flight model and the data references, and runs frames and commands on the main
+// thread, calling the plug-in only there and only between frames. The XPLM functions reach it
+// through current(). Construct, run and destroy on the main thread; other threads may only use
+// current(), checkThread() and dataRefs().
 #pragma once
 
+#include "SimCallTimes.h"
 #include "SimCommands.h"
 #include "SimDataRefs.h"
 #include "SimFlightLoops.h"
@@ -66,6 +67,7 @@ private:
 
   const SimOptions m_options;
   const std::thread::id m_mainThread;
+  SimCallTimes m_times;  // before everything that times its calls into the plug-in
   SimLog m_log;
   SimFlightModel m_model;
   SimDataRefs m_dataRefs;

@@ -135,6 +135,8 @@ SimOptions::Parse SimOptions::parse(int argc, char** argv, SimOptions& options, 
         error = "--log expects a file name";
         return eError;
       }
+    } else if (argument == "--print-times" && !hasValue) {
+      options.printTimes = true;
     } else if (argument == "--no-stdin" && !hasValue) {
       options.readStdin = false;
     } else if (argument == "--keep-loaded" && !hasValue) {
@@ -176,6 +178,8 @@ std::string SimOptions::helpText()
       "                          LeakSanitizer) can still name its functions\n"
       "  --log FILE              write the host's Log.txt to FILE, created or emptied at start (format\n"
       "                          below); without it, what the plug-in logs is discarded\n"
+      "  --print-times           print 'sim: took N us: KIND' as each call into the plug-in returns,\n"
+      "                          except flight loops and held commands' continue phases (times below)\n"
       "  -h, --help              print this text and exit\n"
       "\n"
       "Commands, one per line, from -c and then standard input (end of input quits). Nothing runs\n"
@@ -205,6 +209,7 @@ std::string SimOptions::helpText()
       "  frames N                run N frames at once (0 to 1000000), without waiting between them\n"
       "  sleep SECONDS           run frames at the frame rate for SECONDS of wall time (up to 86400)\n"
       "  violations              print 'sim: threading violations: N'\n"
+      "  times                   print how long the calls into the plug-in took (format below)\n"
       "  quit                    end: disable, stop and unload the plug-in, print the summary\n"
       "Integers are decimal or 0x hexadecimal.\n"
       "\n"
@@ -221,6 +226,14 @@ std::string SimOptions::helpText()
       "  NAME: DESCRIPTION (handlers: B before, A after)\n"
       "A phase calls the before handlers, then the after handlers, each in registration order, until\n"
       "one returns 0. An unknown name gives 'sim: no command 'NAME''.\n"
+      "\n"
+      "Call times printed by 'times', one line per kind of call in the order of first calls, in whole\n"
+      "microseconds of wall time on a monotonic clock (the median exact below 1024 us, within 0.2 %\n"
+      "above; of an even count, the lower of the middle two):\n"
+      "  sim: time: KIND: N calls, median M us, max X us\n"
+      "KIND is XPluginStart, XPluginEnable, XPluginDisable, XPluginStop, XPluginReceiveMessage,\n"
+      "menu 'ITEM' (chosen with 'menu'), menu-ref REF 'MENU', command NAME (begin), (continue) or\n"
+      "(end) (one call per handler), or flight loop (one call per callback).\n"
       "\n"
       "Log file (--log), the bytes as written: 'Log.txt for corvane-sim, a stand-in X-Plane host',\n"
       "what the plug-in logs during XPluginStart, 'Loaded: PLUGIN_FILE (SIGNATURE).', then the rest.\n"
