@@ -8,8 +8,10 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <sstream>
 
 extern char** environ;
@@ -186,4 +188,18 @@ std::vector<std::string> commands(const std::vector<std::string>& list)
     arguments.push_back(command);
   }
   return arguments;
+}
+
+std::string temporaryPath(const std::string& name)
+{
+  return ::testing::TempDir() + "corvane-sim-" + std::to_string(getpid()) + "-" + name;
+}
+
+std::string takeFile(const std::string& path)
+{
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << file.rdbuf();
+  std::remove(path.c_str());
+  return bytes.str();
 }

@@ -35,6 +35,10 @@ SimRun runProbe(const std::vector<std::string>& arguments,
                 const std::vector<std::string>& extraEnvironment = {});
 // -c for each command, in order.
 std::vector<std::string> commands(const std::vector<std::string>& list);
+// A path of this test process's own in the temporary directory, for a file a child writes (--log).
+std::string temporaryPath(const std::string& name);
+// The file's bytes ("" when unreadable); the file is removed.
+std::string takeFile(const std::string& path);
 
 extern const char* const kSimProgram;
 extern const char* const kProbePlugin;

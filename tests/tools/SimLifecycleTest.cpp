@@ -8,7 +8,7 @@ namespace {
 
 const std::vector<std::string> kLoaded = {
     "probe: start",
-    "probe: menu item 0, submenu items at 0 1 2 3 4 5 6 7 8 9",
+    "probe: menu item 0, submenu items at 0 1 2 3 4 5 6 7 8 9 10 11",
     "sim: loaded plugin 'Sim Probe' signature 'corvane.tests.simprobe': Exercises the stand-in host",
     "probe: enable",
     "sim: plugin enabled",

@@ -1,5 +1,5 @@
-// corvane-sim's menus: the tree the plug-in builds as "menus" prints it, which handler a choice
-// reaches with which references, and menu calls with ids the host never handed out.
+// corvane-sim's menus: the tree the plug-in builds as "menus" prints it, with item states, which
+// handler a choice reaches with which references, and menu calls with ids the host never handed out.
 #include "SimChild.h"
 
 #include <gtest/gtest.h>
@@ -19,6 +19,8 @@ const std::vector<std::string> kProbeTree = {
     "sim:     Append from thread [ref 8]",
     "sim:     Rearm from last call [ref 9]",
     "sim:     Rearm from now [ref 10]",
+    "sim:     Item states [ref 11]",
+    "sim:     Write log [ref 12]",
     "sim: Probe Tools",
     "sim:   Nested (menu 'Deeper')",
     "sim:     Deep item [ref -7]",
@@ -53,6 +55,24 @@ TEST(SimMenusTest, ChoiceCallsOwningMenuHandlerWithBothReferences)
                                              "probe: menu handler menuRef=99 itemRef=7",
                                              "probe: menu handler menuRef=77 itemRef=4"};
   EXPECT_EQ(expected, run.outLinesStartingWith("probe: menu handler"));
+}
+
+TEST(SimMenusTest, ItemStatesShowInTreeAndDisabledItemsAreNotChosen)
+{
+  // Set again, a state replaces the last one: "Start loops" is checked, then has no check mark.
+  std::vector<std::string> tree = kProbeTree;
+  tree[2] += " [unchecked]";
+  tree[11] += " [checked] (disabled)";
+  tree[12] += " [checked]";
+  tree[tree.size() - 4] += " [checked]";  // "Nested", which opens a submenu
+  const SimRun run =
+      runProbe(commands({"menu Item states", "menus", "menu Rearm from now", "menu-ref 10 Probe"}));
+  EXPECT_EQ(tree, treeLines(run));
+  const std::vector<std::string> lines = run.commandLines();
+  const std::vector<std::string> expected = {"sim: menu item 'Rearm from now' is disabled",
+                                             "probe: menu handler menuRef=77 itemRef=10"};
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(expected, std::vector<std::string>(lines.end() - 2, lines.end()));
 }
 
 TEST(SimMenusTest, MenuRefReachesNamedOrNewestMenuWithAnyReference)
@@ -92,7 +112,10 @@ TEST(SimMenusTest, ForeignMenuIdsAndItemsAreRefusedAndReported)
   for (const char* report : {"sim: XPLMAppendMenuItem: invalid menu id 0x1234, refused",
                              "sim: XPLMCreateMenu: invalid parent menu id 0x1234, refused",
                              "sim: XPLMCreateMenu: menu 'Probe' has no item 99, refused",
-                             "sim: XPLMCreateMenu: item 0 of menu 'Plugins' already has a submenu, refused"})
+                             "sim: XPLMCreateMenu: item 0 of menu 'Plugins' already has a submenu, refused",
+                             "sim: XPLMEnableMenuItem: invalid menu id 0x1234, refused",
+                             "sim: XPLMCheckMenuItem: menu 'Probe' has no item 99, refused",
+                             "sim: XPLMCheckMenuItem: invalid check state 3, refused"})
     EXPECT_NE(std::string::npos, run.err.find(report)) << report;
 }
 

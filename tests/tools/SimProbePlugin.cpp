@@ -1,7 +1,9 @@
-// A plug-in that exercises corvane-sim for its tests: menus, flight loops, data reads on the main
-// thread and, when asked, on its own threads; one "probe: ..." line on standard output per event.
-// Its state belongs to the host's main thread; its threads hand results back through join.
-// SIM_PROBE_FAIL_START / SIM_PROBE_REFUSE_ENABLE in the environment make start / enable fail.
+// A plug-in that exercises corvane-sim for its tests: menus and their item states, commands, the
+// log, flight loops, data reads on the main thread and, when asked, XPLM calls on its own threads;
+// one "probe: ..." line on standard output per event. Its state belongs to the host's main thread;
+// its threads hand results back through join. SIM_PROBE_FAIL_START / SIM_PROBE_REFUSE_ENABLE in the
+// environment make start / enable fail; SIM_PROBE_KEEP_HANDLERS leaves its command handlers
+// registered at stop.
 #include "plugin/xplm/XPLM.h"
 
 #include <cmath>
@@ -28,18 +30,19 @@ enum ItemRef
   eAppendFromThread,
   eRearmFromLastCall,
   eRearmFromNow,
+  eItemStates,
+  eWriteLog,
 };
 const char* const kItemNames[] = {"Read datarefs",         "Read on thread",     "Start loops",
                                   "Loop report",           "Misuse host",        "Start background reads",
                                   "Join background reads", "Append from thread", "Rearm from last call",
-                                  "Rearm from now"};
+                                  "Rearm from now",        "Item states",        "Write log"};
 const char* const kDataRefNames[] = {
     "sim/flightmodel/position/latitude",  "sim/flightmodel/position/longitude",
     "sim/flightmodel/position/elevation", "sim/flightmodel/position/groundspeed",
     "sim/flightmodel/position/hpath",     "sim/flightmodel/position/theta",
     "sim/flightmodel/position/phi",       "sim/flightmodel/position/psi",
     "sim/flightmodel/misc/slip",          "sim/flightmodel/position/local_az"};
-const int kMessageReadOnThread = 0x7001;
 const int kBackgroundReads = 200;
 void* const kProbeMenuRef = reinterpret_cast<void*>(77);
 
@@ -56,7 +59,11 @@ void say(const char* format, ...)
 }
 
 XPLMMenuID g_probeMenu = nullptr;
+XPLMMenuID g_toolsMenu = nullptr;
 int g_probeItem = -1;
+XPLMCommandRef g_tap = nullptr;
+XPLMCommandRef g_swallow = nullptr;
+bool g_tapOnceGone = false;
 std::thread g_background;
 int g_backgroundInRange = 0;
 bool g_enabled = false;
@@ -69,6 +76,23 @@ struct LoopCounts
   int halfCounter = 0;
   std::vector<int> rearmCalls;
 } g_loops;
+
+// Names its command by the ref XPLMFindCommand gives, so a ref that differs from the created one shows.
+int commandHandler(XPLMCommandRef command, XPLMCommandPhase phase, void* refcon)
+{
+  static const char* const kPhases[] = {"begin", "continue", "end"};
+  const intptr_t handler = reinterpret_cast<intptr_t>(refcon);
+  const char* name = command == XPLMFindCommand("probe/tap")       ? "probe/tap"
+                     : command == XPLMFindCommand("probe/swallow") ? "probe/swallow"
+                                                                   : "?";
+  say("command %s %s handler %ld", name, phase >= 0 && phase <= 2 ? kPhases[phase] : "?",
+      static_cast<long>(handler));
+  if (handler == 3 && phase == xplm_CommandEnd) {
+    XPLMUnregisterCommandHandler(command, commandHandler, 1, refcon);
+    g_tapOnceGone = true;
+  }
+  return handler == 4 ? 0 : 1;
+}
 
 float everyFrame(float, float, int, void* refcon)
 {
@@ -157,11 +181,11 @@ void readDataRefs()
 }
 
 // The handle is found on the main thread so that the thread makes exactly one XPLM call.
-void readOnThread(bool asFloat)
+void readOnThread()
 {
   XPLMDataRef handle = XPLMFindDataRef(kDataRefNames[0]);
   double value = 0;
-  std::thread reader([&] { value = asFloat ? XPLMGetDataf(handle) : XPLMGetDatad(handle); });
+  std::thread reader([&] { value = XPLMGetDatad(handle); });
   reader.join();
   say("thread read %.17g", value);
 }
@@ -183,6 +207,15 @@ void misuseHost()
   XPLMUnregisterFlightLoopCallback(oneShot, &local);
   XPLMSetFlightLoopCallbackInterval(oneShot, 1.0f, 1, &local);
   XPLMRegisterFlightLoopCallback(nullptr, 1.0f, nullptr);
+  XPLMEnableMenuItem(bogus, 0, 0);
+  XPLMCheckMenuItem(g_probeMenu, 99, xplm_Menu_Checked);
+  XPLMCheckMenuItem(g_probeMenu, 0, 3);
+  say("find unknown command -> %s", XPLMFindCommand("probe/none") ? "ref" : "null");
+  say("create null command -> %s", XPLMCreateCommand(nullptr, "x") ? "ref" : "null");
+  XPLMRegisterCommandHandler(bogus, commandHandler, 1, nullptr);
+  XPLMRegisterCommandHandler(g_tap, nullptr, 1, nullptr);
+  XPLMUnregisterCommandHandler(g_tap, commandHandler, 0, reinterpret_cast<void*>(1));  // it is a before one
+  XPLMDebugString(nullptr);
   say("misuse done");
 }
 
@@ -208,12 +241,45 @@ void joinBackground()
   say("background reads in range: %d of %d", g_backgroundInRange, kBackgroundReads);
 }
 
+// Every call but the data reads is refused off the main thread; the host's state must not change.
 void appendFromThread()
 {
   int index = 0;
-  std::thread appender([&] { index = XPLMAppendMenuItem(g_probeMenu, "Late item", nullptr, 1); });
+  XPLMCommandRef created = nullptr, found = nullptr;
+  std::thread appender([&] {
+    index = XPLMAppendMenuItem(g_probeMenu, "Late item", nullptr, 1);
+    XPLMEnableMenuItem(g_probeMenu, 0, 0);
+    XPLMCheckMenuItem(g_probeMenu, 0, xplm_Menu_Checked);
+    XPLMDebugString("Sim Probe: from a thread\n");
+    created = XPLMCreateCommand("probe/thread", "From a thread");
+    found = XPLMFindCommand("probe/tap");
+    XPLMRegisterCommandHandler(g_tap, commandHandler, 0, nullptr);
+    XPLMUnregisterCommandHandler(g_tap, commandHandler, 1, reinterpret_cast<void*>(1));
+  });
   appender.join();
-  say("append from thread -> %d", index);
+  say("append from thread -> %d, create command -> %s, find command -> %s", index, created ? "ref" : "null",
+      found ? "ref" : "null");
+}
+
+void setItemStates()
+{
+  XPLMCheckMenuItem(g_probeMenu, eReadDataRefs - 1, xplm_Menu_Unchecked);
+  XPLMCheckMenuItem(g_probeMenu, eStartLoops - 1, xplm_Menu_Checked);
+  XPLMCheckMenuItem(g_probeMenu, eStartLoops - 1, xplm_Menu_NoCheck);
+  XPLMEnableMenuItem(g_probeMenu, eLoopReport - 1, 0);
+  XPLMEnableMenuItem(g_probeMenu, eLoopReport - 1, 1);
+  XPLMEnableMenuItem(g_probeMenu, eRearmFromNow - 1, 0);
+  XPLMCheckMenuItem(g_probeMenu, eRearmFromNow - 1, xplm_Menu_Checked);
+  XPLMCheckMenuItem(g_probeMenu, eItemStates - 1, xplm_Menu_Checked);
+  XPLMCheckMenuItem(g_toolsMenu, 0, xplm_Menu_Checked);  // an item that opens a submenu
+}
+
+void writeLog()
+{
+  XPLMDebugString("Sim Probe: no newline");
+  XPLMDebugString(", then the rest\n");
+  XPLMDebugString("");
+  XPLMDebugString("tab\tand UTF-8 \xc3\xa9\n");
 }
 
 void menuHandler(void* menuRef, void* itemRef)
@@ -227,7 +293,7 @@ void menuHandler(void* menuRef, void* itemRef)
       readDataRefs();
       break;
     case eReadOnThread:
-      readOnThread(false);
+      readOnThread();
       break;
     case eStartLoops:
       startLoops();
@@ -253,6 +319,12 @@ void menuHandler(void* menuRef, void* itemRef)
     case eRearmFromNow:
       XPLMSetFlightLoopCallbackInterval(rearm, -30.0f, 1, nullptr);
       break;
+    case eItemStates:
+      setItemStates();
+      break;
+    case eWriteLog:
+      writeLog();
+      break;
     default:
       break;
   }
@@ -270,12 +342,36 @@ void buildMenus()
   say("menu item %d, submenu items at%s", g_probeItem, indexes.c_str());
 
   // A top-level menu whose nested submenu repeats an item name, so that depth-first order shows.
-  XPLMMenuID tools = XPLMCreateMenu("Probe Tools", nullptr, 0, menuHandler, reinterpret_cast<void*>(88));
-  const int nested = XPLMAppendMenuItem(tools, "Nested", nullptr, 1);
-  XPLMMenuID deeper = XPLMCreateMenu("Deeper", tools, nested, menuHandler, reinterpret_cast<void*>(99));
+  g_toolsMenu = XPLMCreateMenu("Probe Tools", nullptr, 0, menuHandler, reinterpret_cast<void*>(88));
+  const int nested = XPLMAppendMenuItem(g_toolsMenu, "Nested", nullptr, 1);
+  XPLMMenuID deeper = XPLMCreateMenu("Deeper", g_toolsMenu, nested, menuHandler, reinterpret_cast<void*>(99));
   XPLMAppendMenuItem(deeper, "Deep item", reinterpret_cast<void*>(-7), 1);
   XPLMAppendMenuItem(deeper, "Tool", reinterpret_cast<void*>(7), 1);
-  XPLMAppendMenuItem(tools, "Tool", reinterpret_cast<void*>(256), 1);
+  XPLMAppendMenuItem(g_toolsMenu, "Tool", reinterpret_cast<void*>(256), 1);
+}
+
+// probe/tap: before handlers 1 and 3, after handler 2; 3 unregisters itself in its first end phase.
+// probe/swallow: before handler 4 consumes every phase, so after handler 5 is never called. The
+// second create must find the first command, description and all.
+void registerCommands()
+{
+  g_tap = XPLMCreateCommand("probe/tap", "Tap the probe");
+  g_swallow = XPLMCreateCommand("probe/swallow", "Swallowed by the probe");
+  XPLMRegisterCommandHandler(g_tap, commandHandler, 1, reinterpret_cast<void*>(1));
+  XPLMRegisterCommandHandler(g_tap, commandHandler, 0, reinterpret_cast<void*>(2));
+  XPLMRegisterCommandHandler(g_tap, commandHandler, 1, reinterpret_cast<void*>(3));
+  XPLMRegisterCommandHandler(g_swallow, commandHandler, 1, reinterpret_cast<void*>(4));
+  XPLMRegisterCommandHandler(XPLMCreateCommand("probe/swallow", "Other text"), commandHandler, 0,
+                             reinterpret_cast<void*>(5));
+}
+
+void unregisterCommands()
+{
+  XPLMUnregisterCommandHandler(g_tap, commandHandler, 1, reinterpret_cast<void*>(1));
+  XPLMUnregisterCommandHandler(g_tap, commandHandler, 0, reinterpret_cast<void*>(2));
+  if (!g_tapOnceGone) XPLMUnregisterCommandHandler(g_tap, commandHandler, 1, reinterpret_cast<void*>(3));
+  XPLMUnregisterCommandHandler(g_swallow, commandHandler, 1, reinterpret_cast<void*>(4));
+  XPLMUnregisterCommandHandler(g_swallow, commandHandler, 0, reinterpret_cast<void*>(5));
 }
 
 }  // namespace
@@ -286,8 +382,10 @@ PLUGIN_API int XPluginStart(char* outName, char* outSig, char* outDesc)
   std::strcpy(outName, "Sim Probe");
   std::strcpy(outSig, "corvane.tests.simprobe");
   std::strcpy(outDesc, "Exercises the stand-in host");
+  XPLMDebugString("Sim Probe: starting\n");
   if (std::getenv("SIM_PROBE_FAIL_START") != nullptr) return 0;
   buildMenus();
+  registerCommands();
   return 1;
 }
 
@@ -307,6 +405,7 @@ PLUGIN_API void XPluginDisable(void)
 PLUGIN_API void XPluginStop(void)
 {
   if (g_background.joinable()) g_background.join();
+  if (std::getenv("SIM_PROBE_KEEP_HANDLERS") == nullptr) unregisterCommands();
   g_stopped = true;
   say("stop");
 }
@@ -315,5 +414,4 @@ PLUGIN_API void XPluginReceiveMessage(int inFrom, int inMessage, void* inParam)
 {
   say("message from=%d msg=%d param=%ld", inFrom, inMessage,
       static_cast<long>(reinterpret_cast<intptr_t>(inParam)));
-  if (inMessage == kMessageReadOnThread) readOnThread(true);
 }

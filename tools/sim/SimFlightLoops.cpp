@@ -11,7 +11,7 @@ constexpr double kFarFrames = 1e12;
 
 }  // namespace
 
-SimFlightLoops::SimFlightLoops(int fps) : m_fps(fps) {}
+SimFlightLoops::SimFlightLoops(int fps, SimCallTimes& times) : m_fps(fps), m_times(times) {}
 
 uint64_t SimFlightLoops::framesFor(float interval, const char* function) const
 {
@@ -118,7 +118,11 @@ void SimFlightLoops::runFrame(bool deliver)
     const float sinceLastCall = static_cast<float>(static_cast<double>(frame - loop->lastCall) / m_fps);
     loop->lastCall = frame;
     loop->due = kNever;
-    const float next = callback(sinceLastCall, sinceLastLoop, static_cast<int>(frame & 0x7fffffff), refcon);
+    float next;
+    {
+      SimCallTimes::Scope timing(m_times, "flight loop", true);
+      next = callback(sinceLastCall, sinceLastLoop, static_cast<int>(frame & 0x7fffffff), refcon);
+    }
     // The return value decides, unless the callback unregistered itself meanwhile.
     if (Loop* after = findSerial(serial))
       after->due = dueAfter(frame, framesFor(next, "flight loop callback"));

@@ -1,9 +1,11 @@
 // The flight-loop scheduler: the callbacks a plug-in registers, each due after a number of seconds
 // (positive interval) or frames (negative), never when 0. Time is counted in frames, one frame being
 // 1/fps seconds, so call counts depend only on the number of frames run. Callbacks may register,
-// unregister and reschedule any callback, themselves included, while being called. Main thread only.
+// unregister and reschedule any callback, themselves included, while being called. Each call is
+// timed as a "flight loop". Main thread only.
 #pragma once
 
+#include "SimCallTimes.h"
 #include "plugin/xplm/XPLM.h"
 
 #include <cstdint>
@@ -12,7 +14,7 @@
 class SimFlightLoops
 {
 public:
-  explicit SimFlightLoops(int fps);
+  SimFlightLoops(int fps, SimCallTimes& times);
 
   void registerLoop(XPLMFlightLoop_f callback, float interval, void* refcon);
   void unregisterLoop(XPLMFlightLoop_f callback, void* refcon);
@@ -41,6 +43,7 @@ private:
   Loop* findSerial(uint64_t serial);
 
   int m_fps;
+  SimCallTimes& m_times;
   uint64_t m_counter = 0;  // flight loops run so far; the frame being run while callbacks are called
   uint64_t m_nextSerial = 1;
   std::vector<Loop> m_loops;  // in registration order, which is also the calling order

@@ -51,9 +51,12 @@ void splitLast(const std::string& text, std::string& rest, std::string& last)
 SimHost::SimHost(const SimOptions& options)
     : m_options(options),
       m_mainThread(std::this_thread::get_id()),
+      m_times(options.printTimes),
       m_model(options.airportLatitude, options.airportLongitude, options.airportElevation, options.fps),
       m_dataRefs(m_model.stateAt(0)),
-      m_flightLoops(options.fps)
+      m_commands(m_times),
+      m_flightLoops(options.fps, m_times),
+      m_plugin(m_times)
 {
 }
 
@@ -85,6 +88,11 @@ int SimHost::run()
 {
   s_current.store(this);
   std::string error;
+  if (!m_options.logFile.empty() && !m_log.open(m_options.logFile, error)) {
+    SimOutput::report("cannot open log '%s': %s", m_options.logFile.c_str(), error.c_str());
+    s_current.store(nullptr);
+    return 2;
+  }
   if (!m_plugin.load(m_options.pluginFile, error)) {
     SimOutput::report("cannot load plugin '%s': %s", m_options.pluginFile.c_str(), error.c_str());
     s_current.store(nullptr);
@@ -103,6 +111,8 @@ int SimHost::run()
   SimOutput::say("loaded plugin '%s' signature '%s': %s", SimOutput::printable(m_plugin.name()).c_str(),
                  SimOutput::printable(m_plugin.signature()).c_str(),
                  SimOutput::printable(m_plugin.description()).c_str());
+  // X-Plane logs each plug-in it loads, after XPluginStart has given the signature.
+  m_log.write("Loaded: " + m_options.pluginFile + " (" + m_plugin.signature() + ").\n");
   doEnable();
 
   bool quit = false;
@@ -176,6 +186,7 @@ void SimHost::runFrame()
     m_dataRefs.publish(m_model.stateAt(m_flightFrame));
   }
   // X-Plane keeps running flight loops while paused, but never those of a disabled plug-in.
+  if (m_plugin.isEnabled()) m_commands.runHeld();
   m_flightLoops.runFrame(m_plugin.isEnabled());
 }
 
@@ -233,6 +244,12 @@ void SimHost::doStop()
   // A stopped plug-in is gone for the host: its menus and callbacks must not be reached again.
   m_menus.removePluginMenus();
   m_flightLoops.clear();
+  // Commands outlive the plug-in, as in X-Plane; its handlers must not, and one still registered
+  // now would be called into unloaded code there.
+  std::string commandNames;
+  const size_t handlersLeft = m_commands.dropHandlers(commandNames);
+  if (handlersLeft > 0)
+    SimOutput::report("%zu command handlers left registered: %s", handlersLeft, commandNames.c_str());
   SimOutput::say("plugin stopped");
 }
 
@@ -253,6 +270,12 @@ bool SimHost::execute(const std::string& rawLine)
     chooseMenu(arguments);
   } else if (command == "menu-ref") {
     chooseMenuRef(arguments);
+  } else if (command == "commands") {
+    for (const std::string& listLine : m_commands.list()) SimOutput::say("%s", listLine.c_str());
+  } else if (command == "command" || command == "command-begin" || command == "command-end") {
+    runCommand(command, arguments);
+  } else if (command == "times") {
+    for (const std::string& timeLine : m_times.lines()) SimOutput::say("time: %s", timeLine.c_str());
   } else if (command == "enable") {
     if (m_plugin.isStopped())
       SimOutput::say("plugin is stopped; enable refused");
@@ -323,11 +346,17 @@ void SimHost::chooseMenu(const std::string& name)
     SimOutput::say("menu item '%s' opens a submenu; nothing to choose", SimOutput::printable(name).c_str());
     return;
   }
+  if (!target.enabled) {
+    SimOutput::say("menu item '%s' is disabled", SimOutput::printable(name).c_str());
+    return;
+  }
   if (target.handler == nullptr) {
     SimOutput::say("menu '%s' has no handler", SimOutput::printable(target.menuName).c_str());
     return;
   }
-  if (reachable("menu choice")) target.handler(target.menuRef, target.itemRef);
+  if (!reachable("menu choice")) return;
+  SimCallTimes::Scope timing(m_times, "menu '" + SimOutput::printable(name) + "'");
+  target.handler(target.menuRef, target.itemRef);
 }
 
 void SimHost::chooseMenuRef(const std::string& arguments)
@@ -350,7 +379,33 @@ void SimHost::chooseMenuRef(const std::string& arguments)
     SimOutput::say("menu '%s' has no handler", SimOutput::printable(target.menuName).c_str());
     return;
   }
-  if (reachable("menu choice")) target.handler(target.menuRef, target.itemRef);
+  if (!reachable("menu choice")) return;
+  SimCallTimes::Scope timing(
+      m_times, "menu-ref " + std::to_string(ref) + " '" + SimOutput::printable(target.menuName) + "'");
+  target.handler(target.menuRef, target.itemRef);
+}
+
+void SimHost::runCommand(const std::string& verb, const std::string& name)
+{
+  const int index = m_commands.indexOf(name);
+  if (index < 0) {
+    SimOutput::say("no command '%s'", SimOutput::printable(name).c_str());
+    return;
+  }
+  if (!reachable("command")) return;
+  if (verb == "command-end") {
+    if (m_commands.release(index))
+      m_commands.run(index, xplm_CommandEnd);
+    else
+      SimOutput::say("command '%s' is not held", SimOutput::printable(name).c_str());
+    return;
+  }
+  m_commands.run(index, xplm_CommandBegin);
+  // Held: the continue phase comes once a frame until "command-end" (X-Plane's XPLMCommandBegin).
+  if (verb == "command-begin")
+    m_commands.hold(index);
+  else
+    m_commands.run(index, xplm_CommandEnd);
 }
 
 void SimHost::sendMessage(const std::string& arguments)

@@ -1,12 +1,16 @@
-// The stand-in host: owns the plug-in, its menus and flight loops, the flight model and the data
-// references, and runs frames and commands on the main thread, calling the plug-in only there and
-// only between frames. The XPLM functions reach it through current(). Construct, run and destroy
-// on the main thread; other threads may only use current(), checkThread() and dataRefs().
+// The stand-in host: owns the plug-in, its menus, commands and flight loops, the log, the call
+// times, the flight model and the data references, and runs frames and commands on the main
+// thread, calling the plug-in only there and only between frames. The XPLM functions reach it
+// through current(). Construct, run and destroy on the main thread; other threads may only use
+// current(), checkThread() and dataRefs().
 #pragma once
 
+#include "SimCallTimes.h"
+#include "SimCommands.h"
 #include "SimDataRefs.h"
 #include "SimFlightLoops.h"
 #include "SimFlightModel.h"
+#include "SimLog.h"
 #include "SimMenus.h"
 #include "SimOptions.h"
 #include "SimPlugin.h"
@@ -34,6 +38,8 @@ public:
   bool checkThread(const char* function);
 
   SimMenus& menus() { return m_menus; }
+  SimCommands& commands() { return m_commands; }
+  SimLog& log() { return m_log; }
   SimFlightLoops& flightLoops() { return m_flightLoops; }
   SimDataRefs& dataRefs() { return m_dataRefs; }
 
@@ -52,6 +58,7 @@ private:
   void doStop();
   void chooseMenu(const std::string& name);
   void chooseMenuRef(const std::string& arguments);
+  void runCommand(const std::string& verb, const std::string& name);
   void sendMessage(const std::string& arguments);
   void getDataRef(const std::string& name);
   void setDataRef(const std::string& arguments);
@@ -60,9 +67,12 @@ private:
 
   const SimOptions m_options;
   const std::thread::id m_mainThread;
+  SimCallTimes m_times;  // before everything that times its calls into the plug-in
+  SimLog m_log;
   SimFlightModel m_model;
   SimDataRefs m_dataRefs;
   SimMenus m_menus;
+  SimCommands m_commands;
   SimFlightLoops m_flightLoops;
   SimPlugin m_plugin;
   uint64_t m_flightFrame = 0;  // frames the flight model has advanced; frozen while paused

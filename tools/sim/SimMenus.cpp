@@ -82,8 +82,38 @@ int SimMenus::append(XPLMMenuID menu, const char* name, void* itemRef)
                       SimOutput::printable(m_menus[index].name).c_str(), kMaxItemsPerMenu);
     return -1;
   }
-  items.push_back(Item{nameOrEmpty(name), itemRef, -1});
+  items.push_back(Item{nameOrEmpty(name), itemRef, -1, true, xplm_Menu_NoCheck});
   return static_cast<int>(items.size()) - 1;
+}
+
+SimMenus::Item* SimMenus::itemAt(XPLMMenuID menu, int index, const char* function)
+{
+  const int menuIndex = indexOf(menu);
+  if (menuIndex < 0) {
+    SimOutput::report("%s: invalid menu id %p, refused", function, menu);
+    return nullptr;
+  }
+  std::vector<Item>& items = m_menus[menuIndex].items;
+  if (index < 0 || static_cast<size_t>(index) >= items.size()) {
+    SimOutput::report("%s: menu '%s' has no item %d, refused", function,
+                      SimOutput::printable(m_menus[menuIndex].name).c_str(), index);
+    return nullptr;
+  }
+  return &items[index];
+}
+
+void SimMenus::enableItem(XPLMMenuID menu, int index, bool enabled)
+{
+  if (Item* item = itemAt(menu, index, "XPLMEnableMenuItem")) item->enabled = enabled;
+}
+
+void SimMenus::checkItem(XPLMMenuID menu, int index, XPLMMenuCheck check)
+{
+  if (check != xplm_Menu_NoCheck && check != xplm_Menu_Unchecked && check != xplm_Menu_Checked) {
+    SimOutput::report("XPLMCheckMenuItem: invalid check state %d, refused", check);
+    return;
+  }
+  if (Item* item = itemAt(menu, index, "XPLMCheckMenuItem")) item->check = check;
 }
 
 SimMenus::Lookup SimMenus::findItem(const std::string& name, Target& target) const
@@ -101,7 +131,7 @@ SimMenus::Lookup SimMenus::findItemIn(int menu, const std::string& name, Target&
   const Menu& owner = m_menus[menu];
   for (const Item& item : owner.items) {
     if (item.name == name) {
-      target = Target{owner.handler, owner.menuRef, item.ref, owner.name};
+      target = Target{owner.handler, owner.menuRef, item.ref, owner.name, item.enabled};
       return item.submenu >= 0 ? eOpensSubmenu : eFound;
     }
     if (item.submenu >= 0) {
@@ -119,7 +149,7 @@ SimMenus::Lookup SimMenus::findMenu(const std::string& menuName, void* itemRef, 
   for (size_t i = m_menus.size(); i-- > 0;) {
     const Menu& menu = m_menus[i];
     if (menuName.empty() || menu.name == menuName) {
-      target = Target{menu.handler, menu.menuRef, itemRef, menu.name};
+      target = Target{menu.handler, menu.menuRef, itemRef, menu.name, true};
       return eFound;
     }
   }
@@ -142,15 +172,15 @@ void SimMenus::treeOf(int menu, int depth, std::vector<std::string>& lines) cons
   const std::string indent(static_cast<size_t>(depth) * 2, ' ');
   for (const Item& item : m_menus[menu].items) {
     std::string line = indent + SimOutput::printable(item.name);
-    if (item.submenu < 0) {
+    if (item.submenu < 0)
       line += " [ref " + std::to_string(reinterpret_cast<intptr_t>(item.ref)) + "]";
-      lines.push_back(line);
-      continue;
-    }
-    const std::string& submenuName = m_menus[item.submenu].name;
-    if (submenuName != item.name) line += " (menu '" + SimOutput::printable(submenuName) + "')";
+    else if (m_menus[item.submenu].name != item.name)
+      line += " (menu '" + SimOutput::printable(m_menus[item.submenu].name) + "')";
+    if (item.check != xplm_Menu_NoCheck)
+      line += item.check == xplm_Menu_Checked ? " [checked]" : " [unchecked]";
+    if (!item.enabled) line += " (disabled)";
     lines.push_back(line);
-    treeOf(item.submenu, depth + 1, lines);
+    if (item.submenu >= 0) treeOf(item.submenu, depth + 1, lines);
   }
 }
 

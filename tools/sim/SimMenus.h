@@ -20,6 +20,7 @@ public:
     void* menuRef = nullptr;
     void* itemRef = nullptr;
     std::string menuName;
+    bool enabled = true;  // X-Plane does not let a disabled item be chosen
   };
   enum Lookup
   {
@@ -35,6 +36,9 @@ public:
   XPLMMenuID create(const char* name, XPLMMenuID parent, int parentItem, XPLMMenuHandler_f handler,
                     void* menuRef);
   int append(XPLMMenuID menu, const char* name, void* itemRef);
+  // Both report and refuse a bad id, index or check state, and change nothing then.
+  void enableItem(XPLMMenuID menu, int index, bool enabled);
+  void checkItem(XPLMMenuID menu, int index, XPLMMenuCheck check);
 
   // The first item named `name`, depth-first in creation order.
   Lookup findItem(const std::string& name, Target& target) const;
@@ -53,6 +57,8 @@ private:
     std::string name;
     void* ref;
     int submenu;  // index into m_menus, -1 when the item is choosable
+    bool enabled;
+    XPLMMenuCheck check;
   };
   struct Menu
   {
@@ -63,7 +69,8 @@ private:
     std::vector<Item> items;
   };
 
-  int indexOf(XPLMMenuID id) const;  // -1 when not an id we handed out
+  int indexOf(XPLMMenuID id) const;                                // -1 when not an id we handed out
+  Item* itemAt(XPLMMenuID menu, int index, const char* function);  // reports and gives null when bad
   static XPLMMenuID idOf(int index);
   Lookup findItemIn(int menu, const std::string& name, Target& target) const;
   void treeOf(int menu, int depth, std::vector<std::string>& lines) const;

@@ -129,6 +129,14 @@ SimOptions::Parse SimOptions::parse(int argc, char** argv, SimOptions& options, 
       std::string text;
       if (!takeValue(text)) return eError;
       options.commands.push_back(text);
+    } else if (argument == "--log") {
+      if (!takeValue(options.logFile)) return eError;
+      if (options.logFile.empty()) {
+        error = "--log expects a file name";
+        return eError;
+      }
+    } else if (argument == "--print-times" && !hasValue) {
+      options.printTimes = true;
     } else if (argument == "--no-stdin" && !hasValue) {
       options.readStdin = false;
     } else if (argument == "--keep-loaded" && !hasValue) {
@@ -168,6 +176,10 @@ std::string SimOptions::helpText()
       "  --strict-threads        any threading violation makes the exit status 3\n"
       "  --keep-loaded           do not dlclose the plug-in at exit, so that leak reports (e.g. from\n"
       "                          LeakSanitizer) can still name its functions\n"
+      "  --log FILE              write the host's Log.txt to FILE, created or emptied at start (format\n"
+      "                          below); without it, what the plug-in logs is discarded\n"
+      "  --print-times           print 'sim: took N us: KIND' as each call into the plug-in returns,\n"
+      "                          except flight loops and held commands' continue phases (times below)\n"
       "  -h, --help              print this text and exit\n"
       "\n"
       "Commands, one per line, from -c and then standard input (end of input quits). Nothing runs\n"
@@ -178,7 +190,13 @@ std::string SimOptions::helpText()
       "                          depth-first in creation order: calls its menu's handler with\n"
       "                          (menu reference, item reference)\n"
       "  menu-ref REF [MENU]     call the handler of the menu named MENU (default: the menu created\n"
-      "                          last) with item reference REF, whether or not an item carries it\n"
+      "                          last) with item reference REF, whether or not an item carries it,\n"
+      "                          even a disabled one\n"
+      "  commands                list the commands plug-ins created (format below)\n"
+      "  command NAME            run command NAME once: its begin phase, then its end phase\n"
+      "  command-begin NAME      run its begin phase and hold it: the continue phase follows once a\n"
+      "                          frame until command-end (holds count: each begin wants an end)\n"
+      "  command-end NAME        release a held command and run its end phase\n"
       "  enable                  call XPluginEnable (only when disabled)\n"
       "  disable                 call XPluginDisable (only when enabled)\n"
       "  stop                    call XPluginStop, after XPluginDisable when enabled\n"
@@ -191,6 +209,7 @@ std::string SimOptions::helpText()
       "  frames N                run N frames at once (0 to 1000000), without waiting between them\n"
       "  sleep SECONDS           run frames at the frame rate for SECONDS of wall time (up to 86400)\n"
       "  violations              print 'sim: threading violations: N'\n"
+      "  times                   print how long the calls into the plug-in took (format below)\n"
       "  quit                    end: disable, stop and unload the plug-in, print the summary\n"
       "Integers are decimal or 0x hexadecimal.\n"
       "\n"
@@ -199,6 +218,27 @@ std::string SimOptions::helpText()
       "    NAME [ref R]          an item; R is its item reference as a signed integer\n"
       "    NAME                  an item that opens a submenu; the submenu's items follow\n"
       "    NAME (menu 'SUB')     the same, when the submenu's own name SUB differs from NAME\n"
+      "  An item line then ends with ' [checked]' or ' [unchecked]' when the item has a check mark\n"
+      "  (XPLMCheckMenuItem), and with ' (disabled)' when it is disabled (XPLMEnableMenuItem): 'menu'\n"
+      "  refuses a disabled item with 'sim: menu item 'NAME' is disabled', as X-Plane ignores its clicks.\n"
+      "\n"
+      "Commands printed by 'commands', in creation order ('sim: no commands' when there are none):\n"
+      "  NAME: DESCRIPTION (handlers: B before, A after)\n"
+      "A phase calls the before handlers, then the after handlers, each in registration order, until\n"
+      "one returns 0. An unknown name gives 'sim: no command 'NAME''.\n"
+      "\n"
+      "Call times printed by 'times', one line per kind of call in the order of first calls, in whole\n"
+      "microseconds of wall time on a monotonic clock (the median exact below 1024 us, within 0.2 %\n"
+      "above; of an even count, the lower of the middle two):\n"
+      "  sim: time: KIND: N calls, median M us, max X us\n"
+      "KIND is XPluginStart, XPluginEnable, XPluginDisable, XPluginStop, XPluginReceiveMessage,\n"
+      "menu 'ITEM' (chosen with 'menu'), menu-ref REF 'MENU', command NAME (begin), (continue) or\n"
+      "(end) (one call per handler), or flight loop (one call per callback).\n"
+      "\n"
+      "Log file (--log), the bytes as written: 'Log.txt for corvane-sim, a stand-in X-Plane host',\n"
+      "what the plug-in logs during XPluginStart, 'Loaded: PLUGIN_FILE (SIGNATURE).', then the rest.\n"
+      "Each line ends with a newline; XPLMDebugString text is written exactly as given, on disk when\n"
+      "the call returns.\n"
       "\n"
       "Data references (XPLMGetDatad and XPLMGetDataf both work on each; floats widen exactly):\n";
   for (const SimDataRefs::Entry& entry : SimDataRefs::kTable) {
@@ -208,17 +248,20 @@ std::string SimOptions::helpText()
   text +=
       "\n"
       "Host rules, as in X-Plane 12:\n"
-      "  Menu choices, messages and flight loops reach the plug-in only while it is enabled.\n"
+      "  Menu choices, commands, messages and flight loops reach the plug-in only while it is enabled.\n"
       "  Every XPLM call from a thread other than the main thread is a threading violation, reported\n"
       "  on standard error as 'sim: threading violation: FUNCTION called from a non-main thread'.\n"
-      "  Data reference reads are still served; menu and flight-loop calls are refused.\n"
+      "  Data reference reads are still served; every other call (menus, commands, the log, flight\n"
+      "  loops) is refused.\n"
+      "  Commands outlive the plug-in; at XPluginStop the handlers it left registered are dropped and\n"
+      "  reported on standard error as 'sim: N command handlers left registered: COMMAND, ...'.\n"
       "  A null or unknown data reference handle reads as 0 and is reported.\n"
       "Output: command results and lifecycle lines on standard output, misuse reports on standard\n"
       "error, every line prefixed 'sim: ' and flushed. After XPluginStart the host prints\n"
       "  sim: loaded plugin 'NAME' signature 'SIG': DESC\n"
       "and at the end 'sim: threading violations: N' and 'sim: invalid dataref reads: N'.\n"
       "\n"
-      "Exit status: 0 normal; 2 bad option, or the plug-in cannot be loaded or started;\n"
-      "3 threading violations with --strict-threads.\n";
+      "Exit status: 0 normal; 2 bad option, the log cannot be opened, or the plug-in cannot be loaded\n"
+      "or started; 3 threading violations with --strict-threads.\n";
   return text;
 }

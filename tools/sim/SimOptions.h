@@ -24,6 +24,8 @@ struct SimOptions
   bool readStdin = true;
   bool strictThreads = false;
   bool keepLoaded = false;  // skip dlclose at exit, for leak reports that can name plug-in code
+  bool printTimes = false;  // a line for each call into the plug-in as it returns
+  std::string logFile;      // the host's Log.txt; empty: XPLMDebugString text is discarded
   std::string pluginFile;
 
   static constexpr int kMaxFps = 1000;

@@ -61,7 +61,11 @@ bool SimPlugin::start()
   std::memset(name, 0, sizeof name);
   std::memset(signature, 0, sizeof signature);
   std::memset(description, 0, sizeof description);
-  const int started = m_start(name, signature, description);
+  int started;
+  {
+    SimCallTimes::Scope timing(m_times, "XPluginStart");
+    started = m_start(name, signature, description);
+  }
   name[255] = signature[255] = description[255] = '\0';
   m_name = name;
   m_signature = signature;
@@ -71,24 +75,28 @@ bool SimPlugin::start()
 
 bool SimPlugin::enable()
 {
+  SimCallTimes::Scope timing(m_times, "XPluginEnable");
   m_enabled = m_enable() != 0;
   return m_enabled;
 }
 
 void SimPlugin::disable()
 {
+  SimCallTimes::Scope timing(m_times, "XPluginDisable");
   m_disable();
   m_enabled = false;
 }
 
 void SimPlugin::stop()
 {
+  SimCallTimes::Scope timing(m_times, "XPluginStop");
   m_stop();
   m_stopped = true;
 }
 
 void SimPlugin::receiveMessage(int from, int message, void* param)
 {
+  SimCallTimes::Scope timing(m_times, "XPluginReceiveMessage");
   m_receiveMessage(from, message, param);
 }
 

@@ -1,14 +1,17 @@
 // One plug-in file, loaded the way X-Plane loads it (dlopen with RTLD_NOW | RTLD_LOCAL), with its
 // five entry points and the lifecycle they imply: started, enabled or disabled, stopped. Owns the
-// library handle and closes it at unload or destruction. Main thread only.
+// library handle and closes it at unload or destruction; times every entry-point call into the
+// call times it is given. Main thread only.
 #pragma once
+
+#include "SimCallTimes.h"
 
 #include <string>
 
 class SimPlugin
 {
 public:
-  SimPlugin() = default;
+  explicit SimPlugin(SimCallTimes& times) : m_times(times) {}
   SimPlugin(const SimPlugin&) = delete;
   SimPlugin& operator=(const SimPlugin&) = delete;
   ~SimPlugin();
@@ -35,6 +38,7 @@ private:
   using VoidFunction = void (*)();
   using MessageFunction = void (*)(int, int, void*);
 
+  SimCallTimes& m_times;
   void* m_library = nullptr;
   StartFunction m_start = nullptr;
   EnableFunction m_enable = nullptr;

@@ -1,8 +1,9 @@
 // The XPLM functions the plug-in imports, exported from the executable (XPLM_API plus
 // ENABLE_EXPORTS) so that dlopen resolves them here. Each one checks its thread first: data
-// reference reads are served from any thread, calls that change menus or flight loops only on the
-// main thread, because those structures belong to it alone.
+// reference reads are served from any thread, everything else (menus, commands, the log, flight
+// loops) only on the main thread, because those structures belong to it alone.
 #include "SimHost.h"
+#include "SimOutput.h"
 #include "plugin/xplm/XPLM.h"
 
 XPLM_API XPLMMenuID XPLMFindPluginsMenu(void)
@@ -27,6 +28,60 @@ XPLM_API int XPLMAppendMenuItem(XPLMMenuID inMenu, const char* inItemName, void*
   SimHost* host = SimHost::current();
   if (host == nullptr || !host->checkThread("XPLMAppendMenuItem")) return -1;
   return host->menus().append(inMenu, inItemName, inItemRef);
+}
+
+XPLM_API void XPLMEnableMenuItem(XPLMMenuID inMenu, int inIndex, int inEnabled)
+{
+  SimHost* host = SimHost::current();
+  if (host != nullptr && host->checkThread("XPLMEnableMenuItem"))
+    host->menus().enableItem(inMenu, inIndex, inEnabled != 0);
+}
+
+XPLM_API void XPLMCheckMenuItem(XPLMMenuID inMenu, int inIndex, XPLMMenuCheck inCheck)
+{
+  SimHost* host = SimHost::current();
+  if (host != nullptr && host->checkThread("XPLMCheckMenuItem"))
+    host->menus().checkItem(inMenu, inIndex, inCheck);
+}
+
+XPLM_API void XPLMDebugString(const char* inString)
+{
+  SimHost* host = SimHost::current();
+  if (host == nullptr || !host->checkThread("XPLMDebugString")) return;
+  if (inString == nullptr)
+    SimOutput::report("XPLMDebugString: null string, ignored");
+  else
+    host->log().write(inString);
+}
+
+XPLM_API XPLMCommandRef XPLMCreateCommand(const char* inName, const char* inDescription)
+{
+  SimHost* host = SimHost::current();
+  if (host == nullptr || !host->checkThread("XPLMCreateCommand")) return nullptr;
+  return host->commands().create(inName, inDescription);
+}
+
+XPLM_API XPLMCommandRef XPLMFindCommand(const char* inName)
+{
+  SimHost* host = SimHost::current();
+  if (host == nullptr || !host->checkThread("XPLMFindCommand")) return nullptr;
+  return host->commands().find(inName);
+}
+
+XPLM_API void XPLMRegisterCommandHandler(XPLMCommandRef inCommand, XPLMCommandCallback_f inHandler,
+                                         int inBefore, void* inRefcon)
+{
+  SimHost* host = SimHost::current();
+  if (host != nullptr && host->checkThread("XPLMRegisterCommandHandler"))
+    host->commands().registerHandler(inCommand, inHandler, inBefore != 0, inRefcon);
+}
+
+XPLM_API void XPLMUnregisterCommandHandler(XPLMCommandRef inCommand, XPLMCommandCallback_f inHandler,
+                                           int inBefore, void* inRefcon)
+{
+  SimHost* host = SimHost::current();
+  if (host != nullptr && host->checkThread("XPLMUnregisterCommandHandler"))
+    host->commands().unregisterHandler(inCommand, inHandler, inBefore != 0, inRefcon);
 }
 
 XPLM_API XPLMDataRef XPLMFindDataRef(const char* inDataRefName)
