@@ -59,7 +59,7 @@ GPSBridge::GPSBridge() : m_server(nullptr), m_client(nullptr), m_ended(nullptr),
   logins->addCredential(nullptr, password);
   // Before the server exists: a publication that fails at once says so while it is made.
   NotificationCenter::sharedNotificationCenter()->subscribeForMessage(
-      this, new (eRetainAutorelease) BaseString(MDnsPublication::PUBLICATION_NOTIFICATION));
+      this, new (eRetainAutorelease) BaseString(MDnsPublication::MDNS_SERVICE_PUBLICATION_NOTIFICATION));
   m_server = DistantObjectsCenter::newTCPServer(PORT, name, type, this);
   m_server->retain();
   IODriverAbstract* listening = m_server->getDriver();
