@@ -7,7 +7,6 @@
 // any thread but the server's worker; it wakes the worker at once and waits for it.
 #pragma once
 
-#include <dns_sd.h>
 #include <netinet/in.h>
 
 #include <atomic>
@@ -18,7 +17,7 @@
 class BaseBuffer;
 class BaseDictionary;
 class BaseString;
-class MDnsWrapper;
+class MDnsPublication;
 
 class IOSocketAbstract : public IODriverAbstract
 {
@@ -100,15 +99,17 @@ public:
   // Installs sig_catch for SIGPIPE. Not needed by the drivers, whose sends suppress it.
   void enableSignalHandler();
 
-  // Registers the service under the options' name and type; waits a bounded time for the
-  // DNS-SD daemon's reply (on the calling thread). False leaves the server unpublished, also
-  // when no DNS-SD library could be loaded.
+  // Starts announcing the service under the options' name and type (MDnsPublication) and
+  // returns at once; the outcome comes as MDNS_SERVICE_PUBLICATION_NOTIFICATION. False when
+  // nothing was started: options or DNS-SD library missing, a socket kind without DNS-SD.
   bool publishServerWithMDNS();
-  // Withdraws a registration. Always true.
+  // Withdraws the publication, waiting for the daemon a few milliseconds at most. Always true.
   bool stopServerPublicationWithMDNS();
-  bool isPublishedWithMDNS() const { return m_serviceRef != nullptr; }
+  // A publication was started and not withdrawn; it need not be announced (yet).
+  bool isPublishedWithMDNS() const { return m_publication != nullptr; }
 
-  // How long publication waits for the daemon's reply. Any thread; tests shorten it.
+  // How long a publication waits for the daemon's first reply before it reports that the
+  // daemon did not answer. Any thread; tests shorten it.
   static void setMDNSReplyTimeout(int milliseconds) { s_mdnsReplyTimeoutMs.store(milliseconds); }
 
   static constexpr uint32_t READ_AHEAD_SIZE = 4096;
@@ -128,9 +129,6 @@ protected:
   // One bounded wait for `events` on `fd` (and on the wake-up pipe when serving).
   // Interrupted waits go on with the time that is left.
   eWaitResult _waitForDescriptor(int fd, short events, int timeoutMs);
-  // The registration callback: logs through servicePublished and notes that the reply came.
-  static void _registrationReplied(DNSServiceRef service, DNSServiceFlags flags, DNSServiceErrorType errorCode,
-                                   const char* name, const char* type, const char* domain, void* context);
   // Resolves the address and binds the socket to it, logging what fails.
   bool _bindInternal();
   static int _millisecondsOf(unsigned int timeoutSeconds);
@@ -155,11 +153,7 @@ protected:
   BaseMutex* m_socketLock;  // serialises the accept loop against closing
   BaseDictionary* m_serverOptions;
   unsigned int m_maxClientCount;
-  DNSServiceRef m_serviceRef;
-  TXTRecordRef m_txtRecord;
-  bool m_txtRecordCreated;
-  MDnsWrapper* m_mdnsWrapper;
-  bool m_mdnsReplied;  // set by the registration callback, on the publishing thread
+  MDnsPublication* m_publication;  // null while not published
   // Written by closeIO to end the worker's wait at once; read end watched by the worker.
   int m_wakeFds[2];
   // The reader's own: bytes received beyond what was asked for, [start, end) of the block.
