@@ -52,6 +52,26 @@ int socketError(int fd)
   return error;
 }
 
+// What a failed call on a connection says of how it ended: the peer or the path to it is gone
+// (keep-alive or the user time-out gave up, a reset), or something else went wrong.
+IOSocketAbstract::eEndReason endReasonOf(int error)
+{
+  switch (error) {
+    case ETIMEDOUT:
+    case EHOSTUNREACH:
+    case ENETUNREACH:
+    case EHOSTDOWN:
+    case ENETDOWN:
+    case ECONNRESET:
+    case ECONNABORTED:
+    case ECONNREFUSED:
+    case EPIPE:
+      return IOSocketAbstract::eEndVanished;
+    default:
+      return IOSocketAbstract::eEndOther;
+  }
+}
+
 // A peer's abort, a signal or a race with the peer: the listening socket is still good.
 bool isTransientAcceptError(int error)
 {
@@ -94,6 +114,7 @@ IOSocketAbstract::IOSocketAbstract()
       m_socketfd(-1),
       m_readDeadline(0),
       m_readLimit(-1),
+      m_endReason(eEndNone),
       m_socketLock(new BaseMutex()),
       m_serverOptions(nullptr),
       m_maxClientCount(0),
@@ -203,6 +224,7 @@ void IOSocketAbstract::setConnectedClientDescriptors(int descriptor, const void*
   m_socketAddressLength = addressLength;
   m_socketfd.store(descriptor);
   m_readAheadStart = m_readAheadEnd = 0;
+  m_endReason.store(eEndNone);
   m_connected.store(true);
 }
 
@@ -270,6 +292,7 @@ bool IOSocketAbstract::openIO()
     return false;
   }
   m_readAheadStart = m_readAheadEnd = 0;
+  m_endReason.store(eEndNone);
   m_connected.store(true);
   return true;
 }
@@ -292,6 +315,7 @@ bool IOSocketAbstract::closeIO()
     IODriverAbstract::closeIO();
     return true;
   }
+  if (isIOConnected()) _noteEnd(eEndLocal);
   if (isThreadRunning()) {
     // Woken, the worker sees the cleared flag at once instead of after its 2-second wait.
     m_keepRunning.store(false);
@@ -506,6 +530,7 @@ bool IOSocketAbstract::readWithTimeout(void* buffer, uint32_t& length, unsigned 
   }
   if (m_readLimit == 0) {
     BASE_LOG(this, eMsgError, "Socket read limit reached");
+    _noteEnd(eEndOther);
     closeIO();
     length = 0;
     return false;
@@ -529,7 +554,9 @@ bool IOSocketAbstract::readWithTimeout(void* buffer, uint32_t& length, unsigned 
         break;
       }
       if (waited == eWaitException) {
-        BASE_LOG(this, eMsgError, "Socket Select error while reading : %s", strerror(socketError(fd)));
+        int error = socketError(fd);
+        BASE_LOG(this, eMsgError, "Socket Select error while reading : %s", strerror(error));
+        _noteEnd(endReasonOf(error));
         closeIO();
         break;
       }
@@ -539,11 +566,14 @@ bool IOSocketAbstract::readWithTimeout(void* buffer, uint32_t& length, unsigned 
     ssize_t count = block ? sysRecv(fd, block, READ_AHEAD_SIZE, 0) : sysRecv(fd, output + received, rest, 0);
     if (count < 0) {
       if (errno == EINTR) continue;
-      BASE_LOG(this, eMsgError, "Socket read error : %s", strerror(errno));
+      int error = errno;
+      BASE_LOG(this, eMsgError, "Socket read error : %s", strerror(error));
+      _noteEnd(endReasonOf(error));
       closeIO();
       break;
     }
     if (count == 0) {
+      _noteEnd(eEndPeerClosed);
       closeIO();
       break;
     }
@@ -560,6 +590,12 @@ bool IOSocketAbstract::readWithTimeout(void* buffer, uint32_t& length, unsigned 
   return received > 0;
 }
 
+void IOSocketAbstract::_noteEnd(eEndReason reason)
+{
+  int none = eEndNone;
+  m_endReason.compare_exchange_strong(none, reason);
+}
+
 void IOSocketAbstract::setReadDeadline(int milliseconds)
 {
   int64_t deadline = monotonicMilliseconds() + (milliseconds < 0 ? 0 : milliseconds);
@@ -572,7 +608,10 @@ void IOSocketAbstract::shutdownIO()
   // between reading it and shutting it down.
   m_socketLock->lock();
   int fd = m_socketfd.load();
-  if (fd != -1) shutdown(fd, SHUT_RDWR);
+  if (fd != -1) {
+    _noteEnd(eEndLocal);
+    shutdown(fd, SHUT_RDWR);
+  }
   m_socketLock->unlock();
 }
 
@@ -603,11 +642,14 @@ bool IOSocketAbstract::writeWithTimeout(const void* bytes, uint32_t length, unsi
       eWaitResult waited = _waitForDescriptor(fd, POLLOUT, _millisecondsOf(timeoutSeconds));
       if (waited == eWaitTimeout || waited == eWaitWoken) {
         BASE_LOG(this, eMsgError, "Socket write timeout");
+        _noteEnd(eEndVanished);
         closeIO();
         break;
       }
       if (waited == eWaitException) {
-        BASE_LOG(this, eMsgError, "Socket write error : %s", strerror(socketError(fd)));
+        int error = socketError(fd);
+        BASE_LOG(this, eMsgError, "Socket write error : %s", strerror(error));
+        _noteEnd(endReasonOf(error));
         closeIO();
         break;
       }
@@ -616,7 +658,9 @@ bool IOSocketAbstract::writeWithTimeout(const void* bytes, uint32_t length, unsi
     ssize_t count = sysSend(fd, static_cast<const char*>(bytes) + sent, length - sent, MSG_NOSIGNAL);
     if (count < 0) {
       if (errno == EINTR) continue;
-      BASE_LOG(this, eMsgError, "Socket write error : %s", strerror(errno));
+      int error = errno;
+      BASE_LOG(this, eMsgError, "Socket write error : %s", strerror(error));
+      _noteEnd(endReasonOf(error));
       closeIO();
       break;
     }

@@ -96,6 +96,17 @@ public:
   // after `idleSeconds` of silence, every `intervalSeconds`, `probes` times; unacknowledged
   // sends give up after as long. False when the system refused an option.
   bool enableKeepAlive(int idleSeconds, int intervalSeconds, int probes);
+  // Why the connection ended, as first seen: it stays eEndNone while connected, and until a
+  // connection is opened or adopted.
+  enum eEndReason
+  {
+    eEndNone,
+    eEndPeerClosed,  // an orderly close: the read saw the end of the stream
+    eEndVanished,    // reset, unreachable, or keep-alive / a time-out gave up on the peer
+    eEndLocal,       // closed or shut down by us (closeIO, shutdownIO)
+    eEndOther        // the read limit, or an error that says nothing of the peer
+  };
+  eEndReason endReason() const { return eEndReason(m_endReason.load()); }
   // Installs sig_catch for SIGPIPE. Not needed by the drivers, whose sends suppress it.
   void enableSignalHandler();
 
@@ -135,6 +146,8 @@ protected:
   bool _openWakePipe();
   void _wakeWorker();
   void _closeWakePipe();
+  // Keeps the first reason only: closing after a failure does not overwrite it.
+  void _noteEnd(eEndReason reason);
   // Frees the address and, when the descriptor is set, closes it; under no lock.
   void _releaseSocketInternal();
   // Moves up to `length` bytes read ahead into `output`; how many it moved.
@@ -150,7 +163,8 @@ protected:
   std::atomic<int> m_socketfd;
   std::atomic<int64_t> m_readDeadline;  // monotonic milliseconds; 0: none
   int64_t m_readLimit;                  // bytes reads may still deliver; -1: no limit
-  BaseMutex* m_socketLock;  // serialises the accept loop against closing
+  std::atomic<int> m_endReason;         // an eEndReason
+  BaseMutex* m_socketLock;              // serialises the accept loop against closing
   BaseDictionary* m_serverOptions;
   unsigned int m_maxClientCount;
   MDnsPublication* m_publication;  // null while not published
