@@ -6,6 +6,7 @@
 #
 #   scripts/dnssd-sandbox.sh run CMD [ARGS...]    exits with CMD's status (77 without root)
 #
+# CMD finds the daemon's pid in DNSSD_SANDBOX_AVAHI_PID.
 # The namespace, the daemon, anything CMD left running in the namespace and a bus this
 # script started are all gone when it returns, also after a failure or an interrupt.
 set -euo pipefail
@@ -226,6 +227,8 @@ EOF
 run_command() {
   local status
   export AVAHI_COMPAT_NOWARN=1
+  # Tests that stop and continue the daemon, to play one that does not answer.
+  export DNSSD_SANDBOX_AVAHI_PID=$avahi_pid
   # In the background so that a signal to this script is handled at once rather than when
   # the command ends; fd 8 carries our standard input past bash's /dev/null for background
   # jobs, and the lock descriptor is closed so that a leftover child cannot hold it.

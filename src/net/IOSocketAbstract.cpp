@@ -15,6 +15,7 @@
 #include <ctime>
 
 #include "io/BaseBuffer.h"
+#include "net/MDnsPublication.h"
 #include "net/MDnsWrapper.h"
 #include "object/BaseDictionary.h"
 #include "object/BaseString.h"
@@ -49,6 +50,26 @@ int socketError(int fd)
   socklen_t length = sizeof error;
   if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error == 0) error = errno ? errno : EIO;
   return error;
+}
+
+// What a failed call on a connection says of how it ended: the peer or the path to it is gone
+// (keep-alive or the user time-out gave up, a reset), or something else went wrong.
+IOSocketAbstract::eEndReason endReasonOf(int error)
+{
+  switch (error) {
+    case ETIMEDOUT:
+    case EHOSTUNREACH:
+    case ENETUNREACH:
+    case EHOSTDOWN:
+    case ENETDOWN:
+    case ECONNRESET:
+    case ECONNABORTED:
+    case ECONNREFUSED:
+    case EPIPE:
+      return IOSocketAbstract::eEndVanished;
+    default:
+      return IOSocketAbstract::eEndOther;
+  }
 }
 
 // A peer's abort, a signal or a race with the peer: the listening socket is still good.
@@ -93,14 +114,11 @@ IOSocketAbstract::IOSocketAbstract()
       m_socketfd(-1),
       m_readDeadline(0),
       m_readLimit(-1),
+      m_endReason(eEndNone),
       m_socketLock(new BaseMutex()),
       m_serverOptions(nullptr),
       m_maxClientCount(0),
-      m_serviceRef(nullptr),
-      m_txtRecord(),
-      m_txtRecordCreated(false),
-      m_mdnsWrapper(nullptr),
-      m_mdnsReplied(false),
+      m_publication(nullptr),
       m_wakeFds{-1, -1},
       m_readAhead(nullptr),
       m_readAheadStart(0),
@@ -118,7 +136,6 @@ IOSocketAbstract::~IOSocketAbstract()
   free(m_host);
   m_socketLock->release();
   free(m_readAhead);
-  BaseObject::release(m_mdnsWrapper);
   BaseObject::release(m_serverOptions);
 }
 
@@ -207,6 +224,7 @@ void IOSocketAbstract::setConnectedClientDescriptors(int descriptor, const void*
   m_socketAddressLength = addressLength;
   m_socketfd.store(descriptor);
   m_readAheadStart = m_readAheadEnd = 0;
+  m_endReason.store(eEndNone);
   m_connected.store(true);
 }
 
@@ -274,6 +292,7 @@ bool IOSocketAbstract::openIO()
     return false;
   }
   m_readAheadStart = m_readAheadEnd = 0;
+  m_endReason.store(eEndNone);
   m_connected.store(true);
   return true;
 }
@@ -296,6 +315,7 @@ bool IOSocketAbstract::closeIO()
     IODriverAbstract::closeIO();
     return true;
   }
+  if (isIOConnected()) _noteEnd(eEndLocal);
   if (isThreadRunning()) {
     // Woken, the worker sees the cleared flag at once instead of after its 2-second wait.
     m_keepRunning.store(false);
@@ -510,6 +530,7 @@ bool IOSocketAbstract::readWithTimeout(void* buffer, uint32_t& length, unsigned 
   }
   if (m_readLimit == 0) {
     BASE_LOG(this, eMsgError, "Socket read limit reached");
+    _noteEnd(eEndOther);
     closeIO();
     length = 0;
     return false;
@@ -533,7 +554,9 @@ bool IOSocketAbstract::readWithTimeout(void* buffer, uint32_t& length, unsigned 
         break;
       }
       if (waited == eWaitException) {
-        BASE_LOG(this, eMsgError, "Socket Select error while reading : %s", strerror(socketError(fd)));
+        int error = socketError(fd);
+        BASE_LOG(this, eMsgError, "Socket Select error while reading : %s", strerror(error));
+        _noteEnd(endReasonOf(error));
         closeIO();
         break;
       }
@@ -543,11 +566,14 @@ bool IOSocketAbstract::readWithTimeout(void* buffer, uint32_t& length, unsigned 
     ssize_t count = block ? sysRecv(fd, block, READ_AHEAD_SIZE, 0) : sysRecv(fd, output + received, rest, 0);
     if (count < 0) {
       if (errno == EINTR) continue;
-      BASE_LOG(this, eMsgError, "Socket read error : %s", strerror(errno));
+      int error = errno;
+      BASE_LOG(this, eMsgError, "Socket read error : %s", strerror(error));
+      _noteEnd(endReasonOf(error));
       closeIO();
       break;
     }
     if (count == 0) {
+      _noteEnd(eEndPeerClosed);
       closeIO();
       break;
     }
@@ -564,6 +590,12 @@ bool IOSocketAbstract::readWithTimeout(void* buffer, uint32_t& length, unsigned 
   return received > 0;
 }
 
+void IOSocketAbstract::_noteEnd(eEndReason reason)
+{
+  int none = eEndNone;
+  m_endReason.compare_exchange_strong(none, reason);
+}
+
 void IOSocketAbstract::setReadDeadline(int milliseconds)
 {
   int64_t deadline = monotonicMilliseconds() + (milliseconds < 0 ? 0 : milliseconds);
@@ -576,7 +608,10 @@ void IOSocketAbstract::shutdownIO()
   // between reading it and shutting it down.
   m_socketLock->lock();
   int fd = m_socketfd.load();
-  if (fd != -1) shutdown(fd, SHUT_RDWR);
+  if (fd != -1) {
+    _noteEnd(eEndLocal);
+    shutdown(fd, SHUT_RDWR);
+  }
   m_socketLock->unlock();
 }
 
@@ -607,11 +642,14 @@ bool IOSocketAbstract::writeWithTimeout(const void* bytes, uint32_t length, unsi
       eWaitResult waited = _waitForDescriptor(fd, POLLOUT, _millisecondsOf(timeoutSeconds));
       if (waited == eWaitTimeout || waited == eWaitWoken) {
         BASE_LOG(this, eMsgError, "Socket write timeout");
+        _noteEnd(eEndVanished);
         closeIO();
         break;
       }
       if (waited == eWaitException) {
-        BASE_LOG(this, eMsgError, "Socket write error : %s", strerror(socketError(fd)));
+        int error = socketError(fd);
+        BASE_LOG(this, eMsgError, "Socket write error : %s", strerror(error));
+        _noteEnd(endReasonOf(error));
         closeIO();
         break;
       }
@@ -620,7 +658,9 @@ bool IOSocketAbstract::writeWithTimeout(const void* bytes, uint32_t length, unsi
     ssize_t count = sysSend(fd, static_cast<const char*>(bytes) + sent, length - sent, MSG_NOSIGNAL);
     if (count < 0) {
       if (errno == EINTR) continue;
-      BASE_LOG(this, eMsgError, "Socket write error : %s", strerror(errno));
+      int error = errno;
+      BASE_LOG(this, eMsgError, "Socket write error : %s", strerror(error));
+      _noteEnd(endReasonOf(error));
       closeIO();
       break;
     }
@@ -713,45 +753,16 @@ bool IOSocketAbstract::publishServerWithMDNS()
   MDnsWrapper* wrapper = MDnsWrapper::sharedMDNSWrapper();
   // A server started again after closeIO registers anew; the old registration goes first.
   stopServerPublicationWithMDNS();
-  BaseObject::release(m_mdnsWrapper);
-  m_mdnsWrapper = wrapper;
   if (!wrapper) {
     BASE_LOG(this, eMsgError, "calling MDnsWrapper::sharedMDNSWrapper()");
     return false;
   }
-  if (!protocol) return false;
-  if (!wrapper->MDnsIsLoaded()) {
-    BASE_LOG(this, eMsgWarning,
-             "no DNS-SD library found: the service is not announced; clients must connect by address");
-    return false;
-  }
-
-  wrapper->m_txtCreate(&m_txtRecord, 512, nullptr);
-  m_txtRecordCreated = true;
-  BaseDictionary* entries =
-      dynamic_cast<BaseDictionary*>(BaseDictionary::objectForKey(m_serverOptions, SOCKET_TXT_RECORD_ENTRIES));
-  for (unsigned int i = 0, n = entries ? entries->count() : 0; i < n; ++i) {
-    BaseString* key = entries->keyAtIndex(i);
-    BaseString* value = dynamic_cast<BaseString*>(entries->objectForKeyIndex(i));
-    if (!key || !value) continue;
-    // The length travels in one byte: a longer value would be cut at the wrong place.
-    if (value->length() > 255) {
-      BASE_LOG(this, eMsgWarning, "TXT record value of %s longer than 255 bytes, entry left out", key->cString());
-      continue;
-    }
-    wrapper->m_txtSetValue(&m_txtRecord, key->cString(), uint8_t(value->length()), value->cString());
-  }
-
-  BaseString* typeOption = dynamic_cast<BaseString*>(BaseDictionary::objectForKey(m_serverOptions, MDNS_SERVICE_TYPE));
-  if (!typeOption) return false;
+  BaseString* typeOption =
+      dynamic_cast<BaseString*>(BaseDictionary::objectForKey(m_serverOptions, MDNS_SERVICE_TYPE));
+  BaseString* name =
+      dynamic_cast<BaseString*>(BaseDictionary::objectForKey(m_serverOptions, MDNS_SERVICE_NAME));
   BaseString* type = new BaseString();
-  type->setFormat("_%s.%s.", typeOption->cString(), protocol);
-  BaseString* name = dynamic_cast<BaseString*>(BaseDictionary::objectForKey(m_serverOptions, MDNS_SERVICE_NAME));
-  if (!name) {
-    type->release();
-    return false;
-  }
-
+  if (typeOption && protocol) type->setFormat("_%s.%s.", typeOption->cString(), protocol);
   // The port the socket is bound to: with port 0 the system chose it.
   uint16_t port = m_port;
   struct sockaddr_in bound;
@@ -760,60 +771,37 @@ bool IOSocketAbstract::publishServerWithMDNS()
       bound.sin_family == AF_INET && bound.sin_port != 0)
     port = ntohs(bound.sin_port);
 
-  DNSServiceErrorType error = wrapper->m_register(
-      &m_serviceRef, 0, 0, name->cString(), type->cString(), nullptr, nullptr, htons(port),
-      wrapper->m_txtGetLength(&m_txtRecord), wrapper->m_txtGetBytesPtr(&m_txtRecord), _registrationReplied, this);
-  type->release();
-  if (error != kDNSServiceErr_NoError) {
-    m_serviceRef = nullptr;
-    return false;
-  }
-
-  // The reply is read on this thread, which may be the simulator's: never wait unbounded
-  // for a daemon that does not answer. A readable reference may carry other traffic of the
-  // library first, so results are processed until the registration's own reply came.
-  m_mdnsReplied = false;
-  int64_t deadline = monotonicMilliseconds() + s_mdnsReplyTimeoutMs.load();
-  DNSServiceErrorType processed = kDNSServiceErr_NoError;
-  while (!m_mdnsReplied && processed == kDNSServiceErr_NoError) {
-    struct pollfd reply = {wrapper->m_refSockFD(m_serviceRef), POLLIN, 0};
-    int ready;
-    do {
-      int remaining = int(deadline - monotonicMilliseconds());
-      ready = poll(&reply, 1, remaining < 0 ? 0 : remaining);
-    } while (ready < 0 && errno == EINTR);
-    if (reply.fd < 0 || ready <= 0) {
-      BASE_LOG(this, eMsgWarning, "no reply from the DNS-SD service");
-      wrapper->m_refDeallocate(m_serviceRef);
-      m_serviceRef = nullptr;
-      return false;
+  MDnsPublication* publication = nullptr;
+  if (!protocol) {
+    // MDNSProtocolTag has said why.
+  } else if (!wrapper->MDnsIsLoaded()) {
+    BASE_LOG(this, eMsgWarning,
+             "no DNS-SD library found: the service is not announced; clients must connect by address");
+    if (typeOption && name)
+      MDnsPublication::postOutcome(name, type, port, MDnsPublication::ERR_NO_LIBRARY,
+                                   "no DNS-SD library found", this);
+  } else if (typeOption && name) {
+    // Registering waits for the daemon, which may not answer for many seconds: the
+    // publication's own worker does it, and the server serves meanwhile.
+    BaseDictionary* entries = dynamic_cast<BaseDictionary*>(
+        BaseDictionary::objectForKey(m_serverOptions, SOCKET_TXT_RECORD_ENTRIES));
+    publication = new MDnsPublication(wrapper, name, type, port, entries, this, s_mdnsReplyTimeoutMs.load());
+    if (!publication->start()) {
+      publication->release();
+      publication = nullptr;
     }
-    processed = wrapper->m_processResult(m_serviceRef);
   }
-  return processed == kDNSServiceErr_NoError;
-}
-
-void IOSocketAbstract::_registrationReplied(DNSServiceRef service, DNSServiceFlags flags,
-                                            DNSServiceErrorType errorCode, const char* name, const char* type,
-                                            const char* domain, void* context)
-{
-  servicePublished(service, flags, errorCode, name, type, domain, context);
-  // The reply is the daemon's only word on a refused registration (a name taken on the
-  // network, say): the service is then not advertised, which a user must be able to see.
-  if (errorCode != kDNSServiceErr_NoError)
-    BASE_LOG(nullptr, eMsgWarning, "DNS-SD registration of %s refused by the daemon (error %i)",
-             name ? name : "the service", (int)errorCode);
-  if (context) static_cast<IOSocketAbstract*>(context)->m_mdnsReplied = true;
+  type->release();
+  wrapper->release();
+  m_publication = publication;
+  return publication != nullptr;
 }
 
 bool IOSocketAbstract::stopServerPublicationWithMDNS()
 {
-  if (!m_mdnsWrapper || !m_mdnsWrapper->MDnsIsLoaded()) return true;
-  if (m_serviceRef) m_mdnsWrapper->m_refDeallocate(m_serviceRef);
-  m_serviceRef = nullptr;
-  if (m_txtRecordCreated) m_mdnsWrapper->m_txtDeallocate(&m_txtRecord);
-  m_txtRecordCreated = false;
-  m_mdnsWrapper->release();
-  m_mdnsWrapper = nullptr;
+  if (!m_publication) return true;
+  m_publication->withdraw();
+  m_publication->release();
+  m_publication = nullptr;
   return true;
 }

@@ -7,7 +7,6 @@
 // any thread but the server's worker; it wakes the worker at once and waits for it.
 #pragma once
 
-#include <dns_sd.h>
 #include <netinet/in.h>
 
 #include <atomic>
@@ -18,7 +17,7 @@
 class BaseBuffer;
 class BaseDictionary;
 class BaseString;
-class MDnsWrapper;
+class MDnsPublication;
 
 class IOSocketAbstract : public IODriverAbstract
 {
@@ -97,18 +96,31 @@ public:
   // after `idleSeconds` of silence, every `intervalSeconds`, `probes` times; unacknowledged
   // sends give up after as long. False when the system refused an option.
   bool enableKeepAlive(int idleSeconds, int intervalSeconds, int probes);
+  // Why the connection ended, as first seen: it stays eEndNone while connected, and until a
+  // connection is opened or adopted.
+  enum eEndReason
+  {
+    eEndNone,
+    eEndPeerClosed,  // an orderly close: the read saw the end of the stream
+    eEndVanished,    // reset, unreachable, or keep-alive / a time-out gave up on the peer
+    eEndLocal,       // closed or shut down by us (closeIO, shutdownIO)
+    eEndOther        // the read limit, or an error that says nothing of the peer
+  };
+  eEndReason endReason() const { return eEndReason(m_endReason.load()); }
   // Installs sig_catch for SIGPIPE. Not needed by the drivers, whose sends suppress it.
   void enableSignalHandler();
 
-  // Registers the service under the options' name and type; waits a bounded time for the
-  // DNS-SD daemon's reply (on the calling thread). False leaves the server unpublished, also
-  // when no DNS-SD library could be loaded.
+  // Starts announcing the service under the options' name and type (MDnsPublication) and
+  // returns at once; the outcome comes as MDNS_SERVICE_PUBLICATION_NOTIFICATION. False when
+  // nothing was started: options or DNS-SD library missing, a socket kind without DNS-SD.
   bool publishServerWithMDNS();
-  // Withdraws a registration. Always true.
+  // Withdraws the publication, waiting for the daemon a few milliseconds at most. Always true.
   bool stopServerPublicationWithMDNS();
-  bool isPublishedWithMDNS() const { return m_serviceRef != nullptr; }
+  // A publication was started and not withdrawn; it need not be announced (yet).
+  bool isPublishedWithMDNS() const { return m_publication != nullptr; }
 
-  // How long publication waits for the daemon's reply. Any thread; tests shorten it.
+  // How long a publication waits for the daemon's first reply before it reports that the
+  // daemon did not answer. Any thread; tests shorten it.
   static void setMDNSReplyTimeout(int milliseconds) { s_mdnsReplyTimeoutMs.store(milliseconds); }
 
   static constexpr uint32_t READ_AHEAD_SIZE = 4096;
@@ -128,15 +140,14 @@ protected:
   // One bounded wait for `events` on `fd` (and on the wake-up pipe when serving).
   // Interrupted waits go on with the time that is left.
   eWaitResult _waitForDescriptor(int fd, short events, int timeoutMs);
-  // The registration callback: logs through servicePublished and notes that the reply came.
-  static void _registrationReplied(DNSServiceRef service, DNSServiceFlags flags, DNSServiceErrorType errorCode,
-                                   const char* name, const char* type, const char* domain, void* context);
   // Resolves the address and binds the socket to it, logging what fails.
   bool _bindInternal();
   static int _millisecondsOf(unsigned int timeoutSeconds);
   bool _openWakePipe();
   void _wakeWorker();
   void _closeWakePipe();
+  // Keeps the first reason only: closing after a failure does not overwrite it.
+  void _noteEnd(eEndReason reason);
   // Frees the address and, when the descriptor is set, closes it; under no lock.
   void _releaseSocketInternal();
   // Moves up to `length` bytes read ahead into `output`; how many it moved.
@@ -152,14 +163,11 @@ protected:
   std::atomic<int> m_socketfd;
   std::atomic<int64_t> m_readDeadline;  // monotonic milliseconds; 0: none
   int64_t m_readLimit;                  // bytes reads may still deliver; -1: no limit
-  BaseMutex* m_socketLock;  // serialises the accept loop against closing
+  std::atomic<int> m_endReason;         // an eEndReason
+  BaseMutex* m_socketLock;              // serialises the accept loop against closing
   BaseDictionary* m_serverOptions;
   unsigned int m_maxClientCount;
-  DNSServiceRef m_serviceRef;
-  TXTRecordRef m_txtRecord;
-  bool m_txtRecordCreated;
-  MDnsWrapper* m_mdnsWrapper;
-  bool m_mdnsReplied;  // set by the registration callback, on the publishing thread
+  MDnsPublication* m_publication;  // null while not published
   // Written by closeIO to end the worker's wait at once; read end watched by the worker.
   int m_wakeFds[2];
   // The reader's own: bytes received beyond what was asked for, [start, end) of the block.

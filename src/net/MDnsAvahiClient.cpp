@@ -18,6 +18,7 @@
 #include <mutex>
 #include <new>
 
+#include "net/MDnsWrapper.h"
 #include "runtime/Debug.h"
 
 namespace {
@@ -88,6 +89,11 @@ DNSServiceErrorType fromAvahi(int error)
       return kDNSServiceErr_NoError;
     case AVAHI_ERR_COLLISION:
       return kDNSServiceErr_NameConflict;
+    case AVAHI_ERR_NO_DAEMON:
+    case AVAHI_ERR_DISCONNECTED:
+      return MDnsWrapper::ERR_SERVICE_NOT_RUNNING;
+    case AVAHI_ERR_TIMEOUT:
+      return MDnsWrapper::ERR_TIMEOUT;
     case AVAHI_ERR_NO_MEMORY:
       return kDNSServiceErr_NoMemory;
     case AVAHI_ERR_BAD_STATE:

@@ -47,6 +47,11 @@ public:
   bool MDnsTableFilled() const { return m_tableFilled; }
   eMDnsLibrary MDnsLibrary() const { return m_library; }
 
+  // Apple's codes for a daemon that is not running and one that did not answer in time,
+  // which Avahi's dns_sd.h lacks.
+  static constexpr DNSServiceErrorType ERR_SERVICE_NOT_RUNNING = -65563;
+  static constexpr DNSServiceErrorType ERR_TIMEOUT = -65568;
+
   decltype(&::DNSServiceBrowse) m_browse;
   decltype(&::DNSServiceResolve) m_resolve;
   decltype(&::DNSServiceProcessResult) m_processResult;

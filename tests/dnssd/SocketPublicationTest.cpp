@@ -1,18 +1,25 @@
 // Runs beside a private Avahi daemon (through scripts/dnssd-sandbox.sh): a socket server
 // started with the bridge's options is found by a browser exactly as the app finds it,
-// stays advertised while merely closed, and disappears when its driver is destroyed.
+// stays advertised while merely closed, and disappears when its driver is destroyed; a
+// stopped daemon holds neither the server's start nor its destruction.
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "dnssd/DnsSdBrowser.h"
 #include "net/IOSocketTCP.h"
+#include "net/MDnsPublication.h"
+#include "net/MDnsWrapper.h"
+#include "net/SocketTestSupport.h"
 #include "object/BaseAutorelease.h"
 #include "object/BaseDictionary.h"
-#include "net/SocketTestSupport.h"
 #include "support/CaptureStream.h"
 
 namespace {
@@ -43,12 +50,35 @@ protected:
   BaseAutorelease m_pool;
 };
 
+// Sockets this process has open.
+int openSockets()
+{
+  std::error_code ignored;
+  int count = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", ignored))
+    if (std::filesystem::read_symlink(entry.path(), ignored).string().rfind("socket:", 0) == 0) ++count;
+  return count;
+}
+
+// The sandbox's daemon stopped as by SIGSTOP for the object's life: a daemon that does not
+// answer. Continued however the test ends.
+class StoppedDaemon
+{
+public:
+  explicit StoppedDaemon(pid_t daemon) : m_daemon(daemon) { kill(m_daemon, SIGSTOP); }
+  ~StoppedDaemon() { kill(m_daemon, SIGCONT); }
+
+private:
+  pid_t m_daemon;
+};
+
 TEST_F(SocketPublicationTest, BridgeServerIsFoundWithItsPortAndExactlyItsTxtEntries)
 {
   LogCapture log("%S: %m\n", "I|src/net/MDns");
   IOSocketTCP* server = bridgeServer(true, 21777);
   ASSERT_TRUE(server->createServer());
   EXPECT_TRUE(server->isPublishedWithMDNS());
+  ASSERT_TRUE(nettest::waitUntil([&] { return log.contains("published with result"); }, RESOLVE_MS));
   EXPECT_EQ(log.text(),
             "Info: DNS-SD through Avahi's client library\n"
             "Info: MDNS Service X-Plane published with result 0\n");
@@ -64,6 +94,48 @@ TEST_F(SocketPublicationTest, BridgeServerIsFoundWithItsPortAndExactlyItsTxtEntr
   server->closeIO();
   EXPECT_TRUE(isBrowsable(TYPE, "X-Plane", WINDOW_MS));
   server->release();
+  EXPECT_FALSE(isBrowsable(TYPE, "X-Plane", WINDOW_MS));
+}
+
+TEST_F(SocketPublicationTest, StoppedDaemonHoldsNeitherStartNorDestruction)
+{
+  using Clock = std::chrono::steady_clock;
+  const char* pid = getenv("DNSSD_SANDBOX_AVAHI_PID");
+  ASSERT_NE(pid, nullptr) << "run through scripts/dnssd-sandbox.sh";
+  const pid_t daemon = pid_t(atoi(pid));
+
+  // Served at once, announced once the daemon answers.
+  IOSocketTCP* server = bridgeServer(true, 21779);
+  {
+    StoppedDaemon stopped(daemon);
+    Clock::time_point begin = Clock::now();
+    ASSERT_TRUE(server->createServer());
+    EXPECT_LT(Clock::now() - begin, std::chrono::seconds(1));
+    EXPECT_TRUE(accepts(21779));
+  }
+  ResolvedService found;
+  EXPECT_TRUE(browseAndResolve(TYPE, "X-Plane", RESOLVE_MS, found));
+  EXPECT_EQ(found.port, 21779);
+  server->release();
+
+  // Destroyed while its worker waits for the daemon: given up on, it lets go of the DNS-SD
+  // libraries once the daemon answers, and nothing stays announced.
+  MDnsWrapper* wrapper = MDnsWrapper::sharedMDNSWrapper();
+  const int abandoned = MDnsPublication::abandonedCount();
+  server = bridgeServer(true, 21780);
+  {
+    StoppedDaemon stopped(daemon);
+    const int sockets = openSockets();
+    ASSERT_TRUE(server->createServer());
+    // Once it talks to the bus, the worker is inside the registration call.
+    ASSERT_TRUE(nettest::waitUntil([&] { return openSockets() > sockets; }));
+    Clock::time_point begin = Clock::now();
+    server->release();
+    EXPECT_LT(Clock::now() - begin, std::chrono::seconds(1));
+    EXPECT_EQ(MDnsPublication::abandonedCount(), abandoned + 1);
+  }
+  EXPECT_TRUE(nettest::waitUntil([&] { return wrapper->getRetainCount() == 1; }, RESOLVE_MS));
+  wrapper->release();
   EXPECT_FALSE(isBrowsable(TYPE, "X-Plane", WINDOW_MS));
 }
 

@@ -256,6 +256,25 @@ TEST_F(IOSocketTCPTest, BrokenListeningSocketEndsTheAcceptLoop)
   EXPECT_EQ(log.text(), "");
 }
 
+// Ended by our own hand, told apart from the end of the stream that the read then sees.
+TEST_F(IOSocketTCPTest, EndsOfOurOwnMakingAreLocalOrOther)
+{
+  startServer();
+  IOSocketTCP* shut = accepted();
+  IOSocketTCP* limited = accepted();
+  ASSERT_TRUE(shut && limited);
+  EXPECT_EQ(shut->endReason(), IOSocketAbstract::eEndNone);
+  shut->shutdownIO();
+  limited->setReadLimit(0);
+  for (IOSocketTCP* client : {shut, limited}) {
+    char byte;
+    uint32_t length = 1;
+    EXPECT_FALSE(client->readIO(&byte, length));
+  }
+  EXPECT_EQ(shut->endReason(), IOSocketAbstract::eEndLocal);
+  EXPECT_EQ(limited->endReason(), IOSocketAbstract::eEndOther);
+}
+
 // ---------------------------------------------------------------------------------------
 
 class IOSocketTCPStreamTest : public IOSocketTCPTest
@@ -304,6 +323,7 @@ TEST_F(IOSocketTCPStreamTest, PeerClosingReturnsWhatArrivedAndDisconnects)
   EXPECT_TRUE(m_client->readIO(bytes, length));
   EXPECT_EQ(length, 2u);
   EXPECT_FALSE(m_client->isIOConnected());
+  EXPECT_EQ(m_client->endReason(), IOSocketAbstract::eEndPeerClosed);
   EXPECT_EQ(m_client->getSocketfd(), -1);
   EXPECT_EQ(log.text(), "");
   length = sizeof bytes;
@@ -397,6 +417,7 @@ TEST_F(IOSocketTCPStreamTest, WriteTimeOutClosesTheConnection)
   for (int i = 0; i < 64 && written; ++i) written = m_client->writeWithTimeout(block.data(), block.size(), 1);
   EXPECT_FALSE(written);
   EXPECT_FALSE(m_client->isIOConnected());
+  EXPECT_EQ(m_client->endReason(), IOSocketAbstract::eEndVanished);
   EXPECT_EQ(log.text(), "Error: Socket write timeout\n");
 }
 

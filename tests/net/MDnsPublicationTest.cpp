@@ -1,33 +1,42 @@
 // Publication of socket servers through the DNS-SD entry table, with the table's
-// registration entries replaced by fakes: what is registered, how a silent or failing
-// daemon is handled, and when the service is withdrawn. The real daemon is exercised by
-// the tests that run in their own network namespace.
+// registration entries replaced by fakes: what is registered, which outcome is posted for an
+// answering, refusing, silent or hung daemon, and when the service is withdrawn. The real
+// daemon is exercised by the tests that run in their own network namespace.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
+#include <climits>
+#include <condition_variable>
 #include <cstdlib>
+#include <functional>
+#include <mutex>
 #include <string>
 
 #include "net/IOSocketTCP.h"
 #include "net/IOSocketUDP.h"
+#include "net/MDnsPublication.h"
 #include "net/MDnsWrapper.h"
+#include "net/SocketTestSupport.h"
 #include "object/BaseAutorelease.h"
 #include "object/BaseDictionary.h"
+#include "object/BaseNumber.h"
 #include "support/CaptureStream.h"
-#include "net/SocketTestSupport.h"
 
 using namespace nettest;
 
 namespace {
 
-// What the fake daemon saw and how it answers.
+// What the fake daemon saw and how it answers. The test reads what the worker wrote once
+// a notification (or an atomic count) says the worker got that far.
 struct FakeDaemon
 {
-  int registrations = 0;
-  int deallocations = 0;
+  std::atomic<int> registrations{0};
+  std::atomic<int> deallocations{0};
   DNSServiceErrorType registerResult = kDNSServiceErr_NoError;
-  DNSServiceErrorType replyResult = kDNSServiceErr_NoError;  // the daemon's word in its reply
+  std::atomic<DNSServiceErrorType> replyResult{kDNSServiceErr_NoError};  // the daemon's word in its reply
   bool answers = true;
   std::string name, type, txt;
   uint16_t networkPort = 0;
@@ -37,6 +46,19 @@ struct FakeDaemon
   DNSServiceRegisterReply callback = nullptr;
   void* context = nullptr;
   int pair[2] = {-1, -1};  // [0] is the reference's socket, readable when the daemon answered
+  // A hung daemon: registering blocks until the test lets it go (30 s at most).
+  bool hangs = false;
+  std::mutex lock;
+  std::condition_variable letGo;
+  bool released = false;
+
+  void answer() { ::send(pair[1], "r", 1, MSG_NOSIGNAL); }
+  void release()
+  {
+    std::lock_guard<std::mutex> guard(lock);
+    released = true;
+    letGo.notify_all();
+  }
 };
 FakeDaemon* daemonState = nullptr;
 // The bridge's TXT entries as they travel: length-prefixed strings, in the options' order.
@@ -50,7 +72,6 @@ DNSServiceErrorType fakeRegister(DNSServiceRef* reference, DNSServiceFlags flags
                                  DNSServiceRegisterReply callback, void* context)
 {
   FakeDaemon& fake = *daemonState;
-  ++fake.registrations;
   fake.name = name;
   fake.type = type;
   fake.flags = flags;
@@ -60,9 +81,14 @@ DNSServiceErrorType fakeRegister(DNSServiceRef* reference, DNSServiceFlags flags
   fake.txt.assign(static_cast<const char*>(txt), txtLength);
   fake.callback = callback;
   fake.context = context;
+  ++fake.registrations;
+  if (fake.hangs) {
+    std::unique_lock<std::mutex> guard(fake.lock);
+    fake.letGo.wait_for(guard, std::chrono::seconds(30), [&] { return fake.released; });
+  }
   if (fake.registerResult != kDNSServiceErr_NoError) return fake.registerResult;
   *reference = FAKE_REFERENCE;
-  if (fake.answers) ::send(fake.pair[1], "r", 1, MSG_NOSIGNAL);
+  if (fake.answers) fake.answer();
   return kDNSServiceErr_NoError;
 }
 
@@ -86,6 +112,18 @@ void fakeDeallocate(DNSServiceRef reference)
   ++daemonState->deallocations;
 }
 
+int integerFor(BaseDictionary* info, const char* key)
+{
+  BaseNumber* number = dynamic_cast<BaseNumber*>(BaseDictionary::objectForKey(info, key));
+  return number ? number->getInteger() : INT32_MIN;
+}
+
+std::string textFor(BaseDictionary* info, const char* key)
+{
+  BaseString* text = dynamic_cast<BaseString*>(BaseDictionary::objectForKey(info, key));
+  return text ? text->cString() : "(none)";
+}
+
 class MDnsPublicationTest : public ::testing::Test
 {
 protected:
@@ -104,9 +142,13 @@ protected:
   }
   void TearDown() override
   {
+    m_outcomes->stop();
+    m_outcomes->release();
+    // A worker given up on still holds the table until the fake lets it go. The last
+    // reference gone, the fakes go with the instance.
+    m_fake.release();
+    EXPECT_TRUE(waitUntil([&] { return m_wrapper->getRetainCount() == 1; }));
     IOSocketAbstract::setMDNSReplyTimeout(5000);
-    m_wrapper->CloseMDnsLibrary();
-    m_wrapper->InitMDnsLibrary();
     m_wrapper->release();
     daemonState = nullptr;
     close(m_fake.pair[0]);
@@ -122,18 +164,37 @@ protected:
     driver->setSocketAddress("127.0.0.1", 0);
     return driver;
   }
+  // The info of the count-th outcome posted, once it came.
+  BaseDictionary* outcome(int count)
+  {
+    return waitUntil([&] { return m_outcomes->count() >= count; }) ? m_outcomes->info(count - 1) : nullptr;
+  }
+
   BaseAutorelease m_pool;
   FakeDaemon m_fake;
   MDnsWrapper* m_wrapper = nullptr;
+  NotificationRecorder* m_outcomes = new NotificationRecorder("MDNS_SERVICE_PUBLICATION_NOTIFICATION");
 };
 
-TEST_F(MDnsPublicationTest, TcpServerRegistersNameTypePortAndTxtEntries)
+TEST_F(MDnsPublicationTest, TcpServerRegistersNameTypePortAndTxtEntriesAndPostsTheOutcome)
 {
-  IOSocketTCP* driver = server<IOSocketTCP>(bridgeOptions());
+  BaseDictionary* options = bridgeOptions();
+  static_cast<BaseDictionary*>(options->objectForKey("SOCKET_TXT_RECORD_ENTRIES"))
+      ->setObjectForKey(str(std::string(300, 'v').c_str()), "long");
+  IOSocketTCP* driver = server<IOSocketTCP>(options);
   LogCapture log("%S: %m\n", "I|src/net/MDns");
   ASSERT_TRUE(driver->createServer());
   uint16_t port = boundPort(driver->getSocketfd());
   EXPECT_TRUE(driver->isPublishedWithMDNS());
+  BaseDictionary* info = outcome(1);
+  ASSERT_NE(info, nullptr);
+  EXPECT_EQ(m_outcomes->context(0), driver);
+  EXPECT_EQ(textFor(info, "name"), "X-Plane");
+  EXPECT_EQ(textFor(info, "type"), "_corvane_gps._tcp.");
+  EXPECT_EQ(integerFor(info, "port"), port);
+  EXPECT_EQ(integerFor(info, "result"), 0);
+  EXPECT_EQ(textFor(info, "reason"), "(none)");
+
   EXPECT_EQ(m_fake.registrations, 1);
   EXPECT_EQ(m_fake.name, "X-Plane");
   EXPECT_EQ(m_fake.type, "_corvane_gps._tcp.");
@@ -141,95 +202,63 @@ TEST_F(MDnsPublicationTest, TcpServerRegistersNameTypePortAndTxtEntries)
   EXPECT_EQ(m_fake.flags, 0u);
   EXPECT_EQ(m_fake.interfaceIndex, 0u);
   EXPECT_TRUE(m_fake.defaultDomainAndHost);
-  EXPECT_EQ(m_fake.context, driver);
+  // An overlong value is left out rather than cut.
   EXPECT_EQ(m_fake.txt, BRIDGE_TXT);
-  EXPECT_EQ(log.text(), "Info: MDNS Service X-Plane published with result 0\n");
+  EXPECT_EQ(log.text(),
+            "Warning: TXT record value of long longer than 255 bytes, entry left out\n"
+            "Info: MDNS Service X-Plane published with result 0\n");
+
+  // A later verdict is posted too.
+  m_fake.replyResult = kDNSServiceErr_Refused;
+  m_fake.answer();
+  info = outcome(2);
+  ASSERT_NE(info, nullptr);
+  EXPECT_EQ(integerFor(info, "result"), kDNSServiceErr_Refused);
+  EXPECT_EQ(textFor(info, "reason"), "the DNS-SD daemon refused the registration (error -65553)");
 
   // Closing stops serving but keeps the service advertised; destruction withdraws it.
   driver->closeIO();
   EXPECT_EQ(m_fake.deallocations, 0);
   driver->release();
-  EXPECT_EQ(m_fake.deallocations, 1);
+  EXPECT_TRUE(waitUntil([&] { return m_fake.deallocations == 1; }));
+  EXPECT_EQ(m_outcomes->count(), 2);
 }
 
 TEST_F(MDnsPublicationTest, UdpServerUsesTheUdpLabelAndNoTxtMeansAnEmptyRecord)
 {
   IOSocketUDP* driver = server<IOSocketUDP>(bridgeOptions(true, false));
   ASSERT_TRUE(driver->createServer());
+  ASSERT_NE(outcome(1), nullptr);
   EXPECT_EQ(m_fake.type, "_corvane_gps._udp.");
   EXPECT_EQ(m_fake.txt, "");
   driver->release();
-  EXPECT_EQ(m_fake.deallocations, 1);
 }
 
-TEST_F(MDnsPublicationTest, OverlongTxtValueIsLeftOutRatherThanCut)
+// A daemon that does not answer at all (its registration call blocks, as Avahi's does for
+// 25 s when the daemon is stopped) holds neither the server's start nor its destruction.
+TEST_F(MDnsPublicationTest, HungDaemonDelaysNeitherStartNorDestruction)
 {
-  BaseDictionary* options = bridgeOptions();
-  static_cast<BaseDictionary*>(options->objectForKey("SOCKET_TXT_RECORD_ENTRIES"))
-      ->setObjectForKey(str(std::string(300, 'v').c_str()), "long");
-  IOSocketTCP* driver = server<IOSocketTCP>(options);
-  LogCapture log("%S: %m\n", "W|src/net/");
-  ASSERT_TRUE(driver->createServer());
-  EXPECT_EQ(m_fake.txt, BRIDGE_TXT);
-  EXPECT_EQ(log.text(), "Warning: TXT record value of long longer than 255 bytes, entry left out\n");
-  driver->release();
-}
-
-// Each way of failing leaves an unpublished server that still accepts clients.
-class MDnsPublicationFailureTest : public MDnsPublicationTest
-{
-protected:
-  void expectServingUnpublished(IOSocketTCP* driver, const std::string& expectedLog)
-  {
-    LogCapture log("%S: %m\n", "W|src/net/");
-    ASSERT_TRUE(driver->createServer());
-    EXPECT_EQ(log.text(), expectedLog);
-    EXPECT_FALSE(driver->isPublishedWithMDNS());
-    int peer = connectRaw(boundPort(driver->getSocketfd()));
-    EXPECT_NE(peer, -1);
-    EXPECT_TRUE(waitUntil([&] {
-      driver->lockClients();
-      unsigned int count = driver->clientsCount();
-      driver->unlockClients();
-      return count == 1;
-    }));
-    close(peer);
-    driver->release();
-  }
-};
-
-TEST_F(MDnsPublicationFailureTest, SilentDaemonIsWaitedForOnlyBriefly)
-{
-  m_fake.answers = false;
-  expectServingUnpublished(server<IOSocketTCP>(bridgeOptions()),
-                           "Warning: no reply from the DNS-SD service\n"
-                           "Warning: unable to publish our service via MDNS\n");
-  EXPECT_EQ(m_fake.registrations, 1);
-  EXPECT_EQ(m_fake.deallocations, 1);  // the pending request is given up at once
-}
-
-TEST_F(MDnsPublicationFailureTest, RefusedRegistration)
-{
-  m_fake.registerResult = kDNSServiceErr_NameConflict;
-  expectServingUnpublished(server<IOSocketTCP>(bridgeOptions()), "Warning: unable to publish our service via MDNS\n");
-  EXPECT_EQ(m_fake.deallocations, 0);
-}
-
-TEST_F(MDnsPublicationTest, RegistrationRefusedInTheDaemonsReplyIsAWarning)
-{
-  m_fake.replyResult = kDNSServiceErr_NameConflict;
+  using Clock = std::chrono::steady_clock;
+  m_fake.hangs = true;
   IOSocketTCP* driver = server<IOSocketTCP>(bridgeOptions());
-  LogCapture log("%S: %m\n", "W|src/net/");
+  Clock::time_point begin = Clock::now();
   ASSERT_TRUE(driver->createServer());
-  EXPECT_EQ(log.text(), "Warning: DNS-SD registration of X-Plane refused by the daemon (error -65548)\n");
-  driver->release();
-}
+  EXPECT_LT(Clock::now() - begin, std::chrono::seconds(1));
+  ASSERT_TRUE(waitUntil([&] { return m_fake.registrations == 1; }));
+  int peer = connectRaw(boundPort(driver->getSocketfd()));
+  EXPECT_NE(peer, -1);
+  close(peer);
 
-TEST_F(MDnsPublicationFailureTest, OptionsWithoutAName)
-{
-  expectServingUnpublished(server<IOSocketTCP>(bridgeOptions(false)),
-                           "Warning: unable to publish our service via MDNS\n");
-  EXPECT_EQ(m_fake.registrations, 0);
+  const int abandoned = MDnsPublication::abandonedCount();
+  begin = Clock::now();
+  driver->release();
+  EXPECT_LT(Clock::now() - begin, std::chrono::seconds(1));
+  EXPECT_EQ(MDnsPublication::abandonedCount(), abandoned + 1);
+
+  // Let go, the worker withdraws what it got and lets go of the table, posting nothing.
+  m_fake.release();
+  EXPECT_TRUE(waitUntil([&] { return m_fake.deallocations == 1 && m_wrapper->getRetainCount() == 1; }));
+  EXPECT_EQ(m_outcomes->count(), 0);
 }
 
 TEST_F(MDnsPublicationTest, UnpublishedDriverWithdrawsNothing)
@@ -241,6 +270,86 @@ TEST_F(MDnsPublicationTest, UnpublishedDriverWithdrawsNothing)
   plain->release();
   EXPECT_EQ(m_fake.registrations, 0);
   EXPECT_EQ(m_fake.deallocations, 0);
+  EXPECT_EQ(m_outcomes->count(), 0);
+}
+
+// Each way of not being announced is logged and posted with its reason, and the server
+// serves all the same.
+struct FailureCase
+{
+  const char* name;
+  std::function<void(FakeDaemon&, MDnsWrapper*)> arrange;
+  DNSServiceErrorType result;
+  const char* reason;
+  const char* log;
+  int deallocations;  // once the driver is destroyed
+};
+
+void PrintTo(const FailureCase& failure, std::ostream* out)
+{
+  *out << failure.name;
+}
+
+class MDnsPublicationFailureTest : public MDnsPublicationTest,
+                                   public ::testing::WithParamInterface<FailureCase>
+{
+};
+
+TEST_P(MDnsPublicationFailureTest, IsPostedWithItsReasonWhileTheServerServes)
+{
+  const FailureCase& failure = GetParam();
+  failure.arrange(m_fake, m_wrapper);
+  IOSocketTCP* driver = server<IOSocketTCP>(bridgeOptions());
+  LogCapture log("%S: %m\n", "W|src/net/");
+  ASSERT_TRUE(driver->createServer());
+  BaseDictionary* info = outcome(1);
+  ASSERT_NE(info, nullptr);
+  EXPECT_EQ(m_outcomes->context(0), driver);
+  EXPECT_EQ(textFor(info, "name"), "X-Plane");
+  EXPECT_EQ(integerFor(info, "result"), failure.result);
+  EXPECT_EQ(textFor(info, "reason"), failure.reason);
+  EXPECT_EQ(log.text(), failure.log);
+  int peer = connectRaw(boundPort(driver->getSocketfd()));
+  EXPECT_NE(peer, -1);
+  close(peer);
+  driver->release();
+  EXPECT_TRUE(waitUntil([&] { return m_fake.deallocations == failure.deallocations; }));
+  EXPECT_EQ(m_outcomes->count(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Outcomes, MDnsPublicationFailureTest,
+    ::testing::Values(
+        FailureCase{"NameTaken",
+                    [](FakeDaemon& fake, MDnsWrapper*) { fake.replyResult = kDNSServiceErr_NameConflict; },
+                    kDNSServiceErr_NameConflict, "the name is already taken on the network",
+                    "Warning: DNS-SD registration of X-Plane refused by the daemon (error -65548)\n", 1},
+        // Still registered: a late answer would be heard.
+        FailureCase{"Silent", [](FakeDaemon& fake, MDnsWrapper*) { fake.answers = false; },
+                    MDnsWrapper::ERR_TIMEOUT, "the DNS-SD daemon did not answer",
+                    "Warning: no reply from the DNS-SD service\n", 1},
+        FailureCase{"NoDaemon",
+                    [](FakeDaemon& fake, MDnsWrapper*) {
+                      fake.registerResult = MDnsWrapper::ERR_SERVICE_NOT_RUNNING;
+                    },
+                    MDnsWrapper::ERR_SERVICE_NOT_RUNNING, "no DNS-SD daemon is running",
+                    "Warning: unable to publish our service via MDNS\n", 0},
+        FailureCase{"NoLibrary", [](FakeDaemon&, MDnsWrapper* wrapper) { wrapper->CloseMDnsLibrary(); },
+                    MDnsPublication::ERR_NO_LIBRARY, "no DNS-SD library found",
+                    "Warning: no DNS-SD library found: the service is not announced; clients must connect by "
+                    "address\nWarning: unable to publish our service via MDNS\n",
+                    0}),
+    [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
+
+TEST_F(MDnsPublicationTest, OptionsWithoutANameAreNotPublished)
+{
+  IOSocketTCP* driver = server<IOSocketTCP>(bridgeOptions(false));
+  LogCapture log("%S: %m\n", "W|src/net/");
+  ASSERT_TRUE(driver->createServer());
+  EXPECT_EQ(log.text(), "Warning: unable to publish our service via MDNS\n");
+  EXPECT_FALSE(driver->isPublishedWithMDNS());
+  driver->release();
+  EXPECT_EQ(m_fake.registrations, 0);
 }
 
 // With the real library (the first that loads: Avahi's client) and no reachable DNS-SD
@@ -252,21 +361,24 @@ TEST(MDnsWithoutDaemonTest, PublicationFailsAndTheServerStillAccepts)
   if (!bus || std::string(bus).find("corvane-no-bus") == std::string::npos)
     GTEST_SKIP() << "needs DBUS_SYSTEM_BUS_ADDRESS pointing at a missing socket";
   BaseAutorelease pool;
-  IOSocketTCP* driver = new (eRetainAutorelease) IOSocketTCP();
-  BaseDictionary* options = new (eRetainAutorelease) BaseDictionary();
-  options->setObjectForKey(new (eRetainAutorelease) BaseString("X-Plane"), "MDNS_SERVICE_NAME");
-  options->setObjectForKey(new (eRetainAutorelease) BaseString("corvane_gps"), "MDNS_SERVICE_TYPE");
-  driver->setServerOptions(options, 0);
+  NotificationRecorder* outcomes = new NotificationRecorder("MDNS_SERVICE_PUBLICATION_NOTIFICATION");
+  IOSocketTCP* driver = new IOSocketTCP();
+  driver->setServerOptions(bridgeOptions(), 0);
   driver->setSocketAddress("127.0.0.1", 0);
   LogCapture log("%S: %m\n", "W|src/net/");
   ASSERT_TRUE(driver->createServer());
-  EXPECT_EQ(log.text(),
-            "Warning: DNS-SD registration through Avahi failed: Daemon not running\n"
-            "Warning: unable to publish our service via MDNS\n");
-  EXPECT_FALSE(driver->isPublishedWithMDNS());
   int peer = connectRaw(boundPort(driver->getSocketfd()));
   EXPECT_NE(peer, -1);
   close(peer);
+  ASSERT_TRUE(waitUntil([&] { return outcomes->count() == 1; }));
+  EXPECT_EQ(integerFor(outcomes->info(0), "result"), MDnsWrapper::ERR_SERVICE_NOT_RUNNING);
+  EXPECT_EQ(textFor(outcomes->info(0), "reason"), "no DNS-SD daemon is running");
+  EXPECT_EQ(log.text(),
+            "Warning: DNS-SD registration through Avahi failed: Daemon not running\n"
+            "Warning: unable to publish our service via MDNS\n");
+  driver->release();
+  outcomes->stop();
+  outcomes->release();
 }
 
 }  // namespace

@@ -403,6 +403,7 @@ TEST_P(BrokenReceiveTest, FailingReceiveClosesTheConnection)
   EXPECT_FALSE(m_client->readIO(bytes, length));
   EXPECT_EQ(length, 0u);
   EXPECT_EQ(log.text(), std::string("Error: Socket read error : ") + strerror(GetParam()) + "\n");
+  EXPECT_EQ(m_client->endReason(), IOSocketAbstract::eEndVanished);
   EXPECT_FALSE(m_client->isIOConnected());
   EXPECT_EQ(m_client->getSocketfd(), -1);
   EXPECT_EQ(openDescriptors(), open - 1);
