@@ -93,9 +93,10 @@ TEST_P(ClickTimeTest, ClicksNeverWaitForTheNetwork)
   HungDaemon hung;
   if (daemon == eHung) ASSERT_TRUE(hung.stop()) << "no daemon to stop";
   std::vector<std::string> host = {CORVANE_SIM, "--no-stdin", "--strict-threads", "--print-times"};
-  for (int i = 0; i < 20; ++i)
+  for (int i = 0; i < 20; ++i) {
     for (const char* click : {"-c", "menu Start Corvane bridge", "-c", "frames 1", "-c", "menu Stop Corvane bridge"})
       host.push_back(click);
+  }
   // The last start stays up: the app is served meanwhile, and the host's quit stops it.
   for (const char* step : {"-c", "menu Start Corvane bridge", "-c", "sleep 10", "-c", "times", "-c", "quit"})
     host.push_back(step);

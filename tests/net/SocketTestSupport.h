@@ -49,6 +49,9 @@ inline uint16_t boundPort(int fd)
 inline int listenRaw(uint16_t port)
 {
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  // Past the connections a server just closed, which linger on the port.
+  int on = 1;
+  if (fd != -1) setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
   struct sockaddr_in address = {};
   address.sin_family = AF_INET;
   address.sin_port = htons(port);
