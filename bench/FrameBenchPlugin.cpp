@@ -18,13 +18,13 @@ void BM_HostGetDatad(benchmark::State& state)
   XPLMDataRef latitude = XPLMFindDataRef(PositionSampler::dataRefAt(0));
   for (auto _ : state) benchmark::DoNotOptimize(XPLMGetDatad(latitude));
 }
-BENCHMARK(BM_HostGetDatad);
+BENCHMARK(BM_HostGetDatad)->Repetitions(10)->ReportAggregatesOnly(true);
 
 void BM_FrameCallback(benchmark::State& state)
 {
   for (auto _ : state) sampler->sampleFrame();
 }
-BENCHMARK(BM_FrameCallback);
+BENCHMARK(BM_FrameCallback)->Repetitions(10)->ReportAggregatesOnly(true);
 
 void runBenchmarks(void*, void*)
 {
