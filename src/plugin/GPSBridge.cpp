@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
 
 #include "crypto/BaseMD5.h"
@@ -44,7 +45,8 @@ void writeLine(int fd, const char* text)
 
 }  // namespace
 
-GPSBridge::GPSBridge() : m_server(nullptr), m_client(nullptr), m_ended(nullptr), m_sampler(new PositionSampler())
+GPSBridge::GPSBridge()
+    : m_server(nullptr), m_client(nullptr), m_ended(nullptr), m_sampler(new PositionSampler()), m_started(false)
 {
   // Everything an app meets is ready before the server listens: the first login may
   // come at once, and the login manager is only read once serving has begun.
@@ -63,12 +65,16 @@ GPSBridge::GPSBridge() : m_server(nullptr), m_client(nullptr), m_ended(nullptr),
   m_server = DistantObjectsCenter::newTCPServer(PORT, name, type, this);
   m_server->retain();
   IODriverAbstract* listening = m_server->getDriver();
+  std::lock_guard<std::mutex> guard(m_announcementLock);
   if (listening && listening->isServerStarted())
     HostLog::post("bridge started, listening on port %d", PORT);
   else
     HostLog::post("port %d is in use by another program, so no app can connect: stop the bridge, close that "
                   "program and start the bridge again",
                   PORT);
+  // An outcome known while the server was made reads better after the line of the start.
+  m_started = true;
+  if (!m_earlyAnnouncement.empty()) HostLog::post("%s", m_earlyAnnouncement.c_str());
 }
 
 GPSBridge::~GPSBridge()
@@ -107,11 +113,17 @@ void GPSBridge::receiveMessage(BaseString* message, BaseDictionary* info, void* 
   BaseNumber* result = dynamic_cast<BaseNumber*>(BaseDictionary::objectForKey(info, "result"));
   BaseString* name = dynamic_cast<BaseString*>(BaseDictionary::objectForKey(info, "name"));
   BaseString* reason = dynamic_cast<BaseString*>(BaseDictionary::objectForKey(info, "reason"));
+  char line[400];
   if (result && result->getInteger() == 0)
-    HostLog::post("announced on the local network as \"%s\"", name ? name->cString() : OUR_NAME);
+    snprintf(line, sizeof line, "announced on the local network as \"%s\"", name ? name->cString() : OUR_NAME);
   else
-    HostLog::post("not announced on the local network (%s): enter this computer's address in the app",
-                  reason ? reason->cString() : "DNS-SD failed");
+    snprintf(line, sizeof line, "not announced on the local network (%s): enter this computer's address in the app",
+             reason ? reason->cString() : "DNS-SD failed");
+  std::lock_guard<std::mutex> guard(m_announcementLock);
+  if (m_started)
+    HostLog::post("%s", line);
+  else
+    m_earlyAnnouncement = line;
 }
 
 void GPSBridge::stop()

@@ -58,4 +58,7 @@ protected:
   // come, or by stop(), never by itself.
   DistantObjectsCenter* m_ended;
   PositionSampler* m_sampler;
+  std::mutex m_announcementLock;  // guards m_started and m_earlyAnnouncement
+  bool m_started;                 // the line of the start is written
+  std::string m_earlyAnnouncement;
 };
