@@ -98,7 +98,8 @@ class SilentPeer
 public:
   explicit SilentPeer(SimProcess& sim) : m_fd(-1)
   {
-    const int before = sim.openDescriptors();
+    // Settled: the bridge's DNS-SD worker may still be opening and closing descriptors.
+    const int before = settledLoadOf(sim).descriptors;
     m_fd = nettest::connectRaw(BRIDGE_PORT);
     m_accepted = m_fd >= 0 && nettest::waitUntil([&] { return sim.openDescriptors() == before + 1; });
   }
