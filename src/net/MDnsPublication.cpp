@@ -78,12 +78,7 @@ bool MDnsPublication::start()
     BASE_LOG(this, eMsgError, "no wake-up pipe for the DNS-SD worker");
     return false;
   }
-  retain();
-  releaseOnThreadExit(this);
-  if (startThread()) return true;
-  releaseOnThreadExit(nullptr);
-  release();
-  return false;
+  return startThreadHoldingSelf();
 }
 
 void MDnsPublication::withdraw()

@@ -57,6 +57,18 @@ bool BaseThread::startThread()
   return worker != pthread_t();
 }
 
+bool BaseThread::startThreadHoldingSelf()
+{
+  BaseObject* self = _logObject();
+  BASE_ASSERT(self);
+  self->retain();
+  releaseOnThreadExit(self);
+  if (startThread()) return true;
+  releaseOnThreadExit(nullptr);
+  self->release();
+  return false;
+}
+
 bool BaseThread::stopThread()
 {
   BASE_LOG(_logObject(), eMsgInfo, "thread '0x%p'", (void*)m_threadId.load());

@@ -59,6 +59,10 @@ public:
   // handed its last reference to releaseOnThreadExit, the caller must not touch it
   // after this call: the worker may already have destroyed it.
   bool startThread();
+  // startThread for an object that its worker keeps alive: the worker holds a reference of
+  // its own (releaseOnThreadExit) until threadMethod returns. False, holding nothing, when no
+  // thread could be made. Only for a mix-in that sits in a BaseObject.
+  bool startThreadHoldingSelf();
   // Clears m_keepRunning and m_threadId, then waits without limit for the worker to end;
   // its polling period bounds the wait. On the worker itself it detaches instead, and
   // the object must then outlive the worker (hand it to releaseOnThreadExit). Always true.

@@ -273,12 +273,7 @@ void DistantObjectsCenter::setDistantObjectDelegate(DistantObjectDelegate* deleg
 bool DistantObjectsCenter::_startReceiving()
 {
   if (isThreadRunning()) return startThread();  // only warns that it runs already
-  retain();
-  releaseOnThreadExit(this);
-  if (startThread()) return true;
-  releaseOnThreadExit(nullptr);
-  release();
-  return false;
+  return startThreadHoldingSelf();
 }
 
 // ---------------------------------------------------------------------------------------
