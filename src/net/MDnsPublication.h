@@ -56,7 +56,12 @@ public:
   static std::string failureReason(DNSServiceErrorType result);
 
   static const char* const MDNS_SERVICE_PUBLICATION_NOTIFICATION;
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+  // Sanitizer builds withdraw many times slower: a daemon that answers must not look hung.
+  static constexpr int WITHDRAW_GRACE_MS = 200;
+#else
   static constexpr int WITHDRAW_GRACE_MS = 12;
+#endif
   // Posted with the reason "no DNS-SD library found".
   static constexpr DNSServiceErrorType ERR_NO_LIBRARY = kDNSServiceErr_Unsupported;
 
