@@ -21,6 +21,30 @@ const char* const MDnsPublication::MDNS_SERVICE_PUBLICATION_NOTIFICATION =
 
 std::atomic<int> MDnsPublication::s_abandoned{0};
 
+namespace {
+
+// Workers given up on that have not yet left this module's code.
+std::atomic<int> lateWorkers{0};
+const int LATE_WORKER_WAIT_MS = 500;
+
+// Destroyed when the process exits: a worker given up on still uses this module's data (its
+// thread's pool, the log) until its last step, so that data is not destroyed under it if it
+// can be helped. Made with the first publication, after what the workers use, hence destroyed
+// before it. Polled: the worker's last step touches nothing but the counter. An unload is no
+// such case: the loader holds its lock, which a worker closing the DNS-SD libraries needs;
+// the module must stay (abandonedCount).
+struct LateWorkerWait
+{
+  ~LateWorkerWait()
+  {
+    for (int waited = 0; lateWorkers.load(std::memory_order_acquire) > 0 && waited < LATE_WORKER_WAIT_MS;
+         ++waited)
+      usleep(1000);
+  }
+};
+
+}  // namespace
+
 MDnsPublication::MDnsPublication(MDnsWrapper* wrapper, BaseString* name, BaseString* type, uint16_t port,
                                  BaseDictionary* txtEntries, void* context, int replyTimeoutMs)
     : m_wrapper(BaseObject::retain(wrapper)),
@@ -78,6 +102,7 @@ bool MDnsPublication::start()
     BASE_LOG(this, eMsgError, "no wake-up pipe for the DNS-SD worker");
     return false;
   }
+  static LateWorkerWait lateWorkerWait;
   return startThreadHoldingSelf();
 }
 
@@ -95,6 +120,9 @@ void MDnsPublication::withdraw()
   if (!m_stateChanged.wait_for(guard, std::chrono::milliseconds(WITHDRAW_GRACE_MS),
                                [this] { return m_state != eWorkerRunning; })) {
     m_state = eWorkerAbandoned;
+    // Before the worker can see the state and end.
+    lateWorkers.fetch_add(1);
+    countDownOnThreadExit(&lateWorkers);
     guard.unlock();
     s_abandoned.fetch_add(1);
     BASE_LOG(this, eMsgWarning, "the DNS-SD service is slow to withdraw %s: left to finish on its own",

@@ -13,7 +13,11 @@ const size_t WORKER_STACK_SIZE = 524288;
 }  // namespace
 
 BaseThread::BaseThread()
-    : m_keepRunning(false), m_threadId(pthread_t()), m_releaseOnExit(nullptr), m_workerJoined(false)
+    : m_keepRunning(false),
+      m_threadId(pthread_t()),
+      m_releaseOnExit(nullptr),
+      m_exitCountDown(nullptr),
+      m_workerJoined(false)
 {
 }
 
@@ -125,6 +129,7 @@ BaseObject* BaseThread::_logObject()
 void* BaseThread::_startThread(void* argument)
 {
   BaseThread* self = static_cast<BaseThread*>(argument);
+  std::atomic<int>* countDown = nullptr;
   {
     BaseAutorelease pool;
     // The creator publishes the handle just after pthread_create returns, which may be
@@ -133,9 +138,11 @@ void* BaseThread::_startThread(void* argument)
     while (self->m_threadId.load(std::memory_order_acquire) == pthread_t() && self->m_keepRunning.load())
       sched_yield();
     self->threadMethod();
+    countDown = self->m_exitCountDown.load();
     // This may destroy the object, its destructor running on this thread: no use of
     // `self` after it. The pool closes without it.
     BaseObject::release(self->m_releaseOnExit.exchange(nullptr));
   }
+  if (countDown) countDown->fetch_sub(1, std::memory_order_release);
   return nullptr;
 }

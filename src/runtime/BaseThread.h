@@ -77,6 +77,10 @@ public:
   // before startThread or from the worker. If no worker runs, the destructor drops it (a
   // self-owning object whose start failed takes it back with releaseOnThreadExit(nullptr)).
   void releaseOnThreadExit(BaseObject* object);
+  // For a worker that nobody will join: `counter` is counted down as the very last thing the
+  // thread does, after its pool is closed and the object released, so that whoever waits on
+  // it knows the thread needs nothing of this module any more. Any thread, before the end.
+  void countDownOnThreadExit(std::atomic<int>* counter) { m_exitCountDown.store(counter); }
 
 protected:
   static void* _startThread(void* argument);
@@ -86,6 +90,7 @@ protected:
   // worker waits for it to be published before it runs threadMethod.
   std::atomic<pthread_t> m_threadId;
   std::atomic<BaseObject*> m_releaseOnExit;
+  std::atomic<std::atomic<int>*> m_exitCountDown;
 
 private:
   // Log lines name the object when the mix-in sits in one; evaluated only with a sink.

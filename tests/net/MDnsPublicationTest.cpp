@@ -261,13 +261,19 @@ TEST_F(MDnsPublicationTest, HungDaemonDelaysNeitherStartNorDestruction)
   EXPECT_EQ(m_outcomes->count(), 0);
 }
 
-TEST_F(MDnsPublicationTest, UnpublishedDriverWithdrawsNothing)
+// Without options, or without a name, nothing is registered, posted or withdrawn.
+TEST_F(MDnsPublicationTest, UnpublishedDriverRegistersAndWithdrawsNothing)
 {
-  IOSocketTCP* driver = new (eRetainAutorelease) IOSocketTCP();
-  EXPECT_TRUE(driver->stopServerPublicationWithMDNS());
   IOSocketTCP* plain = server<IOSocketTCP>(nullptr);
+  IOSocketTCP* nameless = server<IOSocketTCP>(bridgeOptions(false));
+  LogCapture log("%S: %m\n", "W|src/net/");
   ASSERT_TRUE(plain->createServer());
+  ASSERT_TRUE(nameless->createServer());
+  EXPECT_EQ(log.text(), "Warning: unable to publish our service via MDNS\n");
+  EXPECT_FALSE(nameless->isPublishedWithMDNS());
+  EXPECT_TRUE(nameless->stopServerPublicationWithMDNS());
   plain->release();
+  nameless->release();
   EXPECT_EQ(m_fake.registrations, 0);
   EXPECT_EQ(m_fake.deallocations, 0);
   EXPECT_EQ(m_outcomes->count(), 0);
@@ -340,17 +346,6 @@ INSTANTIATE_TEST_SUITE_P(
                     "address\nWarning: unable to publish our service via MDNS\n",
                     0}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
-
-TEST_F(MDnsPublicationTest, OptionsWithoutANameAreNotPublished)
-{
-  IOSocketTCP* driver = server<IOSocketTCP>(bridgeOptions(false));
-  LogCapture log("%S: %m\n", "W|src/net/");
-  ASSERT_TRUE(driver->createServer());
-  EXPECT_EQ(log.text(), "Warning: unable to publish our service via MDNS\n");
-  EXPECT_FALSE(driver->isPublishedWithMDNS());
-  driver->release();
-  EXPECT_EQ(m_fake.registrations, 0);
-}
 
 // With the real library (the first that loads: Avahi's client) and no reachable DNS-SD
 // daemon. Run by its own test entry, whose environment points the system bus at nothing,
