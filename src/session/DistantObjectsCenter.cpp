@@ -16,9 +16,9 @@
 #include "object/BaseNumber.h"
 #include "object/BaseString.h"
 #include "runtime/Debug.h"
+#include "runtime/NotificationCenter.h"
 #include "serialization/BaseSerializer.h"
 #include "session/LoginManager.h"
-#include "session/NotificationCenter.h"
 
 const char* const DistantObjectsCenter::NEW_CLIENT_CONNECTED_NOTIFICATION = "NEW_CLIENT_CONNECTED_NOTIFICATION";
 
