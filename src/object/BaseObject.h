@@ -140,7 +140,7 @@ public:
   // `slot` is the address of a BaseObject* member: retains the new value, then releases the old.
   static void setMember(void* slot, BaseObject* value);
 
-  // Encodings and files (BaseObjectEncoding.cpp). The format is an eToStringFlags value:
+  // Encodings and files (serialization/BaseObjectEncoding.cpp). The format is an eToStringFlags value:
   // JSON or XML text by its low two bits (decoration bits ignored), otherwise bit 64 for one
   // object of the object stream; plain and Lua are refused with an Info line.
   // Appends the encoding to `buffer`; false when refused or when the buffer cannot grow.
