@@ -71,6 +71,9 @@ public:
   // Positive when the receiver orders before `other` (the opposite sign of strcmp).
   virtual int compare(BaseObject* other);
   virtual uint32_t hash();
+  // The exact class name. Value classes report their own (the serializer writes by it);
+  // streams, drivers, sessions and managers report theirs too rather than "BaseObject", so
+  // that a log line's class field says which object spoke. No format depends on those.
   virtual const char* getClass() const;
   // A new string in the caller's innermost pool.
   virtual BaseString* toString(int flags = eToStringPlain);
