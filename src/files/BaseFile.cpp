@@ -444,6 +444,10 @@ bool BaseFile::openFileForAtomicWrite(bool resume)
   if (!m_stream) {
     perror("Can't open file");
     if (descriptor >= 0) close(descriptor);
+    // No atomic write is under way: a later close must not move whatever sits under the
+    // hidden name (a planted link, say) into place.
+    setMember(&m_atomicPath, nullptr);
+    _takeStatus(m_path, false);
     return false;
   }
   // The snapshot describes the temporary file as it is now open, created or continued.

@@ -521,7 +521,10 @@ TEST_F(BaseFileAtomicWriteTest, DoesNotFollowALinkPlantedUnderTheTemporaryName)
   BaseFile* target = file(path("f"));
   EXPECT_FALSE(target->openFileForAtomicWrite(false));
   EXPECT_FALSE(target->writeIO("x", 1));
+  target->closeFile();
   EXPECT_EQ(read(path("victim")), "keep me");
+  struct stat status;
+  EXPECT_NE(lstat(path("f").c_str(), &status), 0) << "the planted link was moved into place";
 }
 
 TEST_F(BaseFileAtomicWriteTest, PartialPathsAndFiles)
