@@ -484,7 +484,7 @@ TEST(BridgeHostilePeersTest, AppIsServedThroughoutAndTheHostEndsWhereItBegan)
 #endif
 
   ASSERT_TRUE(sim.stopBridge());
-  const SimExit end = sim.finish();
+  const ChildExit end = sim.finish();
   expectCleanExit(end);
   EXPECT_EQ(end.err, STARTING + STOPPING + DESTROYED + QUIT_WHILE_STOPPED);
 }
