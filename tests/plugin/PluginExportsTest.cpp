@@ -29,7 +29,8 @@ std::vector<DynamicSymbol> readDynamicSymbols(const std::string& path)
   std::vector<DynamicSymbol> exports;
   if (image.size() < sizeof(Elf64_Ehdr)) return exports;
   const Elf64_Ehdr* header = reinterpret_cast<const Elf64_Ehdr*>(image.data());
-  if (memcmp(header->e_ident, ELFMAG, SELFMAG) != 0 || header->e_ident[EI_CLASS] != ELFCLASS64) return exports;
+  if (memcmp(header->e_ident, ELFMAG, SELFMAG) != 0 || header->e_ident[EI_CLASS] != ELFCLASS64)
+    return exports;
   if (header->e_shoff + (uint64_t)header->e_shnum * sizeof(Elf64_Shdr) > image.size()) return exports;
   const Elf64_Shdr* sections = reinterpret_cast<const Elf64_Shdr*>(image.data() + header->e_shoff);
   for (int i = 0; i < header->e_shnum; i++) {
@@ -57,8 +58,9 @@ TEST(PluginExportsTest, ExportsExactlyTheEntryPointsAndBridgeFunctions)
     names.insert(symbol.name);
     EXPECT_EQ(symbol.type, STT_FUNC) << symbol.name << " is not a function";
   }
-  const std::set<std::string> expected = {"XPluginStart", "XPluginEnable", "XPluginDisable", "XPluginStop",
-                                          "XPluginReceiveMessage", "startGPSBridge", "stopGPSBridge"};
+  const std::set<std::string> expected = {"XPluginStart", "XPluginEnable",         "XPluginDisable",
+                                          "XPluginStop",  "XPluginReceiveMessage", "startGPSBridge",
+                                          "stopGPSBridge"};
   EXPECT_EQ(names, expected);
 }
 
