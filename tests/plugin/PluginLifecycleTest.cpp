@@ -124,6 +124,7 @@ TEST(PluginLoadTest, NamesItselfInstallsItsMenuAndCommandsAndCleansUp)
   EXPECT_EQ(loops[0].rfind("sim: time: flight loop: 40 calls,", 0), 0u) << loops[0];
   EXPECT_EQ(run.outLinesStartingWith("sim: threading violations:"),
             std::vector<std::string>{"sim: threading violations: 0"});
+  EXPECT_EQ(run.outLines().back(), "sim: invalid dataref reads: 0");
   EXPECT_EQ(run.err.find("left registered"), std::string::npos) << run.err;
 }
 

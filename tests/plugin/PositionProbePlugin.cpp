@@ -33,23 +33,12 @@ void printRecord(const char* label, const PositionSample& sample)
 void handler(void*, void* itemRef)
 {
   switch (reinterpret_cast<intptr_t>(itemRef)) {
-    case 1:
-      printRecord("now", sampler->sampleNow());
-      break;
-    case 2:
-      sampler->startSampling();
-      break;
-    case 3:
-      sampler->stopSampling();
-      break;
-    case 4:
-      printRecord("latest", sampler->latestSample());
-      break;
-    case 5:
-      std::thread([] { printRecord("thread", sampler->latestSample()); }).join();
-      break;
-    default:
-      break;
+    case 1: printRecord("now", sampler->sampleNow()); break;
+    case 2: sampler->startSampling(); break;
+    case 3: sampler->stopSampling(); break;
+    case 4: printRecord("latest", sampler->latestSample()); break;
+    case 5: std::thread([] { printRecord("thread", sampler->latestSample()); }).join(); break;
+    default: break;
   }
 }
 
@@ -63,8 +52,7 @@ PLUGIN_API int XPluginStart(char* outName, char* outSig, char* outDesc)
   XPLMMenuID plugins = XPLMFindPluginsMenu();
   int item = XPLMAppendMenuItem(plugins, "Position Probe", nullptr, 1);
   XPLMMenuID menu = XPLMCreateMenu("Position Probe", plugins, item, handler, nullptr);
-  const char* items[] = {"Sample now", "Start sampling", "Stop sampling", "Print latest",
-                         "Print latest from a thread"};
+  const char* items[] = {"Sample now", "Start sampling", "Stop sampling", "Print latest", "Print latest from a thread"};
   for (intptr_t i = 0; i < 5; i++) XPLMAppendMenuItem(menu, items[i], reinterpret_cast<void*>(i + 1), 1);
   sampler = new PositionSampler();
   return 1;

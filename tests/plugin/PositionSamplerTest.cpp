@@ -11,19 +11,14 @@
 
 namespace {
 
-const char* const KEYS_IN_WIRE_ORDER[] = {"pitch",         "course",    "altitude", "roll",     "yaw",
-                                          "accelerationZ", "longitude", "speed",    "latitude", "slip"};
+const char* const KEYS_IN_WIRE_ORDER[] = {"pitch", "course", "altitude", "roll", "yaw",
+                                          "accelerationZ", "longitude", "speed", "latitude", "slip"};
 const std::map<std::string, std::string> DATAREF_OF_KEY = {
-    {"latitude", "sim/flightmodel/position/latitude"},
-    {"longitude", "sim/flightmodel/position/longitude"},
-    {"altitude", "sim/flightmodel/position/elevation"},
-    {"speed", "sim/flightmodel/position/groundspeed"},
-    {"course", "sim/flightmodel/position/hpath"},
-    {"pitch", "sim/flightmodel/position/theta"},
-    {"roll", "sim/flightmodel/position/phi"},
-    {"yaw", "sim/flightmodel/position/psi"},
-    {"slip", "sim/flightmodel/misc/slip"},
-    {"accelerationZ", "sim/flightmodel/position/local_az"}};
+    {"latitude", "sim/flightmodel/position/latitude"},   {"longitude", "sim/flightmodel/position/longitude"},
+    {"altitude", "sim/flightmodel/position/elevation"},  {"speed", "sim/flightmodel/position/groundspeed"},
+    {"course", "sim/flightmodel/position/hpath"},        {"pitch", "sim/flightmodel/position/theta"},
+    {"roll", "sim/flightmodel/position/phi"},            {"yaw", "sim/flightmodel/position/psi"},
+    {"slip", "sim/flightmodel/misc/slip"},               {"accelerationZ", "sim/flightmodel/position/local_az"}};
 
 SimRun runProbe(const std::vector<std::string>& commandList)
 {
@@ -61,8 +56,7 @@ TEST(PositionSamplerTest, RecordHoldsTenDoublesInBucketOrderEqualToTheHostsValue
   for (const auto& pair : DATAREF_OF_KEY) list.push_back("get " + pair.second);
   SimRun run = runProbe(list);
   ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(run.outLinesStartingWith("probe: now valid"),
-            std::vector<std::string>{"probe: now valid 1 entries 10"});
+  EXPECT_EQ(run.outLinesStartingWith("probe: now valid"), std::vector<std::string>{"probe: now valid 1 entries 10"});
   std::vector<Entry> entries = record(run, "now");
   ASSERT_EQ(entries.size(), 10u);
   for (size_t i = 0; i < 10; i++) {
@@ -95,9 +89,9 @@ TEST(PositionSamplerTest, SinglePrecisionValuesWidenExactly)
 TEST(PositionSamplerTest, SamplesEveryFrameOnTheMainThreadAndHandsTheLatestToOtherThreads)
 {
   SimRun run = runProbe({"menu Print latest", "menu Start sampling", "frames 3", "menu Print latest",
-                         "get sim/flightmodel/position/longitude", "frames 2",
-                         "menu Print latest from a thread", "get sim/flightmodel/position/longitude",
-                         "menu Stop sampling", "frames 2", "menu Print latest"});
+                         "get sim/flightmodel/position/longitude", "frames 2", "menu Print latest from a thread",
+                         "get sim/flightmodel/position/longitude", "menu Stop sampling", "frames 2",
+                         "menu Print latest"});
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.outLinesStartingWith("sim: threading violations:"),
             std::vector<std::string>{"sim: threading violations: 0"});
