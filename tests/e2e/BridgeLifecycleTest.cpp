@@ -15,6 +15,7 @@
 
 #include "e2e/BridgeApp.h"
 #include "e2e/BridgeFixture.h"
+#include "e2e/HostilePeer.h"
 #include "net/SocketTestSupport.h"
 #include "object/BaseAutorelease.h"
 
@@ -57,36 +58,16 @@ TEST(BridgeStopTest, StopDisconnectsTheAppFirstAndABridgeStartedAgainServesTheNe
                          "\nWARNING : bridge is already stopped\n");
 }
 
-// A peer that connected and sends nothing, once the host has taken its connection: the
-// bridge is then waiting for its login.
-class SilentPeer
-{
-public:
-  explicit SilentPeer(SimProcess& sim) : m_fd(-1)
-  {
-    // Settled: the bridge's DNS-SD worker may still be opening and closing descriptors.
-    const int before = settledLoadOf(sim).descriptors;
-    m_fd = nettest::connectRaw(BRIDGE_PORT);
-    m_accepted = m_fd >= 0 && nettest::waitUntil([&] { return sim.openDescriptors() == before + 1; });
-  }
-  ~SilentPeer()
-  {
-    if (m_fd >= 0) close(m_fd);
-  }
-  bool accepted() const { return m_accepted; }
-  bool closedByBridge(int limitMs) const { return nettest::closedByPeer(m_fd, limitMs); }
-
-private:
-  int m_fd;
-  bool m_accepted = false;
-};
-
 TEST(BridgeSilentPeerTest, DoesNotDelayAStop)
 {
   SimProcess sim;
   ASSERT_TRUE(sim.startBridge());
-  SilentPeer peer(sim);
-  ASSERT_TRUE(peer.accepted());
+  // Once the host has taken the silent peer's connection, the bridge waits for its login.
+  // Settled: the bridge's DNS-SD worker may still be opening and closing descriptors.
+  const int before = settledLoadOf(sim).descriptors;
+  HostilePeer peer;
+  ASSERT_TRUE(peer.connected());
+  ASSERT_TRUE(nettest::waitUntil([&] { return sim.openDescriptors() == before + 1; }));
   const Clock::time_point start = Clock::now();
   ASSERT_TRUE(sim.stopBridge());
   // Far below the 10 s the bridge waits for a login.

@@ -55,8 +55,6 @@ void say(const char* format, ...)
 XPLMMenuID g_probeMenu = nullptr;
 int g_probeItem = -1;
 XPLMCommandRef g_tap = nullptr;
-XPLMCommandRef g_swallow = nullptr;
-bool g_tapOnceGone = false;
 std::thread g_background;
 int g_backgroundInRange = 0;
 bool g_enabled = false;
@@ -67,21 +65,13 @@ struct LoopCounts
   int every = 0, half = 0, oneShot = 0, self = 0;
 } g_loops;
 
-// Names its command by the ref XPLMFindCommand gives, so a ref that differs from the created one shows.
+// Checks its command by the ref XPLMFindCommand gives, so a ref that differs from the created one shows.
 int commandHandler(XPLMCommandRef command, XPLMCommandPhase phase, void* refcon)
 {
   static const char* const kPhases[] = {"begin", "continue", "end"};
-  const intptr_t handler = reinterpret_cast<intptr_t>(refcon);
-  const char* name = command == XPLMFindCommand("probe/tap")       ? "probe/tap"
-                     : command == XPLMFindCommand("probe/swallow") ? "probe/swallow"
-                                                                   : "?";
-  say("command %s %s handler %ld", name, phase >= 0 && phase <= 2 ? kPhases[phase] : "?",
-      static_cast<long>(handler));
-  if (handler == 3 && phase == xplm_CommandEnd) {
-    XPLMUnregisterCommandHandler(command, commandHandler, 1, refcon);
-    g_tapOnceGone = true;
-  }
-  return handler == 4 ? 0 : 1;
+  say("command %s %s handler %ld", command == XPLMFindCommand("probe/tap") ? "probe/tap" : "?",
+      phase >= 0 && phase <= 2 ? kPhases[phase] : "?", static_cast<long>(reinterpret_cast<intptr_t>(refcon)));
+  return 1;
 }
 
 float everyFrame(float, float, int, void* refcon)
@@ -257,28 +247,20 @@ void buildMenus()
   say("menu item %d, submenu items at%s", g_probeItem, indexes.c_str());
 }
 
-// probe/tap: before handlers 1 and 3, after handler 2; 3 unregisters itself in its first end phase.
-// probe/swallow: before handler 4 consumes every phase, so after handler 5 is never called. The
-// second create must find the first command, description and all.
+// probe/tap: before handler 1 and after handler 2. The second create must find the first
+// command, description and all.
 void registerCommands()
 {
   g_tap = XPLMCreateCommand("probe/tap", "Tap the probe");
-  g_swallow = XPLMCreateCommand("probe/swallow", "Swallowed by the probe");
   XPLMRegisterCommandHandler(g_tap, commandHandler, 1, reinterpret_cast<void*>(1));
-  XPLMRegisterCommandHandler(g_tap, commandHandler, 0, reinterpret_cast<void*>(2));
-  XPLMRegisterCommandHandler(g_tap, commandHandler, 1, reinterpret_cast<void*>(3));
-  XPLMRegisterCommandHandler(g_swallow, commandHandler, 1, reinterpret_cast<void*>(4));
-  XPLMRegisterCommandHandler(XPLMCreateCommand("probe/swallow", "Other text"), commandHandler, 0,
-                             reinterpret_cast<void*>(5));
+  XPLMRegisterCommandHandler(XPLMCreateCommand("probe/tap", "Other text"), commandHandler, 0,
+                             reinterpret_cast<void*>(2));
 }
 
 void unregisterCommands()
 {
   XPLMUnregisterCommandHandler(g_tap, commandHandler, 1, reinterpret_cast<void*>(1));
   XPLMUnregisterCommandHandler(g_tap, commandHandler, 0, reinterpret_cast<void*>(2));
-  if (!g_tapOnceGone) XPLMUnregisterCommandHandler(g_tap, commandHandler, 1, reinterpret_cast<void*>(3));
-  XPLMUnregisterCommandHandler(g_swallow, commandHandler, 1, reinterpret_cast<void*>(4));
-  XPLMUnregisterCommandHandler(g_swallow, commandHandler, 0, reinterpret_cast<void*>(5));
 }
 
 }  // namespace
