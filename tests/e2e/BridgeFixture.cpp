@@ -11,6 +11,7 @@
 #include <thread>
 #include <utility>
 
+#include "net/SocketTestSupport.h"
 #include "support/Settled.h"
 
 namespace e2e {
@@ -24,16 +25,6 @@ std::vector<std::string> hostArguments(const std::vector<std::string>& options)
   argv.insert(argv.end(), options.begin(), options.end());
   argv.push_back(CORVANE_PLUGIN_FILE);
   return argv;
-}
-
-int countEntries(const std::string& directory)
-{
-  DIR* dir = opendir(directory.c_str());
-  if (!dir) return -1;
-  int count = 0;
-  while (dirent* entry = readdir(dir)) count += entry->d_name[0] != '.';
-  closedir(dir);
-  return count;
 }
 
 size_t count(const std::string& text, const std::string& wanted)
@@ -117,12 +108,12 @@ bool SimProcess::waitForOutLines(const std::string& line, size_t times, int limi
 
 int SimProcess::openDescriptors() const
 {
-  return countEntries("/proc/" + std::to_string(pid()) + "/fd");
+  return nettest::entriesOf(("/proc/" + std::to_string(pid()) + "/fd").c_str(), 0);
 }
 
 int SimProcess::threads() const
 {
-  return countEntries("/proc/" + std::to_string(pid()) + "/task");
+  return nettest::entriesOf(("/proc/" + std::to_string(pid()) + "/task").c_str(), 0);
 }
 
 long SimProcess::_statusKiB(const std::string& field) const
