@@ -188,7 +188,9 @@ void SharedBridgeTest::SetUp()
 
 void SharedBridgeTest::TearDown()
 {
-  EXPECT_TRUE(bridgeIdle()) << "the bridge still holds an app";
+  EXPECT_TRUE(bridgeIdle()) << "the bridge still holds an app: descriptors " << idle.descriptors << " -> "
+                            << sim->openDescriptors() << ", threads " << idle.threads << " -> "
+                            << sim->threads();
   EXPECT_EQ(sim->run(""), 0);
 }
 

@@ -31,12 +31,7 @@ enum ItemRef
 const char* const kItemNames[] = {"Read datarefs",         "Read on thread",     "Start loops",
                                   "Loop report",           "Misuse host",        "Start background reads",
                                   "Join background reads", "Append from thread", "Item states"};
-const char* const kDataRefNames[] = {
-    "sim/flightmodel/position/latitude",  "sim/flightmodel/position/longitude",
-    "sim/flightmodel/position/elevation", "sim/flightmodel/position/groundspeed",
-    "sim/flightmodel/position/hpath",     "sim/flightmodel/position/theta",
-    "sim/flightmodel/position/phi",       "sim/flightmodel/position/psi",
-    "sim/flightmodel/misc/slip",          "sim/flightmodel/position/local_az"};
+const char* const kDataRefNames[] = {"sim/flightmodel/position/latitude", "sim/flightmodel/position/psi"};
 const int kBackgroundReads = 200;
 void* const kProbeMenuRef = reinterpret_cast<void*>(77);
 
@@ -145,7 +140,7 @@ void misuseHost()
 void startBackground()
 {
   XPLMDataRef latitude = XPLMFindDataRef(kDataRefNames[0]);
-  XPLMDataRef heading = XPLMFindDataRef(kDataRefNames[7]);
+  XPLMDataRef heading = XPLMFindDataRef(kDataRefNames[1]);
   g_background = std::thread([latitude, heading] {
     int inRange = 0;
     for (int i = 0; i < kBackgroundReads; ++i) {
@@ -202,37 +197,9 @@ void menuHandler(void* menuRef, void* itemRef)
   say("menu handler menuRef=%ld itemRef=%ld", static_cast<long>(reinterpret_cast<intptr_t>(menuRef)),
       static_cast<long>(item));
   if (menuRef != kProbeMenuRef) return;
-  switch (item) {
-    case eReadDataRefs:
-      readDataRefs();
-      break;
-    case eReadOnThread:
-      readOnThread();
-      break;
-    case eStartLoops:
-      startLoops();
-      break;
-    case eLoopReport:
-      loopReport();
-      break;
-    case eMisuseHost:
-      misuseHost();
-      break;
-    case eStartBackground:
-      startBackground();
-      break;
-    case eJoinBackground:
-      joinBackground();
-      break;
-    case eAppendFromThread:
-      appendFromThread();
-      break;
-    case eItemStates:
-      setItemStates();
-      break;
-    default:
-      break;
-  }
+  void (*const actions[])() = {readDataRefs,    readOnThread,   startLoops,       loopReport,   misuseHost,
+                               startBackground, joinBackground, appendFromThread, setItemStates};
+  if (item >= eReadDataRefs && item <= eItemStates) actions[item - eReadDataRefs]();
 }
 
 void buildMenus()
