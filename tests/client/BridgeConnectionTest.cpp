@@ -23,7 +23,7 @@
 #include "object/BaseNumber.h"
 #include "object/BaseString.h"
 #include "session/DistantObjectsCenter.h"
-#include "session/LoginManager.h"
+#include "support/BridgeLogins.h"
 
 namespace {
 
@@ -83,16 +83,6 @@ private:
 class BridgeConnectionTest : public ::testing::Test
 {
 protected:
-  static void SetUpTestSuite()
-  {
-    BaseAutorelease pool;
-    LoginManager* logins =
-        LoginManager::SharedManager(LoginManager::eCheckUserAgent | LoginManager::eCheckPassword, nullptr);
-    logins->removeAllUserAgents();
-    logins->removeAllCredential();
-    logins->addUserAgent(new (eRetainAutorelease) BaseString(ClientOptions::DEFAULT_USER_AGENT));
-    logins->addCredential(nullptr, new (eRetainAutorelease) BaseString(appPassword().c_str()));
-  }
   void TearDown() override
   {
     m_client.close();
@@ -143,6 +133,7 @@ protected:
   }
 
   BaseAutorelease m_pool;
+  BridgeLogins m_logins{ClientOptions::DEFAULT_USER_AGENT, appPassword().c_str()};
   StandInBridge* m_bridge = new StandInBridge();
   DistantObjectsCenter* m_server = nullptr;
   BridgeConnection m_client;

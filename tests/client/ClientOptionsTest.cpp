@@ -1,10 +1,12 @@
-// The client's command line: what a user types becomes the right settings, nonsense is
-// refused with a message naming the option, and the help text documents every option and
-// exit status there is.
+// The client's command line: what a user types becomes the right settings, nonsense is refused
+// with a message naming the option, and the help text documents every option and exit status. A
+// refused login tells the user why in words and exits with 10 + the bridge's result code; a
+// result the client does not know gets a status of its own.
 #include "ClientOptions.h"
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -13,114 +15,136 @@
 
 namespace {
 
-class ClientOptionsTest : public ::testing::Test
+struct Parsed
 {
-protected:
-  ClientOptions::eParse parse(std::vector<std::string> arguments)
-  {
-    arguments.insert(arguments.begin(), "corvane-client");
-    std::vector<char*> argv;
-    for (std::string& argument : arguments) argv.push_back(&argument[0]);
-    m_error.clear();
-    m_options = ClientOptions();
-    return ClientOptions::parse(int(argv.size()), argv.data(), m_options, m_error);
-  }
-  void expectRefused(const std::vector<std::string>& arguments, const std::string& inError)
-  {
-    EXPECT_EQ(parse(arguments), ClientOptions::eError) << arguments[0];
-    EXPECT_NE(m_error.find(inError), std::string::npos) << m_error;
-  }
-
-  ClientOptions m_options;
-  std::string m_error;
+  ClientOptions::eParse result;
+  ClientOptions options;
+  std::string error;
 };
 
-TEST_F(ClientOptionsTest, DefaultsDiscoverTheBridgeAndPollForPositionsAsTheAppDoes)
+Parsed parse(std::vector<std::string> arguments)
 {
-  ASSERT_EQ(parse({}), ClientOptions::eRun);
-  EXPECT_EQ(m_options.host, "");
-  EXPECT_EQ(m_options.instance, "X-Plane");
-  EXPECT_FALSE(m_options.instanceGiven);
-  EXPECT_EQ(m_options.userAgent, "Ostrel Corvane Mobile");
-  EXPECT_EQ(m_options.user, "");
-  EXPECT_EQ(m_options.rate, 2);
-  EXPECT_EQ(m_options.count, 0);
-  EXPECT_EQ(m_options.seconds, 0);
-  EXPECT_EQ(m_options.command, "1");
-  EXPECT_EQ(m_options.replyTimeoutMs(), 5000);
-  EXPECT_EQ(m_options.format, ClientOptions::eFormatTable);
+  arguments.insert(arguments.begin(), "corvane-client");
+  std::vector<char*> argv;
+  for (std::string& argument : arguments) argv.push_back(&argument[0]);
+  Parsed parsed;
+  parsed.result = ClientOptions::parse(int(argv.size()), argv.data(), parsed.options, parsed.error);
+  return parsed;
+}
+
+TEST(ClientOptionsTest, DefaultsDiscoverTheBridgeAndPollForPositionsAsTheAppDoes)
+{
   BaseAutorelease pool;
-  EXPECT_EQ(m_options.loginPassword(), "9a1c73b7ed7dfd81d8b67613edc86094");
+  const Parsed parsed = parse({});
+  ASSERT_EQ(parsed.result, ClientOptions::eRun);
+  const ClientOptions& o = parsed.options;
+  EXPECT_EQ(o.host + "|" + o.instance + "|" + o.userAgent + "|" + o.user + "|" + o.command,
+            "|X-Plane|Ostrel Corvane Mobile||1");
+  EXPECT_FALSE(o.instanceGiven);
+  EXPECT_EQ(o.rate, 2);
+  EXPECT_EQ(o.count + o.seconds, 0);
+  EXPECT_EQ(o.replyTimeoutMs(), 5000);
+  EXPECT_EQ(o.format, ClientOptions::eFormatTable);
+  EXPECT_EQ(o.loginPassword(), "9a1c73b7ed7dfd81d8b67613edc86094");
 }
 
-TEST_F(ClientOptionsTest, ValuesAreTakenInBothSpellings)
+TEST(ClientOptionsTest, ValuesAreTakenInBothSpellings)
 {
-  ASSERT_EQ(parse({"--host", "127.0.0.1", "--port=21800", "--rate", "12.5", "--count=3", "--seconds", "4",
-                   "--csv", "--user-agent=", "--user", "pilot", "--password", "nope", "--wait", "0",
-                   "--record", "flight.csv"}),
-            ClientOptions::eRun)
-      << m_error;
-  EXPECT_EQ(m_options.host, "127.0.0.1");
-  EXPECT_EQ(m_options.port, 21800);
-  EXPECT_EQ(m_options.rate, 12.5);
-  EXPECT_EQ(m_options.count, 3);
-  EXPECT_EQ(m_options.seconds, 4);
-  EXPECT_EQ(m_options.format, ClientOptions::eFormatCSV);
-  EXPECT_EQ(m_options.userAgent, "");
-  EXPECT_EQ(m_options.user, "pilot");
-  EXPECT_EQ(m_options.loginPassword(), "nope");
-  EXPECT_EQ(m_options.waitSeconds, 0);
-  EXPECT_EQ(m_options.recordFile, "flight.csv");
-  ASSERT_EQ(parse({"--name", "Hangar", "--json"}), ClientOptions::eRun);
-  EXPECT_EQ(m_options.instance, "Hangar");
-  EXPECT_TRUE(m_options.instanceGiven);
-  EXPECT_EQ(m_options.format, ClientOptions::eFormatJSON);
-  EXPECT_EQ(parse({"--csv", "-h"}), ClientOptions::eHelp);
+  BaseAutorelease pool;
+  Parsed parsed =
+      parse({"--host", "127.0.0.1", "--port=21800",  "--rate",     "12.5",  "--count=3",  "--seconds",
+             "4",      "--csv",     "--user-agent=", "--user",     "pilot", "--password", "nope",
+             "--wait", "0",         "--record",      "flight.csv", "--cmd", "7"});
+  ASSERT_EQ(parsed.result, ClientOptions::eRun) << parsed.error;
+  const ClientOptions& o = parsed.options;
+  EXPECT_EQ(o.host + "|" + o.userAgent + "|" + o.user + "|" + o.loginPassword() + "|" + o.recordFile,
+            "127.0.0.1||pilot|nope|flight.csv");
+  EXPECT_EQ(o.port, 21800);
+  EXPECT_EQ(o.rate, 12.5);
+  EXPECT_EQ(o.count, 3);
+  EXPECT_EQ(o.seconds, 4);
+  EXPECT_EQ(o.waitSeconds, 0);
+  EXPECT_EQ(o.format, ClientOptions::eFormatCSV);
+  // Other commands wait only briefly for the reply that does not come.
+  EXPECT_FALSE(o.asksForPosition());
+  EXPECT_EQ(o.replyTimeoutMs(), 1000);
+  parsed = parse({"--name", "Hangar", "--json", "--cmd", "7", "--reply-timeout", "0.25"});
+  ASSERT_EQ(parsed.result, ClientOptions::eRun);
+  EXPECT_EQ(parsed.options.instance, "Hangar");
+  EXPECT_TRUE(parsed.options.instanceGiven);
+  EXPECT_EQ(parsed.options.format, ClientOptions::eFormatJSON);
+  EXPECT_EQ(parsed.options.replyTimeoutMs(), 250);
+  EXPECT_EQ(parse({"--csv", "-h"}).result, ClientOptions::eHelp);
 }
 
-TEST_F(ClientOptionsTest, OtherCommandsWaitOnlyBrieflyForTheReplyThatDoesNotCome)
+TEST(ClientOptionsTest, NonsenseIsRefusedNamingTheOption)
 {
-  ASSERT_EQ(parse({"--cmd", "7"}), ClientOptions::eRun);
-  EXPECT_FALSE(m_options.asksForPosition());
-  EXPECT_EQ(m_options.replyTimeoutMs(), 1000);
-  ASSERT_EQ(parse({"--cmd", "7", "--reply-timeout", "0.25"}), ClientOptions::eRun);
-  EXPECT_EQ(m_options.replyTimeoutMs(), 250);
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"--frobnicate"}, "unknown option --frobnicate"},
+      {{"stray"}, "unexpected argument \"stray\""},
+      {{"--rate"}, "--rate needs a value"},
+      {{"--rate", "0"}, "--rate"},
+      {{"--rate", "fast"}, "--rate"},
+      {{"--rate", "nan"}, "--rate"},
+      {{"--rate", "1e999"}, "--rate"},
+      {{"--count", "0"}, "--count"},
+      {{"--count", "2.5"}, "--count"},
+      {{"--seconds", "-1"}, "--seconds"},
+      {{"--host", "h", "--port", "65536"}, "--port"},
+      {{"--port", "21777"}, "--port needs --host"},
+      {{"--host", "h", "--name", "X-Plane"}, "--name"},
+      {{"--cmd="}, "--cmd"},
+      {{"--record"}, "--record needs a value"},
+      {{"--record="}, "--record needs a file name"},
+      {{"--record=logs/"}, "--record needs a file name"},
+      {{"--record=logs/.gpx"}, "--record needs a file name"}};
+  for (const auto& [arguments, inError] : cases) {
+    SCOPED_TRACE(arguments.back());
+    const Parsed parsed = parse(arguments);
+    EXPECT_EQ(parsed.result, ClientOptions::eError);
+    EXPECT_NE(parsed.error.find(inError), std::string::npos) << parsed.error;
+  }
 }
 
-TEST_F(ClientOptionsTest, NonsenseIsRefusedNamingTheOption)
+std::vector<int> allExitStatuses()
 {
-  expectRefused({"--frobnicate"}, "unknown option --frobnicate");
-  expectRefused({"stray"}, "unexpected argument \"stray\"");
-  expectRefused({"--rate"}, "--rate needs a value");
-  expectRefused({"--rate", "0"}, "--rate");
-  expectRefused({"--rate", "fast"}, "--rate");
-  expectRefused({"--rate", "nan"}, "--rate");
-  expectRefused({"--rate", "1e999"}, "--rate");
-  expectRefused({"--count", "0"}, "--count");
-  expectRefused({"--count", "2.5"}, "--count");
-  expectRefused({"--seconds", "-1"}, "--seconds");
-  expectRefused({"--host", "h", "--port", "65536"}, "--port");
-  expectRefused({"--port", "21777"}, "--port needs --host");
-  expectRefused({"--host", "h", "--name", "X-Plane"}, "--name");
-  expectRefused({"--cmd="}, "--cmd");
-  expectRefused({"--record"}, "--record needs a value");
-  for (const char* file : {"--record=", "--record=logs/", "--record=logs/.gpx"})
-    expectRefused({file}, "--record needs a file name");
+  std::vector<int> statuses = {
+      ClientExit::eExitDone,          ClientExit::eExitUsage,          ClientExit::eExitNotFound,
+      ClientExit::eExitCannotConnect, ClientExit::eExitConnectionLost, ClientExit::eExitNoReply,
+      ClientExit::eExitBadReply,      ClientExit::eExitCannotRecord,   ClientExit::eExitLoginUnknown};
+  for (int result = 1; result <= 6; ++result) statuses.push_back(ClientExit::forLoginResult(result));
+  return statuses;
 }
 
-TEST_F(ClientOptionsTest, HelpNamesEveryOptionAndEveryExitStatus)
+TEST(ClientExitTest, EachLoginResultHasItsWordsAndAStatusNoOtherFailureUses)
+{
+  const char* const words[] = {"user name unknown",
+                               "wrong password",
+                               "user agent not accepted",
+                               "refused by the bridge",
+                               "protocol version not supported",
+                               "no usable reply from the bridge"};
+  for (int result = 1; result <= 6; ++result) {
+    EXPECT_EQ(ClientExit::forLoginResult(result), 10 + result);
+    EXPECT_STREQ(ClientExit::loginProblem(result), words[result - 1]);
+  }
+  EXPECT_EQ(ClientExit::loginProblem(0), nullptr);
+  for (int result : {-1, 7, 1000}) {
+    EXPECT_EQ(ClientExit::forLoginResult(result), ClientExit::eExitLoginUnknown) << result;
+    EXPECT_NE(ClientExit::loginProblem(result), nullptr);
+  }
+  const std::vector<int> statuses = allExitStatuses();
+  EXPECT_EQ(std::set<int>(statuses.begin(), statuses.end()).size(), 15u);
+}
+
+TEST(ClientOptionsTest, HelpNamesEveryOptionAndEveryExitStatus)
 {
   const std::string help = ClientOptions::helpText();
   for (const char* option :
        {"--host", "--port", "--name", "--wait", "--user-agent", "--user ", "--password", "--rate", "--count",
         "--seconds", "--cmd", "--reply-timeout", "--table", "--json", "--csv", "--record", "--help"})
     EXPECT_NE(help.find(option), std::string::npos) << option;
-  std::vector<int> statuses = {
-      ClientExit::eExitDone,          ClientExit::eExitUsage,          ClientExit::eExitNotFound,
-      ClientExit::eExitCannotConnect, ClientExit::eExitConnectionLost, ClientExit::eExitNoReply,
-      ClientExit::eExitBadReply,      ClientExit::eExitCannotRecord,   ClientExit::eExitLoginUnknown};
-  for (int result = 1; result <= 6; ++result) statuses.push_back(ClientExit::forLoginResult(result));
-  for (int status : statuses) {
+  for (int status : allExitStatuses()) {
     const std::string row = (status < 10 ? "   " : "  ") + std::to_string(status) + "  ";
     EXPECT_NE(help.find("\n" + row), std::string::npos) << "exit status " << status;
   }

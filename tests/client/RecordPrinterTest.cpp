@@ -25,37 +25,34 @@ PositionRecord fixedRecord()
 
 const double ROUND_TRIP_MS = 0.4126;
 
-TEST(RecordPrinterFormatsTest, TableHasAlignedColumnsUnderTheHeader)
+TEST(RecordPrinterFormatsTest, EachFormHasItsHeaderAndOneLinePerRecord)
 {
-  RecordPrinter table(ClientOptions::eFormatTable);
-  EXPECT_EQ(table.header(),
-            "    n            latitude           longitude            altitude               speed"
-            "              course               pitch                roll                 yaw"
-            "                slip       accelerationZ   rtt_ms\n");
-  EXPECT_EQ(table.line(3, fixedRecord(), ROUND_TRIP_MS),
-            "    3   47.46470123456789              8.5492               432.5  61.733333333333334"
-            "              271.25                -2.5  15.000000000000002                 0.1"
-            "                  -0 -0.9812345678901234    0.413\n");
-}
-
-TEST(RecordPrinterFormatsTest, CsvHasAHeaderAndOneRowPerRecord)
-{
-  RecordPrinter csv(ClientOptions::eFormatCSV);
-  EXPECT_EQ(csv.header(),
-            "n,latitude,longitude,altitude,speed,course,pitch,roll,yaw,slip,accelerationZ,rtt_ms\n");
-  EXPECT_EQ(csv.line(3, fixedRecord(), ROUND_TRIP_MS),
-            "3,47.46470123456789,8.5492,432.5,61.733333333333334,271.25,-2.5,15.000000000000002,0.1,-0,"
-            "-0.9812345678901234,0.413\n");
-}
-
-TEST(RecordPrinterFormatsTest, JsonIsOneObjectPerLineWithoutHeader)
-{
-  RecordPrinter json(ClientOptions::eFormatJSON);
-  EXPECT_EQ(json.header(), "");
-  EXPECT_EQ(json.line(3, fixedRecord(), ROUND_TRIP_MS),
-            "{\"n\":3,\"latitude\":47.46470123456789,\"longitude\":8.5492,\"altitude\":432.5,"
-            "\"speed\":61.733333333333334,\"course\":271.25,\"pitch\":-2.5,\"roll\":15.000000000000002,"
-            "\"yaw\":0.1,\"slip\":-0,\"accelerationZ\":-0.9812345678901234,\"rtt_ms\":0.413}\n");
+  const struct
+  {
+    ClientOptions::eFormat format;
+    const char* header;
+    const char* line;
+  } cases[] = {{ClientOptions::eFormatTable,
+                "    n            latitude           longitude            altitude               speed"
+                "              course               pitch                roll                 yaw"
+                "                slip       accelerationZ   rtt_ms\n",
+                "    3   47.46470123456789              8.5492               432.5  61.733333333333334"
+                "              271.25                -2.5  15.000000000000002                 0.1"
+                "                  -0 -0.9812345678901234    0.413\n"},
+               {ClientOptions::eFormatCSV,
+                "n,latitude,longitude,altitude,speed,course,pitch,roll,yaw,slip,accelerationZ,rtt_ms\n",
+                "3,47.46470123456789,8.5492,432.5,61.733333333333334,271.25,-2.5,15.000000000000002,0.1,-0,"
+                "-0.9812345678901234,0.413\n"},
+               {ClientOptions::eFormatJSON, "",
+                "{\"n\":3,\"latitude\":47.46470123456789,\"longitude\":8.5492,\"altitude\":432.5,"
+                "\"speed\":61.733333333333334,\"course\":271.25,\"pitch\":-2.5,\"roll\":15.000000000000002,"
+                "\"yaw\":0.1,\"slip\":-0,\"accelerationZ\":-0.9812345678901234,\"rtt_ms\":0.413}\n"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.format);
+    RecordPrinter printer(c.format);
+    EXPECT_EQ(printer.header(), c.header);
+    EXPECT_EQ(printer.line(3, fixedRecord(), ROUND_TRIP_MS), c.line);
+  }
 }
 
 TEST(RecordPrinterFormatsTest, ValuesWithoutDigitsStayValidInEachForm)

@@ -9,17 +9,13 @@
 // than a request's worth, and the host must end where it began: its descriptors and
 // threads exactly, its memory roughly, and the bridge must stop cleanly. Each login has a
 // thread of its own, so a silent peer may not hold up the next login for anything like the
-// login time-out (10 s); how long it did, and how long the silent peer was kept, are
-// reported.
+// login time-out (10 s).
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <array>
 #include <atomic>
 #include <chrono>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <future>
@@ -120,44 +116,25 @@ const char* const RECORD_KEYS[10] = {"pitch",         "course",    "altitude", "
   return ::testing::AssertionSuccess();
 }
 
-struct AppFigures
-{
-  size_t records = 0;
-  long worstRoundTripUs = 0;
-  std::string fault;  // the first wrong answer
-};
-
-// One position request and its answer: false, with the fault noted, unless it is a record.
-bool askPosition(BridgeApp& app, AppFigures& figures)
+// One position request and its answer: false, with the first fault noted, unless it is a record.
+bool askPosition(BridgeApp& app, std::string& fault)
 {
   BaseAutorelease pool;
-  const auto start = Clock::now();
   app.send(commandRequest(text("1")));
-  BaseObject* answer = app.receive();
-  const long roundTripUs =
-      long(std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count());
-  ::testing::AssertionResult good = isFlightRecord(answer);
-  if (!good) {
-    if (figures.fault.empty()) figures.fault = good.message();
-    return false;
-  }
-  figures.records++;
-  figures.worstRoundTripUs = std::max(figures.worstRoundTripUs, roundTripUs);
-  return true;
+  ::testing::AssertionResult good = isFlightRecord(app.receive());
+  if (!good && fault.empty()) fault = good.message();
+  return good;
 }
 
 // An app that logs in and is served within `limitMs`: a newcomer is turned away while the
 // bridge still serves the one before, so it tries again. Null when none was served.
-std::unique_ptr<BridgeApp> servedApp(int limitMs, long& waitedMs)
+std::unique_ptr<BridgeApp> servedApp(int limitMs)
 {
   const auto start = Clock::now();
   while (millisecondsSince(start) < limitMs) {
     BaseAutorelease pool;
     std::unique_ptr<BridgeApp> app(new BridgeApp());
-    if (app->logIn() && app->isServed()) {
-      waitedMs = millisecondsSince(start);
-      return app;
-    }
+    if (app->logIn() && app->isServed()) return app;
   }
   return nullptr;
 }
@@ -194,11 +171,8 @@ const char* const KIND_NAMES[KINDS] = {"silent",       "garbage",          "wron
                                        "deep nesting", "file object",      "half object",    "flood",
                                        "slow reader",  "mid-reply hang-up"};
 
-struct PeerFigures
+struct PeerFaults
 {
-  std::array<std::atomic<size_t>, KINDS> connections{};
-  std::atomic<size_t> garbageBytes{0};
-  std::atomic<size_t> requests{0};
   std::mutex lock;  // guards faults
   std::vector<std::string> faults;
 
@@ -212,18 +186,16 @@ struct PeerFigures
 // One peer of `kind` that has not logged in, or whose login the bridge turns away because
 // the app holds the slot. Its connection must be closed by the bridge, with nothing sent
 // but a refusal.
-void unwelcomePeer(Kind kind, unsigned int round, std::mt19937& random, PeerFigures& figures)
+void unwelcomePeer(Kind kind, unsigned int round, std::mt19937& random, PeerFaults& figures)
 {
   HostilePeer peer;
   if (!peer.connected()) return figures.fault(std::string(KIND_NAMES[kind]) + ": no connection");
-  figures.connections[kind]++;
   std::string sent, expected;
   bool hangUp = false;
   switch (kind) {
     case eGarbage: {
       sent.resize(1 + random() % 4096);
       for (char& byte : sent) byte = char(random());
-      figures.garbageBytes += sent.size();
       expected = "?";  // garbage may read as a dictionary, which is answered
       break;
     }
@@ -246,7 +218,6 @@ void unwelcomePeer(Kind kind, unsigned int round, std::mt19937& random, PeerFigu
       break;
     case eFlood:
       for (int i = 0; i < 200; i++) sent += positionRequestBytes();
-      figures.requests += 200;
       hangUp = true;
       break;
     default:
@@ -265,19 +236,16 @@ void unwelcomePeer(Kind kind, unsigned int round, std::mt19937& random, PeerFigu
 
 // One peer of `kind` that has the slot: true when the bridge let it go and served the app
 // again afterwards.
-void peerInTheSlot(Kind kind, PeerFigures& figures)
+void peerInTheSlot(Kind kind, PeerFaults& figures)
 {
   std::unique_ptr<HostilePeer> peer = peerInService(kind == eFlood ? 4096 : 0);
   if (!peer) return figures.fault(std::string(KIND_NAMES[kind]) + " in the slot: not served");
-  figures.connections[kind]++;
-  figures.requests++;
   const std::string request = positionRequestBytes();
   switch (kind) {
     case eGarbage: {
       std::mt19937 random(7);
       std::string garbage(65536, '\0');
       for (char& byte : garbage) byte = char(random());
-      figures.garbageBytes += garbage.size();
       // The bridge may give up reading before it has taken everything.
       peer->send(garbage);
       peer->finishSending();
@@ -306,26 +274,18 @@ void peerInTheSlot(Kind kind, PeerFigures& figures)
       // Requests until neither side's buffers take any more: the bridge is then stuck
       // sending to a peer that does not read.
       const auto start = Clock::now();
-      size_t bytes = 0;
-      while (millisecondsSince(start) < 5000) {
-        const size_t taken = peer->sendWhatFits(request);
-        bytes += taken;
-        if (taken == 0 && !peer->send(request, 500)) break;
-        if (taken == 0) bytes += request.size();
-      }
-      figures.requests += bytes / request.size();
+      while (millisecondsSince(start) < 5000)
+        if (peer->sendWhatFits(request) == 0 && !peer->send(request, 500)) break;
       return peer->vanish();
     }
     case eSlowReader: {
       for (int i = 0; i < 200; i++) peer->send(request);
-      figures.requests += 200;
       // A reader on a bad link: a little at a time, for a second.
       for (int i = 0; i < 50; i++) peer->receive(64, 20);
       return peer->vanish();
     }
     case eHangUpMidReply:
       for (int i = 0; i < 50; i++) peer->send(request);
-      figures.requests += 50;
       peer->receive(100);  // into the first record
       return peer->vanish();
     default:
@@ -342,21 +302,20 @@ TEST(BridgeHostilePeersTest, AppIsServedThroughoutAndTheHostEndsWhereItBegan)
   const HostLoad idle = settledLoadOf(sim);
   ASSERT_GT(idle.descriptors, 0);
   ASSERT_GT(idle.residentKiB, 0);
-  PeerFigures peers;
+  PeerFaults peers;
 
   // The app, polling as fast as it is answered until told to leave.
-  AppFigures app;
-  long waitedMs = 0;
+  std::string appFault;
   std::atomic<bool> leave{false};
   std::promise<bool> started;
   std::future<bool> appStarted = started.get_future();
   bool appLeft = false;
   std::thread polling([&] {
     BaseAutorelease threadPool;
-    std::unique_ptr<BridgeApp> served = servedApp(5000, waitedMs);
+    std::unique_ptr<BridgeApp> served = servedApp(5000);
     started.set_value(served != nullptr);
     if (!served) return;
-    while (!leave.load() && askPosition(*served, app)) {
+    while (!leave.load() && askPosition(*served, appFault)) {
     }
     appLeft = served->leave();
   });
@@ -376,41 +335,29 @@ TEST(BridgeHostilePeersTest, AppIsServedThroughoutAndTheHostEndsWhereItBegan)
 
   // A peer that sends nothing is kept until its login time is up, but whoever comes next
   // is answered meanwhile.
-  long loginHeldUpMs = 0, silentHeldMs = 0;
   {
     const auto start = Clock::now();
     HostilePeer silent;
     ASSERT_TRUE(silent.connected());
-    peers.connections[eSilent]++;
     HostilePeer next;
     ASSERT_TRUE(next.connected());
-    peers.connections[eWrongPassword]++;
     ASSERT_TRUE(next.send(wrongPasswordLoginBytes()));
     EXPECT_EQ(next.receive(WRONG_PASSWORD_REPLY.size(), 20000), WRONG_PASSWORD_REPLY);
-    loginHeldUpMs = millisecondsSince(start);
-    EXPECT_LT(loginHeldUpMs, 2000) << "well under the 10 s login time-out";
+    EXPECT_LT(millisecondsSince(start), 2000) << "well under the 10 s login time-out";
     EXPECT_TRUE(silent.closedByBridge(20000));
-    silentHeldMs = millisecondsSince(start);
   }
 
   // A stranger that claims a 2 GiB login string and sends it as fast as it can is cut off
   // long before its login time is up: the host gathers no more than a login's worth.
-  long streamCutOffMs = 0;
-  size_t streamedKiB = 0;
   {
     HostilePeer streaming;
     ASSERT_TRUE(streaming.connected());
-    peers.connections[eHugeLength]++;
     const auto start = Clock::now();
     const std::string block(65536, 'x');
     bool sending = streaming.send(HUGE_STRING.substr(0, 7));
-    while (sending && millisecondsSince(start) < 9000) {
-      sending = streaming.send(block, 1000);
-      if (sending) streamedKiB += 64;
-    }
-    streamCutOffMs = millisecondsSince(start);
+    while (sending && millisecondsSince(start) < 9000) sending = streaming.send(block, 1000);
+    EXPECT_LT(millisecondsSince(start), 5000) << "the bridge took far more than a login";
     EXPECT_TRUE(streaming.closedByBridge(1000));
-    EXPECT_LT(streamCutOffMs, 5000) << "the bridge took " << streamedKiB << " KiB of a login";
   }
 
   // All at once, for ten seconds.
@@ -431,45 +378,28 @@ TEST(BridgeHostilePeersTest, AppIsServedThroughoutAndTheHostEndsWhereItBegan)
   leave.store(true);
   polling.join();
   EXPECT_TRUE(appLeft);
-  EXPECT_EQ(app.fault, "");
+  EXPECT_EQ(appFault, "");
 
   // One at a time in the app's slot; each time the app must get it back.
-  long worstRejoinMs = 0;
   for (Kind kind : {eGarbage, eHalfObject, eHugeLength, eDeepNesting, eFileObject, eFlood, eSlowReader,
                     eHangUpMidReply}) {
     SCOPED_TRACE(KIND_NAMES[kind]);
     peerInTheSlot(kind, peers);
     BaseAutorelease round;
-    std::unique_ptr<BridgeApp> served = servedApp(10000, waitedMs);
+    std::unique_ptr<BridgeApp> served = servedApp(10000);
     ASSERT_NE(served, nullptr) << "the app did not get its slot back";
-    worstRejoinMs = std::max(worstRejoinMs, waitedMs);
-    for (int i = 0; i < 20 && askPosition(*served, app); i++) {
+    for (int i = 0; i < 20 && askPosition(*served, appFault); i++) {
     }
-    EXPECT_EQ(app.fault, "");
+    EXPECT_EQ(appFault, "");
     EXPECT_TRUE(served->leave());
   }
 
   const bool settled = backTo(sim, idle);
   const HostLoad after = loadOf(sim);
-  const bool plainFileLanded = access((temporaryDirectory() + "/" + PLAIN_FILE_NAME).c_str(), F_OK) == 0;
   const bool escapingFileLanded =
       access((temporaryDirectory() + "/" + ESCAPING_FILE_NAME).c_str(), F_OK) == 0;
   unlink((temporaryDirectory() + "/" + PLAIN_FILE_NAME).c_str());
   unlink((temporaryDirectory() + "/" + ESCAPING_FILE_NAME).c_str());
-
-  std::string connections;
-  for (int kind = 0; kind < KINDS; kind++)
-    connections +=
-        std::string(kind ? ", " : "") + KIND_NAMES[kind] + " " + std::to_string(peers.connections[kind]);
-  std::printf(
-      "hostile connections: %s; %zu position requests, %zu bytes of garbage; file objects left a file: "
-      "plain %s, escaping %s; app: %zu records, worst round trip %.1f ms, worst wait for its slot %ld ms; "
-      "a silent peer held a login up %ld ms and was closed after %ld ms; a 2 GiB login was cut off after "
-      "%zu KiB in %ld ms; host descriptors %d -> %d, threads %d -> %d, resident %ld -> %ld KiB (peak %ld)\n",
-      connections.c_str(), peers.requests.load(), peers.garbageBytes.load(), plainFileLanded ? "yes" : "no",
-      escapingFileLanded ? "yes" : "no", app.records, app.worstRoundTripUs / 1000.0, worstRejoinMs,
-      loginHeldUpMs, silentHeldMs, streamedKiB, streamCutOffMs, idle.descriptors, after.descriptors,
-      idle.threads, after.threads, idle.residentKiB, after.residentKiB, sim.peakResidentKiB());
   for (const std::string& fault : peers.faults) ADD_FAILURE() << fault;
   EXPECT_FALSE(escapingFileLanded);
   EXPECT_TRUE(settled);
@@ -484,7 +414,7 @@ TEST(BridgeHostilePeersTest, AppIsServedThroughoutAndTheHostEndsWhereItBegan)
 #endif
 
   ASSERT_TRUE(sim.stopBridge());
-  const SimExit end = sim.finish();
+  const ChildExit end = sim.finish();
   expectCleanExit(end);
   EXPECT_EQ(end.err, STARTING + STOPPING + DESTROYED + QUIT_WHILE_STOPPED);
 }

@@ -1,9 +1,7 @@
-// One app at a time: a second app that logs in while the first is served is told it is
-// logged in, then turned away at once with a note, and the first goes on being served; once
-// the first has gone, the next app is served. One host for all cases.
+// One app at a time: a second app that logs in while the first is served is told it is logged
+// in, then turned away at once with a note, and the first goes on being served; once the first
+// has gone, the next app is served. (Apps that follow one another at once: BridgeSoakTest.)
 #include <gtest/gtest.h>
-
-#include <chrono>
 
 #include "e2e/BridgeApp.h"
 #include "e2e/BridgeFixture.h"
@@ -12,9 +10,7 @@
 namespace e2e {
 namespace {
 
-class BridgeSingleAppTest : public SharedBridgeTest
-{
-};
+using BridgeSingleAppTest = SharedBridgeTest;
 
 TEST_F(BridgeSingleAppTest, SecondAppIsTurnedAwayWhileTheFirstIsServed)
 {
@@ -39,36 +35,6 @@ TEST_F(BridgeSingleAppTest, SecondAppIsTurnedAwayWhileTheFirstIsServed)
   EXPECT_TRUE(third.leave());
   EXPECT_EQ(sim->run(""), 0);
   EXPECT_EQ(sim->countOutLines(ALREADY_CONNECTED), turnedAway + 1);
-}
-
-TEST_F(BridgeSingleAppTest, NextAppIsServedAfterTheFirstDisconnects)
-{
-  BaseAutorelease pool;
-  const size_t turnedAway = sim->countOutLines(ALREADY_CONNECTED);
-  {
-    BridgeApp first;
-    ASSERT_TRUE(first.logIn());
-    ASSERT_TRUE(first.isServed());
-  }  // gone without a word, as an app that is shut down
-
-  // The bridge learns of it only when its read ends: until then a newcomer may be turned
-  // away, each time with one note, but within a bounded time one is served.
-  size_t attempts = 0;
-  bool served = false;
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (!served && std::chrono::steady_clock::now() < end) {
-    BaseAutorelease attempt;
-    BridgeApp next;
-    ASSERT_TRUE(next.logIn());
-    ++attempts;
-    served = next.isServed();
-    if (served) {
-      EXPECT_TRUE(next.leave());
-    }
-  }
-  EXPECT_TRUE(served);
-  EXPECT_EQ(sim->run(""), 0);
-  EXPECT_EQ(sim->countOutLines(ALREADY_CONNECTED), turnedAway + attempts - 1);
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "support/TemporaryDirectory.h"
 #include "tools/SimChild.h"
 
 namespace fs = std::filesystem;
@@ -30,19 +31,6 @@ const std::string LIFECYCLE_LINES =
     "\n*** Starting Corvane bridge\n\n*** Stopping Corvane bridge\n\nWARNING : Destroying bridge\n"
     "\nWARNING : bridge is already stopped\n";
 const std::string EXAMPLE_TARGET = "\nfile:/tmp/corvane-bridge.log\n";
-
-std::string readFile(const fs::path& path)
-{
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
-void writeFile(const fs::path& path, const std::string& text)
-{
-  std::ofstream(path, std::ios::binary) << text;
-}
 
 // Holds the bridge's port as another program on the machine would.
 class PortTaken
@@ -87,8 +75,7 @@ protected:
     fs::remove_all(m_root, ignored);
   }
 
-  // Starts the bridge in the stand-in host, then quits.
-  // `then` runs before the host quits.
+  // Starts the bridge in the stand-in host, runs `then` and quits.
   SimRun runStarted(const std::string& then = "#")
   {
     return runChild(

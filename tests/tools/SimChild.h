@@ -1,31 +1,24 @@
-// Runs a program as a child process with piped standard streams for the corvane-sim tests: feeds
-// standard input, collects standard output and error, and waits a bounded time, after which the
-// child is killed and the run marked as timed out. Plus the test's ways to call corvane-sim with
-// the probe plug-in, and to read its output. Blocks the calling thread for the child's lifetime.
+// corvane-sim run to its end as a child process (support/ChildProcess.h), for the host's tests
+// and the plug-in tests: the run's output by lines, and the ways to call it with the probe plug-in.
 #pragma once
 
 #include <optional>
 #include <string>
 #include <vector>
 
-struct SimRun
-{
-  int status = -1;  // exit status, or 128 + signal
-  bool timedOut = false;
-  std::string out;
-  std::string err;
+#include "support/ChildProcess.h"
 
-  std::vector<std::string> outLines() const;
-  std::vector<std::string> errLines() const;
-  // Standard output without the five load lines and the six lines of a quit with the plug-in
-  // still enabled: what the commands printed.
-  std::vector<std::string> commandLines() const;
+struct SimRun : ChildExit
+{
+  std::vector<std::string> outLines() const { return linesOf(out); }
+  std::vector<std::string> errLines() const { return linesOf(err); }
   // Lines of standard output starting with `prefix`, in order.
   std::vector<std::string> outLinesStartingWith(const std::string& prefix) const;
   // The values of every "sim: NAME = VALUE" line for that data reference, in order.
   std::vector<double> values(const std::string& dataRef) const;
 };
 
+// Runs `argv` with `input` on its standard input (closed at once without), to its end.
 SimRun runChild(const std::vector<std::string>& argv, const std::optional<std::string>& input,
                 const std::vector<std::string>& extraEnvironment = {}, int timeoutSeconds = 30);
 
@@ -35,11 +28,6 @@ SimRun runProbe(const std::vector<std::string>& arguments,
                 const std::vector<std::string>& extraEnvironment = {});
 // -c for each command, in order.
 std::vector<std::string> commands(const std::vector<std::string>& list);
-// A path of this test process's own in the temporary directory, for a file a child writes (--log).
-std::string temporaryPath(const std::string& name);
-// The file's bytes ("" when unreadable); the file is removed.
-std::string takeFile(const std::string& path);
 
 extern const char* const kSimProgram;
 extern const char* const kProbePlugin;
-extern const char* const kIncompletePlugin;

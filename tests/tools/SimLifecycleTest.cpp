@@ -1,112 +1,82 @@
-// corvane-sim's plug-in lifecycle: the order of entry-point calls at load and quit, and the
+// corvane-sim's plug-in lifecycle: the entry points it calls at load and quit, in order, and the
 // enable/disable/stop/message commands with the X-Plane rules about when each may be called.
-#include "SimChild.h"
-
 #include <gtest/gtest.h>
+
+#include "tools/SimChild.h"
 
 namespace {
 
 const std::vector<std::string> kLoaded = {
-    "probe: start",
-    "probe: menu item 0, submenu items at 0 1 2 3 4 5 6 7 8 9 10 11",
+    "probe: start", "probe: menu item 0, submenu items at 0 1 2 3 4 5 6 7 8",
     "sim: loaded plugin 'Sim Probe' signature 'corvane.tests.simprobe': Exercises the stand-in host",
-    "probe: enable",
-    "sim: plugin enabled",
-};
+    "probe: enable", "sim: plugin enabled"};
+const std::vector<std::string> kQuit = {
+    "probe: disable",      "sim: plugin disabled",         "probe: stop",
+    "sim: plugin stopped", "sim: threading violations: 0", "sim: invalid dataref reads: 0"};
 
-std::vector<std::string> afterLoad(const SimRun& run)
+TEST(SimLifecycleTest, EntryPointsFollowTheHostRules)
 {
-  std::vector<std::string> lines = run.outLines();
-  if (lines.size() < kLoaded.size()) return {};
-  return std::vector<std::string>(lines.begin() + static_cast<long>(kLoaded.size()), lines.end());
+  const struct
+  {
+    std::vector<std::string> arguments;
+    std::vector<std::string> lines;  // after the load lines
+  } cases[] = {
+      {{}, kQuit},
+      {{"--keep-loaded"},
+       {kQuit[0], kQuit[1], kQuit[2], kQuit[3], "sim: plugin left loaded (--keep-loaded)", kQuit[4],
+        kQuit[5]}},
+      {commands({"disable", "disable", "enable", "enable", "stop", "stop", "enable", "disable",
+                 "menu-ref 1 Probe", "message 1 2"}),
+       {"probe: disable", "sim: plugin disabled", "sim: plugin is already disabled", "probe: enable",
+        "sim: plugin enabled", "sim: plugin is already enabled",
+        // stop on an enabled plug-in disables it first, as X-Plane does at exit
+        "probe: disable", "sim: plugin disabled", "probe: stop", "sim: plugin stopped",
+        "sim: plugin is already stopped", "sim: plugin is stopped; enable refused",
+        "sim: plugin is stopped; disable refused", "sim: no menu 'Probe'",
+        "sim: plugin is stopped; message refused", kQuit[4], kQuit[5]}},
+      {commands({"message 7 12345 99", "message -1 0x10", "quit", "message 2 2"}),
+       {"probe: message from=7 msg=12345 param=99", "probe: message from=-1 msg=16 param=0", kQuit[0],
+        kQuit[1], kQuit[2], kQuit[3], kQuit[4], kQuit[5]}},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.arguments.empty() ? "(none)" : test.arguments.back());
+    const SimRun run = runProbe(test.arguments);
+    EXPECT_EQ(0, run.status);
+    std::vector<std::string> expected = kLoaded;
+    expected.insert(expected.end(), test.lines.begin(), test.lines.end());
+    EXPECT_EQ(expected, run.outLines());
+    EXPECT_EQ("", run.err);
+  }
 }
 
-TEST(SimLifecycleTest, LoadEnableAndQuitCallEntryPointsInOrder)
+// probe/tap has before handler 1 and after handler 2: each phase reaches both, in that order.
+TEST(SimLifecycleTest, CommandPhasesReachBeforeThenAfterHandlers)
 {
-  const SimRun run = runProbe({});
+  const SimRun run = runProbe(
+      commands({"command probe/tap", "command-begin probe/tap", "frames 2", "command-end probe/tap",
+                "command-end probe/tap", "command nope", "disable", "command probe/tap", "commands"}));
   EXPECT_EQ(0, run.status);
-  std::vector<std::string> expected = kLoaded;
-  expected.insert(expected.end(),
-                  {"probe: disable", "sim: plugin disabled", "probe: stop", "sim: plugin stopped",
-                   "sim: threading violations: 0", "sim: invalid dataref reads: 0"});
-  EXPECT_EQ(expected, run.outLines());
-  EXPECT_EQ("", run.err);
-}
-
-TEST(SimLifecycleTest, KeepLoadedStillDisablesAndStopsAtQuit)
-{
-  const SimRun run = runProbe({"--keep-loaded"});
-  EXPECT_EQ(0, run.status);
-  const std::vector<std::string> expected = {"probe: disable",
-                                             "sim: plugin disabled",
-                                             "probe: stop",
-                                             "sim: plugin stopped",
-                                             "sim: plugin left loaded (--keep-loaded)",
-                                             "sim: threading violations: 0",
-                                             "sim: invalid dataref reads: 0"};
-  EXPECT_EQ(expected, afterLoad(run));
-}
-
-TEST(SimLifecycleTest, RefusedEnableLeavesPluginDisabledUntilStop)
-{
-  const SimRun run =
-      runProbe(commands({"menu Read datarefs", "message 1 2"}), std::nullopt, {"SIM_PROBE_REFUSE_ENABLE=1"});
-  EXPECT_EQ(0, run.status);
-  const std::vector<std::string> expected = {"sim: plugin refused to enable",
-                                             "sim: plugin is disabled; menu choice refused",
-                                             "sim: plugin is disabled; message refused",
-                                             "probe: stop",
-                                             "sim: plugin stopped",
-                                             "sim: threading violations: 0",
-                                             "sim: invalid dataref reads: 0"};
+  std::vector<std::string> expected;
+  for (const char* phase : {"begin", "end", "begin", "continue", "continue", "end"})
+    for (int handler : {1, 2})
+      expected.push_back(std::string("probe: command probe/tap ") + phase + " handler " +
+                         std::to_string(handler));
+  for (const char* line : {"sim: command 'probe/tap' is not held", "sim: no command 'nope'", "probe: disable",
+                           "sim: plugin disabled", "sim: plugin is disabled; command refused",
+                           "sim: probe/tap: Tap the probe (handlers: 1 before, 1 after)"})
+    expected.push_back(line);
   const std::vector<std::string> lines = run.outLines();
-  ASSERT_GE(lines.size(), expected.size());
-  EXPECT_EQ(expected,
-            std::vector<std::string>(lines.end() - static_cast<long>(expected.size()), lines.end()));
+  ASSERT_GE(lines.size(), 5 + expected.size());
+  EXPECT_EQ(expected, std::vector<std::string>(lines.begin() + 5, lines.begin() + 5 + expected.size()));
 }
 
-TEST(SimLifecycleTest, FailedStartExitsWithStatus2WithoutEnabling)
+TEST(SimLifecycleTest, HandlersLeftAtStopAreReportedAndDroppedButCommandsStay)
 {
-  const SimRun run = runProbe(commands({"menus"}), std::nullopt, {"SIM_PROBE_FAIL_START=1"});
-  EXPECT_EQ(2, run.status);
-  EXPECT_EQ(std::vector<std::string>{"probe: start"}, run.outLines());
-  EXPECT_NE(std::string::npos, run.err.find("sim: plugin 'Sim Probe' failed to start"));
-}
-
-TEST(SimLifecycleTest, EnableDisableAndStopFollowTheHostRules)
-{
-  const SimRun run = runProbe(commands({"disable", "disable", "enable", "enable", "stop", "stop", "enable",
-                                        "disable", "menu-ref 1 Probe", "message 1 2"}));
+  const SimRun run = runProbe(commands({"stop", "commands"}), std::nullopt, {"SIM_PROBE_KEEP_HANDLERS=1"});
   EXPECT_EQ(0, run.status);
-  const std::vector<std::string> expected = {
-      "probe: disable", "sim: plugin disabled", "sim: plugin is already disabled", "probe: enable",
-      "sim: plugin enabled", "sim: plugin is already enabled",
-      // stop on an enabled plug-in disables it first, as X-Plane does at exit
-      "probe: disable", "sim: plugin disabled", "probe: stop", "sim: plugin stopped",
-      "sim: plugin is already stopped", "sim: plugin is stopped; enable refused",
-      "sim: plugin is stopped; disable refused", "sim: no menu 'Probe'",
-      "sim: plugin is stopped; message refused", "sim: threading violations: 0",
-      "sim: invalid dataref reads: 0"};
-  EXPECT_EQ(expected, afterLoad(run));
-}
-
-TEST(SimLifecycleTest, MessagePassesSenderMessageAndParameter)
-{
-  const SimRun run = runProbe(commands({"message 7 12345 99", "message -1 0x10", "message 1 2 -5"}));
-  EXPECT_EQ(0, run.status);
-  const std::vector<std::string> expected = {"probe: message from=7 msg=12345 param=99",
-                                             "probe: message from=-1 msg=16 param=0",
-                                             "probe: message from=1 msg=2 param=-5"};
-  EXPECT_EQ(expected, run.outLinesStartingWith("probe: message"));
-}
-
-TEST(SimLifecycleTest, QuitEndsTheSessionBeforeLaterCommands)
-{
-  const SimRun run = runProbe(commands({"message 1 1", "quit", "message 2 2"}), std::string("message 3 3\n"));
-  EXPECT_EQ(0, run.status);
-  EXPECT_EQ(std::vector<std::string>{"probe: message from=1 msg=1 param=0"},
-            run.outLinesStartingWith("probe: message"));
-  EXPECT_EQ(1u, run.outLinesStartingWith("probe: stop").size());
+  EXPECT_EQ("sim: 2 command handlers left registered: probe/tap\n", run.err);
+  EXPECT_EQ(1u,
+            run.outLinesStartingWith("sim: probe/tap: Tap the probe (handlers: 0 before, 0 after)").size());
 }
 
 }  // namespace

@@ -1,9 +1,8 @@
-// A plug-in that exercises corvane-sim for its tests: menus and their item states, commands, the
-// log, flight loops, data reads on the main thread and, when asked, XPLM calls on its own threads;
-// one "probe: ..." line on standard output per event. Its state belongs to the host's main thread;
-// its threads hand results back through join. SIM_PROBE_FAIL_START / SIM_PROBE_REFUSE_ENABLE in the
-// environment make start / enable fail; SIM_PROBE_KEEP_HANDLERS leaves its command handlers
-// registered at stop.
+// A plug-in that exercises what the Corvane plug-in needs of corvane-sim: menus and their item
+// states, commands, flight loops, data reads on the main thread and, when asked, XPLM calls on its
+// own threads; one "probe: ..." line on standard output per event. Its state belongs to the host's
+// main thread; its threads hand results back through join. SIM_PROBE_KEEP_HANDLERS in the
+// environment leaves its command handlers registered at stop.
 #include "plugin/xplm/XPLM.h"
 
 #include <cmath>
@@ -14,7 +13,6 @@
 #include <cstring>
 #include <string>
 #include <thread>
-#include <vector>
 
 namespace {
 
@@ -28,21 +26,12 @@ enum ItemRef
   eStartBackground,
   eJoinBackground,
   eAppendFromThread,
-  eRearmFromLastCall,
-  eRearmFromNow,
   eItemStates,
-  eWriteLog,
 };
 const char* const kItemNames[] = {"Read datarefs",         "Read on thread",     "Start loops",
                                   "Loop report",           "Misuse host",        "Start background reads",
-                                  "Join background reads", "Append from thread", "Rearm from last call",
-                                  "Rearm from now",        "Item states",        "Write log"};
-const char* const kDataRefNames[] = {
-    "sim/flightmodel/position/latitude",  "sim/flightmodel/position/longitude",
-    "sim/flightmodel/position/elevation", "sim/flightmodel/position/groundspeed",
-    "sim/flightmodel/position/hpath",     "sim/flightmodel/position/theta",
-    "sim/flightmodel/position/phi",       "sim/flightmodel/position/psi",
-    "sim/flightmodel/misc/slip",          "sim/flightmodel/position/local_az"};
+                                  "Join background reads", "Append from thread", "Item states"};
+const char* const kDataRefNames[] = {"sim/flightmodel/position/latitude", "sim/flightmodel/position/psi"};
 const int kBackgroundReads = 200;
 void* const kProbeMenuRef = reinterpret_cast<void*>(77);
 
@@ -59,11 +48,8 @@ void say(const char* format, ...)
 }
 
 XPLMMenuID g_probeMenu = nullptr;
-XPLMMenuID g_toolsMenu = nullptr;
 int g_probeItem = -1;
 XPLMCommandRef g_tap = nullptr;
-XPLMCommandRef g_swallow = nullptr;
-bool g_tapOnceGone = false;
 std::thread g_background;
 int g_backgroundInRange = 0;
 bool g_enabled = false;
@@ -71,27 +57,16 @@ bool g_stopped = false;
 
 struct LoopCounts
 {
-  int every = 0, half = 0, oneShot = 0, self = 0, late = 0, tail = 0;
-  float halfElapsed = 0, halfSinceLoop = 0;
-  int halfCounter = 0;
-  std::vector<int> rearmCalls;
+  int every = 0, half = 0, oneShot = 0, self = 0;
 } g_loops;
 
-// Names its command by the ref XPLMFindCommand gives, so a ref that differs from the created one shows.
+// Checks its command by the ref XPLMFindCommand gives, so a ref that differs from the created one shows.
 int commandHandler(XPLMCommandRef command, XPLMCommandPhase phase, void* refcon)
 {
   static const char* const kPhases[] = {"begin", "continue", "end"};
-  const intptr_t handler = reinterpret_cast<intptr_t>(refcon);
-  const char* name = command == XPLMFindCommand("probe/tap")       ? "probe/tap"
-                     : command == XPLMFindCommand("probe/swallow") ? "probe/swallow"
-                                                                   : "?";
-  say("command %s %s handler %ld", name, phase >= 0 && phase <= 2 ? kPhases[phase] : "?",
-      static_cast<long>(handler));
-  if (handler == 3 && phase == xplm_CommandEnd) {
-    XPLMUnregisterCommandHandler(command, commandHandler, 1, refcon);
-    g_tapOnceGone = true;
-  }
-  return handler == 4 ? 0 : 1;
+  say("command %s %s handler %ld", command == XPLMFindCommand("probe/tap") ? "probe/tap" : "?",
+      phase >= 0 && phase <= 2 ? kPhases[phase] : "?", static_cast<long>(reinterpret_cast<intptr_t>(refcon)));
+  return 1;
 }
 
 float everyFrame(float, float, int, void* refcon)
@@ -102,13 +77,9 @@ float everyFrame(float, float, int, void* refcon)
   return -1.0f;
 }
 
-float halfSecond(float elapsed, float sinceLoop, int counter, void*)
+float halfSecond(float, float, int, void*)
 {
-  if (g_loops.half++ == 0) {
-    g_loops.halfElapsed = elapsed;
-    g_loops.halfSinceLoop = sinceLoop;
-    g_loops.halfCounter = counter;
-  }
+  ++g_loops.half;
   return 0.5f;
 }
 
@@ -124,51 +95,18 @@ float selfRemoving(float, float, int, void*)
   return -3.0f;  // ignored once unregistered
 }
 
-float tail(float, float, int, void*)
-{
-  ++g_loops.tail;
-  return -1.0f;
-}
-
-// Unregisters `tail`, which is due in the same frame but comes later in the calling order.
-float late(float, float, int, void*)
-{
-  if (++g_loops.late == 3) XPLMUnregisterFlightLoopCallback(tail, nullptr);
-  return -1.0f;
-}
-
-float juggler(float, float, int, void*)
-{
-  XPLMRegisterFlightLoopCallback(late, -1.0f, nullptr);
-  XPLMRegisterFlightLoopCallback(tail, -1.0f, nullptr);
-  return 0.0f;
-}
-
-float rearm(float, float, int counter, void*)
-{
-  g_loops.rearmCalls.push_back(counter);
-  return 0.0f;
-}
-
 void startLoops()
 {
   XPLMRegisterFlightLoopCallback(everyFrame, -1.0f, &g_loops);
   XPLMRegisterFlightLoopCallback(halfSecond, 0.5f, nullptr);
   XPLMRegisterFlightLoopCallback(oneShot, -10.0f, nullptr);
   XPLMRegisterFlightLoopCallback(selfRemoving, -3.0f, nullptr);
-  XPLMRegisterFlightLoopCallback(juggler, -4.0f, nullptr);
-  XPLMRegisterFlightLoopCallback(rearm, -1.0f, nullptr);
 }
 
 void loopReport()
 {
-  std::string rearmCalls;
-  for (int counter : g_loops.rearmCalls)
-    rearmCalls += (rearmCalls.empty() ? "" : ",") + std::to_string(counter);
-  say("loops every=%d half=%d oneshot=%d self=%d late=%d tail=%d rearm=%s", g_loops.every, g_loops.half,
-      g_loops.oneShot, g_loops.self, g_loops.late, g_loops.tail, rearmCalls.c_str());
-  say("half-second first call elapsed=%.6f since-loop=%.6f counter=%d", g_loops.halfElapsed,
-      g_loops.halfSinceLoop, g_loops.halfCounter);
+  say("loops every=%d half=%d oneshot=%d self=%d", g_loops.every, g_loops.half, g_loops.oneShot,
+      g_loops.self);
 }
 
 void readDataRefs()
@@ -190,39 +128,19 @@ void readOnThread()
   say("thread read %.17g", value);
 }
 
+// Handles the host never handed out: they read as zero, and the host counts each read.
 void misuseHost()
 {
-  XPLMMenuID bogus = reinterpret_cast<XPLMMenuID>(0x1234);
   int local = 0;
-  say("append to bogus menu -> %d", XPLMAppendMenuItem(bogus, "x", nullptr, 1));
-  say("create under bogus menu -> %s", XPLMCreateMenu("x", bogus, 0, nullptr, nullptr) ? "menu" : "null");
-  say("create under missing item -> %s",
-      XPLMCreateMenu("x", g_probeMenu, 99, nullptr, nullptr) ? "menu" : "null");
-  say("create on item with submenu -> %s",
-      XPLMCreateMenu("x", XPLMFindPluginsMenu(), g_probeItem, nullptr, nullptr) ? "menu" : "null");
   say("find unknown dataref -> %s", XPLMFindDataRef("sim/no/such/dataref") ? "handle" : "null");
-  say("find null name -> %s", XPLMFindDataRef(nullptr) ? "handle" : "null");
   say("read null -> %g %g", XPLMGetDatad(nullptr), static_cast<double>(XPLMGetDataf(nullptr)));
   say("read foreign -> %g %g", XPLMGetDatad(&local), static_cast<double>(XPLMGetDataf(&local)));
-  XPLMUnregisterFlightLoopCallback(oneShot, &local);
-  XPLMSetFlightLoopCallbackInterval(oneShot, 1.0f, 1, &local);
-  XPLMRegisterFlightLoopCallback(nullptr, 1.0f, nullptr);
-  XPLMEnableMenuItem(bogus, 0, 0);
-  XPLMCheckMenuItem(g_probeMenu, 99, xplm_Menu_Checked);
-  XPLMCheckMenuItem(g_probeMenu, 0, 3);
-  say("find unknown command -> %s", XPLMFindCommand("probe/none") ? "ref" : "null");
-  say("create null command -> %s", XPLMCreateCommand(nullptr, "x") ? "ref" : "null");
-  XPLMRegisterCommandHandler(bogus, commandHandler, 1, nullptr);
-  XPLMRegisterCommandHandler(g_tap, nullptr, 1, nullptr);
-  XPLMUnregisterCommandHandler(g_tap, commandHandler, 0, reinterpret_cast<void*>(1));  // it is a before one
-  XPLMDebugString(nullptr);
-  say("misuse done");
 }
 
 void startBackground()
 {
   XPLMDataRef latitude = XPLMFindDataRef(kDataRefNames[0]);
-  XPLMDataRef heading = XPLMFindDataRef(kDataRefNames[7]);
+  XPLMDataRef heading = XPLMFindDataRef(kDataRefNames[1]);
   g_background = std::thread([latitude, heading] {
     int inRange = 0;
     for (int i = 0; i < kBackgroundReads; ++i) {
@@ -264,22 +182,13 @@ void appendFromThread()
 void setItemStates()
 {
   XPLMCheckMenuItem(g_probeMenu, eReadDataRefs - 1, xplm_Menu_Unchecked);
+  XPLMCheckMenuItem(g_probeMenu, eLoopReport - 1, xplm_Menu_Checked);
+  XPLMCheckMenuItem(g_probeMenu, eLoopReport - 1, xplm_Menu_NoCheck);
+  XPLMEnableMenuItem(g_probeMenu, eMisuseHost - 1, 0);
+  XPLMEnableMenuItem(g_probeMenu, eMisuseHost - 1, 1);
+  XPLMEnableMenuItem(g_probeMenu, eStartLoops - 1, 0);
   XPLMCheckMenuItem(g_probeMenu, eStartLoops - 1, xplm_Menu_Checked);
-  XPLMCheckMenuItem(g_probeMenu, eStartLoops - 1, xplm_Menu_NoCheck);
-  XPLMEnableMenuItem(g_probeMenu, eLoopReport - 1, 0);
-  XPLMEnableMenuItem(g_probeMenu, eLoopReport - 1, 1);
-  XPLMEnableMenuItem(g_probeMenu, eRearmFromNow - 1, 0);
-  XPLMCheckMenuItem(g_probeMenu, eRearmFromNow - 1, xplm_Menu_Checked);
   XPLMCheckMenuItem(g_probeMenu, eItemStates - 1, xplm_Menu_Checked);
-  XPLMCheckMenuItem(g_toolsMenu, 0, xplm_Menu_Checked);  // an item that opens a submenu
-}
-
-void writeLog()
-{
-  XPLMDebugString("Sim Probe: no newline");
-  XPLMDebugString(", then the rest\n");
-  XPLMDebugString("");
-  XPLMDebugString("tab\tand UTF-8 \xc3\xa9\n");
 }
 
 void menuHandler(void* menuRef, void* itemRef)
@@ -288,46 +197,9 @@ void menuHandler(void* menuRef, void* itemRef)
   say("menu handler menuRef=%ld itemRef=%ld", static_cast<long>(reinterpret_cast<intptr_t>(menuRef)),
       static_cast<long>(item));
   if (menuRef != kProbeMenuRef) return;
-  switch (item) {
-    case eReadDataRefs:
-      readDataRefs();
-      break;
-    case eReadOnThread:
-      readOnThread();
-      break;
-    case eStartLoops:
-      startLoops();
-      break;
-    case eLoopReport:
-      loopReport();
-      break;
-    case eMisuseHost:
-      misuseHost();
-      break;
-    case eStartBackground:
-      startBackground();
-      break;
-    case eJoinBackground:
-      joinBackground();
-      break;
-    case eAppendFromThread:
-      appendFromThread();
-      break;
-    case eRearmFromLastCall:
-      XPLMSetFlightLoopCallbackInterval(rearm, -30.0f, 0, nullptr);
-      break;
-    case eRearmFromNow:
-      XPLMSetFlightLoopCallbackInterval(rearm, -30.0f, 1, nullptr);
-      break;
-    case eItemStates:
-      setItemStates();
-      break;
-    case eWriteLog:
-      writeLog();
-      break;
-    default:
-      break;
-  }
+  void (*const actions[])() = {readDataRefs,    readOnThread,   startLoops,       loopReport,   misuseHost,
+                               startBackground, joinBackground, appendFromThread, setItemStates};
+  if (item >= eReadDataRefs && item <= eItemStates) actions[item - eReadDataRefs]();
 }
 
 void buildMenus()
@@ -340,38 +212,22 @@ void buildMenus()
   for (const char* name : kItemNames)
     indexes += " " + std::to_string(XPLMAppendMenuItem(g_probeMenu, name, reinterpret_cast<void*>(ref++), 1));
   say("menu item %d, submenu items at%s", g_probeItem, indexes.c_str());
-
-  // A top-level menu whose nested submenu repeats an item name, so that depth-first order shows.
-  g_toolsMenu = XPLMCreateMenu("Probe Tools", nullptr, 0, menuHandler, reinterpret_cast<void*>(88));
-  const int nested = XPLMAppendMenuItem(g_toolsMenu, "Nested", nullptr, 1);
-  XPLMMenuID deeper = XPLMCreateMenu("Deeper", g_toolsMenu, nested, menuHandler, reinterpret_cast<void*>(99));
-  XPLMAppendMenuItem(deeper, "Deep item", reinterpret_cast<void*>(-7), 1);
-  XPLMAppendMenuItem(deeper, "Tool", reinterpret_cast<void*>(7), 1);
-  XPLMAppendMenuItem(g_toolsMenu, "Tool", reinterpret_cast<void*>(256), 1);
 }
 
-// probe/tap: before handlers 1 and 3, after handler 2; 3 unregisters itself in its first end phase.
-// probe/swallow: before handler 4 consumes every phase, so after handler 5 is never called. The
-// second create must find the first command, description and all.
+// probe/tap: before handler 1 and after handler 2. The second create must find the first
+// command, description and all.
 void registerCommands()
 {
   g_tap = XPLMCreateCommand("probe/tap", "Tap the probe");
-  g_swallow = XPLMCreateCommand("probe/swallow", "Swallowed by the probe");
   XPLMRegisterCommandHandler(g_tap, commandHandler, 1, reinterpret_cast<void*>(1));
-  XPLMRegisterCommandHandler(g_tap, commandHandler, 0, reinterpret_cast<void*>(2));
-  XPLMRegisterCommandHandler(g_tap, commandHandler, 1, reinterpret_cast<void*>(3));
-  XPLMRegisterCommandHandler(g_swallow, commandHandler, 1, reinterpret_cast<void*>(4));
-  XPLMRegisterCommandHandler(XPLMCreateCommand("probe/swallow", "Other text"), commandHandler, 0,
-                             reinterpret_cast<void*>(5));
+  XPLMRegisterCommandHandler(XPLMCreateCommand("probe/tap", "Other text"), commandHandler, 0,
+                             reinterpret_cast<void*>(2));
 }
 
 void unregisterCommands()
 {
   XPLMUnregisterCommandHandler(g_tap, commandHandler, 1, reinterpret_cast<void*>(1));
   XPLMUnregisterCommandHandler(g_tap, commandHandler, 0, reinterpret_cast<void*>(2));
-  if (!g_tapOnceGone) XPLMUnregisterCommandHandler(g_tap, commandHandler, 1, reinterpret_cast<void*>(3));
-  XPLMUnregisterCommandHandler(g_swallow, commandHandler, 1, reinterpret_cast<void*>(4));
-  XPLMUnregisterCommandHandler(g_swallow, commandHandler, 0, reinterpret_cast<void*>(5));
 }
 
 }  // namespace
@@ -382,8 +238,6 @@ PLUGIN_API int XPluginStart(char* outName, char* outSig, char* outDesc)
   std::strcpy(outName, "Sim Probe");
   std::strcpy(outSig, "corvane.tests.simprobe");
   std::strcpy(outDesc, "Exercises the stand-in host");
-  XPLMDebugString("Sim Probe: starting\n");
-  if (std::getenv("SIM_PROBE_FAIL_START") != nullptr) return 0;
   buildMenus();
   registerCommands();
   return 1;
@@ -392,8 +246,8 @@ PLUGIN_API int XPluginStart(char* outName, char* outSig, char* outDesc)
 PLUGIN_API int XPluginEnable(void)
 {
   say("enable");
-  g_enabled = std::getenv("SIM_PROBE_REFUSE_ENABLE") == nullptr;
-  return g_enabled ? 1 : 0;
+  g_enabled = true;
+  return 1;
 }
 
 PLUGIN_API void XPluginDisable(void)
