@@ -613,9 +613,9 @@ TEST(SerializerEngineTest, OneWriteAndAFlushPerObjectAndFailedWritesReported)
 
   // The header and length go out, then the 5000 bytes of text are refused.
   log.clear();
-  io->writes.clear();
+  io = stream();
   io->writeLimit = 5;
-  EXPECT_FALSE(serializer->appendSerializableObject(str(Bytes(5000, 'A').c_str())));
+  EXPECT_FALSE(serializerOn(io)->appendSerializableObject(str(Bytes(5000, 'A').c_str())));
   EXPECT_EQ(io->written(), wire("0A 00 48 71 02"));
   EXPECT_EQ(log.text(), "Error: Write error on output stream while serializing\n");
 }

@@ -42,11 +42,12 @@ public:
   bool writeIO(const void* bytes, uint32_t length) override
   {
     calls.push_back("write " + std::string(static_cast<const char*>(bytes), length));
-    if (failWrites || writes.size() >= acceptedWrites || written().size() + length > writeLimit) {
+    if (failWrites || writes.size() >= acceptedWrites || writtenBytes + length > writeLimit) {
       refused++;
       return false;
     }
     writes.emplace_back(static_cast<const char*>(bytes), length);
+    writtenBytes += length;
     content.append(writes.back());
     return true;
   }
@@ -79,5 +80,6 @@ public:
   bool failReads = false, stallReads = false, overreport = false;
   bool failWrites = false, failFlushes = false;
   size_t acceptedWrites = SIZE_MAX, writeLimit = SIZE_MAX;
+  size_t writtenBytes = 0;  // since the stream was made, cleared writes included
   int refused = 0, flushes = 0, closes = 0;
 };
