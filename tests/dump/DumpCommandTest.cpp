@@ -7,10 +7,9 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <string>
 
+#include "../support/TemporaryDirectory.h"
 #include "io/BaseBuffer.h"
 #include "object/BaseAutorelease.h"
 #include "object/BaseDictionary.h"
@@ -23,26 +22,11 @@ namespace {
 class DumpCommandTest : public ::testing::Test
 {
 protected:
-  void SetUp() override
-  {
-    char directory[] = "/tmp/corvane-dump-cmd-XXXXXX";
-    ASSERT_TRUE(mkdtemp(directory));
-    m_directory = directory;
-  }
-  void TearDown() override { system(("rm -rf '" + m_directory + "'").c_str()); }
-
+  void SetUp() override { ASSERT_FALSE(m_directory.empty()); }
   std::string write(const std::string& name, const std::string& content)
   {
-    const std::string path = m_directory + "/" + name;
-    std::ofstream(path, std::ios::binary) << content;
-    return path;
-  }
-  static std::string read(const std::string& path)
-  {
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream content;
-    content << file.rdbuf();
-    return content.str();
+    writeFile(m_directory + "/" + name, content);
+    return m_directory + "/" + name;
   }
   // Runs the dump with a shell command line after the program name; the exit status.
   int run(const std::string& arguments)
@@ -50,12 +34,13 @@ protected:
     const std::string command = std::string("'") + CORVANE_DUMP + "' " + arguments + " >'" + m_directory +
                                 "/out' 2>'" + m_directory + "/err'";
     const int status = system(command.c_str());
-    m_out = read(m_directory + "/out");
-    m_err = read(m_directory + "/err");
+    m_out = readFile(m_directory + "/out");
+    m_err = readFile(m_directory + "/err");
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
 
-  std::string m_directory;
+  TemporaryDirectory m_temporary{"corvane-dump-cmd"};
+  const std::string& m_directory = m_temporary.path();
   std::string m_out;
   std::string m_err;
 };

@@ -10,6 +10,7 @@
 #include <sstream>
 #include <string>
 
+#include "../support/TemporaryDirectory.h"
 #include "files/BaseFile.h"
 #include "io/BaseBuffer.h"
 #include "object/BaseArray.h"
@@ -163,13 +164,12 @@ TEST_F(StreamDumperMalformedTest, NestingDeeperThanTheReaderTakesIsRefused)
 
 TEST_F(StreamDumperTest, FileObjectIsShownByItsAttributesAndNotExtracted)
 {
-  char directory[] = "/tmp/corvane-dump-XXXXXX";
-  ASSERT_TRUE(mkdtemp(directory));
+  TemporaryDirectory directory("corvane-dump");
   const std::string name = "dump-payload-" + std::to_string(getpid()) + ".bin";
-  const std::string path = std::string(directory) + "/" + name;
-  BaseBuffer content;
+  const std::string path = directory.path() + "/" + name;
+  std::string content;
   for (int i = 0; i < 5000; i++) content += char('a' + i % 26);
-  ASSERT_TRUE(content.writeToFile(path.c_str()));
+  writeFile(path, content);
   BaseArray* holder = new (eRetainAutorelease) BaseArray();
   holder->addObject(new (eRetainAutorelease) BaseFile(new (eRetainAutorelease) BaseString(path.c_str())));
   append(holder);
@@ -190,8 +190,6 @@ TEST_F(StreamDumperTest, FileObjectIsShownByItsAttributesAndNotExtracted)
       << m_output;
   const std::string received = std::string(BaseFile::temporaryDirectory()->cString()) + "/" + name;
   EXPECT_NE(access(received.c_str(), F_OK), 0) << received;
-  unlink(path.c_str());
-  rmdir(directory);
 }
 
 }  // namespace

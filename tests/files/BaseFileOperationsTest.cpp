@@ -61,11 +61,7 @@ protected:
 
 // ---- Deleting ----
 
-class BaseFileDeleteTest : public FileOperationsTest
-{
-};
-
-TEST_F(BaseFileDeleteTest, AFileGoesAndAnEmptyDirectoryGoesWithoutFlags)
+TEST_F(FileOperationsTest, AFileGoesAndAnEmptyDirectoryGoesWithoutFlags)
 {
   writeFile(at("f"), "x");
   fs::create_directory(at("empty"));
@@ -73,24 +69,21 @@ TEST_F(BaseFileDeleteTest, AFileGoesAndAnEmptyDirectoryGoesWithoutFlags)
   EXPECT_TRUE(file(at("empty"))->deleteFile(0));
   EXPECT_FALSE(present(at("f")));
   EXPECT_FALSE(present(at("empty")));
-}
-
-TEST_F(BaseFileDeleteTest, ANonEmptyDirectoryStaysWithoutTheRecursiveFlag)
-{
+  // A directory that is not empty stays without the recursive flag.
   fs::create_directory(at("d"));
   writeFile(at("d/f"), "x");
   EXPECT_FALSE(BaseFile::deleteFile(str(at("d")), 0));
   EXPECT_TRUE(present(at("d/f")));
 }
 
-TEST_F(BaseFileDeleteTest, NothingAtThePathIsFalseWithTheConstructorsWarning)
+TEST_F(FileOperationsTest, NothingAtThePathIsFalseWithTheConstructorsWarning)
 {
   LogCapture log("%S: %m\n", "W|src/files/");
   EXPECT_FALSE(BaseFile::deleteFile(str(at("missing")), BaseFile::eDeleteRecursive));
   EXPECT_EQ(log.text(), "Warning: " + at("missing") + " : No such file or directory\n");
 }
 
-TEST_F(BaseFileDeleteTest, RecursiveRemovesTheWholeTreeDepthFirst)
+TEST_F(FileOperationsTest, RecursiveRemovesTheWholeTreeDepthFirst)
 {
   fs::create_directories(at("t/a/b/c"));
   writeFile(at("t/top"), "1");
@@ -106,7 +99,7 @@ TEST_F(BaseFileDeleteTest, RecursiveRemovesTheWholeTreeDepthFirst)
   EXPECT_TRUE(present(at("keep")));
 }
 
-TEST_F(BaseFileDeleteTest, RecursiveStopsAtAnEntryItCannotRemoveAndKeepsTheDirectory)
+TEST_F(FileOperationsTest, RecursiveStopsAtAnEntryItCannotRemoveAndKeepsTheDirectory)
 {
   fs::create_directory(at("t"));
   ASSERT_EQ(mkfifo(at("t/pipe").c_str(), 0600), 0);
@@ -115,7 +108,7 @@ TEST_F(BaseFileDeleteTest, RecursiveStopsAtAnEntryItCannotRemoveAndKeepsTheDirec
   EXPECT_TRUE(present(at("t/pipe")));
 }
 
-TEST_F(BaseFileDeleteTest, RecursiveRemovesLinksButNeverWhatTheyPointTo)
+TEST_F(FileOperationsTest, RecursiveRemovesLinksButNeverWhatTheyPointTo)
 {
   fs::create_directory(at("outside"));
   writeFile(at("outside/precious"), "p");
@@ -135,7 +128,7 @@ TEST_F(BaseFileDeleteTest, RecursiveRemovesLinksButNeverWhatTheyPointTo)
   EXPECT_TRUE(present(at("outside/precious")));
 }
 
-TEST_F(BaseFileDeleteTest, EmptiedParentsGoUpwardsUntilOneIsNotEmpty)
+TEST_F(FileOperationsTest, EmptiedParentsGoUpwardsUntilOneIsNotEmpty)
 {
   writeFile(at("keep"), "k");  // the test's own directory must end the climb
   fs::create_directories(at("a/b"));
@@ -143,7 +136,6 @@ TEST_F(BaseFileDeleteTest, EmptiedParentsGoUpwardsUntilOneIsNotEmpty)
   EXPECT_TRUE(BaseFile::deleteFile(str(at("a/b/c.txt")), BaseFile::eDeleteEmptiedParents));
   EXPECT_FALSE(present(at("a")));
   EXPECT_TRUE(present(at("keep")));
-
   fs::create_directories(at("x/y"));
   writeFile(at("x/y/z.txt"), "z");
   writeFile(at("x/other"), "o");
@@ -152,7 +144,7 @@ TEST_F(BaseFileDeleteTest, EmptiedParentsGoUpwardsUntilOneIsNotEmpty)
   EXPECT_TRUE(present(at("x/other")));
 }
 
-TEST_F(BaseFileDeleteTest, RecursiveWithEmptiedParentsRemovesTheTreeAndItsEmptyParents)
+TEST_F(FileOperationsTest, RecursiveWithEmptiedParentsRemovesTheTreeAndItsEmptyParents)
 {
   writeFile(at("keep"), "k");
   fs::create_directories(at("p/q/tree/sub"));
@@ -163,7 +155,7 @@ TEST_F(BaseFileDeleteTest, RecursiveWithEmptiedParentsRemovesTheTreeAndItsEmptyP
   EXPECT_TRUE(present(at("keep")));
 }
 
-TEST_F(BaseFileDeleteTest, AnOpenFileIsClosedAndRemoved)
+TEST_F(FileOperationsTest, AnOpenFileIsClosedAndRemoved)
 {
   writeFile(at("open"), "content");
   BaseFile* open = file(at("open"));
@@ -175,11 +167,7 @@ TEST_F(BaseFileDeleteTest, AnOpenFileIsClosedAndRemoved)
 
 // ---- Moving ----
 
-class BaseFileMoveTest : public FileOperationsTest
-{
-};
-
-TEST_F(BaseFileMoveTest, RenameReplacesAnExistingTarget)
+TEST_F(FileOperationsTest, RenameReplacesAnExistingTarget)
 {
   writeFile(at("from"), "new");
   writeFile(at("to"), "old and longer");
@@ -188,7 +176,7 @@ TEST_F(BaseFileMoveTest, RenameReplacesAnExistingTarget)
   EXPECT_EQ(readFile(at("to")), "new");
 }
 
-TEST_F(BaseFileMoveTest, AFailureIsLoggedWithBothPaths)
+TEST_F(FileOperationsTest, AFailureIsLoggedWithBothPaths)
 {
   LogCapture log("%S: %m\n", "W|src/files/");
   EXPECT_FALSE(BaseFile::movePath(str(at("missing")), str(at("to"))));
@@ -197,11 +185,7 @@ TEST_F(BaseFileMoveTest, AFailureIsLoggedWithBothPaths)
 
 // ---- Copying and appending ----
 
-class BaseFileCopyTest : public FileOperationsTest
-{
-};
-
-TEST_F(BaseFileCopyTest, CopiesHoldExactlyTheSourceBytesAtEverySize)
+TEST_F(FileOperationsTest, CopiesHoldExactlyTheSourceBytesAtEverySize)
 {
   for (size_t size : {0ul, 1ul, 8191ul, 8192ul, 8193ul, 3 * 8192ul + 5}) {
     SCOPED_TRACE(size);
@@ -214,7 +198,7 @@ TEST_F(BaseFileCopyTest, CopiesHoldExactlyTheSourceBytesAtEverySize)
   }
 }
 
-TEST_F(BaseFileCopyTest, ADirectoryOrMissingSourceIsRefusedAndTheDestinationKept)
+TEST_F(FileOperationsTest, ADirectoryOrMissingSourceIsRefusedAndTheDestinationKept)
 {
   fs::create_directory(at("d"));
   writeFile(at("destination"), "keep me");
@@ -224,7 +208,7 @@ TEST_F(BaseFileCopyTest, ADirectoryOrMissingSourceIsRefusedAndTheDestinationKept
   EXPECT_EQ(readFile(at("destination")), "keep me");
 }
 
-TEST_F(BaseFileCopyTest, CopyingAFileOntoItselfIsRefusedAndLosesNothing)
+TEST_F(FileOperationsTest, CopyingAFileOntoItselfIsRefusedAndLosesNothing)
 {
   writeFile(at("self"), "precious");
   ASSERT_EQ(link(at("self").c_str(), at("hardlink").c_str()), 0);
@@ -234,7 +218,7 @@ TEST_F(BaseFileCopyTest, CopyingAFileOntoItselfIsRefusedAndLosesNothing)
   EXPECT_EQ(readFile(at("self")), "precious");
 }
 
-TEST_F(BaseFileCopyTest, ADestinationThatCannotBeCreatedFailsEvenForAnEmptySource)
+TEST_F(FileOperationsTest, ADestinationThatCannotBeCreatedFailsEvenForAnEmptySource)
 {
   writeFile(at("empty"), "");
   fs::create_directory(at("d"));
@@ -243,7 +227,7 @@ TEST_F(BaseFileCopyTest, ADestinationThatCannotBeCreatedFailsEvenForAnEmptySourc
   EXPECT_TRUE(fs::is_directory(at("d")));
 }
 
-TEST_F(BaseFileCopyTest, AppendWritesTheOtherFileFromTheOffsetAtThePosition)
+TEST_F(FileOperationsTest, AppendWritesTheOtherFileFromTheOffsetAtThePosition)
 {
   std::string other = pattern(20000, 3);
   writeFile(at("other"), other);
@@ -256,7 +240,7 @@ TEST_F(BaseFileCopyTest, AppendWritesTheOtherFileFromTheOffsetAtThePosition)
   EXPECT_EQ(readFile(at("target")), "head" + other.substr(8193));
 }
 
-TEST_F(BaseFileCopyTest, AppendingAFileToItselfCopiesWhatItHeldAndEnds)
+TEST_F(FileOperationsTest, AppendingAFileToItselfCopiesWhatItHeldAndEnds)
 {
   std::string bytes = pattern(9000, 4);
   writeFile(at("self"), bytes);
@@ -268,7 +252,7 @@ TEST_F(BaseFileCopyTest, AppendingAFileToItselfCopiesWhatItHeldAndEnds)
   EXPECT_EQ(readFile(at("self")), bytes + bytes);
 }
 
-TEST_F(BaseFileCopyTest, AppendFromNothingOrBeyondTheEndFailsAndWritesNothing)
+TEST_F(FileOperationsTest, AppendFromNothingOrBeyondTheEndFailsAndWritesNothing)
 {
   writeFile(at("other"), "12345");
   writeFile(at("target"), "");
@@ -287,11 +271,7 @@ TEST_F(BaseFileCopyTest, AppendFromNothingOrBeyondTheEndFailsAndWritesNothing)
 
 // ---- Extracting ranges ----
 
-class BaseFileExtractTest : public FileOperationsTest
-{
-};
-
-TEST_F(BaseFileExtractTest, ARangeGoesIntoANewFileWithItsDirectoriesAtAnyLength)
+TEST_F(FileOperationsTest, ARangeGoesIntoANewFileWithItsDirectoriesAtAnyLength)
 {
   std::string bytes = pattern(40000, 5);
   writeFile(at("source"), bytes);
@@ -307,7 +287,7 @@ TEST_F(BaseFileExtractTest, ARangeGoesIntoANewFileWithItsDirectoriesAtAnyLength)
   EXPECT_FALSE(source->isOpen());
 }
 
-TEST_F(BaseFileExtractTest, ARangePastTheEndGivesNullAndLeavesNoFile)
+TEST_F(FileOperationsTest, ARangePastTheEndGivesNullAndLeavesNoFile)
 {
   writeFile(at("source"), pattern(10000, 6));
   writeFile(at("existing"), "old");
@@ -318,7 +298,7 @@ TEST_F(BaseFileExtractTest, ARangePastTheEndGivesNullAndLeavesNoFile)
   EXPECT_FALSE(present(at("existing")));
 }
 
-TEST_F(BaseFileExtractTest, IntoAnOpenFileAtItsPositionFromAnOpenSource)
+TEST_F(FileOperationsTest, IntoAnOpenFileAtItsPositionFromAnOpenSource)
 {
   std::string bytes = pattern(20000, 7);
   writeFile(at("source"), bytes);
@@ -336,11 +316,7 @@ TEST_F(BaseFileExtractTest, IntoAnOpenFileAtItsPositionFromAnOpenSource)
 
 // ---- Directories and listings ----
 
-class BaseFileDirectoryTest : public FileOperationsTest
-{
-};
-
-TEST_F(BaseFileDirectoryTest, IntermediateLevelsAreMadeAndAnExistingDirectoryIsFine)
+TEST_F(FileOperationsTest, IntermediateLevelsAreMadeAndAnExistingDirectoryIsFine)
 {
   fs::create_directory(at("x"));
   EXPECT_TRUE(BaseFile::createDirectoryAtPath(str(at("x/y/z")), true));
@@ -351,7 +327,7 @@ TEST_F(BaseFileDirectoryTest, IntermediateLevelsAreMadeAndAnExistingDirectoryIsF
   EXPECT_TRUE(fs::is_directory(at("r/s")));
 }
 
-TEST_F(BaseFileDirectoryTest, WithoutIntermediatesAMissingParentFails)
+TEST_F(FileOperationsTest, WithoutIntermediatesAMissingParentFails)
 {
   EXPECT_FALSE(BaseFile::createDirectoryAtPath(str(at("m/n")), false));
   EXPECT_FALSE(present(at("m")));
@@ -360,7 +336,7 @@ TEST_F(BaseFileDirectoryTest, WithoutIntermediatesAMissingParentFails)
   EXPECT_TRUE(fs::is_directory(at("single")));
 }
 
-TEST_F(BaseFileDirectoryTest, AFileInTheWayIsAFailureNotAnExistingDirectory)
+TEST_F(FileOperationsTest, AFileInTheWayIsAFailureNotAnExistingDirectory)
 {
   writeFile(at("file"), "f");
   EXPECT_FALSE(BaseFile::createDirectoryAtPath(str(at("file")), false));
@@ -370,7 +346,7 @@ TEST_F(BaseFileDirectoryTest, AFileInTheWayIsAFailureNotAnExistingDirectory)
   EXPECT_EQ(log.text(), "Error: " + at("file/z") + " failed Not a directory\n");
 }
 
-TEST_F(BaseFileDirectoryTest, EntriesComeInListingOrderWithOrWithoutDotNames)
+TEST_F(FileOperationsTest, EntriesComeInListingOrderWithOrWithoutDotNames)
 {
   writeFile(at("a"), "a");
   writeFile(at(".hidden"), "h");
@@ -388,7 +364,7 @@ TEST_F(BaseFileDirectoryTest, EntriesComeInListingOrderWithOrWithoutDotNames)
   EXPECT_EQ(visible.size(), 2u);
 }
 
-TEST_F(BaseFileDirectoryTest, EntryNamesAreRecomposedUnlessAskedForAsOnDisk)
+TEST_F(FileOperationsTest, EntryNamesAreRecomposedUnlessAskedForAsOnDisk)
 {
   writeFile(at("e\xcc\x81"), "decomposed");
   BaseFile* directory = file(m_root);
@@ -396,7 +372,7 @@ TEST_F(BaseFileDirectoryTest, EntryNamesAreRecomposedUnlessAskedForAsOnDisk)
   EXPECT_EQ(texts(directory->directoryEntries(true, false)), std::vector<std::string>{"e\xcc\x81"});
 }
 
-TEST_F(BaseFileDirectoryTest, ANonDirectoryHasNoEntries)
+TEST_F(FileOperationsTest, ANonDirectoryHasNoEntries)
 {
   writeFile(at("f"), "f");
   EXPECT_EQ(file(at("f"))->directoryEntries(false)->count(), 0u);
@@ -404,7 +380,7 @@ TEST_F(BaseFileDirectoryTest, ANonDirectoryHasNoEntries)
   EXPECT_EQ(file(at("f"))->directoryEntriesAttributes(false)->count(), 0u);
 }
 
-TEST_F(BaseFileDirectoryTest, EntryAttributesFollowTheListing)
+TEST_F(FileOperationsTest, EntryAttributesFollowTheListing)
 {
   writeFile(at("a"), "12345");
   writeFile(at(".h"), "h");
