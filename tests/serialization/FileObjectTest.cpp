@@ -207,53 +207,51 @@ TEST_F(FileObjectTest, AShortTransferLeavesNothingUnderTheFinalName)
 
 TEST_F(FileObjectTest, UnsafeAttributesAreRefusedBeforeTheDiskIsTouched)
 {
-  struct Case
+  const char* unsafeName = "unsafe file name in data";
+  const char* unsafeContext = "unsafe context path in data";
+  const char* notANumber = "size or transfer offset that is not a non-negative integer";
+  const struct
   {
-    const char* name;
+    std::string name;
     const char* context;  // null: none
     long long size, offset;
     bool resume;
     const char* error;
-  };
-  const Case cases[] = {
-      {"", nullptr, 4, 0, false, "unsafe file name in data"},
-      {".", nullptr, 4, 0, false, "unsafe file name in data"},
-      {"..", nullptr, 4, 0, false, "unsafe file name in data"},
-      {"../escaped", nullptr, 4, 0, false, "unsafe file name in data"},
-      {"a/b", nullptr, 4, 0, false, "unsafe file name in data"},
-      {"/etc", nullptr, 4, 0, false, "unsafe file name in data"},
-      {"f", "/tmp", 4, 0, false, "unsafe context path in data"},
-      {"f", "..", 4, 0, false, "unsafe context path in data"},
-      {"f", "a/../../b", 4, 0, false, "unsafe context path in data"},
-      {"f", "a/..", 4, 0, false, "unsafe context path in data"},
+    const char* wrongClass = nullptr;  // a key whose value is of another class
+  } cases[] = {
+      {"", nullptr, 4, 0, false, unsafeName},
+      {".", nullptr, 4, 0, false, unsafeName},
+      {"..", nullptr, 4, 0, false, unsafeName},
+      {"../escaped", nullptr, 4, 0, false, unsafeName},
+      {"a/b", nullptr, 4, 0, false, unsafeName},
+      {"/etc", nullptr, 4, 0, false, unsafeName},
+      {std::string("ok\0/../x", 8), nullptr, 4, 0, false, unsafeName},
+      {"x", nullptr, 4, 0, false, unsafeName, "fa_name"},
+      {"f", "/tmp", 4, 0, false, unsafeContext},
+      {"f", "..", 4, 0, false, unsafeContext},
+      {"f", "a/../../b", 4, 0, false, unsafeContext},
+      {"f", "a/..", 4, 0, false, unsafeContext},
       {"f", nullptr, 4, 5, true, "transfer offset 5 beyond the file size 4 in file attributes"},
       {"f", nullptr, 4, 2, true, "transfer offset 2 beyond the 0 bytes received before, in data"},
       {"f", nullptr, 4, 2, false, "transfer offset 2 beyond the 0 bytes received before, in data"},
-      {"f", nullptr, -4, 0, false, "size or transfer offset that is not a non-negative integer"},
+      {"f", nullptr, -4, 0, false, notANumber},
+      {"f", nullptr, 4, 0, false, notANumber, "fa_size"},
   };
   Receiver receiver;
   receiver.directory = delegated();
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.name) + " " + (c.context ? c.context : "-"));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name + " " + (c.context ? c.context : "-") + " " + (c.wrongClass ? c.wrongClass : "-"));
     BaseDictionary* announced = attributes(c.name, c.size);
     if (c.context) announced->setObjectForKey(str(c.context), "fa_ctx");
     if (c.offset) announced->setObjectForKey(new (eRetainAutorelease) BaseNumber(c.offset), "fa_to");
     if (c.resume) announced->setObjectForKey(new (eRetainAutorelease) BaseNumber(true), "fa_res");
+    if (c.wrongClass && std::string(c.wrongClass) == "fa_size")
+      announced->setObjectForKey(str("4"), "fa_size");
+    if (c.wrongClass && std::string(c.wrongClass) == "fa_name")
+      announced->setObjectForKey(new (eRetainAutorelease) BaseNumber(7), "fa_name");
     LogCapture log;
     EXPECT_EQ(receive(fileObject(announced, "data"), &receiver), nullptr);
     EXPECT_TRUE(log.contains(std::string("Error: ") + c.error)) << log.text();
-  }
-  // Names with a NUL byte, and attribute values of the wrong class.
-  BaseDictionary* nul = attributes("x", 4);
-  nul->setObjectForKey(str(std::string("ok\0/../x", 8)), "fa_name");
-  BaseDictionary* sizeAsText = attributes("x", 4);
-  sizeAsText->setObjectForKey(str("4"), "fa_size");
-  BaseDictionary* nameAsNumber = attributes("x", 4);
-  nameAsNumber->setObjectForKey(new (eRetainAutorelease) BaseNumber(7), "fa_name");
-  for (BaseDictionary* announced : {nul, sizeAsText, nameAsNumber}) {
-    LogCapture log;
-    EXPECT_EQ(receive(fileObject(announced, "data"), &receiver), nullptr);
-    EXPECT_TRUE(log.contains("Error: ")) << log.text();
   }
   LogCapture log;
   EXPECT_EQ(receive(new (eRetainAutorelease) BaseBuffer("\x02\x00\x0A\x00\x00", 5)), nullptr);
@@ -291,7 +289,8 @@ TEST_F(FileObjectTest, WhatCannotBeSentIsSaidSo)
   LogCapture log("%S: %m\n", "I");
   BaseFile* directory = new (eRetainAutorelease) BaseFile(str(source()));
   BaseBuffer* encoded = BaseSerializer::serializeObject(directory);
-  EXPECT_EQ(std::string((const char*)encoded->bytes(), encoded->length()), std::string("\x02\x00\x15\x00\x00", 5));
+  EXPECT_EQ(std::string((const char*)encoded->bytes(), encoded->length()),
+            std::string("\x02\x00\x15\x00\x00", 5));
   BaseObject* invalid = receive(encoded);
   ASSERT_TRUE(BaseObject::isOfClass(invalid, "BaseFile"));
   EXPECT_EQ(static_cast<BaseFile*>(invalid)->getOSFilePath()->length(), 0u);
@@ -312,7 +311,8 @@ TEST_F(FileObjectTest, WhatCannotBeSentIsSaidSo)
   log.clear();
   BaseSerializer* serializer = BaseSerializer::toBaseBufferSerializer();
   EXPECT_FALSE(serializer->appendSerializableObject(shrinking));
-  EXPECT_TRUE(log.contains("Error: file shrinking ended 8995 bytes before its announced size\n")) << log.text();
+  EXPECT_TRUE(log.contains("Error: file shrinking ended 8995 bytes before its announced size\n"))
+      << log.text();
 }
 
 TEST_F(FileObjectTest, SkipModeReportsWhereTheContentStarts)
@@ -327,7 +327,10 @@ TEST_F(FileObjectTest, SkipModeReportsWhereTheContentStarts)
   BaseBuffer* fileBytes = BaseSerializer::serializeObject(sourceFile("payload", patternBytes(5000)));
   const uint32_t contentStart = 4 + headerBytes->length() + fileBytes->length() - 5000;
   stream->appendBytes(fileBytes->bytes(), fileBytes->length());
-  stream->appendBytes("\x0A\x00\x03" "abc", 6);
+  stream->appendBytes(
+      "\x0A\x00\x03"
+      "abc",
+      6);
   writeFile(stored, std::string((const char*)stream->bytes(), stream->length()));
 
   BaseFile* file = new (eRetainAutorelease) BaseFile(str(stored));
