@@ -20,7 +20,7 @@
 #include "net/IOSocketAbstract.h"
 #include "object/BaseDictionary.h"
 #include "object/BaseString.h"
-#include "session/NotificationCenter.h"
+#include "runtime/NotificationCenter.h"
 #include "support/Settled.h"
 
 namespace nettest {
