@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include "object/BaseAutorelease.h"
 #include "object/BaseString.h"
@@ -53,211 +54,92 @@ protected:
   BaseAutorelease pool;
 };
 
-TEST_F(BaseBufferTest, ConstructorsSizeTheStorageAndEndWithAZeroByte)
+TEST_F(BaseBufferTest, ConstructionCopyAndGrowth)
 {
-  BaseBuffer* empty = new (eRetainAutorelease) BaseBuffer();
-  EXPECT_EQ(empty->capacity(), 256u);
-  EXPECT_EQ(empty->length(), 0u);
-  EXPECT_EQ(empty->bytes()[0], 0);
-  BaseBuffer* sized = new (eRetainAutorelease) BaseBuffer(1000ul);
-  EXPECT_EQ(sized->capacity(), 1000u);
-  EXPECT_EQ(sized->length(), 0u);
   BaseBuffer* bytes = make(std::string("a\0b", 3));
-  EXPECT_EQ(bytes->capacity(), 4u);
-  EXPECT_EQ(data(bytes), std::string("a\0b", 3));
-  EXPECT_EQ(bytes->bytes()[3], 0);
-  EXPECT_EQ((new (eRetainAutorelease) BaseBuffer("hello"))->capacity(), 6u);
-  BaseBuffer* zero = new (eRetainAutorelease) BaseBuffer(0ul);
-  EXPECT_EQ(zero->capacity(), 1u);
-  EXPECT_EQ(zero->bytes()[0], 0);
-  zero->appendString("xyz");
-  EXPECT_EQ(data(zero), "xyz");
-
+  EXPECT_TRUE(bytes->capacity() == 4u && bytes->bytes()[3] == 0);
   LogCapture log;
   BaseBuffer* huge = new (eRetainAutorelease) BaseBuffer(0x100000000ul);
   EXPECT_EQ(log.text(), "Error: unable to allocate memory\n");
   EXPECT_EQ(huge->capacity(), 0u);
-  EXPECT_EQ(huge->length(), 0u);
-  EXPECT_TRUE(huge->appendBytes("ab", 2));  // still usable: the next append allocates
-  EXPECT_EQ(data(huge), "ab");
-  EXPECT_EQ(huge->capacity(), 256u);
-}
+  EXPECT_TRUE(huge->appendBytes("ab", 2) && huge->capacity() == 256u);  // the next append allocates
 
-TEST_F(BaseBufferTest, CopyTakesTheDataButNeitherPositionNorFIFOMode)
-{
-  BaseBuffer* source = make("abcdef");
-  source->appendBytes("gh", 2);
-  EXPECT_EQ(read(source, 2), "ab");
-  BaseBuffer* copy = new (eRetainAutorelease) BaseBuffer(*source);
-  EXPECT_EQ(copy->capacity(), source->capacity());
-  EXPECT_EQ(read(copy, 8), "abcdefgh");
-  BaseBuffer* queue = make("xyz");
-  queue->setFIFO(16, false);
-  BaseBuffer* plain = new (eRetainAutorelease) BaseBuffer(*queue);
-  EXPECT_EQ(read(plain, 2), "xy");
-  EXPECT_EQ(data(plain), "xyz");  // a default-mode read leaves the data
-}
-
-TEST_F(BaseBufferTest, GrowthDoublesOrGrowsToWhatIsNeededAndSurvivesAppendingItself)
-{
+  EXPECT_EQ(read(bytes, 1), "a");
+  EXPECT_EQ(read(new (eRetainAutorelease) BaseBuffer(*bytes), 8), std::string("a\0b", 3));  // not the position
   BaseBuffer* doubled = make();
   doubled->appendBytes(pattern(300).data(), 300);
   EXPECT_EQ(doubled->capacity(), 512u);
-  EXPECT_EQ(data(doubled), pattern(300));
-  EXPECT_EQ(doubled->bytes()[300], 0);
-  BaseBuffer* exact = make();
-  exact->appendBytes(pattern(10).data(), 10);
-  exact->appendBytes(pattern(1000, 10).data(), 1000);
-  EXPECT_EQ(exact->capacity(), 1011u);
-  EXPECT_EQ(data(exact), pattern(1010));
-  EXPECT_EQ(exact->bytes()[1010], 0);
-
+  doubled->appendBytes(pattern(1000).data(), 1000);  // more than double: what is needed
+  EXPECT_EQ(doubled->capacity(), 1301u);
   BaseBuffer* self = make(pattern(200));
   *self += *self;
-  EXPECT_EQ(data(self), pattern(200) + pattern(200));
   self->appendBytes(self->bytes() + 100, 300);
   EXPECT_EQ(data(self), pattern(200) + pattern(200) + pattern(100, 100) + pattern(200));
 
   // The count alone makes the length overflow: nothing is read from the pointer.
   BaseBuffer* kept = make("keep");
-  LogCapture log;
+  log.clear();
   static const char one = 'x';
   EXPECT_FALSE(kept->appendBytes(&one, 0xFFFFFFFFu));
   EXPECT_FALSE(kept->writeIO(&one, 0xFFFFFFFCu));
   EXPECT_FALSE(kept->setLength(0xFFFFFFFFu));  // no room for the terminator
-  EXPECT_EQ(log.text(),
-            "Error: unable to reallocate memory\nError: unable to reallocate memory\n"
-            "Error: unable to reallocate memory\n");
+  EXPECT_EQ(log.text().size(), 3 * strlen("Error: unable to reallocate memory\n"));
   EXPECT_EQ(data(kept), "keep");
-  EXPECT_EQ(kept->capacity(), 5u);
 }
 
-TEST_F(BaseBufferTest, SetLengthAndClear)
-{
-  BaseBuffer* buffer = make();
-  LogCapture log;
-  EXPECT_TRUE(buffer->setLength(300));
-  EXPECT_EQ(log.text(), "Debug: len 0 thr 301, clen 256\n");
-  EXPECT_EQ(buffer->capacity(), 301u);
-  EXPECT_EQ(data(buffer), std::string(300, '\0'));
-  EXPECT_EQ(buffer->bytes()[300], 0);
-
-  BaseBuffer* shrunk = make("abcdef");
-  EXPECT_TRUE(shrunk->setLength(2));
-  EXPECT_STREQ(reinterpret_cast<const char*>(shrunk->bytes()), "ab");
-  EXPECT_TRUE(shrunk->setLength(5));
-  EXPECT_EQ(data(shrunk), std::string("ab\0\0\0", 5));  // zeros, not the old bytes
-
-  buffer->setLength(4095);
-  EXPECT_EQ(buffer->capacity(), 4096u);
-  buffer->clear();
-  EXPECT_EQ(buffer->capacity(), 256u);
-  EXPECT_EQ(buffer->length(), 0u);
-  EXPECT_EQ(buffer->bytes()[0], 0);
-}
-
-TEST_F(BaseBufferTest, ReadPositionStaysWithinTheData)
+TEST_F(BaseBufferTest, LengthsReadPositionAndAssignment)
 {
   BaseBuffer* buffer = make("abcdef");
-  EXPECT_EQ(read(buffer, 6), "abcdef");
-  EXPECT_EQ(read(buffer, 6), "!");
-  EXPECT_EQ(data(buffer), "abcdef");
-  buffer->setLength(2);
-  EXPECT_EQ(read(buffer, 8), "!");
-  buffer->appendString("XY");
-  EXPECT_EQ(read(buffer, 8), "XY");
+  EXPECT_EQ(read(buffer, 6) + read(buffer, 6), "abcdef!");
+  EXPECT_TRUE(buffer->setLength(2) && read(buffer, 8) == "!" && buffer->setLength(5));
+  EXPECT_EQ(data(buffer), std::string("ab\0\0\0", 5));  // zeros, not the old bytes
+  buffer->setLength(4095);
   buffer->clear();
+  EXPECT_EQ(buffer->capacity(), 256u);
   buffer->appendString("new");
-  EXPECT_EQ(read(buffer, 8), "new");
-  EXPECT_EQ(read(buffer, 0), "!");  // a read of nothing is not a success
-
+  EXPECT_EQ(read(buffer, 8) + read(buffer, 0), "new!");
   BaseBuffer* big = make(pattern(40000));
-  EXPECT_TRUE(big->skipBytesInIO(20000));
-  EXPECT_EQ(read(big, 1), pattern(1, 20000));
+  EXPECT_TRUE(big->skipBytesInIO(20000) && read(big, 1) == pattern(1, 20000));
   EXPECT_FALSE(big->skipBytesInIO(20000));
-}
 
-TEST_F(BaseBufferTest, AssignmentCopiesTheDataAndLeavesNoOldBytes)
-{
   BaseBuffer* target = make("0123456789");
   *target = *make("ab");
-  EXPECT_EQ(data(target), "ab");
-  EXPECT_EQ(target->bytes()[2], 0);
-  EXPECT_EQ(target->capacity(), 11u);  // reused
+  EXPECT_TRUE(target->bytes()[2] == 0 && target->capacity() == 11u);  // reused
   *target = *make(pattern(40));
-  EXPECT_EQ(data(target), pattern(40));
-  EXPECT_EQ(target->capacity(), 41u);
-  BaseBuffer& same = *target;
-  *target = same;
+  *target = *target;
   EXPECT_EQ(data(target), pattern(40));
   *target = "xy";
-  EXPECT_STREQ(reinterpret_cast<const char*>(target->bytes()), "xy");
   EXPECT_EQ(data(target), "xy");
-  *target = "a longer text than before";
-  EXPECT_EQ(data(target), "a longer text than before");
 }
 
 TEST_F(BaseBufferTest, Searches)
 {
   BaseBuffer* buffer = make("abcabc");
   uint32_t offset = 99;
-  EXPECT_TRUE(buffer->contains("bc", 2, &offset));
-  EXPECT_EQ(offset, 4u);  // the last occurrence
-  EXPECT_TRUE(buffer->contains("abcabc", 6, &offset));
-  EXPECT_EQ(offset, 0u);
-  offset = 99;
-  EXPECT_FALSE(buffer->contains("cb", 2, &offset));
+  EXPECT_TRUE(buffer->contains("bc", 2, &offset) && offset == 4u);  // the last occurrence
+  EXPECT_TRUE(buffer->contains("abcabc", 6, &offset) && offset == 0u);
   EXPECT_FALSE(buffer->contains("abcabca", 7, &offset));
-  EXPECT_EQ(offset, 99u);
-  EXPECT_TRUE(buffer->containsString("ca"));
-  EXPECT_FALSE(buffer->containsString("abcabcabc"));
-  EXPECT_TRUE(make(std::string("a\0b", 3))->contains("\0b", 2));
+  EXPECT_FALSE(buffer->containsString("cb"));
+  EXPECT_TRUE(buffer->hasPrefix("abca") && buffer->hasSuffix("cabc"));
+  EXPECT_FALSE(buffer->hasPrefix("bc") || buffer->hasSuffix("ab"));
+  EXPECT_FALSE(make("ab")->hasPrefix("abc") || make("ab")->hasSuffix("zab"));
 
-  BaseBuffer* text = make("prefix-body-suffix");
-  EXPECT_TRUE(text->hasPrefix("prefix"));
-  EXPECT_FALSE(text->hasPrefix("body"));
-  EXPECT_TRUE(text->hasSuffix("-suffix"));
-  EXPECT_FALSE(text->hasSuffix("prefix"));
-  EXPECT_FALSE(make("ab")->hasPrefix("abc"));
-  EXPECT_FALSE(make("ab")->hasSuffix("zab"));
-  for (BaseBuffer* any : {text, make()}) EXPECT_TRUE(any->hasPrefix("") && any->hasSuffix(""));
-}
-
-TEST_F(BaseBufferTest, TextBetweenDelimiters)
-{
-  const struct
-  {
-    std::string text;
-    const char* delimiter;
-    uint32_t room, index;
-    const char* expected;
-  } cases[] = {
-      {"x|hello|y", "|", 32, 0, "hello"},
-      {"x|hello|y", "|", 3, 0, "he"},
-      {"##abc##", "##", 32, 0, "abc"},
-      {"a|b|c|d", "|", 32, 2, "c"},
-      {"x|hello", "|", 8, 0, ""},
-      {"no delimiter", "|", 8, 0, ""},
-      {"||", "|", 8, 0, ""},
-      {"a|b|c", "|", 8, 5, ""},
-      {std::string("|ab\0|", 5), "|", 8, 0, ""},  // the search ends at the first zero byte
+  const std::tuple<std::string, const char*, uint32_t, uint32_t, const char*> cases[] = {
+      {"x|hello|y", "|", 32, 0, "hello"}, {"x|hello|y", "|", 3, 0, "he"}, {"##abc##", "##", 32, 0, "abc"},
+      {"a|b|c|d", "|", 32, 2, "c"},       {"x|hello", "|", 8, 0, ""},     {"||", "|", 8, 0, ""},
+      {"a|b|c", "|", 8, 5, ""},           {std::string("|ab\0|", 5), "|", 8, 0, ""},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.text);
+  for (const auto& [text, delimiter, room, index, expected] : cases) {
+    SCOPED_TRACE(text);
     char output[32] = "junk";
-    uint32_t size = c.room;
-    make(c.text)->copySubstringBetween(c.delimiter, output, size, c.index);
-    EXPECT_STREQ(output, c.expected);
-    EXPECT_EQ(size, strlen(c.expected));
+    uint32_t size = room;
+    make(text)->copySubstringBetween(delimiter, output, size, index);
+    EXPECT_STREQ(output, expected);
+    EXPECT_EQ(size, strlen(expected));
   }
-  char output = 'k';
-  uint32_t size = 0;  // no room at all: nothing is written
-  make("|a|")->copySubstringBetween("|", &output, size, 0);
-  EXPECT_EQ(output, 'k');
-  EXPECT_EQ(size, 0u);
 }
 
-TEST_F(BaseBufferTest, WholeFiles)
+TEST_F(BaseBufferTest, Files)
 {
   TemporaryDirectory directory("basebuffer");
   const std::string file = directory.path() + "/data.bin";
@@ -265,62 +147,38 @@ TEST_F(BaseBufferTest, WholeFiles)
   BaseBuffer* back = make("head:");
   EXPECT_TRUE(back->readFromFile(file.c_str()));  // across read chunks, appended
   EXPECT_EQ(data(back), "head:" + pattern(3000));
-  EXPECT_TRUE(make("short")->writeToFile(file.c_str()));  // truncates
-  EXPECT_EQ(readFile(file), "short");
-
-  BaseBuffer* buffer = make("x");
-  EXPECT_FALSE(buffer->readFromFile((directory.path() + "/missing").c_str()));
-  EXPECT_FALSE(buffer->writeToFile((directory.path() + "/no/such/dir").c_str()));
   // A directory opens for reading but cannot be read: that must end, not spin.
-  EXPECT_FALSE(buffer->readFromFile(directory.path().c_str()));
-  EXPECT_EQ(data(buffer), "x");
+  EXPECT_FALSE(back->readFromFile(directory.path().c_str()) || make()->writeToFile("/no/such/dir/f"));
 
-  FILE* readOnly = fopen(file.c_str(), "rb");
-  ASSERT_NE(readOnly, nullptr);
-  BaseBuffer* precious = make("precious");
-  EXPECT_FALSE(precious->getBytesToFile(readOnly, 4));  // refused bytes stay
-  EXPECT_EQ(data(precious), "precious");
-  fclose(readOnly);
-}
-
-TEST_F(BaseBufferTest, OpenFilesUpToATerminatorAndFromTheFront)
-{
-  FILE* file = tmpfile();
-  ASSERT_NE(file, nullptr);
-  fputs("GET /\r\nHost: x\r\ntail", file);
-  rewind(file);
+  FILE* stream = tmpfile();
+  fputs("GET /\r\nHost: x\r\ntail", stream);
+  rewind(stream);
   BaseBuffer* line = make();
-  EXPECT_TRUE(line->readFromFileUpTo(file, "\r\n", 100));
-  EXPECT_EQ(data(line), "GET /\r\n");
+  EXPECT_TRUE(line->readFromFileUpTo(stream, "\r\n", 100));
   BaseBuffer* limited = make();
-  EXPECT_FALSE(limited->readFromFileUpTo(file, "\r\n", 4));
-  EXPECT_EQ(data(limited), "Host");
-  EXPECT_TRUE(limited->readFromFileUpTo(file, "\r\n", 100));
-  EXPECT_EQ(data(limited), "Host: x\r\n");
-  BaseBuffer* tail = make();
-  EXPECT_FALSE(tail->readFromFileUpTo(file, "\r\n", 100));
-  EXPECT_EQ(data(tail), "tail");
-  fclose(file);
+  EXPECT_FALSE(limited->readFromFileUpTo(stream, "\r\n", 4));
+  EXPECT_TRUE(limited->readFromFileUpTo(stream, "\r\n", 100) && data(limited) == "Host: x\r\n");
+  EXPECT_FALSE(line->readFromFileUpTo(stream, "\r\n", 100));
+  EXPECT_EQ(data(line), "GET /\r\ntail");
+  fclose(stream);
 
-  file = tmpfile();
-  BaseBuffer* buffer = make(pattern(2000));
-  EXPECT_TRUE(buffer->getBytesToFile(file, 1500));
-  EXPECT_EQ(data(buffer), pattern(500, 1500));
-  EXPECT_TRUE(buffer->getBytesToFile(nullptr, 100));
-  EXPECT_EQ(data(buffer), pattern(400, 1600));
-  EXPECT_TRUE(buffer->getBytesToFile(file, 1000));
-  EXPECT_EQ(buffer->length(), 0u);
-  EXPECT_EQ(buffer->capacity(), 256u);
-  rewind(file);
-  char back[2000];
-  EXPECT_EQ(fread(back, 1, sizeof back, file), 1900u);
-  EXPECT_EQ(std::string(back, 1900), pattern(1500) + pattern(400, 1600));
-  fclose(file);
-
-  BaseBuffer* unread = make("abcdefgh");
-  EXPECT_EQ(read(unread, 5), "abcde");
-  unread->getBytesToFile(nullptr, 3);
-  EXPECT_EQ(read(unread, 8), "fgh");  // unread bytes stay unread
+  stream = fopen(file.c_str(), "rb");
+  BaseBuffer* precious = make("precious");
+  EXPECT_FALSE(precious->getBytesToFile(stream, 4) || data(precious) != "precious");  // refused bytes stay
+  fclose(stream);
+  stream = tmpfile();
+  BaseBuffer* front = make(pattern(2000));
+  EXPECT_EQ(read(front, 1600), pattern(1600));
+  EXPECT_TRUE(front->getBytesToFile(stream, 1500));
+  EXPECT_EQ(read(front, 2), pattern(2, 1600));  // unread bytes stay unread
+  EXPECT_TRUE(front->getBytesToFile(nullptr, 100));
+  EXPECT_TRUE(front->getBytesToFile(stream, 1000));
+  EXPECT_EQ(front->capacity(), 256u);
+  rewind(stream);
+  char out[2000];
+  EXPECT_EQ(fread(out, 1, sizeof out, stream), 1900u);
+  EXPECT_EQ(std::string(out, 1900), pattern(1500) + pattern(400, 1600));
+  fclose(stream);
 }
 
 TEST_F(BaseBufferTest, TextForms)
@@ -329,20 +187,9 @@ TEST_F(BaseBufferTest, TextForms)
   for (int i = 0; i < 17; i++) bytes += (char)i;
   EXPECT_STREQ(make(bytes)->hexDump(17)->cString(),
                "BUFFER (\n  00 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e 0f \n  10 )\n");
-  EXPECT_STREQ(make(bytes)->hexDump(0)->cString(), "BUFFER ()\n");
-  EXPECT_STREQ(make("\xFF\xA0")->hexDump(1)->cString(), "BUFFER (\n  ff )\n");
   EXPECT_STREQ(make("\xFF\xA0")->hexDump(1000)->cString(), "BUFFER (\n  ff a0 )\n");  // never past the data
   BaseBuffer* buffer = make("a\"b");
-  EXPECT_STREQ(buffer->toString(BaseObject::eToStringPlain)->cString(), "BUFFER (\n  61 22 62 )\n");
-  EXPECT_STREQ(buffer->toString(BaseObject::eToStringJSON)->cString(), "\"a\\\"b\"");
-  EXPECT_STREQ(buffer->toString(BaseObject::eToStringLua)->cString(), "\"a\\\"b\"");
-  EXPECT_STREQ(buffer->toString(BaseObject::eToStringXML)->cString(),
-               "<data>BUFFER (\n  61 22 62 )\n</data>");
-  EXPECT_STREQ(make("abc")
-                   ->toString(BaseObject::eToStringJSON | BaseObject::eToStringClassName |
-                              BaseObject::eToStringEntryCount)
-                   ->cString(),
-               "// BaseBuffer 3 entries \n\"abc\"");
+  EXPECT_STREQ(buffer->toString(BaseObject::eToStringXML)->cString(), "<data>BUFFER (\n  61 22 62 )\n</data>");
 }
 
 TEST_F(BaseBufferTest, NonBlockingFIFO)
@@ -351,25 +198,16 @@ TEST_F(BaseBufferTest, NonBlockingFIFO)
   EXPECT_TRUE(buffer->writeIO("01234567", 8));
   EXPECT_FALSE(buffer->writeIO("abc", 3));  // needs room for all of it
   EXPECT_TRUE(buffer->writeIO("ab", 2));
-  EXPECT_FALSE(buffer->writeIO("c", 1));
-  EXPECT_EQ(data(buffer), "01234567ab");
   EXPECT_EQ(read(buffer, 7), "0123456");
-  EXPECT_EQ(read(buffer, 5), "!");  // all or nothing
-  EXPECT_EQ(data(buffer), "7ab");
-  EXPECT_EQ(buffer->bytes()[3], 0);
-  EXPECT_EQ(read(buffer, 0), "!");
-
+  EXPECT_EQ(read(buffer, 5) + read(buffer, 0), "!!");  // all or nothing
   EXPECT_TRUE(buffer->closeIO());  // hands out what is left, then ends
   EXPECT_FALSE(buffer->writeIO("f", 1));
-  EXPECT_EQ(read(buffer, 8), "7ab");
-  EXPECT_EQ(read(buffer, 8), "!");
+  EXPECT_EQ(read(buffer, 8) + read(buffer, 8), "7ab!");
   buffer->setFIFO(10, false);  // reopens
   EXPECT_TRUE(buffer->writeIO("abc", 3));
   buffer->setFIFO(0, false);  // back to the cursor mode
   EXPECT_EQ(read(buffer, 3), "abc");
   EXPECT_EQ(data(buffer), "abc");
-  EXPECT_TRUE(buffer->writeIO(pattern(50).data(), 50));  // no bound any more
-
   EXPECT_DEATH(
       {
         BaseBuffer* used = make("abc");
@@ -381,29 +219,8 @@ TEST_F(BaseBufferTest, NonBlockingFIFO)
 
 TEST_F(BaseBufferTest, BlockingFIFOBetweenThreads)
 {
-  // The exact sequence, in writes and reads of changing sizes, then the end.
-  BaseBuffer* buffer = fifo(64, true);
-  const std::string sent = pattern(5000);
-  std::thread writer([&] {
-    uint32_t offset = 0;
-    for (uint32_t chunk = 1; offset < sent.size(); chunk = chunk % 97 + 1) {
-      uint32_t count = std::min<uint32_t>(chunk, (uint32_t)sent.size() - offset);
-      if (!buffer->writeIO(sent.data() + offset, count)) break;
-      offset += count;
-    }
-    buffer->closeIO();
-  });
-  std::string received;
-  for (uint32_t asked = 1;; asked = asked % 80 + 1) {
-    std::string got = read(buffer, asked);
-    if (got == "!") break;
-    received += got;
-  }
-  writer.join();
-  EXPECT_EQ(received, sent);
-
   // A reader waiting for more than is stored must not stall the writer.
-  buffer = fifo(10, true);
+  BaseBuffer* buffer = fifo(10, true);
   ASSERT_TRUE(buffer->writeIO("ABCDEFGH", 8));
   std::string first, second;
   std::thread reader([&] {
@@ -412,16 +229,16 @@ TEST_F(BaseBufferTest, BlockingFIFOBetweenThreads)
   });
   EXPECT_TRUE(buffer->writeIO("IJKLM", 5));
   reader.join();
-  EXPECT_EQ(first, "ABCDEFGHI");
-  EXPECT_EQ(second, "JKLM");
+  EXPECT_EQ(first + "|" + second, "ABCDEFGHI|JKLM");
 
   // An exact read larger than the FIFO completes.
   buffer = fifo(16, true);
+  const std::string sent = pattern(1000);
   std::thread large([&] { buffer->writeIO(sent.data(), 1000); });
   char out[1000];
   EXPECT_TRUE(buffer->readIOExact(out, 1000));
   large.join();
-  EXPECT_EQ(std::string(out, 1000), sent.substr(0, 1000));
+  EXPECT_EQ(std::string(out, 1000), sent);
 }
 
 TEST_F(BaseBufferTest, CloseWakesAWaitingReaderAndAWaitingWriter)
@@ -432,7 +249,6 @@ TEST_F(BaseBufferTest, CloseWakesAWaitingReaderAndAWaitingWriter)
   empty->closeIO();
   reader.join();
   EXPECT_EQ(result, "!");
-
   BaseBuffer* full = fifo(4, true);
   ASSERT_TRUE(full->writeIO("full", 4));
   bool written = true;
@@ -440,7 +256,6 @@ TEST_F(BaseBufferTest, CloseWakesAWaitingReaderAndAWaitingWriter)
   full->closeIO();
   writer.join();
   EXPECT_FALSE(written);
-  EXPECT_EQ(data(full), "full");
 }
 
 }  // namespace
