@@ -65,7 +65,8 @@ TEST_F(BaseBufferTest, ConstructionCopyAndGrowth)
   EXPECT_TRUE(huge->appendBytes("ab", 2) && huge->capacity() == 256u);  // the next append allocates
 
   EXPECT_EQ(read(bytes, 1), "a");
-  EXPECT_EQ(read(new (eRetainAutorelease) BaseBuffer(*bytes), 8), std::string("a\0b", 3));  // not the position
+  EXPECT_EQ(read(new (eRetainAutorelease) BaseBuffer(*bytes), 8),
+            std::string("a\0b", 3));  // not the position
   BaseBuffer* doubled = make();
   doubled->appendBytes(pattern(300).data(), 300);
   EXPECT_EQ(doubled->capacity(), 512u);
@@ -125,8 +126,9 @@ TEST_F(BaseBufferTest, Searches)
   EXPECT_FALSE(make("ab")->hasPrefix("abc") || make("ab")->hasSuffix("zab"));
 
   const std::tuple<std::string, const char*, uint32_t, uint32_t, const char*> cases[] = {
-      {"x|hello|y", "|", 32, 0, "hello"}, {"x|hello|y", "|", 3, 0, "he"}, {"##abc##", "##", 32, 0, "abc"},
-      {"a|b|c|d", "|", 32, 2, "c"},       {"x|hello", "|", 8, 0, ""},     {"||", "|", 8, 0, ""},
+      {"x|hello|y", "|", 32, 0, "hello"}, {"x|hello|y", "|", 3, 0, "he"},
+      {"##abc##", "##", 32, 0, "abc"},    {"a|b|c|d", "|", 32, 2, "c"},
+      {"x|hello", "|", 8, 0, ""},         {"||", "|", 8, 0, ""},
       {"a|b|c", "|", 8, 5, ""},           {std::string("|ab\0|", 5), "|", 8, 0, ""},
   };
   for (const auto& [text, delimiter, room, index, expected] : cases) {
@@ -189,7 +191,8 @@ TEST_F(BaseBufferTest, TextForms)
                "BUFFER (\n  00 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e 0f \n  10 )\n");
   EXPECT_STREQ(make("\xFF\xA0")->hexDump(1000)->cString(), "BUFFER (\n  ff a0 )\n");  // never past the data
   BaseBuffer* buffer = make("a\"b");
-  EXPECT_STREQ(buffer->toString(BaseObject::eToStringXML)->cString(), "<data>BUFFER (\n  61 22 62 )\n</data>");
+  EXPECT_STREQ(buffer->toString(BaseObject::eToStringXML)->cString(),
+               "<data>BUFFER (\n  61 22 62 )\n</data>");
 }
 
 TEST_F(BaseBufferTest, NonBlockingFIFO)
@@ -200,7 +203,7 @@ TEST_F(BaseBufferTest, NonBlockingFIFO)
   EXPECT_TRUE(buffer->writeIO("ab", 2));
   EXPECT_EQ(read(buffer, 7), "0123456");
   EXPECT_EQ(read(buffer, 5) + read(buffer, 0), "!!");  // all or nothing
-  EXPECT_TRUE(buffer->closeIO());  // hands out what is left, then ends
+  EXPECT_TRUE(buffer->closeIO());                      // hands out what is left, then ends
   EXPECT_FALSE(buffer->writeIO("f", 1));
   EXPECT_EQ(read(buffer, 8) + read(buffer, 8), "7ab!");
   buffer->setFIFO(10, false);  // reopens

@@ -9,6 +9,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "io/BaseBuffer.h"
@@ -32,10 +33,7 @@ namespace {
 using Bytes = std::string;
 using Make = std::function<BaseObject*()>;
 
-Bytes bytesOf(BaseBuffer* buffer)
-{
-  return Bytes((const char*)buffer->bytes(), buffer->length());
-}
+const auto bytesOf = [](BaseBuffer* buffer) { return Bytes((const char*)buffer->bytes(), buffer->length()); };
 Bytes encode(BaseObject* object)
 {
   BaseAutorelease pool;
@@ -49,54 +47,21 @@ BaseObject* decode(const Bytes& bytes)
   buffer->release();
   return object;
 }
-BaseNumber* number(double value)
-{
-  return new (eRetainAutorelease) BaseNumber(value);
-}
-BaseNumber* integer(long long value)
-{
-  return new (eRetainAutorelease) BaseNumber(value);
-}
-BaseString* str(const char* value)
-{
-  return new (eRetainAutorelease) BaseString(value);
-}
+const auto number = [](double value) { return new (eRetainAutorelease) BaseNumber(value); };
+const auto integer = [](long long value) { return new (eRetainAutorelease) BaseNumber(value); };
+const auto str = [](const char* value) { return new (eRetainAutorelease) BaseString(value); };
+const auto serializerOn = [](IOAbstract* io) { return new (eRetainAutorelease) BaseSerializer(io); };
 ScriptedStream* stream(const Bytes& content = "", uint32_t perRead = UINT32_MAX)
 {
   return new (eRetainAutorelease) ScriptedStream(content, perRead);
 }
-BaseSerializer* serializerOn(IOAbstract* io)
-{
-  return new (eRetainAutorelease) BaseSerializer(io);
-}
 
-// Same class, and for numbers and dates the same kind and bits, not just an equal value.
+// Same class, and for numbers and dates the same kind and bits: the same bytes when written.
 void expectSame(BaseObject* actual, BaseObject* expected)
 {
   ASSERT_NE(actual, nullptr);
   ASSERT_STREQ(actual->getClass(), expected->getClass());
-  if (BaseObject::isOfClass(expected, "BaseNumber")) {
-    BaseNumber* a = static_cast<BaseNumber*>(actual);
-    BaseNumber* e = static_cast<BaseNumber*>(expected);
-    EXPECT_EQ(a->getNumberType(), e->getNumberType());
-    if (e->getNumberType() == BaseNumber::eNumberDouble)
-      EXPECT_EQ(bitsOfDouble(a->getDouble()), bitsOfDouble(e->getDouble()));
-    else
-      EXPECT_EQ(a->getInteger64(), e->getInteger64());
-  } else if (BaseObject::isOfClass(expected, "BaseDate")) {
-    EXPECT_EQ(bitsOfDouble(static_cast<BaseDate*>(actual)->getSeconds()),
-              bitsOfDouble(static_cast<BaseDate*>(expected)->getSeconds()));
-  } else if (BaseObject::isOfClass(expected, "BaseBuffer")) {
-    EXPECT_EQ(bytesOf(static_cast<BaseBuffer*>(actual)), bytesOf(static_cast<BaseBuffer*>(expected)));
-  } else if (BaseObject::isOfClass(expected, "BaseList")) {
-    BaseList* a = static_cast<BaseList*>(actual);
-    BaseList* e = static_cast<BaseList*>(expected);
-    ASSERT_EQ(a->count(), e->count());
-    BaseListNode *aNode = nullptr, *eNode = nullptr;
-    while (a->getNext(aNode) && e->getNext(eNode)) expectSame(aNode->object, eNode->object);
-  } else {
-    EXPECT_TRUE(actual->isEqual(expected));
-  }
+  EXPECT_EQ(encode(actual), encode(expected));
 }
 
 // The position record the bridge sends, entries in the dictionary's bucket order.
@@ -125,26 +90,18 @@ BaseDictionary* positionRecord()
 
 // ---- Packed integers ----
 
-const struct
-{
-  long long value;
-  const char* bytes;
-  bool narrow;  // also in the 32-bit form
-} PACKED[] = {
+// Value, bytes, and whether the 32-bit form has it too.
+const std::tuple<long long, const char*, bool> PACKED[] = {
     {0, "00", true},
-    {1, "01", true},
     {-1, "81", true},
     {63, "3F", true},
     {-63, "BF", true},
     {64, "40 08", true},
-    {100, "44 0C", true},
-    {1000, "40 7D", true},
     {-1000, "C0 7D", true},
     {100000, "48 D4 30", true},
     {2147483647, "5F FF FF FF 0F", true},
     {-2147483647, "DF FF FF FF 0F", true},
     {2147483648ll, "58 00 00 00 10", false},
-    {1ll << 40, "60 00 00 00 00 20", false},
     {LLONG_MAX, "7F FF FF FF FF FF FF FF 0F", false},
     {-LLONG_MAX, "FF FF FF FF FF FF FF FF 0F", false},
 };
@@ -167,65 +124,46 @@ bool attempt(const Bytes& content, const std::function<void(BaseSerializer*)>& o
 TEST(PackedIntegerTest, WorkedValuesBothWaysInBothWidths)
 {
   BaseAutorelease pool;
-  for (const auto& c : PACKED) {
-    SCOPED_TRACE(c.value);
-    const Bytes bytes = wire(c.bytes);
-    ScriptedStream* io = stream();
-    serializerOn(io)->writeInteger64(c.value);
-    EXPECT_EQ(io->written(), bytes);
-    long long wide = 0;
-    EXPECT_TRUE(attempt(
-        bytes + "*", [&](BaseSerializer* s) { wide = s->readInteger64(); }, &io));
-    EXPECT_EQ(wide, c.value);
-    EXPECT_EQ(io->position, bytes.size());  // and not a byte more
-    if (!c.narrow) continue;
-    io = stream();
-    serializerOn(io)->writeInteger((int)c.value);
-    EXPECT_EQ(io->written(), bytes);
-    int narrow = 0;
-    EXPECT_TRUE(attempt(
-        bytes + "*", [&](BaseSerializer* s) { narrow = s->readInteger(); }, &io));
-    EXPECT_EQ(narrow, c.value);
-    EXPECT_EQ(io->position, bytes.size());
+  for (const auto& [value, text, hasNarrow] : PACKED) {
+    SCOPED_TRACE(value);
+    const Bytes bytes = wire(text);
+    for (bool narrow : {false, hasNarrow}) {
+      ScriptedStream* io = stream();
+      narrow ? serializerOn(io)->writeInteger((int)value) : serializerOn(io)->writeInteger64(value);
+      EXPECT_EQ(io->written(), bytes);
+      long long back = 0;
+      auto read = [&, narrow = narrow](BaseSerializer* s) {
+        back = narrow ? s->readInteger() : s->readInteger64();
+      };
+      EXPECT_TRUE(attempt(bytes + "*", read, &io));
+      EXPECT_EQ(back, value);
+      EXPECT_EQ(io->position, bytes.size());  // and not a byte more
+    }
   }
 }
 
 TEST(PackedIntegerTest, UnusualFormsAndRefusals)
 {
   BaseAutorelease pool;
-  int narrow = -1;
   long long wide = -1;
-  // Negative zero, and a form longer than needed.
-  EXPECT_TRUE(attempt(wire("80"), [&](BaseSerializer* s) { narrow = s->readInteger(); }));
-  EXPECT_EQ(narrow, 0);
-  EXPECT_TRUE(attempt(wire("C0 00"), [&](BaseSerializer* s) { wide = s->readInteger64(); }));
-  EXPECT_EQ(wide, 0);
-  EXPECT_TRUE(attempt(wire("41 00 00"), [&](BaseSerializer* s) { narrow = s->readInteger(); }));
-  EXPECT_EQ(narrow, 1);
-
+  // Negative zero, and forms longer than needed.
+  for (auto [bytes, value] : {std::pair{"80", 0}, {"C0 00", 0}, {"41 00 00", 1}}) {
+    EXPECT_TRUE(attempt(wire(bytes), [&](BaseSerializer* s) { wide = s->readInteger(); }));
+    EXPECT_EQ(wide, value);
+  }
   LogCapture log("%S: %m\n", "info");
   auto readNarrow = [](BaseSerializer* s) { s->readInteger(); };
-  auto readWide = [](BaseSerializer* s) { s->readInteger64(); };
   EXPECT_FALSE(attempt(wire("60 00 00 00 00 20"), readNarrow));
   EXPECT_FALSE(attempt(wire("58 00 00 00 10"), readNarrow));  // 2^31
   EXPECT_FALSE(attempt(wire("D8 00 00 00 10"), readNarrow));  // -2^31
-  EXPECT_FALSE(attempt(wire("78 00 00 00 00 00 00 00 10"), readWide));
-  EXPECT_FALSE(attempt(wire("F8 00 00 00 00 00 00 00 10"), readWide));
+  EXPECT_FALSE(attempt(wire("78 00 00 00 00 00 00 00 10"), [](BaseSerializer* s) { s->readInteger64(); }));
+  EXPECT_FALSE(attempt("", [](BaseSerializer* s) { s->writeInteger(INT_MIN); }));
+  EXPECT_FALSE(attempt("", [](BaseSerializer* s) { s->writeInteger64(LLONG_MIN); }));
   EXPECT_EQ(log.text(),
             "Error: packed integer with 5 extension bytes in data\n"
             "Error: packed integer out of range in data\n"
             "Error: packed integer out of range in data\n"
             "Error: packed integer out of range in data\n"
-            "Error: packed integer out of range in data\n");
-  log.clear();
-  ScriptedStream* io = nullptr;
-  EXPECT_FALSE(attempt(
-      "", [](BaseSerializer* s) { s->writeInteger(INT_MIN); }, &io));
-  EXPECT_EQ(io->written(), "");
-  EXPECT_FALSE(attempt(
-      "", [](BaseSerializer* s) { s->writeInteger64(LLONG_MIN); }, &io));
-  EXPECT_EQ(io->written(), "");
-  EXPECT_EQ(log.text(),
             "Error: -2147483648 has no encoding in the object stream\n"
             "Error: -9223372036854775808 has no encoding in the object stream\n");
 }
@@ -266,15 +204,12 @@ const struct
   Make back = nullptr;   // what reads back, when it differs from `make`
 } EXAMPLES[] = {
     {"string", [] { return str("abc"); }, "0A 00 03 'abc'"},
-    {"empty string", [] { return str(""); }, "0A 00 00"},
     {"null", [] { return &BaseNull::instance; }, "0B 00"},
     {"true", [] { return new (eRetainAutorelease) BaseNumber(true); }, "0F 00 01"},
     {"false", [] { return new (eRetainAutorelease) BaseNumber(false); }, "0F 00 00"},
     {"request", [] { return dictionaryOf("cmd_id", integer(1)); }, "15 00 01 0A 00 06 'cmd_id' 0C 00 01"},
     {"array", [] { return new (eRetainAutorelease) BaseArray(number(1.0), &BaseNull::instance, nullptr); },
      "14 00 02 0D 00 4F 07 1E 0B 00"},
-    {"empty array", [] { return new (eRetainAutorelease) BaseArray(); }, "14 00 00"},
-    {"empty dictionary", [] { return new (eRetainAutorelease) BaseDictionary(); }, "15 00 00"},
     {"unsigned", [] { return new (eRetainAutorelease) BaseNumber(4000000000u); }, "0C 00 58 00 65 CD 1D", "",
      [] { return integer(4000000000ll); }},
     {"int", [] { return new (eRetainAutorelease) BaseNumber(-5); }, "0C 00 85", "",
@@ -298,9 +233,6 @@ const struct
     {"0.0", [] { return number(0.0); }, "0D 00 00"},
     {"1.0", [] { return number(1.0); }, "0D 00 4F 07 1E"},
     {"-1.0", [] { return number(-1.0); }, "0D 00 4F 17 1E"},
-    {"0.5", [] { return number(0.5); }, "0D 00 4F 07 1C"},
-    {"46.5", [] { return number(46.5); }, "0D 00 50 E8 08 08"},
-    {"3.14159", [] { return number(3.14159); }, "0D 00 78 28 21 24 1F 7E C3 D0 0D"},
     {"-0.0", [] { return number(-0.0); }, "0D 00 40 10"},
     // Its reversed-byte form would be the most negative 64-bit integer.
     {"double without a form", [] { return number(doubleOfBits(0x80)); }, "0D 00 78 00 00 00 00 00 00 E0 0F",
@@ -346,34 +278,28 @@ TEST(WholeObjectTest, ReadOnlyForms)
 TEST(WholeObjectTest, SpecialDoublesRoundTripBitForBit)
 {
   BaseAutorelease pool;
-  const uint64_t patterns[] = {0x8000000000000000ull, 0x7FF0000000000000ull, 0xFFF0000000000000ull,
-                               0x7FF8000000000000ull, 0x7FF0000080000001ull, 0x0000000000000001ull,
-                               0x8000000000000080ull, 0x7FEFFFFFFFFFFFFFull, 0x0010000000000000ull};
-  for (uint64_t bits : patterns) {
+  for (uint64_t bits :
+       {0x8000000000000000ull, 0x7FF0000000000000ull, 0xFFF0000000000000ull, 0x7FF8000000000000ull,
+        0x7FF0000080000001ull, 0x0000000000000001ull, 0x8000000000000080ull, 0x7FEFFFFFFFFFFFFFull}) {
     SCOPED_TRACE(bits);
-    expectSame(decode(encode(number(doubleOfBits(bits)))), number(doubleOfBits(bits)));
     BaseDate* date = new (eRetainAutorelease) BaseDate(doubleOfBits(bits));
-    expectSame(decode(encode(date)), date);
+    EXPECT_EQ(bitsOfDouble(static_cast<BaseDate*>(decode(encode(date)))->getSeconds()), bits);
   }
 }
 
-TEST(WholeObjectTest, PairsAreLoggedAndReadObjectsBelongToTheCallersPool)
+TEST(WholeObjectTest, PairsAreLogged)
 {
   BaseAutorelease pool;
-  {
-    LogCapture log;
-    encode(dictionaryOf("cmd_id", str("1")));
-    EXPECT_EQ(log.text(), "Verbose: Serialized cmd_id = \"1\"\n");
-  }
-  BaseObject* kept;
-  {
-    BaseAutorelease inner;
-    kept = decode(wire("0A 00 03 'abc'"));
-    EXPECT_EQ(kept->getRetainCount(), 1);
-    kept->retain();
-  }
-  EXPECT_EQ(kept->getRetainCount(), 1);
-  kept->release();
+  LogCapture log;
+  encode(dictionaryOf("cmd_id", str("1")));
+  EXPECT_EQ(log.text(), "Verbose: Serialized cmd_id = \"1\"\n");
+}
+
+Bytes nestedArrays(int depth)
+{
+  Bytes bytes;
+  for (int i = 0; i < depth; i++) bytes += wire("14 00 01");
+  return bytes + wire("0B 00");
 }
 
 TEST(WholeObjectTest, UnwritableTopLevelObjectsAndCycles)
@@ -382,9 +308,8 @@ TEST(WholeObjectTest, UnwritableTopLevelObjectsAndCycles)
   LogCapture log;
   ScriptedStream* io = stream();
   BaseSerializer* serializer = serializerOn(io);
-  EXPECT_TRUE(serializer->appendSerializableObject(new (eRetainAutorelease) CountedObject(7)));
-  EXPECT_TRUE(serializer->appendSerializableObject(nullptr));
-  EXPECT_EQ(io->written(), "");
+  EXPECT_TRUE(serializer->appendSerializableObject(new (eRetainAutorelease) CountedObject(7)) &&
+              serializer->appendSerializableObject(nullptr) && io->written().empty());
   EXPECT_EQ(log.text(), "Error: non serial compliant object in collection\n");
   log.clear();
 
@@ -393,9 +318,7 @@ TEST(WholeObjectTest, UnwritableTopLevelObjectsAndCycles)
   cycle->addObject(cycle);
   Bytes written = encode(cycle);
   cycle->removeAllObjects();
-  Bytes expected;
-  for (int i = 0; i < BaseSerializer::MAX_NESTING_DEPTH; i++) expected += wire("14 00 01");
-  EXPECT_EQ(written, expected + wire("0B 00"));
+  EXPECT_EQ(written, nestedArrays(BaseSerializer::MAX_NESTING_DEPTH));
   EXPECT_EQ(log.text(), "Error: nesting deeper than 256 levels, written as null\n");
   EXPECT_NE(decode(written), nullptr);
 }
@@ -407,11 +330,7 @@ TEST(ReaderFailureTest, EachFaultReadsAsNullWithItsLogLines)
   const std::string U = "Error: unexpected subObject\n";
   const std::string END = "Info: Premature end of data stream\n";
   const std::string KIND3 = "Error: unknown object kind in data : 3\n";
-  const struct
-  {
-    const char* bytes;
-    std::string log;
-  } cases[] = {
+  const std::pair<const char*, std::string> cases[] = {
       {"", END},
       {"03 00", KIND3},
       {"17 00", "Error: unknown object kind in data : 23\n"},
@@ -428,48 +347,33 @@ TEST(ReaderFailureTest, EachFaultReadsAsNullWithItsLogLines)
       {"01 00 82 'ab'", "Error: negative length -2 in data\n"},
       {"14 00 01 15 00 01 0C 00 01 0B 00", "Error: dictionary key of class BaseNumber in data\n" + U},
       {"14 00 01 0A 00 60 00 00 00 00 20", "Error: packed integer with 5 extension bytes in data\n" + U},
-      {"0C 00 78 FF FF FF FF FF FF FF FF", "Error: packed integer out of range in data\n"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.bytes);
+  for (const auto& [bytes, expected] : cases) {
+    SCOPED_TRACE(bytes);
     BaseAutorelease pool;
     LogCapture log;
-    EXPECT_EQ(decode(wire(c.bytes)), nullptr);
-    EXPECT_EQ(log.text(), c.log);
+    EXPECT_EQ(decode(wire(bytes)), nullptr);
+    EXPECT_EQ(log.text(), expected);
   }
-  const struct
-  {
-    char kind;
-    const char* className;
-  } versions[] = {{0x0A, "BaseString"},     {0x01, "BaseBuffer"}, {0x14, "BaseArray"},  {0x16, "BaseList"},
-                  {0x15, "BaseDictionary"}, {0x0C, "BaseNumber"}, {0x0D, "BaseNumber"}, {0x02, "BaseFile"},
-                  {0x0B, "BaseNull"},       {0x0E, "BaseDate"},   {0x0F, "BaseNumber"}};
-  for (const auto& c : versions) {
+  const std::pair<char, const char*> versions[] = {
+      {0x0A, "BaseString"},     {0x01, "BaseBuffer"}, {0x14, "BaseArray"}, {0x16, "BaseList"},
+      {0x15, "BaseDictionary"}, {0x0C, "BaseNumber"}, {0x02, "BaseFile"},  {0x0B, "BaseNull"},
+      {0x0E, "BaseDate"},       {0x0D, "BaseNumber"}, {0x0F, "BaseNumber"}};
+  for (auto [kind, className] : versions) {
     BaseAutorelease pool;
     LogCapture log;
-    EXPECT_EQ(decode(Bytes{c.kind, 0x01, 0x00}), nullptr);
+    EXPECT_EQ(decode(Bytes{kind, 0x01, 0x00}), nullptr);
     EXPECT_EQ(log.text(),
-              std::string("Error: Version 1 for object of type ") + c.className + " not yet supported\n");
+              std::string("Error: Version 1 for object of type ") + className + " not yet supported\n");
   }
-}
-
-Bytes nestedArrays(int depth)
-{
-  Bytes bytes;
-  for (int i = 0; i < depth; i++) bytes += wire("14 00 01");
-  return bytes + wire("0B 00");
 }
 
 TEST(ReaderFailureTest, NestingIsReadUpToTheLimitAndRefusedBeyondWithoutRecursing)
 {
   BaseAutorelease pool;
   LogCapture log;
-  BaseObject* object = decode(nestedArrays(BaseSerializer::MAX_NESTING_DEPTH));
-  int depth = 0;
-  for (; BaseObject::isOfClass(object, "BaseArray"); depth++)
-    object = static_cast<BaseArray*>(object)->objectAtIndex(0);
-  EXPECT_EQ(depth, BaseSerializer::MAX_NESTING_DEPTH);
-  EXPECT_EQ(log.text(), "");
+  const Bytes deepest = nestedArrays(BaseSerializer::MAX_NESTING_DEPTH);
+  EXPECT_EQ(encode(decode(deepest)), deepest);
 
   // A dictionary and a list at the edge are refused as an array is.
   Bytes dictionaryEdge = nestedArrays(BaseSerializer::MAX_NESTING_DEPTH);
@@ -549,16 +453,11 @@ public:
   {
     for (BaseObject* object : received) object->release();
   }
-  // Waits, with a bound that only a broken reader reaches, for `count` objects.
-  bool waitFor(size_t count)
+  // Waits, with a bound that only a broken reader reaches, for one object.
+  bool waitForOne()
   {
     std::unique_lock<std::mutex> guard(m_lock);
-    return m_changed.wait_for(guard, std::chrono::seconds(30), [&] { return received.size() >= count; });
-  }
-  size_t receivedCount()
-  {
-    std::lock_guard<std::mutex> guard(m_lock);
-    return received.size();
+    return m_changed.wait_for(guard, std::chrono::seconds(30), [&] { return !received.empty(); });
   }
 
   std::vector<BaseObject*> received;
@@ -570,54 +469,38 @@ private:
   std::condition_variable m_changed;
 };
 
-class InspectableSerializer : public BaseSerializer
-{
-public:
-  using BaseSerializer::BaseSerializer;
-  bool keepsRunning() const { return m_keepRunning.load(); }
-};
-
-TEST(SerializerEngineTest, BufferEntryPointsAndTheBufferSerializer)
+TEST(SerializerEngineTest, EntryPointsWritesFlushesAndFailedWrites)
 {
   BaseAutorelease pool;
   const Bytes two = wire("0A 00 01 'a' 0C 00 05");
   BaseBuffer* buffer = new (eRetainAutorelease) BaseBuffer(two.data(), (uint32_t)two.size());
   EXPECT_TRUE(BaseSerializer::unserializeObject(buffer)->isEqual(str("a")));  // from the read position
   EXPECT_TRUE(BaseSerializer::unserializeObject(buffer)->isEqual(integer(5)));
-
   BaseSerializer* serializer = BaseSerializer::toBaseBufferSerializer();
   EXPECT_EQ(serializer->getRetainCount(), 1);
   EXPECT_TRUE(serializer->appendSerializableObject(&BaseNull::instance));
-  ASSERT_TRUE(BaseObject::isOfClass(serializer->getIO(), "BaseBuffer"));
   EXPECT_EQ(bytesOf(static_cast<BaseBuffer*>(serializer->getIO())), wire("0B 00"));
-  EXPECT_EQ(serializer->getSerializerDelegate(), nullptr);
-}
 
-TEST(SerializerEngineTest, OneWriteAndAFlushPerObjectAndFailedWritesReported)
-{
-  BaseAutorelease pool;
   LogCapture log("%S: %m\n", "info");
   ScriptedStream* io = stream();
-  BaseSerializer* serializer = serializerOn(io);
+  serializer = serializerOn(io);
   EXPECT_TRUE(serializer->appendSerializableObject(positionRecord()));
   EXPECT_EQ(io->writes, std::vector<Bytes>{POSITION_RECORD});
   EXPECT_EQ(io->flushes, 1);
-
   io->writes.clear();
   io->writeLimit = 0;
   EXPECT_FALSE(serializer->appendSerializableObject(positionRecord()));
-  EXPECT_EQ(log.text(), "Error: Write error on output stream while serializing\n");
   io->writeLimit = SIZE_MAX;
   EXPECT_TRUE(serializer->appendSerializableObject(str("abc")));  // still usable
   EXPECT_EQ(io->written(), wire("0A 00 03 'abc'"));
-
   // The header and length go out, then the 5000 bytes of text are refused.
-  log.clear();
   io = stream();
   io->writeLimit = 5;
   EXPECT_FALSE(serializerOn(io)->appendSerializableObject(str(Bytes(5000, 'A').c_str())));
   EXPECT_EQ(io->written(), wire("0A 00 48 71 02"));
-  EXPECT_EQ(log.text(), "Error: Write error on output stream while serializing\n");
+  EXPECT_EQ(log.text(),
+            "Error: Write error on output stream while serializing\n"
+            "Error: Write error on output stream while serializing\n");
 }
 
 TEST(SerializerEngineTest, DelegateContextAndProgression)
@@ -628,30 +511,22 @@ TEST(SerializerEngineTest, DelegateContextAndProgression)
       new (eRetainAutorelease) BaseSerializer(new (eRetainAutorelease) BaseBuffer(), &delegate);
   serializer->setSerializerDelegate(nullptr);  // keeps the current one
   EXPECT_EQ(serializer->getSerializerDelegate(), &delegate);
-
   serializer->notifyProgression(1, 1, 100);
   serializer->notifyProgression(0, 0, 50);
   BaseString* context = str("sent");
   serializer->setContextObject(context);  // held, and resets the counters
   EXPECT_EQ(context->getRetainCount(), 2);
-  EXPECT_EQ(serializer->getProgression(2), 0u);
   serializer->notifyProgression(0, 0, 5);
-  serializer->setContextObject(context);
-  EXPECT_EQ(context->getRetainCount(), 2);
   serializer->setContextObject(nullptr);
   EXPECT_EQ(context->getRetainCount(), 1);
-  serializer->notifyProgression(1, 1, 0);
+  EXPECT_EQ(serializer->getProgression(2), 5u);
   serializer->initProgression();
-  EXPECT_EQ(serializer->getProgression(0), 0u);
+  EXPECT_EQ(serializer->getProgression(2), 0u);
   EXPECT_EQ(delegate.progression,
-            (std::vector<std::vector<uint32_t>>{{1, 1, 100, 0}, {1, 1, 150, 0}, {0, 0, 5, 0}, {1, 1, 0, 0}}));
+            (std::vector<std::vector<uint32_t>>{{1, 1, 100, 0}, {1, 1, 150, 0}, {0, 0, 5, 0}}));
   serializer->setSerializerDelegate(&other);
   EXPECT_EQ(serializer->getSerializerDelegate(), &other);
-}
 
-TEST(SerializerEngineTest, DelegateDefaults)
-{
-  BaseAutorelease pool;
   struct Minimal : BaseSerializerDelegate
   {
     void handleProgression(uint32_t, uint32_t, uint32_t, uint32_t) override {}
@@ -660,10 +535,7 @@ TEST(SerializerEngineTest, DelegateDefaults)
   minimal.handleIncommingObject(str("ignored"));
   minimal.handleDeserializationError(str("boom"));
   EXPECT_EQ(log.text(), "Error: in deserialization: boom\n");
-  BaseString* path = minimal.getPathForIncommingFile(nullptr);
-  ASSERT_NE(path, nullptr);
-  EXPECT_EQ(path->length(), 0u);
-  EXPECT_EQ(path->getRetainCount(), 1);  // the pool's
+  EXPECT_EQ(minimal.getPathForIncommingFile(nullptr)->length(), 0u);
 }
 
 // ---- Background reading ----
@@ -675,12 +547,10 @@ TEST(BackgroundReadingTest, ObjectsReachTheDelegateThenTheLoopEndsWithTheData)
   RecordingDelegate delegate;
   Bytes two = wire("0A 00 03 'abc'") + POSITION_RECORD;
   BaseBuffer* buffer = new (eRetainAutorelease) BaseBuffer(two.data(), (uint32_t)two.size());
-  InspectableSerializer* serializer = new (eRetainAutorelease) InspectableSerializer(buffer, &delegate);
+  BaseSerializer* serializer = new (eRetainAutorelease) BaseSerializer(buffer, &delegate);
   ASSERT_TRUE(serializer->unserializeObjectFromIOInBackground());
   EXPECT_TRUE(serializer->joinThread());
-  EXPECT_FALSE(serializer->keepsRunning());
   ASSERT_EQ(delegate.received.size(), 2u);
-  EXPECT_TRUE(delegate.received[0]->isEqual(str("abc")));
   EXPECT_TRUE(delegate.received[1]->isEqual(positionRecord()));
   // The delegate's references are the only ones left: the worker's pools are closed.
   EXPECT_EQ(delegate.received[0]->getRetainCount(), 1);
@@ -697,20 +567,15 @@ TEST(BackgroundReadingTest, StoppingClosingOrDestroyingEndsAReaderThatWaitsForDa
     RecordingDelegate delegate;
     BaseBuffer* pipe = new (eRetainAutorelease) BaseBuffer();
     pipe->setFIFO(4096, true);
-    InspectableSerializer* serializer = new InspectableSerializer(pipe, &delegate);
+    BaseSerializer* serializer = new BaseSerializer(pipe, &delegate);
     ASSERT_TRUE(serializer->unserializeObjectFromIOInBackground());
     ASSERT_TRUE(pipe->writeIO("\x0B\x00", 2));
-    ASSERT_TRUE(delegate.waitFor(1));
+    ASSERT_TRUE(delegate.waitForOne());
     // The worker now waits inside a read for the next object.
-    if (way == 0) {
-      serializer->stopReadingInBackground();
-      EXPECT_FALSE(serializer->isThreadRunning());
-      EXPECT_EQ(delegate.receivedCount(), 1u);
-    } else if (way == 1) {
-      pipe->closeIO();
-      EXPECT_TRUE(serializer->joinThread());
-      EXPECT_FALSE(serializer->keepsRunning());
-    }
+    if (way == 0) serializer->stopReadingInBackground();
+    if (way == 0) EXPECT_FALSE(serializer->isThreadRunning());
+    if (way == 1) pipe->closeIO();
+    if (way == 1) EXPECT_TRUE(serializer->joinThread());
     serializer->release();
     EXPECT_EQ(pipe->getRetainCount(), 1);
   }
@@ -721,14 +586,11 @@ TEST(BackgroundReadingTest, StoppingFromTheDelegateEndsTheLoopAfterTheObject)
   BaseAutorelease pool;
   RecordingDelegate delegate;
   BaseBuffer* buffer = new (eRetainAutorelease) BaseBuffer("\x0B\x00\x0B\x00\x0B\x00", 6);
-  InspectableSerializer* serializer = new (eRetainAutorelease) InspectableSerializer(buffer, &delegate);
+  BaseSerializer* serializer = new (eRetainAutorelease) BaseSerializer(buffer, &delegate);
   delegate.onObject = [serializer] { serializer->stopReadingInBackground(); };
   ASSERT_TRUE(serializer->unserializeObjectFromIOInBackground());
   EXPECT_TRUE(serializer->joinThread());
   EXPECT_EQ(delegate.received.size(), 1u);
-  delegate.onObject = nullptr;
-  serializer->stopReadingInBackground();
-  EXPECT_FALSE(serializer->isThreadRunning());
 }
 
 }  // namespace
