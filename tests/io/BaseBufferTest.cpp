@@ -91,14 +91,16 @@ TEST_F(BaseBufferTest, ConstructionCopyAndGrowth)
 TEST_F(BaseBufferTest, LengthsReadPositionAndAssignment)
 {
   BaseBuffer* buffer = make("abcdef");
-  EXPECT_EQ(read(buffer, 6) + read(buffer, 6), "abcdef!");
+  EXPECT_EQ(read(buffer, 6), "abcdef");
+  EXPECT_EQ(read(buffer, 6), "!");
   EXPECT_TRUE(buffer->setLength(2) && read(buffer, 8) == "!" && buffer->setLength(5));
   EXPECT_EQ(data(buffer), std::string("ab\0\0\0", 5));  // zeros, not the old bytes
   buffer->setLength(4095);
   buffer->clear();
   EXPECT_EQ(buffer->capacity(), 256u);
   buffer->appendString("new");
-  EXPECT_EQ(read(buffer, 8) + read(buffer, 0), "new!");
+  EXPECT_EQ(read(buffer, 8), "new");
+  EXPECT_EQ(read(buffer, 0), "!");
   BaseBuffer* big = make(pattern(40000));
   EXPECT_TRUE(big->skipBytesInIO(20000) && read(big, 1) == pattern(1, 20000));
   EXPECT_FALSE(big->skipBytesInIO(20000));
@@ -202,10 +204,11 @@ TEST_F(BaseBufferTest, NonBlockingFIFO)
   EXPECT_FALSE(buffer->writeIO("abc", 3));  // needs room for all of it
   EXPECT_TRUE(buffer->writeIO("ab", 2));
   EXPECT_EQ(read(buffer, 7), "0123456");
-  EXPECT_EQ(read(buffer, 5) + read(buffer, 0), "!!");  // all or nothing
+  EXPECT_EQ(read(buffer, 5), "!");  // all or nothing
   EXPECT_TRUE(buffer->closeIO());                      // hands out what is left, then ends
   EXPECT_FALSE(buffer->writeIO("f", 1));
-  EXPECT_EQ(read(buffer, 8) + read(buffer, 8), "7ab!");
+  EXPECT_EQ(read(buffer, 8), "7ab");
+  EXPECT_EQ(read(buffer, 8), "!");
   buffer->setFIFO(10, false);  // reopens
   EXPECT_TRUE(buffer->writeIO("abc", 3));
   buffer->setFIFO(0, false);  // back to the cursor mode
