@@ -1,6 +1,5 @@
-// What a dump prints for streams written by the serializer: every object under its offset
-// and length in each text form, and for malformed streams the objects before the fault and
-// a message naming the byte at fault. File content is never extracted.
+// What a dump prints: every object under its offset and length in each text form; for a
+// malformed stream the objects before the fault and the byte at fault.
 #include "StreamDumper.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +9,8 @@
 #include <sstream>
 #include <string>
 
+#include "../support/TemporaryDirectory.h"
+#include "../support/WireBytes.h"
 #include "files/BaseFile.h"
 #include "io/BaseBuffer.h"
 #include "object/BaseArray.h"
@@ -31,14 +32,12 @@ protected:
     BaseBuffer* buffer = BaseSerializer::serializeObject(object);
     m_stream.append((const char*)buffer->bytes(), buffer->length());
   }
-  // A dictionary of doubles, a string, an array and a nested dictionary, like the bridge's
-  // answers with a few additions.
   BaseDictionary* record()
   {
     BaseDictionary* record = new (eRetainAutorelease) BaseDictionary();
     record->setObjectForKey(new (eRetainAutorelease) BaseNumber(47.5), "latitude");
     record->setObjectForKey(new (eRetainAutorelease) BaseNumber(-8.25), "longitude");
-    record->setObjectForKey(new (eRetainAutorelease) BaseString("EDDF"), "airport");
+    record->setCStringForKey("EDDF", "airport");
     BaseArray* legs = new (eRetainAutorelease) BaseArray();
     legs->addObject(new (eRetainAutorelease) BaseNumber(1.5));
     legs->addObject(&BaseNull::instance);
@@ -87,27 +86,22 @@ TEST_F(StreamDumperTest, PrintsEveryObjectUnderItsOffsetAndLength)
 
 TEST_F(StreamDumperTest, LiteralBytesInEachTextForm)
 {
-  m_stream = std::string(
-      "\x0A\x00\x03"
-      "abc"
-      "\x15\x00\x01\x0A\x00\x06"
-      "cmd_id"
-      "\x0C\x00\x01",
-      21);
-  ASSERT_TRUE(dump(BaseObject::eToStringJSON));
-  EXPECT_EQ(m_output,
-            "// object 1 at byte 0, 6 bytes\n\"abc\"\n// object 2 at byte 6, 15 bytes\n{ \"cmd_id\" : 1 }\n");
-  ASSERT_TRUE(dump(BaseObject::eToStringLua));
-  EXPECT_EQ(m_output,
-            "-- object 1 at byte 0, 6 bytes\n\"abc\"\n-- object 2 at byte 6, 15 bytes\n{ cmd_id = 1 }\n");
-  ASSERT_TRUE(dump(BaseObject::eToStringXML));
-  EXPECT_EQ(m_output,
-            "<!-- object 1 at byte 0, 6 bytes -->\n<string>abc</string>\n"
-            "<!-- object 2 at byte 6, 15 bytes -->\n<dict> cmd_id  <number>1</number> </dict>\n");
-  ASSERT_TRUE(dump(BaseObject::eToStringPlain));
-  EXPECT_EQ(
-      m_output,
-      "# object 1 at byte 0, 6 bytes\n\"abc\"\n# object 2 at byte 6, 15 bytes\nDICTIONARY ( cmd_id -> 1 )\n");
+  m_stream = wire("0A 00 03 'abc' 15 00 01 0A 00 06 'cmd_id' 0C 00 01");
+  const std::pair<int, const char*> cases[] = {
+      {BaseObject::eToStringJSON,
+       "// object 1 at byte 0, 6 bytes\n\"abc\"\n// object 2 at byte 6, 15 bytes\n{ \"cmd_id\" : 1 }\n"},
+      {BaseObject::eToStringLua,
+       "-- object 1 at byte 0, 6 bytes\n\"abc\"\n-- object 2 at byte 6, 15 bytes\n{ cmd_id = 1 }\n"},
+      {BaseObject::eToStringXML,
+       "<!-- object 1 at byte 0, 6 bytes -->\n<string>abc</string>\n"
+       "<!-- object 2 at byte 6, 15 bytes -->\n<dict> cmd_id  <number>1</number> </dict>\n"},
+      {BaseObject::eToStringPlain,
+       "# object 1 at byte 0, 6 bytes\n\"abc\"\n# object 2 at byte 6, 15 bytes\nDICTIONARY ( cmd_id -> 1 "
+       ")\n"}};
+  for (auto [form, text] : cases) {
+    EXPECT_TRUE(dump(form));
+    EXPECT_EQ(m_output, text);
+  }
 }
 
 // The first two objects are good; the third is broken as each case needs.
@@ -136,8 +130,7 @@ TEST_F(StreamDumperMalformedTest, EachFaultIsNamedAtItsByte)
 {
   BaseBuffer* bytes = BaseSerializer::serializeObject(record());
   const std::string third((const char*)bytes->bytes(), bytes->length());
-  // An array holding a string and then kind 3.
-  expectStopsAt(std::string("\x14\x00\x02\x0A\x00\x01x\x03\x00", 9), 110, "unknown object kind 3");
+  expectStopsAt(wire("14 00 02 0A 00 01 'x' 03 00"), 110, "unknown object kind 3");
   expectStopsAt(third.substr(0, 20), 123,
                 "stream ends inside the dictionary at byte 103 after 1 of 5 entries");
   expectStopsAt(third.substr(0, 8), 108, "string at byte 106 claims 7 bytes, only 2 follow");
@@ -146,30 +139,21 @@ TEST_F(StreamDumperMalformedTest, EachFaultIsNamedAtItsByte)
   for (int i = 0; i < 100000; i++) files += std::string("\x02\x00", 2);
   expectStopsAt(files, 105, "file attributes are a file, not a dictionary");
   // A claim of 2^31-1 bytes is refused before anything is made for it.
-  expectStopsAt(std::string("\x0A\x00\x5F\xFF\xFF\xFF\x0F"
-                            "abcd",
-                            11),
-                105, "string at byte 103 claims 2147483647 bytes, only 4 follow");
-}
-
-TEST_F(StreamDumperMalformedTest, NestingDeeperThanTheReaderTakesIsRefused)
-{
+  expectStopsAt(wire("0A 00 5F FF FF FF 0F 'abcd'"), 105,
+                "string at byte 103 claims 2147483647 bytes, only 4 follow");
   std::string nested;
-  for (int i = 0; i < BaseSerializer::MAX_NESTING_DEPTH; i++) nested += std::string("\x14\x00\x01", 3);
-  m_stream += nested + std::string("\x0B\x00", 2);
+  for (int i = 0; i < BaseSerializer::MAX_NESTING_DEPTH; i++) nested += wire("14 00 01");
+  m_stream = m_good + nested + wire("0B 00");
   EXPECT_TRUE(dump()) << m_problem;
-  expectStopsAt(nested + std::string("\x14\x00\x01\x0B\x00", 5), 871, "array nests deeper than 256 levels");
+  expectStopsAt(nested + wire("14 00 01 0B 00"), 871, "array nests deeper than 256 levels");
 }
 
 TEST_F(StreamDumperTest, FileObjectIsShownByItsAttributesAndNotExtracted)
 {
-  char directory[] = "/tmp/corvane-dump-XXXXXX";
-  ASSERT_TRUE(mkdtemp(directory));
+  TemporaryDirectory directory("corvane-dump");
   const std::string name = "dump-payload-" + std::to_string(getpid()) + ".bin";
-  const std::string path = std::string(directory) + "/" + name;
-  BaseBuffer content;
-  for (int i = 0; i < 5000; i++) content += char('a' + i % 26);
-  ASSERT_TRUE(content.writeToFile(path.c_str()));
+  const std::string path = directory.path() + "/" + name;
+  writeFile(path, std::string(5000, 'q'));
   BaseArray* holder = new (eRetainAutorelease) BaseArray();
   holder->addObject(new (eRetainAutorelease) BaseFile(new (eRetainAutorelease) BaseString(path.c_str())));
   append(holder);
@@ -190,8 +174,6 @@ TEST_F(StreamDumperTest, FileObjectIsShownByItsAttributesAndNotExtracted)
       << m_output;
   const std::string received = std::string(BaseFile::temporaryDirectory()->cString()) + "/" + name;
   EXPECT_NE(access(received.c_str(), F_OK), 0) << received;
-  unlink(path.c_str());
-  rmdir(directory);
 }
 
 }  // namespace

@@ -1,14 +1,7 @@
-// The operations of BaseFile on paths and whole files: deleting (recursive, with emptied
-// parents, never through links), moving, copying and appending, extracting ranges,
-// directories and their listings, the temporary directory and files, and size texts.
-#include <dirent.h>
+// The operations of BaseFile on paths and whole files: deleting, moving, copying, appending,
+// ranges, directories and their listings, temporary files and size texts.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <set>
 #include <string>
 #include <vector>
@@ -17,10 +10,9 @@
 #include "object/BaseArray.h"
 #include "object/BaseAutorelease.h"
 #include "object/BaseDictionary.h"
-#include "object/BaseNumber.h"
 #include "object/BaseString.h"
 #include "support/CaptureStream.h"
-#include "support/TemporaryDirectory.h"
+#include "support/FileTree.h"
 
 namespace fs = std::filesystem;
 
@@ -41,7 +33,6 @@ std::vector<std::string> texts(BaseArray* strings)
   return result;
 }
 
-// Each test works in a directory of its own, removed afterwards.
 class FileOperationsTest : public ::testing::Test
 {
 protected:
@@ -59,111 +50,84 @@ protected:
   const std::string& m_root = m_temporary.path();
 };
 
-// ---- Deleting ----
-
-class BaseFileDeleteTest : public FileOperationsTest
+// One operation on a path: the tree before, the result, the tree after and, where it
+// matters, the log ("@" stands for the test's directory and a slash).
+TEST_F(FileOperationsTest, OperationsOnFilesDirectoriesLinksAndNothing)
 {
-};
-
-TEST_F(BaseFileDeleteTest, AFileGoesAndAnEmptyDirectoryGoesWithoutFlags)
-{
-  writeFile(at("f"), "x");
-  fs::create_directory(at("empty"));
-  EXPECT_TRUE(BaseFile::deleteFile(str(at("f")), 0));
-  EXPECT_TRUE(file(at("empty"))->deleteFile(0));
-  EXPECT_FALSE(present(at("f")));
-  EXPECT_FALSE(present(at("empty")));
+  const char* missing = "Warning: @x : No such file or directory\n";
+  const int recursive = BaseFile::eDeleteRecursive, parents = BaseFile::eDeleteEmptiedParents;
+  const struct
+  {
+    const char* operation;
+    const char* path;
+    const char* before;
+    bool result;
+    const char* after;
+    const char* log;
+  } cases[] = {
+      {"delete", "x", "x='1'", true, "", nullptr},
+      {"delete", "x", "x/", true, "", nullptr},
+      {"delete", "x", "x/ x/f='1'", false, "x/ x/f='1'", nullptr},
+      {"delete", "x", "o/ o/p='1' x->o", true, "o/ o/p='1'", nullptr},
+      {"delete", "x", "x|", false, "x|", nullptr},
+      {"delete", "x", "", false, "", missing},
+      {"delete recursive", "x", "", false, "", missing},
+      {"delete recursive", "x", "keep='k' x/ x/top='1' x/.hidden='2' x/a/ x/a/b/ x/a/b/deep='3' x/a/empty/",
+       true, "keep='k'", nullptr},
+      {"delete recursive", "x", "x/ x/e\xcc\x81t\xc3\xa9='decomposed'", true, "", nullptr},
+      {"delete recursive", "x", "x/ x/pipe|", false, "x/ x/pipe|", nullptr},
+      {"delete recursive", "x", "o/ o/p='1' x/ x/dir->../o x/file->../o/p x/dangling->nowhere", true,
+       "o/ o/p='1'", nullptr},
+      {"delete recursive", "x", "o/ o/p='1' x->o", true, "o/ o/p='1'", nullptr},
+      {"delete parents", "a/b/c", "keep='k' a/ a/b/ a/b/c='c'", true, "keep='k'", nullptr},
+      {"delete parents", "x/y/z", "x/ x/y/ x/y/z='z' x/other='o'", true, "x/ x/other='o'", nullptr},
+      {"delete both", "p/q/t", "keep='k' p/ p/q/ p/q/t/ p/q/t/s/ p/q/t/s/f='f'", true, "keep='k'", nullptr},
+      {"move", "x", "x='new' to='old_and_longer'", true, "to='new'", nullptr},
+      {"move", "x", "", false, "", "Error: @x -> @to: No such file or directory\n"},
+      {"copy", "x", "x/ to='keep'", false, "to='keep' x/", nullptr},
+      {"copy", "x", "to='keep'", false, "to='keep'", nullptr},
+      {"copy", "x", "x='' to/", false, "to/ x=''", nullptr},
+      {"copy from object", "x", "x/ to='keep'", false, "to='keep' x/", nullptr},
+      {"directories", "x/y/z", "x/", true, "x/ x/y/ x/y/z/", nullptr},
+      {"directories", "x", "x/", true, "x/", nullptr},
+      {"directories", "r/s/", "", true, "r/ r/s/", nullptr},
+      {"directories", "x", "x='f'", false, "x='f'", nullptr},
+      {"directories", "x/z", "x='f'", false, "x='f'", "Error: @x/z failed Not a directory\n"},
+      {"directory", "x/y", "", false, "", nullptr},
+      {"directory", "x", "x/", true, "x/", nullptr},
+      {"directory", "x", "x='f'", false, "x='f'", nullptr},
+      {"create", "x", "", true, "x/", nullptr},
+      {"create", "x", "x/", false, "x/", nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.operation) + " " + c.path + " in " + c.before);
+    makeTree(m_root, c.before);
+    BaseString* path = str(at(c.path));
+    std::string operation = c.operation;
+    LogCapture log("%S: %m\n", "W|src/files/");
+    bool result = operation == "delete"             ? BaseFile::deleteFile(path, 0)
+                  : operation == "delete recursive" ? BaseFile::deleteFile(path, recursive)
+                  : operation == "delete parents"   ? BaseFile::deleteFile(path, parents)
+                  : operation == "delete both"      ? BaseFile::deleteFile(path, recursive | parents)
+                  : operation == "move"             ? BaseFile::movePath(path, str(at("to")))
+                  : operation == "copy"             ? BaseFile::copyFile(path, str(at("to")))
+                  : operation == "copy from object" ? file(at(c.path))->copyFile(str(at("to")))
+                  : operation == "directories"      ? BaseFile::createDirectoryAtPath(path, true)
+                  : operation == "directory"        ? BaseFile::createDirectoryAtPath(path, false)
+                                                    : file(at(c.path))->createDirectory();
+    EXPECT_EQ(result, c.result);
+    EXPECT_EQ(treeOf(m_root), c.after);
+    if (c.log) {
+      std::string expected = c.log;
+      for (size_t at; (at = expected.find('@')) != std::string::npos;) expected.replace(at, 1, m_root + "/");
+      EXPECT_EQ(log.text(), expected);
+    }
+    fs::remove_all(m_root);
+    fs::create_directory(m_root);
+  }
 }
 
-TEST_F(BaseFileDeleteTest, ANonEmptyDirectoryStaysWithoutTheRecursiveFlag)
-{
-  fs::create_directory(at("d"));
-  writeFile(at("d/f"), "x");
-  EXPECT_FALSE(BaseFile::deleteFile(str(at("d")), 0));
-  EXPECT_TRUE(present(at("d/f")));
-}
-
-TEST_F(BaseFileDeleteTest, NothingAtThePathIsFalseWithTheConstructorsWarning)
-{
-  LogCapture log("%S: %m\n", "W|src/files/");
-  EXPECT_FALSE(BaseFile::deleteFile(str(at("missing")), BaseFile::eDeleteRecursive));
-  EXPECT_EQ(log.text(), "Warning: " + at("missing") + " : No such file or directory\n");
-}
-
-TEST_F(BaseFileDeleteTest, RecursiveRemovesTheWholeTreeDepthFirst)
-{
-  fs::create_directories(at("t/a/b/c"));
-  writeFile(at("t/top"), "1");
-  writeFile(at("t/.hidden"), "2");
-  writeFile(at("t/a/b/c/deep"), pattern(10000));
-  fs::create_directory(at("t/a/empty"));
-  // A decomposed name: the delete must reach it under the name the disk holds.
-  writeFile(at("t/a/e\xcc\x81t\xc3\xa9"), "3");
-  writeFile(at("keep"), "k");
-
-  EXPECT_TRUE(BaseFile::deleteFile(str(at("t")), BaseFile::eDeleteRecursive));
-  EXPECT_FALSE(present(at("t")));
-  EXPECT_TRUE(present(at("keep")));
-}
-
-TEST_F(BaseFileDeleteTest, RecursiveStopsAtAnEntryItCannotRemoveAndKeepsTheDirectory)
-{
-  fs::create_directory(at("t"));
-  ASSERT_EQ(mkfifo(at("t/pipe").c_str(), 0600), 0);
-  EXPECT_FALSE(BaseFile::deleteFile(str(at("t")), BaseFile::eDeleteRecursive));
-  EXPECT_TRUE(present(at("t")));
-  EXPECT_TRUE(present(at("t/pipe")));
-}
-
-TEST_F(BaseFileDeleteTest, RecursiveRemovesLinksButNeverWhatTheyPointTo)
-{
-  fs::create_directory(at("outside"));
-  writeFile(at("outside/precious"), "p");
-  fs::create_directory(at("t"));
-  fs::create_directory_symlink(at("outside"), at("t/linkToDirectory"));
-  fs::create_symlink(at("outside/precious"), at("t/linkToFile"));
-  fs::create_symlink(at("nowhere"), at("t/dangling"));
-
-  EXPECT_TRUE(BaseFile::deleteFile(str(at("t")), BaseFile::eDeleteRecursive));
-  EXPECT_FALSE(present(at("t")));
-  EXPECT_EQ(readFile(at("outside/precious")), "p");
-
-  // A link handed in directly goes the same way.
-  fs::create_directory_symlink(at("outside"), at("link"));
-  EXPECT_TRUE(BaseFile::deleteFile(str(at("link")), BaseFile::eDeleteRecursive));
-  EXPECT_FALSE(present(at("link")));
-  EXPECT_TRUE(present(at("outside/precious")));
-}
-
-TEST_F(BaseFileDeleteTest, EmptiedParentsGoUpwardsUntilOneIsNotEmpty)
-{
-  writeFile(at("keep"), "k");  // the test's own directory must end the climb
-  fs::create_directories(at("a/b"));
-  writeFile(at("a/b/c.txt"), "c");
-  EXPECT_TRUE(BaseFile::deleteFile(str(at("a/b/c.txt")), BaseFile::eDeleteEmptiedParents));
-  EXPECT_FALSE(present(at("a")));
-  EXPECT_TRUE(present(at("keep")));
-
-  fs::create_directories(at("x/y"));
-  writeFile(at("x/y/z.txt"), "z");
-  writeFile(at("x/other"), "o");
-  EXPECT_TRUE(BaseFile::deleteFile(str(at("x/y/z.txt")), BaseFile::eDeleteEmptiedParents));
-  EXPECT_FALSE(present(at("x/y")));
-  EXPECT_TRUE(present(at("x/other")));
-}
-
-TEST_F(BaseFileDeleteTest, RecursiveWithEmptiedParentsRemovesTheTreeAndItsEmptyParents)
-{
-  writeFile(at("keep"), "k");
-  fs::create_directories(at("p/q/tree/sub"));
-  writeFile(at("p/q/tree/sub/f"), "f");
-  EXPECT_TRUE(BaseFile::deleteFile(str(at("p/q/tree")),
-                                   BaseFile::eDeleteRecursive | BaseFile::eDeleteEmptiedParents));
-  EXPECT_FALSE(present(at("p")));
-  EXPECT_TRUE(present(at("keep")));
-}
-
-TEST_F(BaseFileDeleteTest, AnOpenFileIsClosedAndRemoved)
+TEST_F(FileOperationsTest, DeletingAnOpenFileClosesIt)
 {
   writeFile(at("open"), "content");
   BaseFile* open = file(at("open"));
@@ -173,35 +137,7 @@ TEST_F(BaseFileDeleteTest, AnOpenFileIsClosedAndRemoved)
   EXPECT_FALSE(present(at("open")));
 }
 
-// ---- Moving ----
-
-class BaseFileMoveTest : public FileOperationsTest
-{
-};
-
-TEST_F(BaseFileMoveTest, RenameReplacesAnExistingTarget)
-{
-  writeFile(at("from"), "new");
-  writeFile(at("to"), "old and longer");
-  EXPECT_TRUE(BaseFile::movePath(str(at("from")), str(at("to"))));
-  EXPECT_FALSE(present(at("from")));
-  EXPECT_EQ(readFile(at("to")), "new");
-}
-
-TEST_F(BaseFileMoveTest, AFailureIsLoggedWithBothPaths)
-{
-  LogCapture log("%S: %m\n", "W|src/files/");
-  EXPECT_FALSE(BaseFile::movePath(str(at("missing")), str(at("to"))));
-  EXPECT_EQ(log.text(), "Error: " + at("missing") + " -> " + at("to") + ": No such file or directory\n");
-}
-
-// ---- Copying and appending ----
-
-class BaseFileCopyTest : public FileOperationsTest
-{
-};
-
-TEST_F(BaseFileCopyTest, CopiesHoldExactlyTheSourceBytesAtEverySize)
+TEST_F(FileOperationsTest, CopiesHoldExactlyTheSourceBytesAtEverySize)
 {
   for (size_t size : {0ul, 1ul, 8191ul, 8192ul, 8193ul, 3 * 8192ul + 5}) {
     SCOPED_TRACE(size);
@@ -214,17 +150,7 @@ TEST_F(BaseFileCopyTest, CopiesHoldExactlyTheSourceBytesAtEverySize)
   }
 }
 
-TEST_F(BaseFileCopyTest, ADirectoryOrMissingSourceIsRefusedAndTheDestinationKept)
-{
-  fs::create_directory(at("d"));
-  writeFile(at("destination"), "keep me");
-  EXPECT_FALSE(file(at("d"))->copyFile(str(at("destination"))));
-  EXPECT_FALSE(BaseFile::copyFile(str(at("d")), str(at("destination"))));
-  EXPECT_FALSE(BaseFile::copyFile(str(at("missing")), str(at("destination"))));
-  EXPECT_EQ(readFile(at("destination")), "keep me");
-}
-
-TEST_F(BaseFileCopyTest, CopyingAFileOntoItselfIsRefusedAndLosesNothing)
+TEST_F(FileOperationsTest, CopyingAFileOntoItselfIsRefusedAndLosesNothing)
 {
   writeFile(at("self"), "precious");
   ASSERT_EQ(link(at("self").c_str(), at("hardlink").c_str()), 0);
@@ -232,69 +158,40 @@ TEST_F(BaseFileCopyTest, CopyingAFileOntoItselfIsRefusedAndLosesNothing)
   EXPECT_FALSE(BaseFile::copyFile(str(at("self")), str(at("hardlink"))));
   EXPECT_FALSE(file(at("self"))->copyFile(str(at("self"))));
   EXPECT_EQ(readFile(at("self")), "precious");
+  EXPECT_FALSE(BaseFile::copyFile(str(at("self")), str(at("no/such/dir/f"))));
 }
 
-TEST_F(BaseFileCopyTest, ADestinationThatCannotBeCreatedFailsEvenForAnEmptySource)
-{
-  writeFile(at("empty"), "");
-  fs::create_directory(at("d"));
-  EXPECT_FALSE(BaseFile::copyFile(str(at("empty")), str(at("no/such/dir/f"))));
-  EXPECT_FALSE(BaseFile::copyFile(str(at("empty")), str(at("d"))));
-  EXPECT_TRUE(fs::is_directory(at("d")));
-}
-
-TEST_F(BaseFileCopyTest, AppendWritesTheOtherFileFromTheOffsetAtThePosition)
+TEST_F(FileOperationsTest, AppendingFromAnOffsetAtTheEnd)
 {
   std::string other = pattern(20000, 3);
   writeFile(at("other"), other);
   writeFile(at("target"), "head");
-  BaseFile* target = file(at("target"));
-  ASSERT_TRUE(target->openFile(false));
-  target->setOffset(4);
-  EXPECT_TRUE(target->appendContentOfFile(file(at("other")), 8193));
-  target->closeFile();
-  EXPECT_EQ(readFile(at("target")), "head" + other.substr(8193));
+  auto append = [&](const std::string& from, int64_t offset) {
+    BaseFile* target = file(at("target"));
+    EXPECT_TRUE(target->openFile(false));
+    target->setOffset(target->sizeInBytes());
+    bool appended = target->appendContentOfFile(file(at(from)), offset);
+    target->closeFile();
+    return appended;
+  };
+  LogCapture log("%S: %m\n", "E|src/files/");
+  EXPECT_FALSE(append("missing", 0));
+  EXPECT_EQ(log.text(), "Error: other file do not exists\n");
+  EXPECT_FALSE(append("other", 20001));
+  EXPECT_FALSE(append("other", -1));
+  EXPECT_EQ(readFile(at("target")), "head");
+  EXPECT_TRUE(append("other", 8193));
+  std::string held = "head" + other.substr(8193);
+  EXPECT_EQ(readFile(at("target")), held);
+  EXPECT_TRUE(append("target", 0));  // itself: what it held, then it ends
+  EXPECT_EQ(readFile(at("target")), held + held);
 }
 
-TEST_F(BaseFileCopyTest, AppendingAFileToItselfCopiesWhatItHeldAndEnds)
-{
-  std::string bytes = pattern(9000, 4);
-  writeFile(at("self"), bytes);
-  BaseFile* target = file(at("self"));
-  ASSERT_TRUE(target->openFile(false));
-  target->setOffset(target->sizeInBytes());
-  EXPECT_TRUE(target->appendContentOfFile(file(at("self")), 0));
-  target->closeFile();
-  EXPECT_EQ(readFile(at("self")), bytes + bytes);
-}
-
-TEST_F(BaseFileCopyTest, AppendFromNothingOrBeyondTheEndFailsAndWritesNothing)
-{
-  writeFile(at("other"), "12345");
-  writeFile(at("target"), "");
-  BaseFile* target = file(at("target"));
-  ASSERT_TRUE(target->openFile(false));
-  {
-    LogCapture log("%S: %m\n", "E|src/files/");
-    EXPECT_FALSE(target->appendContentOfFile(file(at("missing")), 0));
-    EXPECT_EQ(log.text(), "Error: other file do not exists\n");
-  }
-  EXPECT_FALSE(target->appendContentOfFile(file(at("other")), 6));
-  EXPECT_FALSE(target->appendContentOfFile(file(at("other")), -1));
-  target->closeFile();
-  EXPECT_EQ(readFile(at("target")), "");
-}
-
-// ---- Extracting ranges ----
-
-class BaseFileExtractTest : public FileOperationsTest
-{
-};
-
-TEST_F(BaseFileExtractTest, ARangeGoesIntoANewFileWithItsDirectoriesAtAnyLength)
+TEST_F(FileOperationsTest, RangesIntoNewOrOpenFiles)
 {
   std::string bytes = pattern(40000, 5);
   writeFile(at("source"), bytes);
+  writeFile(at("existing"), "old");
   BaseFile* source = file(at("source"));
   for (int64_t length : {0l, 1l, 8191l, 8192l, 8193l, 20000l, 39995l}) {
     SCOPED_TRACE(length);
@@ -305,25 +202,12 @@ TEST_F(BaseFileExtractTest, ARangeGoesIntoANewFileWithItsDirectoriesAtAnyLength)
     EXPECT_EQ(readFile(path), bytes.substr(5, (size_t)length));
   }
   EXPECT_FALSE(source->isOpen());
-}
-
-TEST_F(BaseFileExtractTest, ARangePastTheEndGivesNullAndLeavesNoFile)
-{
-  writeFile(at("source"), pattern(10000, 6));
-  writeFile(at("existing"), "old");
-  BaseFile* source = file(at("source"));
-  EXPECT_EQ(source->writeContentAtOffsetToFile(str(at("short")), 100, 9901), nullptr);
+  EXPECT_EQ(source->writeContentAtOffsetToFile(str(at("short")), 100, 39901), nullptr);
   EXPECT_FALSE(present(at("short")));
-  EXPECT_EQ(source->writeContentAtOffsetToFile(str(at("existing")), 10001, 1), nullptr);
+  EXPECT_EQ(source->writeContentAtOffsetToFile(str(at("existing")), 40001, 1), nullptr);
   EXPECT_FALSE(present(at("existing")));
-}
 
-TEST_F(BaseFileExtractTest, IntoAnOpenFileAtItsPositionFromAnOpenSource)
-{
-  std::string bytes = pattern(20000, 7);
-  writeFile(at("source"), bytes);
   writeFile(at("target"), "0123456789");
-  BaseFile* source = file(at("source"));
   BaseFile* target = file(at("target"));
   ASSERT_TRUE(source->openFile(true));
   ASSERT_TRUE(target->openFile(false));
@@ -334,154 +218,63 @@ TEST_F(BaseFileExtractTest, IntoAnOpenFileAtItsPositionFromAnOpenSource)
   EXPECT_EQ(readFile(at("target")), "012" + bytes.substr(8190, 8197));
 }
 
-// ---- Directories and listings ----
-
-class BaseFileDirectoryTest : public FileOperationsTest
+TEST_F(FileOperationsTest, EntriesInListingOrderWithOrWithoutDotNames)
 {
-};
-
-TEST_F(BaseFileDirectoryTest, IntermediateLevelsAreMadeAndAnExistingDirectoryIsFine)
-{
-  fs::create_directory(at("x"));
-  EXPECT_TRUE(BaseFile::createDirectoryAtPath(str(at("x/y/z")), true));
-  EXPECT_TRUE(fs::is_directory(at("x/y/z")));
-  EXPECT_TRUE(BaseFile::createDirectoryAtPath(str(at("x/y/z")), true));
-  EXPECT_TRUE(BaseFile::createDirectoryAtPath(str(at("x/y")), false));
-  EXPECT_TRUE(BaseFile::createDirectoryAtPath(str(at("r/s/")), true));
-  EXPECT_TRUE(fs::is_directory(at("r/s")));
-}
-
-TEST_F(BaseFileDirectoryTest, WithoutIntermediatesAMissingParentFails)
-{
-  EXPECT_FALSE(BaseFile::createDirectoryAtPath(str(at("m/n")), false));
-  EXPECT_FALSE(present(at("m")));
-  EXPECT_TRUE(file(at("single"))->createDirectory());
-  EXPECT_FALSE(file(at("single"))->createDirectory());
-  EXPECT_TRUE(fs::is_directory(at("single")));
-}
-
-TEST_F(BaseFileDirectoryTest, AFileInTheWayIsAFailureNotAnExistingDirectory)
-{
-  writeFile(at("file"), "f");
-  EXPECT_FALSE(BaseFile::createDirectoryAtPath(str(at("file")), false));
-  EXPECT_FALSE(BaseFile::createDirectoryAtPath(str(at("file")), true));
-  LogCapture log("%S: %m\n", "E|src/files/");
-  EXPECT_FALSE(BaseFile::createDirectoryAtPath(str(at("file/z")), true));
-  EXPECT_EQ(log.text(), "Error: " + at("file/z") + " failed Not a directory\n");
-}
-
-TEST_F(BaseFileDirectoryTest, EntriesComeInListingOrderWithOrWithoutDotNames)
-{
-  writeFile(at("a"), "a");
-  writeFile(at(".hidden"), "h");
-  fs::create_directory(at("d"));
-  std::vector<std::string> all = rawListing(m_root);
-  std::vector<std::string> visible;
-  for (const std::string& name : all)
+  makeTree(m_root, "a='12345' .hidden='h' d/ e\xcc\x81='decomposed'");
+  std::vector<std::string> all = rawListing(m_root), visible, generic;
+  for (const std::string& name : all) {
     if (name[0] != '.') visible.push_back(name);
-
+    if (name[0] != '.') generic.push_back(name == "e\xcc\x81" ? "\xc3\xa9" : name);
+  }
   BaseFile* directory = file(m_root);
-  EXPECT_EQ(texts(directory->directoryEntries(false)), all);
+  EXPECT_EQ(texts(directory->directoryEntries(false, false)), all);
   EXPECT_EQ(std::set<std::string>(all.begin(), all.end()),
-            (std::set<std::string>{".", "..", "a", ".hidden", "d"}));
-  EXPECT_EQ(texts(directory->directoryEntries(true)), visible);
-  EXPECT_EQ(visible.size(), 2u);
-}
-
-TEST_F(BaseFileDirectoryTest, EntryNamesAreRecomposedUnlessAskedForAsOnDisk)
-{
-  writeFile(at("e\xcc\x81"), "decomposed");
-  BaseFile* directory = file(m_root);
-  EXPECT_EQ(texts(directory->directoryEntries(true)), std::vector<std::string>{"\xc3\xa9"});
-  EXPECT_EQ(texts(directory->directoryEntries(true, false)), std::vector<std::string>{"e\xcc\x81"});
-}
-
-TEST_F(BaseFileDirectoryTest, ANonDirectoryHasNoEntries)
-{
-  writeFile(at("f"), "f");
-  EXPECT_EQ(file(at("f"))->directoryEntries(false)->count(), 0u);
-  EXPECT_EQ(file(at("missing"))->directoryEntries(false)->count(), 0u);
-  EXPECT_EQ(file(at("f"))->directoryEntriesAttributes(false)->count(), 0u);
-}
-
-TEST_F(BaseFileDirectoryTest, EntryAttributesFollowTheListing)
-{
-  writeFile(at("a"), "12345");
-  writeFile(at(".h"), "h");
-  fs::create_directory(at("d"));
-  BaseArray* attributes = file(m_root)->directoryEntriesAttributes(true);
-  std::vector<std::string> names = texts(file(m_root)->directoryEntries(true));
-  ASSERT_EQ(attributes->count(), 2u);
+            (std::set<std::string>{".", "..", "a", ".hidden", "d", "e\xcc\x81"}));
+  EXPECT_EQ(texts(directory->directoryEntries(true, false)), visible);
+  EXPECT_EQ(texts(directory->directoryEntries(true)), generic);
+  BaseArray* attributes = directory->directoryEntriesAttributes(true);
+  ASSERT_EQ(attributes->count(), 3u);
   for (unsigned int i = 0; i < attributes->count(); i++) {
     BaseDictionary* entry = static_cast<BaseDictionary*>(attributes->objectAtIndex(i));
-    BaseString* name = static_cast<BaseString*>(entry->objectForKey("fa_name"));
-    ASSERT_NE(name, nullptr);
-    EXPECT_EQ(name->cString(), names[i]);
-    BaseString* type = static_cast<BaseString*>(entry->objectForKey("fa_type"));
-    ASSERT_NE(type, nullptr);
-    EXPECT_STREQ(type->cString(), names[i] == "a" ? "ft_reg" : "ft_dir");
+    EXPECT_EQ(static_cast<BaseString*>(entry->objectForKey("fa_name"))->cString(), generic[i]);
+    EXPECT_STREQ(static_cast<BaseString*>(entry->objectForKey("fa_type"))->cString(),
+                 generic[i] == "d" ? "ft_dir" : "ft_reg");
   }
-  EXPECT_EQ(file(m_root)->directoryEntriesAttributes(false)->count(), 5u);
+  EXPECT_EQ(directory->directoryEntriesAttributes(false)->count(), 6u);
+  for (const char* name : {"a", "missing"}) {
+    EXPECT_EQ(file(at(name))->directoryEntries(false)->count(), 0u) << name;
+    EXPECT_EQ(file(at(name))->directoryEntriesAttributes(false)->count(), 0u) << name;
+  }
 }
 
-// ---- Temporary directory and files ----
-
-class BaseFileTemporaryTest : public FileOperationsTest
+TEST_F(FileOperationsTest, TemporaryDirectoryAndFiles)
 {
-protected:
-  void SetUp() override
-  {
-    FileOperationsTest::SetUp();
-    const char* value = getenv("TMPDIR");
-    m_hadTmpdir = value != nullptr;
-    if (value) m_tmpdir = value;
-  }
-  void TearDown() override
-  {
-    if (m_hadTmpdir)
-      setenv("TMPDIR", m_tmpdir.c_str(), 1);
-    else
-      unsetenv("TMPDIR");
-    BaseFile::setTemporaryDirectory("");  // the next reader fills it again from the environment
-    FileOperationsTest::TearDown();
-  }
-
-  bool m_hadTmpdir = false;
-  std::string m_tmpdir;
-};
-
-TEST_F(BaseFileTemporaryTest, TheDirectoryComesFromTMPDIROrIsTmpAndIsOneSharedString)
-{
+  const char* value = getenv("TMPDIR");
+  std::string saved = value ? value : "";
   setenv("TMPDIR", m_root.c_str(), 1);
   BaseFile::setTemporaryDirectory("");
   BaseString* directory = BaseFile::temporaryDirectory();
   EXPECT_EQ(directory->cString(), m_root);
   EXPECT_EQ(BaseFile::temporaryDirectory(), directory);
-
-  unsetenv("TMPDIR");
-  BaseFile::setTemporaryDirectory("");
-  EXPECT_STREQ(BaseFile::temporaryDirectory()->cString(), "/tmp");
-  setenv("TMPDIR", "", 1);
-  BaseFile::setTemporaryDirectory("");
-  EXPECT_STREQ(BaseFile::temporaryDirectory()->cString(), "/tmp");
-
+  for (const char* unset : {(const char*)nullptr, ""}) {
+    unset ? setenv("TMPDIR", unset, 1) : unsetenv("TMPDIR");
+    BaseFile::setTemporaryDirectory("");
+    EXPECT_STREQ(BaseFile::temporaryDirectory()->cString(), "/tmp");
+  }
+  value ? setenv("TMPDIR", saved.c_str(), 1) : unsetenv("TMPDIR");
   BaseFile::setTemporaryDirectory("/elsewhere");
   EXPECT_STREQ(BaseFile::temporaryDirectory()->cString(), "/elsewhere");
   EXPECT_EQ(BaseFile::temporaryDirectory(), directory);
-}
 
-TEST_F(BaseFileTemporaryTest, EachTemporaryFileIsNewEmptyPrivateAndNamedBaseFile)
-{
   BaseFile::setTemporaryDirectory(m_root.c_str());
   BaseFile* first = BaseFile::createTemporaryFile();
   BaseFile* second = BaseFile::createTemporaryFile();
-  ASSERT_NE(first, nullptr);
-  ASSERT_NE(second, nullptr);
+  ASSERT_TRUE(first && second);
   EXPECT_EQ(first->getRetainCount(), 1);
-  std::string firstPath = first->getFilePath()->cString();
-  std::string secondPath = second->getFilePath()->cString();
-  EXPECT_NE(firstPath, secondPath);
-  for (const std::string& path : {firstPath, secondPath}) {
+  EXPECT_TRUE(first->isFile());
+  EXPECT_NE(std::string(first->getFilePath()->cString()), second->getFilePath()->cString());
+  for (BaseFile* temporary : {first, second}) {
+    std::string path = temporary->getFilePath()->cString();
     EXPECT_EQ(path.rfind(m_root + "/BaseFile", 0), 0u) << path;
     EXPECT_EQ(path.size(), m_root.size() + 1 + 14);
     struct stat status;
@@ -489,48 +282,32 @@ TEST_F(BaseFileTemporaryTest, EachTemporaryFileIsNewEmptyPrivateAndNamedBaseFile
     EXPECT_TRUE(S_ISREG(status.st_mode));
     EXPECT_EQ(status.st_size, 0);
     EXPECT_EQ(status.st_mode & 0777, 0600u);
+    temporary->release();
   }
-  EXPECT_TRUE(first->isFile());
-  first->release();
-  second->release();
-}
-
-TEST_F(BaseFileTemporaryTest, AMissingTemporaryDirectoryGivesNull)
-{
   BaseFile::setTemporaryDirectory(at("missing").c_str());
   LogCapture log("%S: %m\n", "E|src/files/");
   EXPECT_EQ(BaseFile::createTemporaryFile(), nullptr);
   EXPECT_NE(log.text().find("Error: Unable to create a temporary file"), std::string::npos);
+  BaseFile::setTemporaryDirectory("");  // the next reader fills it again from the environment
 }
-
-// ---- Size texts ----
 
 TEST(BaseFileSizeTextTest, DecimalUnitsWithOneDecimalAndTheRoundingThreshold)
 {
   BaseAutorelease pool;
-  const struct
-  {
-    int64_t bytes;
-    const char* text;
-  } cases[] = {
-      {-5, "-5 B"},
-      {0, "0 B"},
-      {999, "999 B"},
-      {1000, "1.0 KB"},
-      {1536, "1.5 KB"},
-      {999499, "999.5 KB"},
-      {999500, "1.0 MB"},
-      {1000000, "1.0 MB"},
-      {2500000000ll, "2.5 GB"},
-      {999500000000ll, "1.0 TB"},
-      {1000000000000000ll, "1.0 PB"},
-      {INT64_MAX, "9.2 EB"},
-  };
-  for (const auto& entry : cases) {
-    BaseString* text = BaseFile::humanReadableFileSizeWithBytes(entry.bytes);
-    ASSERT_NE(text, nullptr) << entry.bytes;
-    EXPECT_STREQ(text->cString(), entry.text) << entry.bytes;
-  }
+  const std::pair<int64_t, const char*> cases[] = {{-5, "-5 B"},
+                                                   {0, "0 B"},
+                                                   {999, "999 B"},
+                                                   {1000, "1.0 KB"},
+                                                   {1536, "1.5 KB"},
+                                                   {999499, "999.5 KB"},
+                                                   {999500, "1.0 MB"},
+                                                   {1000000, "1.0 MB"},
+                                                   {2500000000ll, "2.5 GB"},
+                                                   {999500000000ll, "1.0 TB"},
+                                                   {1000000000000000ll, "1.0 PB"},
+                                                   {INT64_MAX, "9.2 EB"}};
+  for (auto [bytes, text] : cases)
+    EXPECT_STREQ(BaseFile::humanReadableFileSizeWithBytes(bytes)->cString(), text) << bytes;
 }
 
 }  // namespace
