@@ -5,6 +5,7 @@
 
 #include <arpa/inet.h>
 #include <dirent.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -17,9 +18,11 @@
 #include <thread>
 #include <vector>
 
-#include "net/IOSocketAbstract.h"
+#include "net/IOSocketTCP.h"
+#include "object/BaseAutorelease.h"
 #include "object/BaseDictionary.h"
 #include "object/BaseString.h"
+#include "runtime/SystemCalls.h"
 #include "session/NotificationCenter.h"
 #include "support/Settled.h"
 
@@ -45,6 +48,16 @@ inline uint16_t boundPort(int fd)
   return ntohs(address.sin_port);
 }
 
+// 127.0.0.1:port (host order) as a socket address.
+inline struct sockaddr_in loopback(uint16_t port)
+{
+  struct sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return address;
+}
+
 // A socket listening on 127.0.0.1:port, as another program holding the port would; -1 on failure.
 inline int listenRaw(uint16_t port)
 {
@@ -52,10 +65,7 @@ inline int listenRaw(uint16_t port)
   // Past the connections a server just closed, which linger on the port.
   int on = 1;
   if (fd != -1) setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  struct sockaddr_in address = {};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  struct sockaddr_in address = loopback(port);
   if (fd != -1 && (bind(fd, reinterpret_cast<struct sockaddr*>(&address), sizeof address) != 0 || listen(fd, 1) != 0)) {
     close(fd);
     fd = -1;
@@ -67,10 +77,7 @@ inline int listenRaw(uint16_t port)
 inline int connectRaw(uint16_t port)
 {
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  struct sockaddr_in address = {};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  struct sockaddr_in address = loopback(port);
   if (connect(fd, reinterpret_cast<struct sockaddr*>(&address), sizeof address) != 0) {
     close(fd);
     return -1;
@@ -189,5 +196,56 @@ inline int settledThreads()
 {
   return settledReading(threads);
 }
+
+// A TCP server on 127.0.0.1 with an ephemeral port, and raw peers connected to it. The
+// native system-call table is put back before anything is released.
+class TcpServerTest : public ::testing::Test
+{
+protected:
+  void TearDown() override
+  {
+    SystemCalls::restore();
+    for (int fd : m_peers) close(fd);
+    if (m_server) {
+      m_server->closeIO();
+      m_server->release();
+    }
+    m_recorder->stop();
+    m_recorder->release();
+  }
+  IOSocketTCP* startServer(unsigned int maxClients = 0, IOSocketTCP* server = nullptr)
+  {
+    m_server = server ? server : new IOSocketTCP();
+    m_server->setSocketAddress("127.0.0.1", 0);
+    m_server->setServerOptions(nullptr, maxClients);
+    EXPECT_TRUE(m_server->createServer());
+    m_port = boundPort(m_server->getSocketfd());
+    return m_server;
+  }
+  int peer()
+  {
+    int fd = connectRaw(m_port);
+    EXPECT_NE(fd, -1);
+    m_peers.push_back(fd);
+    return fd;
+  }
+  // Connects a peer and returns the server's driver for it.
+  IOSocketTCP* accepted()
+  {
+    int before = m_recorder->count();
+    peer();
+    EXPECT_TRUE(waitUntil([&] { return m_recorder->count() > before; }));
+    m_server->lockClients();
+    auto* client = static_cast<IOSocketTCP*>(m_server->clientAtIndex(m_server->clientsCount() - 1));
+    m_server->unlockClients();
+    return client;
+  }
+
+  BaseAutorelease m_pool;
+  NotificationRecorder* m_recorder = new NotificationRecorder("NEW_CLIENT_CONNECTED_NOTIFICATION");
+  IOSocketTCP* m_server = nullptr;
+  uint16_t m_port = 0;
+  std::vector<int> m_peers;
+};
 
 }  // namespace nettest
