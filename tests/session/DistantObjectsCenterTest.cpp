@@ -420,18 +420,6 @@ protected:
   }
 };
 
-TEST_F(ConcurrentLoginTest, SilentPeerDoesNotHoldUpTheNextLogin)
-{
-  // With the ten-second login time-out in force.
-  int silent = silentPeers(1)[0];
-  const auto start = std::chrono::steady_clock::now();
-  ASSERT_NE(loggedInClient(), nullptr);
-  EXPECT_LT(millisecondsSince(start), 2000) << "well under the login time-out";
-  EXPECT_TRUE(waitUntil([&] { return m_delegate->connections.load() == 1; }));
-  EXPECT_TRUE(stillOpen(silent));
-  EXPECT_FALSE(m_log.contains("given up"));
-}
-
 TEST_F(ConcurrentLoginTest, OldestWaitingLoginGivesWayToANewerConnection)
 {
   // As if the silent peers had waited out their grace already.
