@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "net/SocketTestSupport.h"
 #include "object/BaseAutorelease.h"
 #include "support/CaptureStream.h"
-#include "net/SocketTestSupport.h"
 
 using namespace nettest;
 
@@ -58,7 +58,8 @@ TEST(IODriverAbstractTest, ClientRegistryFollowsTheServerLifetime)
 {
   BaseAutorelease pool;
   IODriverAbstract* server = new (eRetainAutorelease) IODriverAbstract();
-  NotificationRecorder* recorder = new (eRetainAutorelease) NotificationRecorder("NEW_CLIENT_CONNECTED_NOTIFICATION");
+  NotificationRecorder* recorder =
+      new (eRetainAutorelease) NotificationRecorder("NEW_CLIENT_CONNECTED_NOTIFICATION");
   ASSERT_TRUE(server->createServer());
   EXPECT_TRUE(server->isServerStarted());
   server->joinThread();  // the bare accept loop returns at once

@@ -22,7 +22,8 @@ TEST(IOSocketLocalTest, ServerReplacesItsPathIsNeverPublishedAndRemovesItsPathWh
   TemporaryDirectory directory("corvane-local");
   const std::string path = directory.path() + "/bridge.sock";
   writeFile(path, "stale");
-  NotificationRecorder* recorder = new (eRetainAutorelease) NotificationRecorder("NEW_CLIENT_CONNECTED_NOTIFICATION");
+  NotificationRecorder* recorder =
+      new (eRetainAutorelease) NotificationRecorder("NEW_CLIENT_CONNECTED_NOTIFICATION");
   IOSocketLocal* server = new (eRetainAutorelease) IOSocketLocal();
   server->setServerOptions(bridgeOptions(true, false), 0);
   server->setSocketAddress(path.c_str(), 0);

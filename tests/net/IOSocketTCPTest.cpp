@@ -70,7 +70,9 @@ TEST_F(IOSocketTCPTest, AcceptedClientIsRegisteredAndAnnouncedWithTheServerAsCon
   LogCapture log("%S: %m\n", NET_LINES);
   // The subscriber runs on the worker before the client list can change again.
   unsigned int countSeen = 0;
-  m_recorder->onMessage = [&](void* context) { countSeen = static_cast<IOSocketTCP*>(context)->clientsCount(); };
+  m_recorder->onMessage = [&](void* context) {
+    countSeen = static_cast<IOSocketTCP*>(context)->clientsCount();
+  };
   IOSocketTCP* client = accepted();
   EXPECT_EQ(m_recorder->context(0), m_server);
   EXPECT_EQ(countSeen, 1u);
@@ -93,7 +95,8 @@ TEST_F(IOSocketTCPTest, StoppingAnIdleServerDoesNotWaitForTheAcceptPeriod)
     auto start = std::chrono::steady_clock::now();
     LogCapture log("%S: %m\n", NET_LINES);
     EXPECT_TRUE(server->closeIO());
-    stops.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+    stops.push_back(
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
     EXPECT_EQ(log.text(), "Error: Server loop finished but socket was not closed correctly.\n");
     EXPECT_FALSE(server->isServerStarted());
     EXPECT_EQ(server->getSocketfd(), -1);

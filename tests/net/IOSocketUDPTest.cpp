@@ -5,9 +5,9 @@
 #include <string>
 
 #include "io/BaseBuffer.h"
+#include "net/SocketTestSupport.h"
 #include "object/BaseDictionary.h"
 #include "support/CaptureStream.h"
-#include "net/SocketTestSupport.h"
 
 using namespace nettest;
 
@@ -31,7 +31,8 @@ void sendTo(int fd, uint16_t port, const std::string& bytes)
 TEST(IOSocketUDPTest, EachDatagramIsPostedOnceWithSenderAndBytes)
 {
   BaseAutorelease pool;
-  NotificationRecorder* recorder = new (eRetainAutorelease) NotificationRecorder("IOSOCKETUDP_INCOMMING_DATAGRAM");
+  NotificationRecorder* recorder =
+      new (eRetainAutorelease) NotificationRecorder("IOSOCKETUDP_INCOMMING_DATAGRAM");
   IOSocketUDP* server = new (eRetainAutorelease) IOSocketUDP();
   server->setSocketAddress("127.0.0.1", 0);
   ASSERT_TRUE(server->createServer());
@@ -86,7 +87,8 @@ TEST(IOSocketUDPTest, DatagramsTravelBetweenDriversAndAWaitForNoneTimesOut)
   EXPECT_FALSE(receiver->readWithTimeoutUDP(nullptr, port, data, length, 1));
   EXPECT_EQ(length, 0u);
   EXPECT_FALSE(sender->write("x", 1, "no..such..host", 5000));
-  EXPECT_EQ(log.text(), "Warning: Timeout while receiving data on UDP\nError: Lookup no..such..host port 5000\n");
+  EXPECT_EQ(log.text(),
+            "Warning: Timeout while receiving data on UDP\nError: Lookup no..such..host port 5000\n");
 }
 
 TEST(IOSocketUDPTest, RouteToLoopbackUsesTheLoopbackAddress)

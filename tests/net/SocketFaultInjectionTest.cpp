@@ -280,15 +280,15 @@ TEST_P(AcceptFailureTest, LoopGoesOnAfterAPauseOrEnds)
   if (failure.pauses) EXPECT_GE(g_failureTimes[2].load() - g_failureTimes[0].load(), 150);
 }
 
-INSTANTIATE_TEST_SUITE_P(Errors, AcceptFailureTest,
-                         ::testing::Values(AcceptFailure{EINTR, false, true},
-                                           AcceptFailure{ECONNABORTED, false, true},
-                                           AcceptFailure{EMFILE, true, true}, AcceptFailure{ENFILE, true, true},
-                                           AcceptFailure{ENOBUFS, true, true}, AcceptFailure{ENOMEM, true, true},
-                                           AcceptFailure{EINVAL, false, false}),
-                         [](const ::testing::TestParamInfo<AcceptFailure>& info) {
-                           return std::string(strerrorname_np(info.param.error));
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Errors, AcceptFailureTest,
+    ::testing::Values(AcceptFailure{EINTR, false, true}, AcceptFailure{ECONNABORTED, false, true},
+                      AcceptFailure{EMFILE, true, true}, AcceptFailure{ENFILE, true, true},
+                      AcceptFailure{ENOBUFS, true, true}, AcceptFailure{ENOMEM, true, true},
+                      AcceptFailure{EINVAL, false, false}),
+    [](const ::testing::TestParamInfo<AcceptFailure>& info) {
+      return std::string(strerrorname_np(info.param.error));
+    });
 
 TEST_F(SocketFaultTest, ServerThatCannotAcceptClosesCleanly)
 {

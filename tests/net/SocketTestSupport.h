@@ -66,7 +66,8 @@ inline int listenRaw(uint16_t port)
   int on = 1;
   if (fd != -1) setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
   struct sockaddr_in address = loopback(port);
-  if (fd != -1 && (bind(fd, reinterpret_cast<struct sockaddr*>(&address), sizeof address) != 0 || listen(fd, 1) != 0)) {
+  if (fd != -1 &&
+      (bind(fd, reinterpret_cast<struct sockaddr*>(&address), sizeof address) != 0 || listen(fd, 1) != 0)) {
     close(fd);
     fd = -1;
   }

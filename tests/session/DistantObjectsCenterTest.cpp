@@ -637,7 +637,8 @@ TEST(DistantObjectsCenterNamesTest, HostnameCarriesTheListeningPortAndTheSharedS
   uint16_t port = freePort();
   ASSERT_NE(port, 0);
   DistantObjectsCenter* first = DistantObjectsCenter::sharedTCPServer(port, nullptr, nullptr);
-  EXPECT_EQ(std::string(first->getServerHostname()->cString()), std::string(host) + ".local:" + std::to_string(port));
+  EXPECT_EQ(std::string(first->getServerHostname()->cString()),
+            std::string(host) + ".local:" + std::to_string(port));
   DistantObjectsCenter* connected = DistantObjectsCenter::newTCPClient(str("127.0.0.1"), port);
   ASSERT_NE(connected, nullptr);
   EXPECT_EQ(std::string(connected->getServerHostname()->cString()), std::string(host) + ".local:0");

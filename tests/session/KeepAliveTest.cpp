@@ -84,7 +84,8 @@ protected:
     if (geteuid() != 0) GTEST_SKIP() << "network namespaces need root";
     m_made = run("ip netns add " + m_a) && run("ip netns add " + m_b) &&
              run("ip -n " + m_a + " link add vA type veth peer name vB netns " + m_b) &&
-             run("ip -n " + m_a + " addr add 10.77.0.1/30 dev vA") && run("ip -n " + m_a + " link set vA up") &&
+             run("ip -n " + m_a + " addr add 10.77.0.1/30 dev vA") &&
+             run("ip -n " + m_a + " link set vA up") &&
              run("ip -n " + m_b + " addr add 10.77.0.2/30 dev vB") && run("ip -n " + m_b + " link set vB up");
     if (!m_made) GTEST_SKIP() << "no network namespaces with veth pairs here";
     m_logins->setMode(0);
@@ -111,7 +112,8 @@ protected:
 
   BaseAutorelease m_pool;
   LogCapture m_log{"%S: %m\n", "E|src/session/DistantObjectsCenter"};
-  const std::string m_a = "corvane-ka-a-" + std::to_string(getpid()), m_b = "corvane-ka-b-" + std::to_string(getpid());
+  const std::string m_a = "corvane-ka-a-" + std::to_string(getpid()),
+                    m_b = "corvane-ka-b-" + std::to_string(getpid());
   bool m_made = false;
   LoginManager* m_logins = LoginManager::SharedManager(6, nullptr);
   const int m_savedMode = m_logins->getMode();

@@ -60,9 +60,9 @@ TEST_F(LoginManagerTest, FirstFailingCheckOfTheModeDecides)
   m_manager->addCredential(str("anna"), str("alpha"));
   m_manager->addCredential(str("bert"), str("bravo"));
   for (const auto& login : cases) {
-    SCOPED_TRACE(::testing::Message() << login.mode << " " << (login.agent ? login.agent : "-") << " "
-                                      << (login.user ? login.user : "-") << " "
-                                      << (login.password ? login.password : "-"));
+    SCOPED_TRACE(::testing::Message()
+                 << login.mode << " " << (login.agent ? login.agent : "-") << " "
+                 << (login.user ? login.user : "-") << " " << (login.password ? login.password : "-"));
     m_manager->setMode(login.mode);
     EXPECT_EQ(m_manager->validateLogin(str(login.agent), str(login.user), str(login.password)), login.result);
   }

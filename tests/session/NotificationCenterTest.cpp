@@ -83,7 +83,12 @@ TEST_F(NotificationCenterTest, DeliveriesAndReferencesFollowTheSubscriptions)
     int retainCountOfOne;  // recorder 1's, the test's own reference included
   } cases[] = {
       {"named subscribers in subscription order, then catch-all",
-       {{'s', 1, "tick"}, {'s', 9, ""}, {'s', 2, "tick"}, {'s', 3, "tock"}, {'p', 0, "tick"}, {'p', 0, "tock"},
+       {{'s', 1, "tick"},
+        {'s', 9, ""},
+        {'s', 2, "tick"},
+        {'s', 3, "tock"},
+        {'p', 0, "tick"},
+        {'p', 0, "tock"},
         {'p', 0, "other"}},
        {"1:tick", "2:tick", "9:tick", "3:tock", "9:tock", "9:other"},
        2},
