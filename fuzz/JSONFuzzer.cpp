@@ -19,15 +19,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
   // The text forms indent every level again; past this size that is all the time goes to.
   if (size > 1 << 16) return 0;
   BaseAutorelease pool;
-  BaseBuffer* input = new (eRetainAutorelease) BaseBuffer(data, (uint32_t)size);
-  BaseObject* object = JSONParser::parseJSON(input);
+  BaseObject* object = JSONParser::parseJSON(data, size);
   if (!object) return 0;
 
   BaseBuffer* text = new (eRetainAutorelease) BaseBuffer();
   if (!object->encode(text, BaseObject::eToStringJSON)) __builtin_trap();
   // A double's text has 16 digits, so the largest doubles print as a number just past
   // the range ("1.797693134862316e+308"), which reads as too big: known, and left alone.
-  if (!JSONParser::parseJSON(text) && !text->containsString("e+308")) __builtin_trap();
+  if (!JSONParser::parseJSON(text->bytes(), text->length()) && !text->containsString("e+308"))
+    __builtin_trap();
 
   BaseBuffer* stream = new (eRetainAutorelease) BaseBuffer();
   if (!object->encode(stream, BaseObject::eToStringSerialized)) __builtin_trap();

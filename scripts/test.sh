@@ -9,6 +9,9 @@ root=$PWD
 
 bash scripts/install-deps.sh
 
+# Includes point down the layers (docs/architecture.md): a wrong one fails before any build.
+python3 scripts/check-includes.py
+
 jobs=${CORVANE_JOBS:-2}
 
 # A private German locale, so that the tests that must not depend on the locale have one

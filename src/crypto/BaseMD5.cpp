@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "files/BaseFile.h"
 #include "io/BaseBuffer.h"
 #include "object/BaseString.h"
 #include "runtime/BaseAssert.h"
@@ -119,27 +118,6 @@ BaseString* BaseMD5::md5FromData(BaseBuffer* data)
   BaseMD5* digest = new (eRetainNone) BaseMD5();
   digest->appendData(data);
   BaseString* text = digest->getHexDigest();
-  digest->release();
-  return text;
-}
-
-bool BaseMD5::appendFile(BaseFile* file)
-{
-  BASE_ASSERT(file!=nullptr);
-  if (!file->openFile(true)) return false;
-  file->setOffset(0);
-  unsigned char* bytes = nullptr;
-  uint32_t count;
-  while ((count = file->getNextBytes(&bytes, 4096)) > 0) appendBytes(bytes, count);
-  bool complete = !file->readFailed();
-  file->closeFile();
-  return complete;
-}
-
-BaseString* BaseMD5::md5FromFile(BaseFile* file)
-{
-  BaseMD5* digest = new (eRetainNone) BaseMD5();
-  BaseString* text = digest->appendFile(file) ? digest->getHexDigest() : nullptr;
   digest->release();
   return text;
 }

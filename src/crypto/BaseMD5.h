@@ -35,7 +35,8 @@ public:
   void appendData(BaseBuffer* data);
   // The file's whole content from offset 0, read through the file object, which is closed
   // afterwards (also when it was open before). False when it cannot be opened, or when a
-  // read fails before the end: the digest would not be that of the file.
+  // read fails before the end: the digest would not be that of the file. Defined with the
+  // files (files/BaseMD5File.cpp): the digest itself knows only bytes.
   bool appendFile(BaseFile* file);
 
   // Taking a digest finishes a copy of the running state: the object may be asked again

@@ -2,7 +2,7 @@
 
 #include "object/BaseString.h"
 #include "runtime/Debug.h"
-#include "session/NotificationCenter.h"
+#include "runtime/NotificationCenter.h"
 
 const char* const IODriverAbstract::NEW_CLIENT_CONNECTED_NOTIFICATION = "NEW_CLIENT_CONNECTED_NOTIFICATION";
 

@@ -15,41 +15,21 @@
 #include <ctime>
 
 #include "io/BaseBuffer.h"
-#include "net/MDnsPublication.h"
-#include "net/MDnsWrapper.h"
+#include "net/IOSocketAbstractInternal.h"
 #include "object/BaseDictionary.h"
 #include "object/BaseString.h"
 #include "runtime/Debug.h"
 #include "runtime/SystemCalls.h"
 
-const char* const IOSocketAbstract::MDNS_SERVICE_NAME = "MDNS_SERVICE_NAME";
-const char* const IOSocketAbstract::MDNS_SERVICE_TYPE = "MDNS_SERVICE_TYPE";
-const char* const IOSocketAbstract::SOCKET_TXT_RECORD_ENTRIES = "SOCKET_TXT_RECORD_ENTRIES";
-
-std::atomic<int> IOSocketAbstract::s_mdnsReplyTimeoutMs{5000};
+using SocketInternal::socketError;
 
 namespace {
-
-const int ACCEPT_WAIT_MS = 2000;
-const int LISTEN_BACKLOG = 5;
-// After running out of descriptors or memory the listening socket stays readable; the
-// loop pauses this long instead of spinning.
-const int ACCEPT_BACKOFF_MS = 100;
 
 int64_t monotonicMilliseconds()
 {
   struct timespec now;
   clock_gettime(CLOCK_MONOTONIC, &now);
   return int64_t(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
-
-// The pending error of a socket, for messages about exceptional conditions.
-int socketError(int fd)
-{
-  int error = 0;
-  socklen_t length = sizeof error;
-  if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error == 0) error = errno ? errno : EIO;
-  return error;
 }
 
 // What a failed call on a connection says of how it ended: the peer or the path to it is gone
@@ -70,19 +50,6 @@ IOSocketAbstract::eEndReason endReasonOf(int error)
     default:
       return IOSocketAbstract::eEndOther;
   }
-}
-
-// A peer's abort, a signal or a race with the peer: the listening socket is still good.
-bool isTransientAcceptError(int error)
-{
-  return error == EINTR || error == ECONNABORTED || error == EAGAIN || error == EWOULDBLOCK ||
-         error == EPROTO || error == EPERM || error == ENETDOWN || error == ENONET ||
-         error == EHOSTUNREACH || error == ENETUNREACH || error == EHOSTDOWN || error == EOPNOTSUPP;
-}
-
-bool isResourceAcceptError(int error)
-{
-  return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
 }
 
 // The outcome of a connection that an interrupted connect left under way; bounded by the
@@ -334,7 +301,7 @@ bool IOSocketAbstract::closeIO()
 }
 
 // ---------------------------------------------------------------------------------------
-// Server side
+// Waiting and waking (the server side is in IOSocketAbstractServer.cpp)
 
 bool IOSocketAbstract::_openWakePipe()
 {
@@ -357,45 +324,6 @@ void IOSocketAbstract::_closeWakePipe()
     if (fd != -1) close(fd);
     fd = -1;
   }
-}
-
-bool IOSocketAbstract::_bindInternal()
-{
-  if (!lookupAddress()) {
-    BASE_LOG(this, eMsgError, "invalid address");
-    return false;
-  }
-  if (bind(m_socketfd.load(), reinterpret_cast<struct sockaddr*>(m_socketAddress), m_socketAddressLength) != 0) {
-    BASE_LOG(this, eMsgError, "Socket bind error : %d", errno);
-    return false;
-  }
-  return true;
-}
-
-bool IOSocketAbstract::createServer()
-{
-  if (!_bindInternal()) return false;
-  if (listen(m_socketfd.load(), LISTEN_BACKLOG) != 0) {
-    BASE_LOG(this, eMsgError, "Socket listen error : %d", errno);
-    return false;
-  }
-  if (m_serverOptions && !publishServerWithMDNS())
-    BASE_LOG(this, eMsgWarning, "unable to publish our service via MDNS");
-  // Without the pipe the loop still ends, only after its 2-second wait.
-  _openWakePipe();
-  return IODriverAbstract::createServer();
-}
-
-void IOSocketAbstract::setServerOptions(BaseDictionary* options, unsigned int maxClients)
-{
-  if (isServerStarted()) {
-    BASE_LOG(this, eMsgWarning, "server already started, options will be ignored");
-    return;
-  }
-  BaseObject::retain(options);
-  BaseObject::release(m_serverOptions);
-  m_serverOptions = options;
-  m_maxClientCount = maxClients;
 }
 
 int IOSocketAbstract::_millisecondsOf(unsigned int timeoutSeconds)
@@ -432,65 +360,6 @@ IOSocketAbstract::eWaitResult IOSocketAbstract::_waitForDescriptor(int fd, short
     // A peer's hang-up is readable: the read then sees the end of the stream.
     if (watched[0].revents & (events | ((events & POLLIN) ? POLLHUP : 0))) return eWaitReady;
     return eWaitException;
-  }
-}
-
-void IOSocketAbstract::waitForClients()
-{
-  for (;;) {
-    if (!m_keepRunning.load() || !isServerStarted()) {
-      if (m_socketfd.load() != -1)
-        BASE_LOG(this, eMsgError, "Server loop finished but socket was not closed correctly.");
-      return;
-    }
-    socklen_t peerLength = m_socketAddressLength;
-    unsigned char* peer = static_cast<unsigned char*>(calloc(1, peerLength ? peerLength : 1));
-    m_socketLock->lock();
-    int listening = m_socketfd.load();
-    if (listening == -1) {
-      BASE_LOG(this, eMsgError, "Socket listen error");
-      m_socketLock->unlock();
-      free(peer);
-      return;
-    }
-    eWaitResult waited = _waitForDescriptor(listening, POLLIN, ACCEPT_WAIT_MS);
-    if (waited == eWaitException) {
-      BASE_LOG(this, eMsgError, "Socket Accept error : %d", socketError(listening));
-      m_socketLock->unlock();
-      free(peer);
-      return;
-    }
-    if (waited == eWaitReady) {
-      int client = sysAccept4(listening, reinterpret_cast<struct sockaddr*>(peer), &peerLength, SOCK_CLOEXEC);
-      if (client == -1) {
-        int error = errno;
-        BASE_LOG(this, eMsgError, "Socket Accept error : %d", error);
-        if (!isTransientAcceptError(error) && !isResourceAcceptError(error)) {
-          m_socketLock->unlock();
-          free(peer);
-          return;
-        }
-        // A peer that resets before we accept must not end the server for everyone.
-        if (isResourceAcceptError(error)) _waitForDescriptor(m_wakeFds[0], POLLIN, ACCEPT_BACKOFF_MS);
-      } else if (m_maxClientCount != 0 && clientsCount() >= m_maxClientCount) {
-        BASE_LOG(this, eMsgWarning, "Max client count reached, closing incomming request");
-        close(client);
-      } else {
-        IODriverAbstract* made = makeIODriverObject();
-        IOSocketAbstract* driver = dynamic_cast<IOSocketAbstract*>(made);
-        if (!driver) {
-          BaseObject::release(made);
-          close(client);
-        } else {
-          driver->setConnectedClientDescriptors(client, peer, m_socketAddressLength);
-          BASE_LOG(this, eMsgInfo, "New client connected (%i)", client);
-          addClient(driver);
-          driver->release();
-        }
-      }
-    }
-    free(peer);
-    m_socketLock->unlock();
   }
 }
 
@@ -742,66 +611,4 @@ void IOSocketAbstract::enableSignalHandler()
     BASE_LOG(this, eMsgInfo, "signal catcher installed");
   else
     BASE_LOG(this, eMsgError, "can't install signal catcher ");
-}
-
-// ---------------------------------------------------------------------------------------
-// DNS-SD publication
-
-bool IOSocketAbstract::publishServerWithMDNS()
-{
-  const char* protocol = MDNSProtocolTag();
-  MDnsWrapper* wrapper = MDnsWrapper::sharedMDNSWrapper();
-  // A server started again after closeIO registers anew; the old registration goes first.
-  stopServerPublicationWithMDNS();
-  if (!wrapper) {
-    BASE_LOG(this, eMsgError, "calling MDnsWrapper::sharedMDNSWrapper()");
-    return false;
-  }
-  BaseString* typeOption =
-      dynamic_cast<BaseString*>(BaseDictionary::objectForKey(m_serverOptions, MDNS_SERVICE_TYPE));
-  BaseString* name =
-      dynamic_cast<BaseString*>(BaseDictionary::objectForKey(m_serverOptions, MDNS_SERVICE_NAME));
-  BaseString* type = new BaseString();
-  if (typeOption && protocol) type->setFormat("_%s.%s.", typeOption->cString(), protocol);
-  // The port the socket is bound to: with port 0 the system chose it.
-  uint16_t port = m_port;
-  struct sockaddr_in bound;
-  socklen_t boundLength = sizeof bound;
-  if (getsockname(m_socketfd.load(), reinterpret_cast<struct sockaddr*>(&bound), &boundLength) == 0 &&
-      bound.sin_family == AF_INET && bound.sin_port != 0)
-    port = ntohs(bound.sin_port);
-
-  MDnsPublication* publication = nullptr;
-  if (!protocol) {
-    // MDNSProtocolTag has said why.
-  } else if (!wrapper->MDnsIsLoaded()) {
-    BASE_LOG(this, eMsgWarning,
-             "no DNS-SD library found: the service is not announced; clients must connect by address");
-    if (typeOption && name)
-      MDnsPublication::postOutcome(name, type, port, MDnsPublication::ERR_NO_LIBRARY,
-                                   "no DNS-SD library found", this);
-  } else if (typeOption && name) {
-    // Registering waits for the daemon, which may not answer for many seconds: the
-    // publication's own worker does it, and the server serves meanwhile.
-    BaseDictionary* entries = dynamic_cast<BaseDictionary*>(
-        BaseDictionary::objectForKey(m_serverOptions, SOCKET_TXT_RECORD_ENTRIES));
-    publication = new MDnsPublication(wrapper, name, type, port, entries, this, s_mdnsReplyTimeoutMs.load());
-    if (!publication->start()) {
-      publication->release();
-      publication = nullptr;
-    }
-  }
-  type->release();
-  wrapper->release();
-  m_publication = publication;
-  return publication != nullptr;
-}
-
-bool IOSocketAbstract::stopServerPublicationWithMDNS()
-{
-  if (!m_publication) return true;
-  m_publication->withdraw();
-  m_publication->release();
-  m_publication = nullptr;
-  return true;
 }

@@ -12,8 +12,8 @@
 #include "object/BaseDictionary.h"
 #include "object/BaseString.h"
 #include "runtime/Debug.h"
+#include "runtime/NotificationCenter.h"
 #include "runtime/SystemCalls.h"
-#include "session/NotificationCenter.h"
 
 const char* const IOSocketUDP::IOSOCKETUDP_INCOMMING_DATAGRAM = "IOSOCKETUDP_INCOMMING_DATAGRAM";
 

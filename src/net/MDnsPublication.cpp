@@ -14,7 +14,7 @@
 #include "object/BaseNumber.h"
 #include "object/BaseString.h"
 #include "runtime/Debug.h"
-#include "session/NotificationCenter.h"
+#include "runtime/NotificationCenter.h"
 
 const char* const MDnsPublication::MDNS_SERVICE_PUBLICATION_NOTIFICATION =
     "MDNS_SERVICE_PUBLICATION_NOTIFICATION";

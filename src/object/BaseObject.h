@@ -71,6 +71,9 @@ public:
   // Positive when the receiver orders before `other` (the opposite sign of strcmp).
   virtual int compare(BaseObject* other);
   virtual uint32_t hash();
+  // The exact class name. Value classes report their own (the serializer writes by it);
+  // streams, drivers, sessions and managers report theirs too rather than "BaseObject", so
+  // that a log line's class field says which object spoke. No format depends on those.
   virtual const char* getClass() const;
   // A new string in the caller's innermost pool.
   virtual BaseString* toString(int flags = eToStringPlain);
@@ -140,7 +143,7 @@ public:
   // `slot` is the address of a BaseObject* member: retains the new value, then releases the old.
   static void setMember(void* slot, BaseObject* value);
 
-  // Encodings and files (BaseObjectEncoding.cpp). The format is an eToStringFlags value:
+  // Encodings and files (serialization/BaseObjectEncoding.cpp). The format is an eToStringFlags value:
   // JSON or XML text by its low two bits (decoration bits ignored), otherwise bit 64 for one
   // object of the object stream; plain and Lua are refused with an Info line.
   // Appends the encoding to `buffer`; false when refused or when the buffer cannot grow.

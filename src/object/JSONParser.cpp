@@ -24,7 +24,6 @@
 #include <cstdlib>
 #include <vector>
 
-#include "io/BaseBuffer.h"
 #include "object/BaseArray.h"
 #include "object/BaseDictionary.h"
 #include "object/BaseNull.h"
@@ -175,11 +174,10 @@ private:
 
 }  // namespace
 
-BaseObject* JSONParser::parseJSON(BaseBuffer* buffer)
+BaseObject* JSONParser::parseJSON(const void* bytes, size_t length)
 {
-  if (!buffer) return nullptr;
-  const char* bytes = buffer->bytes() ? (const char*)buffer->bytes() : "";
-  rapidjson::MemoryStream input(bytes, buffer->length());
+  if (!bytes && length != 0) return nullptr;
+  rapidjson::MemoryStream input(bytes ? static_cast<const char*>(bytes) : "", length);
   ObjectBuilder builder;
   // The iterative reader keeps its state on the heap, so deep input cannot exhaust the
   // stack; the builder bounds the depth.
@@ -193,7 +191,7 @@ BaseObject* JSONParser::parseJSON(BaseBuffer* buffer)
   if (parsed.IsError()) {
     failure = builder.failure() ? builder.failure() : rapidjson::GetParseError_En(parsed.Code());
     offset = parsed.Offset();
-  } else if (input.Tell() != buffer->length()) {
+  } else if (input.Tell() != length) {
     // The reader takes a zero byte for the end of the input.
     failure = "data after the value";
     offset = input.Tell();

@@ -15,7 +15,7 @@
 #include "object/BaseString.h"
 #include "plugin/HostLog.h"
 #include "plugin/PositionSampler.h"
-#include "session/NotificationCenter.h"
+#include "runtime/NotificationCenter.h"
 #include "session/DistantObjectsCenter.h"
 #include "session/LoginManager.h"
 

@@ -23,63 +23,22 @@
 #include "object/BaseString.h"
 #include "runtime/BaseAssert.h"
 #include "runtime/Debug.h"
+#include "serialization/BaseSerializerInternal.h"
+#include "serialization/PackedInteger.h"
+
+using SerializerInternal::LevelGuard;
+using SerializerInternal::Owned;
+using SerializerInternal::ROW_OF_KIND;
 
 namespace {
 
-const uint64_t MAX_MAGNITUDE_32 = 0x7FFFFFFFull;
-const uint64_t MAX_MAGNITUDE_64 = 0x7FFFFFFFFFFFFFFFull;
 // The reversed-byte form of this double is INT64_MIN, which has no packed form.
 const uint64_t UNENCODABLE_DOUBLE_BITS = 0x80;
-
-// Holds the one reference to an object under construction until it is handed out, so
-// that an exception releases a partial object.
-template <typename T>
-class Owned
-{
-public:
-  explicit Owned(T* object) : m_object(object) {}
-  ~Owned() { BaseObject::release(m_object); }
-  Owned(const Owned&) = delete;
-  Owned& operator=(const Owned&) = delete;
-  T* operator->() const { return m_object; }
-  T* get() const { return m_object; }
-  void reset(T* object)
-  {
-    BaseObject::release(m_object);
-    m_object = object;
-  }
-  T* take()
-  {
-    T* object = m_object;
-    m_object = nullptr;
-    return object;
-  }
-
-private:
-  T* m_object;
-};
-
-// Counts one level for the lifetime of a scope, exceptions included.
-class LevelGuard
-{
-public:
-  explicit LevelGuard(unsigned int& level) : m_level(level) { m_level++; }
-  ~LevelGuard() { m_level--; }
-  LevelGuard(const LevelGuard&) = delete;
-  LevelGuard& operator=(const LevelGuard&) = delete;
-
-private:
-  unsigned int& m_level;
-};
 
 bool isCollectionKind(eBSObject kind)
 {
   return kind == eBSArray || kind == eBSDictionary || kind == eBSList;
 }
-
-// The row of each kind, by kind; -1 where no kind is.
-const signed char ROW_OF_KIND[23] = {-1, 1, 7, -1, -1, -1, -1, -1, -1, -1, 0, 8,
-                                     5,  6, 9, 10, -1, -1, -1, -1, 2,  4,  3};
 
 }  // namespace
 
@@ -329,23 +288,26 @@ long long BaseSerializer::readInteger64()
 
 int BaseSerializer::_packed32(uint8_t first, uint8_t firstExtension, bool haveExtension)
 {
-  int magnitude = (first & 0x40)
-                      ? (int)_packedMagnitude(first, firstExtension, haveExtension, 4, MAX_MAGNITUDE_32)
-                      : (first & 0x3F);
+  int magnitude =
+      (first & 0x40) ? (int)_packedMagnitude(first, firstExtension, haveExtension,
+                                             PackedInteger::MAX_EXTENSION_32, PackedInteger::MAX_MAGNITUDE_32)
+                     : (first & 0x3F);
   return (first & 0x80) ? -magnitude : magnitude;
 }
 
 long long BaseSerializer::_packed64(uint8_t first)
 {
-  long long magnitude =
-      (first & 0x40) ? (long long)_packedMagnitude(first, 0, false, 8, MAX_MAGNITUDE_64) : (first & 0x3F);
+  long long magnitude = (first & 0x40)
+                            ? (long long)_packedMagnitude(first, 0, false, PackedInteger::MAX_EXTENSION_64,
+                                                          PackedInteger::MAX_MAGNITUDE_64)
+                            : (first & 0x3F);
   return (first & 0x80) ? -magnitude : magnitude;
 }
 
 uint64_t BaseSerializer::_packedMagnitude(uint8_t first, uint8_t firstExtension, bool haveExtension,
                                           unsigned maxExtension, uint64_t maxMagnitude)
 {
-  unsigned count = ((first >> 3) & 7) + 1;
+  unsigned count = PackedInteger::extensionLength(first);
   if (count > maxExtension) {
     BASE_LOG(this, eMsgError, "packed integer with %i extension bytes in data", (int)count);
     _rejectData();
@@ -354,36 +316,18 @@ uint64_t BaseSerializer::_packedMagnitude(uint8_t first, uint8_t firstExtension,
   unsigned have = 0;
   if (haveExtension) extension[have++] = firstExtension;
   if (count > have) _readBytes(extension + have, count - have);
-  uint64_t high = 0;
-  for (unsigned i = count; i-- > 0;) high = (high << 8) | extension[i];
-  if (high > (maxMagnitude >> 3)) {
+  uint64_t magnitude = 0;
+  if (!PackedInteger::decodeMagnitude(first, extension, maxMagnitude, magnitude)) {
     BASE_LOG(this, eMsgError, "packed integer out of range in data");
     _rejectData();
   }
-  return (high << 3) | (first & 7);
+  return magnitude;
 }
 
 void BaseSerializer::_stagePacked(bool negative, uint64_t magnitude)
 {
-  if (m_stageLength + 9 > WRITE_STAGE_SIZE) _flushStage();
-  unsigned char* out = m_stageBytes + m_stageLength;
-  const unsigned char sign = negative ? 0x80 : 0;
-  if (magnitude <= 63) {
-    out[0] = (unsigned char)(sign | magnitude);
-    m_stageLength += 1;
-    return;
-  }
-  // The fewest bytes that hold the magnitude shifted right by 3 (at least 8, so one).
-  const uint64_t high = magnitude >> 3;
-  const unsigned extension = (unsigned)(64 - __builtin_clzll(high) + 7) / 8;
-  out[0] = (unsigned char)(sign | 0x40 | ((extension - 1) << 3) | (magnitude & 7));
-  // Least significant byte first; the stage has room for all eight.
-#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-  memcpy(out + 1, &high, 8);
-#else
-  for (unsigned i = 0; i < 8; i++) out[1 + i] = (unsigned char)(high >> (8 * i));
-#endif
-  m_stageLength += 1 + extension;
+  if (m_stageLength + PackedInteger::MAX_LENGTH > WRITE_STAGE_SIZE) _flushStage();
+  m_stageLength += PackedInteger::encode(negative, magnitude, m_stageBytes + m_stageLength);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -544,7 +488,7 @@ const BaseSerializer::ObjectDescription* BaseSerializer::_rowForObject(BaseObjec
     default:
       break;
   }
-  if (size > MAX_MAGNITUDE_32) {
+  if (size > PackedInteger::MAX_MAGNITUDE_32) {
     BASE_LOG(this, eMsgError, "%s of %lli bytes or entries is too large for the object stream",
              object->getClass(), (long long)size);
     return nullptr;
@@ -641,7 +585,7 @@ void BaseSerializer::serializeDictionary(BaseObject* object)
     BaseString* key = dictionary->keyAtIndex(i);
     BaseObject* value = dictionary->objectForKeyIndex(i);
     // A dictionary stores only keys that report the class BaseString: the string row.
-    if (key->length() <= MAX_MAGNITUDE_32) {
+    if (key->length() <= PackedInteger::MAX_MAGNITUDE_32) {
       if (m_stageLength + 2 > WRITE_STAGE_SIZE) _flushStage();
       m_stageBytes[m_stageLength++] = eBSString;
       m_stageBytes[m_stageLength++] = objectDesc[ROW_OF_KIND[eBSString]].version;
@@ -882,305 +826,4 @@ BaseObject* BaseSerializer::unserializeBoolean(unsigned char)
 double BaseSerializer::_readDouble()
 {
   return doubleOfBits((uint64_t)swap64(readInteger64()));
-}
-
-// ---------------------------------------------------------------------------------------
-// File objects
-
-namespace {
-
-// The value of an integer attribute: false when the key is missing, `invalid` set when it
-// holds anything but a non-negative 64-bit integer.
-bool integerAttribute(BaseDictionary* attributes, const char* key, int64_t& value, bool& invalid)
-{
-  BaseObject* object = attributes->objectForKey(key);
-  if (!object) return false;
-  BaseNumber* number = BaseObject::isOfClass(object, "BaseNumber") ? static_cast<BaseNumber*>(object) : nullptr;
-  if (!number || number->getNumberType() != BaseNumber::eNumberInteger || number->getInteger64() < 0)
-    invalid = true;
-  else
-    value = number->getInteger64();
-  return true;
-}
-
-// A single path component that names an entry of the directory it is put in.
-bool isSafeFileName(BaseObject* object)
-{
-  if (!BaseObject::isOfClass(object, "BaseString")) return false;
-  BaseString* name = static_cast<BaseString*>(object);
-  const char* text = name->cString();
-  const unsigned int length = name->length();
-  if (length == 0 || strcmp(text, ".") == 0 || strcmp(text, "..") == 0) return false;
-  return !memchr(text, '/', length) && !memchr(text, 0, length);
-}
-
-// A relative path that stays below the directory it is appended to.
-bool isSafeContextPath(BaseObject* object)
-{
-  if (!BaseObject::isOfClass(object, "BaseString")) return false;
-  BaseString* path = static_cast<BaseString*>(object);
-  const char* text = path->cString();
-  const unsigned int length = path->length();
-  if (memchr(text, 0, length) || (length > 0 && text[0] == '/')) return false;
-  for (const char* component = text; *component;) {
-    const char* end = strchr(component, '/');
-    size_t componentLength = end ? (size_t)(end - component) : strlen(component);
-    if (componentLength == 2 && component[0] == '.' && component[1] == '.') return false;
-    if (!end) break;
-    component = end + 1;
-  }
-  return true;
-}
-
-// Closes a file being sent when its write is left by an exception.
-class FileCloser
-{
-public:
-  explicit FileCloser(BaseFile* file) : m_file(file) {}
-  ~FileCloser() { m_file->closeFile(); }
-  FileCloser(const FileCloser&) = delete;
-  FileCloser& operator=(const FileCloser&) = delete;
-
-private:
-  BaseFile* m_file;
-};
-
-}  // namespace
-
-bool BaseSerializer::isValidFile(BaseObject* object, eBSObject)
-{
-  return static_cast<BaseFile*>(object)->exists();
-}
-
-void BaseSerializer::serializeFile(BaseObject* object)
-{
-  BaseFile* file = static_cast<BaseFile*>(object);
-  BaseAutorelease pool;
-  BaseDictionary* attributes = file->getFileAttributes();
-  const int64_t start = file->getTransferOffset();
-  if (!file->openFile(true)) {
-    _stagePacked(false, eBSDictionary);
-    _stagePacked(false, objectDesc[ROW_OF_KIND[eBSDictionary]].version);
-    _stagePacked(false, 0);
-    BASE_LOG(this, eMsgError, "Couldn't read file at path %S, ignored", file->getFilename());
-    notifyProgression(1, 1, 0);
-    return;
-  }
-  FileCloser closer(file);
-  _writeObject(attributes);
-  // The reader takes exactly the bytes the attributes announce, so exactly those are sent:
-  // a file that grew since its status was taken is cut there, and one that shrank fails the
-  // write rather than let the reader take the next object's bytes for content.
-  const int64_t size = file->sizeInBytes();
-  file->setOffset(start);
-  notifyProgression(0, 0, (uint32_t)start);
-  for (int64_t remaining = size - start; remaining > 0;) {
-    BaseAutorelease blockPool;
-    unsigned char* bytes = nullptr;
-    const uint32_t got = file->getNextBytes(&bytes, remaining < 8192 ? (uint32_t)remaining : 8192u);
-    if (got == 0) {
-      BASE_LOG(this, eMsgError, "file %S ended %lli bytes before its announced size", file->getFilename(),
-               (long long)remaining);
-      throw new IOException();
-    }
-    _stage(bytes, got);
-    remaining -= got;
-    notifyProgression(0, 0, got);
-  }
-  BASE_LOG(this, eMsgInfo, "done serializing file %S", file->getFilename());
-  notifyProgression(1, 1, 0);
-}
-
-BaseObject* BaseSerializer::unserializeFile(unsigned char)
-{
-  if (!m_acceptsFiles) {
-    BASE_LOG(this, eMsgError, "file object refused by this reader");
-    return nullptr;
-  }
-  // The attributes are one level down: a chain of file headers, each taking the next as its
-  // attributes, must meet the nesting limit like nested collections do.
-  if (m_readDepth >= MAX_NESTING_DEPTH) {
-    BASE_LOG(this, eMsgError, "nesting deeper than %i levels in data", (int)MAX_NESTING_DEPTH);
-    return nullptr;
-  }
-  int kind = 0;
-  Owned<BaseObject> read(nullptr);
-  {
-    LevelGuard depth(m_readDepth);
-    read.reset(_readObjectInternal(&kind));
-  }
-  if (!read.get()) return nullptr;
-  if (kind != eBSDictionary) {
-    BASE_LOG(this, eMsgError, "file attributes of class %s in data", read->getClass());
-    return nullptr;
-  }
-  BaseDictionary* attributes = static_cast<BaseDictionary*>(read.get());
-  int64_t size = 0, offset = 0;
-  bool invalid = false;
-  if (!integerAttribute(attributes, "fa_size", size, invalid)) {
-    BASE_LOG(this, eMsgWarning, "Invalid file in the stream, ignored");
-    notifyProgression(1, 1, 0);
-    BaseString* empty = new (eRetainNone) BaseString();
-    BaseFile* file = new (eRetainNone) BaseFile(empty);
-    empty->release();
-    return file;
-  }
-  integerAttribute(attributes, "fa_to", offset, invalid);
-  if (invalid) {
-    BASE_LOG(this, eMsgError, "size or transfer offset that is not a non-negative integer in file attributes");
-    return nullptr;
-  }
-  if (offset > size) {
-    BASE_LOG(this, eMsgError, "transfer offset %lli beyond the file size %lli in file attributes",
-             (long long)offset, (long long)size);
-    return nullptr;
-  }
-  if (m_mode == SERIALIZER_MODE_SKIP_FILES_CONTENT) return _skipFileContent(attributes, size, offset);
-  return _receiveFileContent(attributes, size, offset);
-}
-
-BaseObject* BaseSerializer::_skipFileContent(BaseDictionary* attributes, int64_t size, int64_t offset)
-{
-  // The content that follows the attributes is what lies after the transfer offset.
-  const int64_t length = size - offset;
-  for (int64_t remaining = length; remaining > 0;) {
-    const uint32_t step = remaining < 0x40000000 ? (uint32_t)remaining : 0x40000000u;
-    m_stream->test(m_io->skipBytesInIO(step));
-    remaining -= step;
-  }
-  notifyProgression(0, 0, (uint32_t)length);
-  BaseSerializerDelegate* delegate = getSerializerDelegate();
-  if (!delegate) return new BaseString();
-  const int64_t relativeOffset = static_cast<BaseFile*>(m_io)->getOffset() - length - m_baseOffset;
-  BASE_ASSERT(relativeOffset>=0);
-  BaseNumber* position = new (eRetainNone) BaseNumber((long long)relativeOffset);
-  attributes->setObjectForKey(position, "fo_pk");
-  position->release();
-  BaseAutorelease pool;
-  BaseObject* answer = delegate->getPathForIncommingFile(attributes);
-  return answer ? answer->retain() : new BaseString();
-}
-
-BaseString* BaseSerializer::_destinationForFile(BaseDictionary* attributes, int64_t offset, bool resume)
-{
-  BaseObject* name = attributes->objectForKey("fa_name");
-  if (!isSafeFileName(name)) {
-    BASE_LOG(this, eMsgError, "unsafe file name in data");
-    return nullptr;
-  }
-  BaseObject* context = attributes->objectForKey("fa_ctx");
-  if (context && !isSafeContextPath(context)) {
-    BASE_LOG(this, eMsgError, "unsafe context path in data");
-    return nullptr;
-  }
-  BaseSerializerDelegate* delegate = getSerializerDelegate();
-  BaseString* directory = delegate ? delegate->getPathForIncommingFile(attributes) : nullptr;
-  const bool underContext = directory && directory->length() > 0 && context;
-  BaseString* destination = new (eRetainAutorelease) BaseString(underContext ? directory : m_temporaryStorage);
-  if (underContext) destination->appendPathComponent(static_cast<BaseString*>(context));
-  BaseString* folder = underContext ? new (eRetainAutorelease) BaseString(destination) : nullptr;
-  destination->appendPathComponent(static_cast<BaseString*>(name));
-
-  // Nothing is written unless the offset continues what is on disk: a fresh file starts
-  // empty, a resumed one from its partial copy, of which only the part before the offset
-  // is kept (the rest is sent again).
-  BaseFile* partial = resume ? BaseFile::partialFileForPath(destination) : nullptr;
-  if (partial && !partial->isFile()) {
-    BASE_LOG(this, eMsgError, "partial copy of a received file is not a regular file");
-    return nullptr;
-  }
-  const int64_t received = partial ? partial->sizeInBytes() : 0;
-  if (offset > received) {
-    BASE_LOG(this, eMsgError, "transfer offset %lli beyond the %lli bytes received before, in data",
-             (long long)offset, (long long)received);
-    return nullptr;
-  }
-  if (partial && received > offset) partial->setLength(offset);
-  if (folder && !BaseFile::createDirectoryAtPath(folder, true))
-    BASE_LOG(this, eMsgError, "unable to create dir hierarchy for file");
-  return destination;
-}
-
-BaseObject* BaseSerializer::_receiveFileContent(BaseDictionary* attributes, int64_t size, int64_t offset)
-{
-  BaseAutorelease pool;
-  BaseObject* resumeFlag = attributes->objectForKey("fa_res");
-  const bool resume =
-      BaseObject::isOfClass(resumeFlag, "BaseNumber") && static_cast<BaseNumber*>(resumeFlag)->getBoolean();
-  BaseString* destination = _destinationForFile(attributes, offset, resume);
-  if (!destination) return nullptr;
-
-  // Released on every way out; an unfinished atomic write is then cancelled, keeping a
-  // resumable ".partial" copy and never touching the destination.
-  Owned<BaseFile> file(new BaseFile(destination));
-  if (!file->openFileForAtomicWrite(resume)) {
-    BASE_LOG(this, eMsgError, "unable to write received file %S", destination);
-    return nullptr;
-  }
-  file->setOffset(offset);
-  notifyProgression(0, 0, (uint32_t)offset);
-  unsigned char block[1024];
-  for (int64_t remaining = size - offset; remaining > 0;) {
-    BaseAutorelease blockPool;
-    const uint32_t step = remaining < (int64_t)sizeof block ? (uint32_t)remaining : (uint32_t)sizeof block;
-    _readBytes(block, step);
-    if (!file->writeIO(block, step)) {
-      BASE_LOG(this, eMsgError, "unable to write received file %S", destination);
-      return nullptr;
-    }
-    remaining -= step;
-    notifyProgression(0, 0, step);
-  }
-  if (!file->commitAtomicWrite()) {
-    BASE_LOG(this, eMsgError, "unable to write received file %S", destination);
-    return nullptr;
-  }
-  file->closeFile();
-  file->setFileDatesFromAttributes(attributes);
-  notifyProgression(1, 1, 0);
-  return file.take();
-}
-
-void BaseSerializer::setSerializerMode(int aMode)
-{
-  BASE_ASSERT(aMode>=SERIALIZER_MODE_DEFAULT && aMode<=SERIALIZER_MODE_SKIP_FILES_CONTENT);
-  if (aMode == SERIALIZER_MODE_SKIP_FILES_CONTENT) {
-    BASE_ASSERT(m_io->isOfClass("BaseFile"));
-    m_baseOffset = static_cast<BaseFile*>(m_io)->getOffset();
-  } else {
-    m_baseOffset = 0;
-  }
-  m_mode = aMode;
-}
-
-bool BaseSerializer::serializeObjectToFile(BaseObject* object, const char* path)
-{
-  BaseAutorelease pool;
-  BaseString* filePath = new (eRetainAutorelease) BaseString(path);
-  BaseFile* file = new (eRetainAutorelease) BaseFile(filePath, true);
-  if (!file->openFile(false)) return false;
-  bool written;
-  {
-    BaseSerializer serializer(file, nullptr);
-    written = serializer.appendSerializableObject(object);
-  }
-  file->closeFile();
-  return written;
-}
-
-BaseObject* BaseSerializer::unserializeObjectFromFile(const char* path)
-{
-  BaseObject* object = nullptr;
-  {
-    BaseAutorelease pool;
-    BaseString* filePath = new (eRetainAutorelease) BaseString(path);
-    BaseFile* file = new (eRetainAutorelease) BaseFile(filePath);
-    if (!file->openFile(true)) return nullptr;
-    BaseSerializer serializer(file, nullptr);
-    object = serializer.unserializeObjectFromIO();
-    file->closeFile();
-    if (object) object->retain();
-  }
-  if (object) object->autorelease();
-  return object;
 }

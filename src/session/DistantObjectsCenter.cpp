@@ -16,9 +16,10 @@
 #include "object/BaseNumber.h"
 #include "object/BaseString.h"
 #include "runtime/Debug.h"
+#include "runtime/NotificationCenter.h"
 #include "serialization/BaseSerializer.h"
+#include "session/DistantObjectsCenterLoginThread.h"
 #include "session/LoginManager.h"
-#include "session/NotificationCenter.h"
 
 const char* const DistantObjectsCenter::NEW_CLIENT_CONNECTED_NOTIFICATION = "NEW_CLIENT_CONNECTED_NOTIFICATION";
 
@@ -27,14 +28,8 @@ namespace {
 const uint32_t WRITE_BLOCK_SIZE = 17000;
 
 std::atomic<int> loginTimeoutMs{10000};
-// Far longer than an app on the local network takes to send its login, a tenth of the time
-// it is given.
-std::atomic<int> loginGraceMs{1000};
 // A login dictionary or its reply is a few hundred bytes.
 const uint32_t LOGIN_READ_LIMIT = 64 * 1024;
-std::atomic<int> keepAliveIdle{15};
-std::atomic<int> keepAliveInterval{5};
-std::atomic<int> keepAliveProbes{3};
 
 // The process's shared sessions; each is closed and let go when the library is unloaded.
 struct SharedSession
@@ -81,45 +76,6 @@ private:
 };
 
 }  // namespace
-
-// One accepted connection on its way in: the login and, when it succeeds, the handing over
-// of its session. Listed by its server (one reference) until joined; while its thread runs
-// it holds itself and the server. Its flags are guarded by the server's m_loginsLock.
-class DistantObjectsCenter::LoginThread : public BaseObject, public BaseThread
-{
-public:
-  LoginThread(DistantObjectsCenter* server, IODriverAbstract* connection, BaseString* remote)
-      : m_server(server),
-        m_connection(connection),
-        m_remote(remote),
-        m_since(std::chrono::steady_clock::now())
-  {
-    BaseObject::retain(m_connection);
-    BaseObject::retain(m_remote);
-  }
-  ~LoginThread() override
-  {
-    BaseObject::release(m_remote);
-    BaseObject::release(m_connection);
-  }
-  const char* getClass() const override { return "DistantObjectsCenter::LoginThread"; }
-  void threadMethod() override { m_server->_loginConnection(this); }
-
-  // Ends a login that still waits for its peer: the read fails at once.
-  void shutDown()
-  {
-    IOSocketAbstract* socket = dynamic_cast<IOSocketAbstract*>(m_connection);
-    if (socket) socket->shutdownIO();
-  }
-
-  DistantObjectsCenter* m_server;
-  IODriverAbstract* m_connection;
-  BaseString* m_remote;  // the peer's address as it connected, for the log; may be null
-  const std::chrono::steady_clock::time_point m_since;  // accepted
-  bool m_waiting = true;    // its login is not read yet: a newer connection or close may end it
-  bool m_givenUp = false;   // ended for a newer connection; not logged in even if it was read
-  bool m_finished = false;  // done with the server: joining it does not wait for more
-};
 
 DistantObjectsCenter::DistantObjectsCenter(IODriverAbstract* driver)
     : m_connectionFlags(0),
@@ -236,18 +192,6 @@ void DistantObjectsCenter::setupEncryption(BaseDictionary*) {}
 void DistantObjectsCenter::setLoginTimeout(int milliseconds)
 {
   loginTimeoutMs.store(milliseconds);
-}
-
-void DistantObjectsCenter::setLoginGrace(int milliseconds)
-{
-  loginGraceMs.store(milliseconds);
-}
-
-void DistantObjectsCenter::setKeepAlive(int idleSeconds, int intervalSeconds, int probes)
-{
-  keepAliveIdle.store(idleSeconds);
-  keepAliveInterval.store(intervalSeconds);
-  keepAliveProbes.store(probes);
 }
 
 DistantObjectDelegate* DistantObjectsCenter::getDistantObjectDelegate()
@@ -385,167 +329,6 @@ int DistantObjectsCenter::performLogin(BaseString* userAgent, BaseString* userNa
   m_otherSideName = name;
   BaseNumber* result = dynamic_cast<BaseNumber*>(reply->objectForKey("Result"));
   return result ? result->getInteger() : LoginManager::eLoginNoReply;
-}
-
-// ---------------------------------------------------------------------------------------
-// Accepting
-
-void DistantObjectsCenter::receiveMessage(BaseString*, BaseDictionary*, void* context)
-{
-  if (!m_driver || context != m_driver) return;
-  m_driver->lockClients();
-  unsigned int count = m_driver->clientsCount();
-  IODriverAbstract* connection = count ? m_driver->clientAtIndex(count - 1) : nullptr;
-  BaseObject::retain(connection);
-  // The session owns the connection from here on: a connection that is turned away, or
-  // that ends later, must not stay behind in the server's list for the rest of the flight.
-  if (connection) m_driver->removeClient(connection);
-  m_driver->unlockClients();
-  if (!connection) return;
-  _acceptConnection(connection);
-  connection->release();
-}
-
-void DistantObjectsCenter::_acceptConnection(IODriverAbstract* connection)
-{
-  // One pool per connection: the accept thread lives as long as the server.
-  BaseAutorelease pool;
-  IOSocketAbstract* socket = dynamic_cast<IOSocketAbstract*>(connection);
-  if (socket) socket->enableKeepAlive(keepAliveIdle.load(), keepAliveInterval.load(), keepAliveProbes.load());
-  BaseString* remote = socket ? socket->getRemoteAddress() : nullptr;
-  BASE_LOG(this, eMsgWarning, "Client connected from %s", remote ? remote->cString() : "unknown");
-
-  std::vector<LoginThread*> finished;
-  BaseString* givenUp = nullptr;
-  bool started = false;
-  {
-    std::lock_guard<std::mutex> guard(m_loginsLock);
-    for (auto it = m_logins.begin(); it != m_logins.end();) {
-      if ((*it)->m_finished) {
-        finished.push_back(*it);
-        it = m_logins.erase(it);
-      } else {
-        ++it;
-      }
-    }
-    if (!m_closing) {
-      LoginThread* oldest = nullptr;
-      unsigned int waiting = 0;
-      for (LoginThread* login : m_logins) {
-        if (!login->m_waiting || login->m_givenUp) continue;
-        if (!oldest) oldest = login;
-        waiting++;
-      }
-      const std::chrono::milliseconds grace(loginGraceMs.load());
-      if (waiting >= MAX_WAITING_LOGINS ||
-          (waiting >= MAX_PENDING_LOGINS && std::chrono::steady_clock::now() - oldest->m_since >= grace)) {
-        // Under the lock that the login takes once it has read: it either finds itself
-        // given up and answers nothing, or was no longer waiting and is not chosen. Its
-        // thread ends at once and is joined with the finished ones.
-        oldest->m_givenUp = true;
-        oldest->shutDown();
-        givenUp = oldest->m_remote ? oldest->m_remote : newString("unknown");
-        BaseObject::retain(givenUp);
-      }
-      // Started under the lock: close() must either see the thread listed or keep it
-      // from starting.
-      LoginThread* login = new LoginThread(this, connection, remote);
-      retain();
-      login->retain();
-      login->releaseOnThreadExit(login);
-      m_logins.push_back(login);
-      started = login->startThread();
-      if (!started) {
-        m_logins.pop_back();
-        login->releaseOnThreadExit(nullptr);
-        login->release();
-        login->release();
-        release();
-      }
-    }
-  }
-  if (givenUp) {
-    BASE_LOG(this, eMsgWarning, "login of %s given up for a newer connection", givenUp->cString());
-    givenUp->release();
-  }
-  for (LoginThread* login : finished) {
-    login->stopThread();
-    login->release();
-  }
-  if (!started) {
-    BASE_LOG(this, eMsgWarning, "Login failed.");
-    connection->closeIO();
-  }
-}
-
-void DistantObjectsCenter::_loginConnection(LoginThread* login)
-{
-  {
-    BaseAutorelease pool;
-    DistantObjectsCenter* session = new (eRetainAutorelease) DistantObjectsCenter(login->m_connection);
-    DistantObjectDelegate* delegate;
-    {
-      std::lock_guard<std::mutex> guard(m_delegateLock);
-      delegate = m_delegate;
-      BaseObject::retain(delegate);
-    }
-    bool refuse = delegate && !delegate->canHandleConnection(session);
-    session->setOurName(m_ourName);
-    // What the server's reader may put on disk holds from the first byte, the login included.
-    session->getSerializer()->setTemporaryStorage(m_serializer->getTemporaryStorage());
-    session->getSerializer()->setAcceptsFileObjects(m_serializer->acceptsFileObjects() &&
-                                                    (!delegate || delegate->acceptsFileObjects(session)));
-
-    BaseDictionary* request = session->_readLogin();
-    bool ended;
-    {
-      // From here on nobody shuts this connection down: a login that was read after all
-      // is dropped when it was given up or the server is closing, not answered.
-      std::lock_guard<std::mutex> guard(m_loginsLock);
-      login->m_waiting = false;
-      ended = login->m_givenUp || m_closing;
-    }
-    bool loggedIn = request && !ended && session->_answerLogin(request, refuse);
-
-    if (loggedIn) {
-      if (delegate) {
-        delegate->handleIncommingConnections(session);
-      } else {
-        {
-          std::lock_guard<std::mutex> guard(m_loginsLock);
-          if (!m_clients) m_clients = new BaseArray();
-          m_clients->addObject(session);
-        }
-        session->_startReceiving();
-      }
-    } else {
-      BASE_LOG(this, eMsgWarning, "Login failed.");
-      session->close();
-    }
-    BaseObject::release(delegate);
-  }
-  {
-    std::lock_guard<std::mutex> guard(m_loginsLock);
-    login->m_finished = true;
-  }
-  // The reference taken when the thread was started. Should it be the last one, this
-  // server's destructor runs here and lets this thread go rather than join it.
-  release();
-}
-
-void DistantObjectsCenter::_joinLogins()
-{
-  std::vector<LoginThread*> logins;
-  {
-    std::lock_guard<std::mutex> guard(m_loginsLock);
-    logins.swap(m_logins);
-  }
-  // stopThread joins, or on the login thread itself (a delegate closing its server)
-  // detaches it: it holds itself and ends on its own.
-  for (LoginThread* login : logins) {
-    login->stopThread();
-    login->release();
-  }
 }
 
 void DistantObjectsCenter::close()

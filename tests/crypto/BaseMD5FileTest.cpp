@@ -69,7 +69,7 @@ TEST_F(BaseMD5FileTest, OpenFileIsReadFromTheStartAndClosed)
 TEST_F(BaseMD5FileTest, NullFileStops)
 {
   BaseMD5* md5 = new (eRetainAutorelease) BaseMD5();
-  EXPECT_DEATH(md5->appendFile(nullptr), "Assertion failed: file!=nullptr, file src/crypto/BaseMD5");
+  EXPECT_DEATH(md5->appendFile(nullptr), "Assertion failed: file!=nullptr, file src/files/BaseMD5File");
 }
 
 }  // namespace

@@ -22,8 +22,8 @@
 #include "object/BaseAutorelease.h"
 #include "object/BaseDictionary.h"
 #include "object/BaseString.h"
+#include "runtime/NotificationCenter.h"
 #include "runtime/SystemCalls.h"
-#include "session/NotificationCenter.h"
 #include "support/Settled.h"
 
 namespace nettest {

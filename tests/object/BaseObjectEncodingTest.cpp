@@ -94,7 +94,7 @@ TEST_F(BaseObjectEncodeTest, Bit64AppendsOneObjectOfTheObjectStream)
 
 TEST_F(BaseObjectEncodeTest, PlainAndLuaAreRefused)
 {
-  LogCapture log("%S: %m\n", "I|src/object/");
+  LogCapture log("%S: %m\n", "I|src/object/\nI|BaseObjectEncoding");
   BaseBuffer* out = buffer("x");
   EXPECT_FALSE(num(1)->encode(out, BaseObject::eToStringPlain));
   EXPECT_FALSE(num(1)->encode(out, BaseObject::eToStringLua));
@@ -188,7 +188,7 @@ TEST_F(BaseObjectFileTest, JSONRoundTrip)
   ASSERT_TRUE(record->writeToFile(str(name.c_str()), BaseObject::eToStringJSON));
   EXPECT_EQ(contents(name), record->toString(BaseObject::eToStringJSON)->cString());
 
-  LogCapture log("%S: %m\n", "I|src/object/");
+  LogCapture log("%S: %m\n", "I|src/object/\nI|BaseObjectEncoding");
   Flags format = BaseObject::eToStringLua;
   BaseObject* back = read(name, &format);
   EXPECT_EQ(format, BaseObject::eToStringJSON);
@@ -234,7 +234,7 @@ TEST_F(BaseObjectFileTest, ObjectStreamRoundTrip)
   ASSERT_TRUE(record->writeToFile(str(name.c_str()), BaseObject::eToStringSerialized));
   EXPECT_EQ(contents(name), data(BaseSerializer::serializeObject(record)));
 
-  LogCapture log("%S: %m\n", "I|src/object/");
+  LogCapture log("%S: %m\n", "I|src/object/\nI|BaseObjectEncoding");
   Flags format = BaseObject::eToStringLua;
   BaseObject* back = read(name, &format);
   EXPECT_EQ(format, BaseObject::eToStringSerialized);
@@ -253,7 +253,7 @@ TEST_F(BaseObjectFileTest, XMLIsNotRead)
   ASSERT_TRUE(array({num(1)})->writeToFile(str(name.c_str()), BaseObject::eToStringXML));
   write(name, "<?xml version=\"1.0\"?>\n" + contents(name));
 
-  LogCapture log("%S: %m\n", "W|src/object/");
+  LogCapture log("%S: %m\n", "W|src/object/\nW|BaseObjectEncoding");
   Flags format = BaseObject::eToStringLua;
   EXPECT_EQ(read(name, &format), nullptr);
   EXPECT_EQ(format, BaseObject::eToStringXML);
@@ -265,7 +265,7 @@ TEST_F(BaseObjectFileTest, XMLIsNotRead)
 
 TEST_F(BaseObjectFileTest, ContentNeitherReaderAcceptsFails)
 {
-  LogCapture log("%S: %m\n", "W|src/object/");
+  LogCapture log("%S: %m\n", "W|src/object/\nW|BaseObjectEncoding");
   std::string broken = path("broken.json");
   write(broken, "{\"a\": 1,}");
   Flags format = BaseObject::eToStringLua;
@@ -293,7 +293,7 @@ TEST_F(BaseObjectFileTest, ContentNeitherReaderAcceptsFails)
 TEST_F(BaseObjectFileTest, AMissingFileFails)
 {
   std::string name = directory + "/missing.json";
-  LogCapture log("%S: %m\n", "W|src/object/");
+  LogCapture log("%S: %m\n", "W|src/object/\nW|BaseObjectEncoding");
   Flags format = BaseObject::eToStringLua;
   EXPECT_EQ(read(name, &format), nullptr);
   EXPECT_EQ(format, BaseObject::eToStringLua);

@@ -28,7 +28,7 @@ protected:
   BaseObject* parse(const std::string& text)
   {
     BaseBuffer* buffer = new (eRetainAutorelease) BaseBuffer(text.data(), (uint32_t)text.size());
-    return JSONParser::parseJSON(buffer);
+    return JSONParser::parseJSON(buffer->bytes(), buffer->length());
   }
   BaseNumber* number(const std::string& text)
   {
@@ -192,7 +192,7 @@ TEST_F(JSONParserValuesTest, TheWholeDataIsReadAndTheReadPositionStays)
   uint32_t length = 2;
   char first[2];
   ASSERT_TRUE(buffer->readIO(first, length));
-  BaseObject* object = JSONParser::parseJSON(buffer);
+  BaseObject* object = JSONParser::parseJSON(buffer->bytes(), buffer->length());
   ASSERT_TRUE(BaseObject::isOfClass(object, "BaseArray"));
   EXPECT_EQ(static_cast<BaseArray*>(object)->count(), 1u);
   length = 1;

@@ -5,11 +5,9 @@
 #include <cstring>
 
 #include "serialization/BaseSerializer.h"
+#include "serialization/PackedInteger.h"
 
 namespace {
-
-const unsigned long long MAX_MAGNITUDE_32 = 0x7FFFFFFFull;
-const unsigned long long MAX_MAGNITUDE_64 = 0x7FFFFFFFFFFFFFFFull;
 
 bool isKey(const unsigned char* bytes, size_t length, const char* key)
 {
@@ -78,25 +76,20 @@ bool StreamScanner::_packed(size_t& pos, bool wide, long long& value, const char
   if (start >= m_length)
     return _fail(m_length, "stream ends inside the %s of the %s at byte %zu", field, object, objectOffset);
   const unsigned char first = m_bytes[start];
-  unsigned long long magnitude = first & 0x3F;
-  if (first & 0x40) {
-    const unsigned int count = ((first >> 3) & 7) + 1;
-    if (!wide && count > 4)
-      return _fail(start, "packed integer with %u extension bytes (at most 4 in the %s of this %s)", count,
-                   field, object);
-    if (m_length - start - 1 < count)
-      return _fail(m_length, "stream ends inside the %s of the %s at byte %zu", field, object, objectOffset);
-    unsigned long long high = 0;
-    for (unsigned int i = count; i-- > 0;) high = (high << 8) | m_bytes[start + 1 + i];
-    if (high > (wide ? MAX_MAGNITUDE_64 : MAX_MAGNITUDE_32) >> 3)
-      return _fail(start, "packed integer out of range in the %s of the %s at byte %zu", field, object,
-                   objectOffset);
-    magnitude = (high << 3) | (first & 7);
-    pos = start + 1 + count;
-  } else {
-    pos = start + 1;
-  }
-  value = (first & 0x80) ? -(long long)magnitude : (long long)magnitude;
+  const unsigned int count = PackedInteger::extensionLength(first);
+  if (!wide && count > PackedInteger::MAX_EXTENSION_32)
+    return _fail(start, "packed integer with %u extension bytes (at most 4 in the %s of this %s)", count,
+                 field, object);
+  if (m_length - start - 1 < count)
+    return _fail(m_length, "stream ends inside the %s of the %s at byte %zu", field, object, objectOffset);
+  uint64_t magnitude = 0;
+  if (!PackedInteger::decodeMagnitude(
+          first, m_bytes + start + 1,
+          wide ? PackedInteger::MAX_MAGNITUDE_64 : PackedInteger::MAX_MAGNITUDE_32, magnitude))
+    return _fail(start, "packed integer out of range in the %s of the %s at byte %zu", field, object,
+                 objectOffset);
+  pos = start + 1 + count;
+  value = PackedInteger::isNegative(first) ? -(long long)magnitude : (long long)magnitude;
   return true;
 }
 

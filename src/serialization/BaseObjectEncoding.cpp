@@ -1,6 +1,6 @@
-// BaseObject's encodings and files. The object stream form needs the serializer and the
-// byte buffer, which sit above the object model; they are reached from this source only,
-// so that BaseObject.h stays free of them (the framework is one library).
+// BaseObject's encodings and files. They are members of the object classes but are defined
+// here, beside the serializer and above the byte buffer they need, so that the object model
+// itself depends on neither.
 #include "io/BaseBuffer.h"
 #include "object/BaseAutorelease.h"
 #include "object/BaseObject.h"
@@ -54,7 +54,7 @@ BaseObject* BaseObject::readFromFile(BaseString* path, eToStringFlags* format)
       BASE_LOG(nullptr, eMsgWarning, "Unserialize a property list from XML is currently unsupported");
     }
     if (buffer->hasPrefix("{") || buffer->hasPrefix("[") || buffer->hasPrefix("\"")) {
-      result = JSONParser::parseJSON(buffer);
+      result = JSONParser::parseJSON(buffer->bytes(), buffer->length());
       if (result) {
         found = eToStringJSON;
         if (format) *format = eToStringJSON;

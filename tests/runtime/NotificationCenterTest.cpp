@@ -1,4 +1,4 @@
-#include "session/NotificationCenter.h"
+#include "runtime/NotificationCenter.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,268 @@
+// DebugManager's line formatter: a sink's format with its directives expanded for one
+// call, and the pieces of a line (the date, the partial path and function, the clocks).
+#include <pthread.h>
+#include <time.h>
+
+#include <cctype>
+#include <cinttypes>
+#include <cstdarg>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <x86intrin.h>
+#endif
+
+#include "object/BaseAutorelease.h"
+#include "object/BaseString.h"
+#include "runtime/Debug.h"
+#include "runtime/DebugInternal.h"
+
+using DebugInternal::newString;
+using DebugInternal::viewOf;
+
+namespace {
+
+inline bool isSeparator(char c)
+{
+  return c == '/' || c == '\\';
+}
+
+inline void appendView(BaseString* out, std::string_view text)
+{
+  if (!text.empty()) out->append(text.data(), (int)text.size());
+}
+
+// Appends `text` with every backslash turned into a slash.
+void appendWithSlashes(BaseString* out, std::string_view text)
+{
+  size_t start = 0;
+  for (size_t i = 0; i < text.size(); i++) {
+    if (text[i] != '\\') continue;
+    appendView(out, text.substr(start, i - start));
+    out->append("/", 1);
+    start = i + 1;
+  }
+  appendView(out, text.substr(start));
+}
+
+size_t lastSeparatorBefore(std::string_view path, size_t end)
+{
+  for (size_t i = end; i-- > 0;)
+    if (isSeparator(path[i])) return i;
+  return std::string_view::npos;
+}
+
+// The last two components, or the whole path when it has fewer.
+std::string_view partialPath(std::string_view path)
+{
+  size_t last = lastSeparatorBefore(path, path.size());
+  if (last == std::string_view::npos) return path;
+  size_t previous = lastSeparatorBefore(path, last);
+  if (previous == std::string_view::npos) return path;
+  return path.substr(previous + 1);
+}
+
+std::string_view fileNameOf(std::string_view path)
+{
+  size_t last = lastSeparatorBefore(path, path.size());
+  return last == std::string_view::npos ? path : path.substr(last + 1);
+}
+
+std::string_view fileNameWithoutExtension(std::string_view path)
+{
+  std::string_view name = fileNameOf(path);
+  size_t dot = name.rfind('.');
+  return dot == std::string_view::npos ? name : name.substr(0, dot);
+}
+
+// From the last dot on, dot included; the whole name when there is none.
+std::string_view extensionOf(std::string_view path)
+{
+  std::string_view name = fileNameOf(path);
+  size_t dot = name.rfind('.');
+  return dot == std::string_view::npos ? name : name.substr(dot);
+}
+
+// The leading identifier after the first "::", or of the whole name without one.
+std::string_view partialFunction(std::string_view function)
+{
+  size_t scope = function.find("::");
+  std::string_view rest = scope == std::string_view::npos ? function : function.substr(scope + 2);
+  size_t length = 0;
+  while (length < rest.size() && (isalnum((unsigned char)rest[length]) || rest[length] == '_')) length++;
+  return rest.substr(0, length);
+}
+
+void appendNumber(BaseString* out, const char* format, ...)
+{
+  char digits[48];
+  va_list arguments;
+  va_start(arguments, format);
+  int length = vsnprintf(digits, sizeof digits, format, arguments);
+  va_end(arguments);
+  if (length > 0) out->append(digits, length < (int)sizeof digits ? length : (int)sizeof digits - 1);
+}
+
+// "0x" and the lower-case hexadecimal digits, whatever the platform's "%p" prints.
+void appendAddress(BaseString* out, uintptr_t address)
+{
+  appendNumber(out, "0x%" PRIxPTR, address);
+}
+
+}  // namespace
+
+void DebugManager::_printInternal(const char* file, int line, const char* function, BaseObject* object,
+                                  int severity, BaseString* message)
+{
+  if (m_targetKind != eTargetStdio && m_targetKind != eTargetIO) return;
+  std::string_view format = viewOf(m_format);
+  bool knownSeverity = severity >= eMsgFatal && severity <= eMsgVerbose;
+  BaseString* out =
+      new (eRetainAutorelease) BaseString((unsigned int)(format.size() + message->length() + 64));
+
+  while (!format.empty()) {
+    size_t percent = format.find('%');
+    appendView(out, format.substr(0, percent));
+    if (percent == std::string_view::npos) break;
+    if (percent + 1 >= format.size()) break;  // a lone "%" at the very end writes nothing
+    char directive = format[percent + 1];
+    format.remove_prefix(percent + 2);
+    switch (directive) {
+      case '%':
+        out->append("%", 1);
+        break;
+      case 'm':
+        out->append(message);
+        break;
+      case 'P':
+        out->append(file);
+        break;
+      case 'p':
+        appendWithSlashes(out, partialPath(file));
+        break;
+      case 'n':
+        appendView(out, fileNameWithoutExtension(file));
+        break;
+      case 'e':
+        appendView(out, extensionOf(file));
+        break;
+      case 'l':
+        appendNumber(out, "%i", line);
+        break;
+      case 'F':
+        out->append(function);
+        break;
+      case 'f':
+        appendView(out, partialFunction(function));
+        break;
+      case 'S':
+        if (knownSeverity) out->append(fullSeverity[severity]);
+        break;
+      case 's':
+        if (knownSeverity) out->append(&initialSeverity[severity], 1);
+        break;
+      case 'v':
+        appendNumber(out, "%i", severity);
+        break;
+      case 'a':
+        if (object) appendAddress(out, reinterpret_cast<uintptr_t>(object));
+        break;
+      case 'c':
+        if (object && object->getClass()) out->append(object->getClass());
+        break;
+      case 'i':
+        if (object) {
+          BaseString* name = object->getInstanceName();
+          if (name) out->append(name);
+        }
+        break;
+      case 't':
+        appendAddress(out, (uintptr_t)getCurrentThread());
+        break;
+      case 'M':
+        appendNumber(out, "%u", getMilliseconds());
+        break;
+      case 'C':
+        appendNumber(out, "%lld", (long long)getCPUClocks());
+        break;
+      case '[': {
+        const char* cursor = format.data();
+        BaseString* date = getDate(cursor, format.data() + format.size());
+        // Without its "%]" the directive is dropped like an unknown one.
+        if (date) {
+          out->append(date);
+          format.remove_prefix((size_t)(cursor - format.data()));
+        }
+        break;
+      }
+      default:
+        break;  // unknown directives write nothing
+    }
+  }
+  _write(out->cString(), out->length());
+}
+
+BaseString* DebugManager::getDate(const char*& cursor, const char* end)
+{
+  if (!cursor || !end || end < cursor) return nullptr;
+  std::string_view rest(cursor, (size_t)(end - cursor));
+  size_t close = rest.find("%]");
+  if (close == std::string_view::npos) return nullptr;
+  std::string pattern(rest.substr(0, close));
+  char text[200];
+  time_t now = time(nullptr);
+  struct tm local;
+  size_t length = 0;
+  // 0 means the expansion did not fit (or was empty): the date then writes nothing.
+  if (!pattern.empty() && localtime_r(&now, &local))
+    length = strftime(text, sizeof text, pattern.c_str(), &local);
+  cursor += close + 2;
+  return new (eRetainAutorelease) BaseString(text, (int)length);
+}
+
+BaseString* DebugManager::getPartialFunction(BaseString* function)
+{
+  return newString(partialFunction(viewOf(function)));
+}
+
+BaseString* DebugManager::getFileName(BaseString* path)
+{
+  return newString(fileNameWithoutExtension(viewOf(path)));
+}
+
+BaseString* DebugManager::getExtension(BaseString* path)
+{
+  return newString(extensionOf(viewOf(path)));
+}
+
+BaseString* DebugManager::getPartialPath(BaseString* path)
+{
+  BaseString* out = new (eRetainAutorelease) BaseString();
+  appendWithSlashes(out, partialPath(viewOf(path)));
+  return out;
+}
+
+pthread_t DebugManager::getCurrentThread()
+{
+  return pthread_self();
+}
+
+uint32_t DebugManager::getMilliseconds()
+{
+  struct timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
+  return (uint32_t)((uint64_t)now.tv_sec * 1000u + (uint64_t)now.tv_nsec / 1000000u);
+}
+
+int64_t DebugManager::getCPUClocks()
+{
+#if defined(__x86_64__) || defined(__i386__)
+  return (int64_t)__rdtsc();
+#else
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return (int64_t)now.tv_sec * 1000000000 + now.tv_nsec;
+#endif
+}
