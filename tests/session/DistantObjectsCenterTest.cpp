@@ -300,6 +300,7 @@ TEST_F(SessionTest, ClosingWithSilentPeersWaitingReturnsPromptlyAndLeavesNothing
 {
   const int threadsBefore = settledThreads(), descriptorsBefore = openDescriptors();
   DistantObjectsCenter* server = DistantObjectsCenter::newTCPServer(0, nullptr, nullptr);
+  server->retain();
   std::vector<int> silent;
   for (unsigned int i = 0; i < DistantObjectsCenter::MAX_PENDING_LOGINS; i++)
     silent.push_back(connectRaw(listeningPort(server)));
