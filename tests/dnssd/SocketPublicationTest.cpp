@@ -29,26 +29,21 @@ const int RESOLVE_MS = 10000;
 // Long enough for the goodbye packet of a withdrawn service to reach a fresh browser.
 const int WINDOW_MS = 2500;
 
-class SocketPublicationTest : public ::testing::Test
+// A server on all interfaces of the namespace, as the bridge starts it.
+IOSocketTCP* bridgeServer(uint16_t port)
 {
-protected:
-  // A server on all interfaces of the namespace, as the bridge starts it.
-  static IOSocketTCP* bridgeServer(bool withName, uint16_t port)
-  {
-    IOSocketTCP* server = new IOSocketTCP();
-    server->setServerOptions(nettest::bridgeOptions(withName), 0);
-    server->setSocketAddress(nullptr, port);
-    return server;
-  }
-  static bool accepts(uint16_t port)
-  {
-    int fd = nettest::connectRaw(port);
-    if (fd != -1) close(fd);
-    return fd != -1;
-  }
+  IOSocketTCP* server = new IOSocketTCP();
+  server->setServerOptions(nettest::bridgeOptions(), 0);
+  server->setSocketAddress(nullptr, port);
+  return server;
+}
 
-  BaseAutorelease m_pool;
-};
+bool accepts(uint16_t port)
+{
+  int fd = nettest::connectRaw(port);
+  if (fd != -1) close(fd);
+  return fd != -1;
+}
 
 // Sockets this process has open.
 int openSockets()
@@ -72,10 +67,11 @@ private:
   pid_t m_daemon;
 };
 
-TEST_F(SocketPublicationTest, BridgeServerIsFoundWithItsPortAndExactlyItsTxtEntries)
+TEST(SocketPublicationTest, BridgeServerIsFoundWithItsPortAndExactlyItsTxtEntries)
 {
+  BaseAutorelease pool;
   LogCapture log("%S: %m\n", "I|src/net/MDns");
-  IOSocketTCP* server = bridgeServer(true, 21777);
+  IOSocketTCP* server = bridgeServer(21777);
   ASSERT_TRUE(server->createServer());
   EXPECT_TRUE(server->isPublishedWithMDNS());
   ASSERT_TRUE(nettest::waitUntil([&] { return log.contains("published with result"); }, RESOLVE_MS));
@@ -97,15 +93,16 @@ TEST_F(SocketPublicationTest, BridgeServerIsFoundWithItsPortAndExactlyItsTxtEntr
   EXPECT_FALSE(isBrowsable(TYPE, "X-Plane", WINDOW_MS));
 }
 
-TEST_F(SocketPublicationTest, StoppedDaemonHoldsNeitherStartNorDestruction)
+TEST(SocketPublicationTest, StoppedDaemonHoldsNeitherStartNorDestruction)
 {
+  BaseAutorelease pool;
   using Clock = std::chrono::steady_clock;
   const char* pid = getenv("DNSSD_SANDBOX_AVAHI_PID");
   ASSERT_NE(pid, nullptr) << "run through scripts/dnssd-sandbox.sh";
   const pid_t daemon = pid_t(atoi(pid));
 
   // Served at once, announced once the daemon answers.
-  IOSocketTCP* server = bridgeServer(true, 21779);
+  IOSocketTCP* server = bridgeServer(21779);
   {
     StoppedDaemon stopped(daemon);
     Clock::time_point begin = Clock::now();
@@ -122,7 +119,7 @@ TEST_F(SocketPublicationTest, StoppedDaemonHoldsNeitherStartNorDestruction)
   // libraries once the daemon answers, and nothing stays announced.
   MDnsWrapper* wrapper = MDnsWrapper::sharedMDNSWrapper();
   const int abandoned = MDnsPublication::abandonedCount();
-  server = bridgeServer(true, 21780);
+  server = bridgeServer(21780);
   {
     StoppedDaemon stopped(daemon);
     const int sockets = openSockets();
@@ -137,17 +134,6 @@ TEST_F(SocketPublicationTest, StoppedDaemonHoldsNeitherStartNorDestruction)
   EXPECT_TRUE(nettest::waitUntil([&] { return wrapper->getRetainCount() == 1; }, RESOLVE_MS));
   wrapper->release();
   EXPECT_FALSE(isBrowsable(TYPE, "X-Plane", WINDOW_MS));
-}
-
-TEST_F(SocketPublicationTest, OptionsWithoutANameAreNotPublishedButTheServerServes)
-{
-  LogCapture log("%S: %m\n", "W|src/net/");
-  IOSocketTCP* server = bridgeServer(false, 21778);
-  ASSERT_TRUE(server->createServer());
-  EXPECT_EQ(log.text(), "Warning: unable to publish our service via MDNS\n");
-  EXPECT_FALSE(server->isPublishedWithMDNS());
-  EXPECT_TRUE(accepts(21778));
-  server->release();
 }
 
 }  // namespace

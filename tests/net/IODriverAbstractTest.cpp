@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "net/SocketTestSupport.h"
 #include "object/BaseAutorelease.h"
 #include "support/CaptureStream.h"
-#include "net/SocketTestSupport.h"
 
 using namespace nettest;
 
@@ -29,14 +29,9 @@ public:
   unsigned int writeTimeout = 0;
 };
 
-class IODriverAbstractTest : public ::testing::Test
+TEST(IODriverAbstractTest, AbstractOperationsFailSoftlyAndPlainStreamCallsWaitWithoutTimeOut)
 {
-protected:
-  BaseAutorelease m_pool;
-};
-
-TEST_F(IODriverAbstractTest, AbstractOperationsFailSoftly)
-{
+  BaseAutorelease pool;
   IODriverAbstract* driver = new (eRetainAutorelease) IODriverAbstract();
   LogCapture log("%S: %m\n", "V|src/net/");
   char byte;
@@ -51,23 +46,20 @@ TEST_F(IODriverAbstractTest, AbstractOperationsFailSoftly)
   EXPECT_EQ(driver->clientAtIndex(0), nullptr);
   EXPECT_FALSE(driver->removeClient(driver));
   EXPECT_EQ(log.text(), "Fatal error: Abstract class\n");
-}
 
-TEST_F(IODriverAbstractTest, PlainStreamCallsWaitWithoutTimeOut)
-{
   TimeoutProbe* probe = new (eRetainAutorelease) TimeoutProbe();
-  char byte;
-  uint32_t length = 1;
   probe->readIO(&byte, length);
   probe->writeIO("x", 1);
   EXPECT_EQ(probe->readTimeout, 0x7fffffffu);
   EXPECT_EQ(probe->writeTimeout, 0x7fffffffu);
 }
 
-TEST_F(IODriverAbstractTest, ClientRegistryFollowsTheServerLifetime)
+TEST(IODriverAbstractTest, ClientRegistryFollowsTheServerLifetime)
 {
+  BaseAutorelease pool;
   IODriverAbstract* server = new (eRetainAutorelease) IODriverAbstract();
-  NotificationRecorder* recorder = new (eRetainAutorelease) NotificationRecorder("NEW_CLIENT_CONNECTED_NOTIFICATION");
+  NotificationRecorder* recorder =
+      new (eRetainAutorelease) NotificationRecorder("NEW_CLIENT_CONNECTED_NOTIFICATION");
   ASSERT_TRUE(server->createServer());
   EXPECT_TRUE(server->isServerStarted());
   server->joinThread();  // the bare accept loop returns at once

@@ -224,16 +224,6 @@ TEST_F(MDnsPublicationTest, TcpServerRegistersNameTypePortAndTxtEntriesAndPostsT
   EXPECT_EQ(m_outcomes->count(), 2);
 }
 
-TEST_F(MDnsPublicationTest, UdpServerUsesTheUdpLabelAndNoTxtMeansAnEmptyRecord)
-{
-  IOSocketUDP* driver = server<IOSocketUDP>(bridgeOptions(true, false));
-  ASSERT_TRUE(driver->createServer());
-  ASSERT_NE(outcome(1), nullptr);
-  EXPECT_EQ(m_fake.type, "_corvane_gps._udp.");
-  EXPECT_EQ(m_fake.txt, "");
-  driver->release();
-}
-
 // A daemon that does not answer at all (its registration call blocks, as Avahi's does for
 // 25 s when the daemon is stopped) holds neither the server's start nor its destruction.
 TEST_F(MDnsPublicationTest, HungDaemonDelaysNeitherStartNorDestruction)
@@ -261,8 +251,9 @@ TEST_F(MDnsPublicationTest, HungDaemonDelaysNeitherStartNorDestruction)
   EXPECT_EQ(m_outcomes->count(), 0);
 }
 
-// Without options, or without a name, nothing is registered, posted or withdrawn.
-TEST_F(MDnsPublicationTest, UnpublishedDriverRegistersAndWithdrawsNothing)
+// Without options, or without a name, nothing is registered, posted or withdrawn; a UDP
+// server is registered under the UDP label, and no TXT entries make an empty record.
+TEST_F(MDnsPublicationTest, UnpublishedDriverRegistersNothingAndUdpServerItsOwnLabel)
 {
   IOSocketTCP* plain = server<IOSocketTCP>(nullptr);
   IOSocketTCP* nameless = server<IOSocketTCP>(bridgeOptions(false));
@@ -277,6 +268,13 @@ TEST_F(MDnsPublicationTest, UnpublishedDriverRegistersAndWithdrawsNothing)
   EXPECT_EQ(m_fake.registrations, 0);
   EXPECT_EQ(m_fake.deallocations, 0);
   EXPECT_EQ(m_outcomes->count(), 0);
+
+  IOSocketUDP* udp = server<IOSocketUDP>(bridgeOptions(true, false));
+  ASSERT_TRUE(udp->createServer());
+  ASSERT_NE(outcome(1), nullptr);
+  EXPECT_EQ(m_fake.type, "_corvane_gps._udp.");
+  EXPECT_EQ(m_fake.txt, "");
+  udp->release();
 }
 
 // Each way of not being announced is logged and posted with its reason, and the server

@@ -65,11 +65,7 @@ const std::vector<void*> EMPTY(15, nullptr);
 
 // --- the shared instance: identity, references, renewal ---
 
-class MDnsWrapperShared : public ::testing::Test
-{
-};
-
-TEST_F(MDnsWrapperShared, HoldersShareOneFilledInstanceWithAReferenceEach)
+TEST(MDnsWrapperShared, HoldersShareOneFilledInstanceUntilTheLastReleaseThenANewOne)
 {
   MDnsWrapper* first = MDnsWrapper::sharedMDNSWrapper();
   MDnsWrapper* second = MDnsWrapper::sharedMDNSWrapper();
@@ -79,31 +75,22 @@ TEST_F(MDnsWrapperShared, HoldersShareOneFilledInstanceWithAReferenceEach)
   EXPECT_TRUE(first->MDnsIsLoaded());
   EXPECT_EQ(first->MDnsLibrary(), MDnsWrapper::eMDnsLibraryAvahiClient);
   EXPECT_EQ(entries(first), AVAHI_CLIENT);
-  second->release();
-  EXPECT_EQ(first->getRetainCount(), 1);
-  first->release();
-}
-
-TEST_F(MDnsWrapperShared, RemainingHolderKeepsTheInstanceAndItsFakes)
-{
-  MDnsWrapper* first = MDnsWrapper::sharedMDNSWrapper();
+  // The remaining holder keeps the instance and the fakes put into it.
   first->m_register = refusingRegister;
-  MDnsWrapper* second = MDnsWrapper::sharedMDNSWrapper();
   first->release();
+  EXPECT_EQ(second->getRetainCount(), 1);
   MDnsWrapper* third = MDnsWrapper::sharedMDNSWrapper();
   EXPECT_EQ(third, second);
-  EXPECT_EQ(third->getRetainCount(), 2);
   EXPECT_EQ(third->m_register, &refusingRegister);
-  third->release();
+  // Destroying a private instance leaves the shared one.
+  (new MDnsWrapper())->release();
+  EXPECT_EQ(MDnsWrapper::sharedMDNSWrapper(), second);
+  EXPECT_EQ(second->getRetainCount(), 3);
   second->release();
-}
-
-TEST_F(MDnsWrapperShared, AfterTheLastReleaseANewFilledInstanceIsMade)
-{
-  MDnsWrapper* first = MDnsWrapper::sharedMDNSWrapper();
+  second->release();
   // Marks the old instance: a stale shared pointer would hand this table back (or crash).
-  first->CloseMDnsLibrary();
-  first->release();
+  third->CloseMDnsLibrary();
+  third->release();
   MDnsWrapper* renewed = MDnsWrapper::sharedMDNSWrapper();
   EXPECT_EQ(renewed->getRetainCount(), 1);
   EXPECT_TRUE(renewed->MDnsIsLoaded());
@@ -111,22 +98,10 @@ TEST_F(MDnsWrapperShared, AfterTheLastReleaseANewFilledInstanceIsMade)
   renewed->release();
 }
 
-TEST_F(MDnsWrapperShared, DestroyingAPrivateInstanceLeavesTheSharedOne)
-{
-  MDnsWrapper* shared = MDnsWrapper::sharedMDNSWrapper();
-  MDnsWrapper* other = new MDnsWrapper();
-  other->release();
-  MDnsWrapper* again = MDnsWrapper::sharedMDNSWrapper();
-  EXPECT_EQ(again, shared);
-  EXPECT_EQ(shared->getRetainCount(), 2);
-  again->release();
-  shared->release();
-}
-
 // A release dropping the last reference while another thread asks for the instance must
 // never hand out the dying one; ASan and TSan builds watch this. Each new instance opens and
 // closes the libraries again, which keeps the rounds few.
-TEST_F(MDnsWrapperShared, ConcurrentHoldersAlwaysGetALiveFilledInstance)
+TEST(MDnsWrapperShared, ConcurrentHoldersAlwaysGetALiveFilledInstance)
 {
   std::atomic<int> unloaded{0};
   std::vector<std::thread> threads;
@@ -144,28 +119,8 @@ TEST_F(MDnsWrapperShared, ConcurrentHoldersAlwaysGetALiveFilledInstance)
 
 // --- filling and emptying the table ---
 
-class MDnsWrapperLibrary : public ::testing::Test
-{
-protected:
-  void TearDown() override { m_wrapper->release(); }
-
-  MDnsWrapper* m_wrapper = new MDnsWrapper();
-};
-
-// The table the first choice fills is checked through the shared instance above.
-TEST_F(MDnsWrapperLibrary, NewObjectIsEmptyUntilInitialisedAndSaysWhichLibraryItTook)
-{
-  EXPECT_FALSE(m_wrapper->MDnsIsLoaded());
-  EXPECT_FALSE(m_wrapper->MDnsTableFilled());
-  EXPECT_EQ(entries(m_wrapper), EMPTY);
-  LogCapture log("%S: %m\n", "I");
-  EXPECT_TRUE(m_wrapper->InitMDnsLibrary());
-  EXPECT_TRUE(m_wrapper->MDnsTableFilled());
-  EXPECT_EQ(log.text(), "Info: DNS-SD through Avahi's client library\n");
-}
-
-// Each choice replaces the one before it on the same object.
-TEST_F(MDnsWrapperLibrary, ChosenLibraryFillsTheTableAlone)
+// Each choice replaces the one before it on the same object; the default is Avahi's client.
+TEST(MDnsWrapperLibrary, ChosenLibraryFillsTheTableAlone)
 {
   struct Choice
   {
@@ -178,55 +133,52 @@ TEST_F(MDnsWrapperLibrary, ChosenLibraryFillsTheTableAlone)
       {MDnsWrapper::eMDnsLibraryAvahiClient, true, "Info: DNS-SD through Avahi's client library\n"},
       {MDnsWrapper::eMDnsLibraryNone, false, ""},
       {MDnsWrapper::eMDnsLibraryDnsSd, true, "Info: DNS-SD through libdns_sd.so.1\n"}};
+  MDnsWrapper* wrapper = new MDnsWrapper();
+  EXPECT_FALSE(wrapper->MDnsIsLoaded());
+  EXPECT_FALSE(wrapper->MDnsTableFilled());
+  EXPECT_EQ(entries(wrapper), EMPTY);
   for (const Choice& choice : choices) {
     SCOPED_TRACE(choice.log);
     LogCapture log("%S: %m\n", "I");
-    EXPECT_EQ(m_wrapper->InitMDnsLibrary(choice.library), choice.loads);
-    EXPECT_EQ(m_wrapper->MDnsIsLoaded(), choice.loads);
-    EXPECT_EQ(m_wrapper->MDnsLibrary(), choice.library);
+    EXPECT_EQ(wrapper->InitMDnsLibrary(choice.library), choice.loads);
+    EXPECT_EQ(wrapper->MDnsIsLoaded(), choice.loads);
+    EXPECT_EQ(wrapper->MDnsTableFilled(), choice.loads);
+    EXPECT_EQ(wrapper->MDnsLibrary(), choice.library);
     EXPECT_EQ(log.text(), choice.log);
     const std::vector<void*> expected = choice.library == MDnsWrapper::eMDnsLibraryDnsSd ? dnsSdFunctions()
                                         : choice.loads                                   ? AVAHI_CLIENT
                                                                                          : EMPTY;
-    EXPECT_EQ(entries(m_wrapper), expected);
+    EXPECT_EQ(entries(wrapper), expected);
   }
+  wrapper->release();
 }
 
-TEST_F(MDnsWrapperLibrary, InitialisingAgainKeepsEntriesPutInByHand)
+TEST(MDnsWrapperLibrary, InitialisingAgainKeepsEntriesPutInByHandAndCloseEmptiesTheTable)
 {
-  m_wrapper->InitMDnsLibrary();
-  m_wrapper->m_register = refusingRegister;
-  EXPECT_TRUE(m_wrapper->InitMDnsLibrary());
-  EXPECT_TRUE(m_wrapper->InitMDnsLibrary(MDnsWrapper::eMDnsLibraryAvahiClient));
-  EXPECT_EQ(m_wrapper->m_register, &refusingRegister);
-  EXPECT_EQ(m_wrapper->m_processResult, &MDnsAvahiClient::processResult);
+  MDnsWrapper* wrapper = new MDnsWrapper();
+  LogCapture log("%S: %m\n", "I");
+  EXPECT_TRUE(wrapper->InitMDnsLibrary());
+  EXPECT_EQ(log.text(), "Info: DNS-SD through Avahi's client library\n");
+  wrapper->m_register = refusingRegister;
+  EXPECT_TRUE(wrapper->InitMDnsLibrary());
+  EXPECT_TRUE(wrapper->InitMDnsLibrary(MDnsWrapper::eMDnsLibraryAvahiClient));
+  EXPECT_EQ(wrapper->m_register, &refusingRegister);
+  EXPECT_EQ(wrapper->m_processResult, &MDnsAvahiClient::processResult);
+  EXPECT_TRUE(wrapper->CloseMDnsLibrary());
+  EXPECT_FALSE(wrapper->MDnsIsLoaded());
+  EXPECT_FALSE(wrapper->MDnsTableFilled());
+  EXPECT_EQ(wrapper->MDnsLibrary(), MDnsWrapper::eMDnsLibraryNone);
+  EXPECT_EQ(entries(wrapper), EMPTY);
+  EXPECT_TRUE(wrapper->InitMDnsLibrary());
+  EXPECT_EQ(entries(wrapper), AVAHI_CLIENT);
+  wrapper->release();
 }
 
-TEST_F(MDnsWrapperLibrary, CloseEmptiesTheTableAndAnotherInitRefillsIt)
+TEST(MDnsWrapperServicePublished, NullNameIsPrintedAsNull)
 {
-  m_wrapper->InitMDnsLibrary();
-  m_wrapper->m_register = refusingRegister;
-  EXPECT_TRUE(m_wrapper->CloseMDnsLibrary());
-  EXPECT_FALSE(m_wrapper->MDnsIsLoaded());
-  EXPECT_FALSE(m_wrapper->MDnsTableFilled());
-  EXPECT_EQ(m_wrapper->MDnsLibrary(), MDnsWrapper::eMDnsLibraryNone);
-  EXPECT_EQ(entries(m_wrapper), EMPTY);
-  EXPECT_TRUE(m_wrapper->InitMDnsLibrary());
-  EXPECT_EQ(entries(m_wrapper), AVAHI_CLIENT);
-}
-
-// --- the registration reply ---
-
-class MDnsWrapperServicePublished : public ::testing::Test
-{
-protected:
-  LogCapture m_capture;
-};
-
-TEST_F(MDnsWrapperServicePublished, NullNameIsPrintedAsNull)
-{
+  LogCapture capture;
   servicePublished(nullptr, 0, kDNSServiceErr_NoError, nullptr, nullptr, nullptr, nullptr);
-  EXPECT_EQ(m_capture.text(), "Info: MDNS Service (null) published with result 0\n");
+  EXPECT_EQ(capture.text(), "Info: MDNS Service (null) published with result 0\n");
 }
 
 }  // namespace

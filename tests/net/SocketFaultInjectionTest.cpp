@@ -74,9 +74,8 @@ std::atomic<int> g_countdown{0};
 std::atomic<int> g_error{0};
 std::atomic<int> g_calls{0};
 
-// A server on 127.0.0.1 with one accepted client and its raw peer. The native table is
-// put back before anything is released.
-class SocketFaultTest : public ::testing::Test
+// A server on 127.0.0.1 with one accepted client and its raw peer.
+class SocketFaultTest : public TcpServerTest
 {
 protected:
   void SetUp() override
@@ -93,50 +92,20 @@ protected:
   }
   void TearDown() override
   {
-    SystemCalls::restore();
-    if (m_peer != -1) close(m_peer);
-    if (m_server) {
-      m_server->closeIO();
-      m_server->release();
-    }
-    m_recorder->stop();
-    m_recorder->release();
+    TcpServerTest::TearDown();
     EXPECT_EQ(openDescriptors(), m_descriptors) << "descriptors left open";
     EXPECT_TRUE(waitUntil([&] { return threads() == m_threads; })) << "threads left running";
-  }
-
-  void startServer()
-  {
-    m_server = new IOSocketTCP();
-    m_server->setSocketAddress("127.0.0.1", 0);
-    ASSERT_TRUE(m_server->createServer());
-    m_port = boundPort(m_server->getSocketfd());
-  }
-  // Connects the raw peer and returns the server's driver for it.
-  IOSocketTCP* acceptOne()
-  {
-    int before = m_recorder->count();
-    m_peer = connectRaw(m_port);
-    EXPECT_NE(m_peer, -1);
-    EXPECT_TRUE(waitUntil([&] { return m_recorder->count() > before; }));
-    m_server->lockClients();
-    IOSocketTCP* client = static_cast<IOSocketTCP*>(m_server->clientAtIndex(m_server->clientsCount() - 1));
-    m_server->unlockClients();
-    return client;
   }
   void connectPair()
   {
     startServer();
-    m_client = acceptOne();
+    m_client = accepted();
     ASSERT_NE(m_client, nullptr);
+    m_peer = m_peers[0];
     g_target = m_client->getSocketfd();
   }
 
-  BaseAutorelease m_pool;
-  NotificationRecorder* m_recorder = new NotificationRecorder("NEW_CLIENT_CONNECTED_NOTIFICATION");
-  IOSocketTCP* m_server = nullptr;
   IOSocketTCP* m_client = nullptr;
-  uint16_t m_port = 0;
   int m_peer = -1;
   int m_descriptors = 0;
   int m_threads = 0;
@@ -228,41 +197,6 @@ TEST_F(InterruptedCallsTest, InterruptedAndShortReceivesFillTheRequestedLength)
   EXPECT_EQ(log.text(), "");
 }
 
-TEST_F(InterruptedCallsTest, InterruptedAcceptWaitAndAcceptAreTriedAgain)
-{
-  static std::atomic<int> listening{-1};
-  static std::atomic<int> acceptInterruptions{0};
-  listening = -1;
-  acceptInterruptions = 2;
-  SystemCalls::poll = [](struct pollfd* fds, nfds_t count, int timeoutMs) -> int {
-    if (fds[0].fd == listening.load() && g_calls.fetch_add(1) < 3) {
-      errno = EINTR;
-      return -1;
-    }
-    return ::poll(fds, count, timeoutMs);
-  };
-  SystemCalls::accept4 = [](int fd, struct sockaddr* address, socklen_t* length, int flags) -> int {
-    // Interrupted before anything was taken off the queue: the connection still waits.
-    if (acceptInterruptions.fetch_sub(1) > 0) {
-      errno = EINTR;
-      return -1;
-    }
-    return ::accept4(fd, address, length, flags);
-  };
-  m_server = new IOSocketTCP();
-  m_server->setSocketAddress("127.0.0.1", 0);
-  listening = m_server->getSocketfd();
-  ASSERT_TRUE(m_server->createServer());
-  m_port = boundPort(listening);
-  IOSocketTCP* client = acceptOne();
-  ASSERT_NE(client, nullptr);
-  EXPECT_TRUE(client->isIOConnected());
-  EXPECT_EQ(m_server->clientsCount(), 1u);
-  EXPECT_TRUE(m_server->isThreadRunning());
-  EXPECT_GE(g_calls.load(), 3);
-  EXPECT_LE(acceptInterruptions.load(), 0);
-}
-
 TEST_F(InterruptedCallsTest, InterruptedConnectStillConnects)
 {
   startServer();
@@ -286,56 +220,86 @@ TEST_F(InterruptedCallsTest, InterruptedConnectStillConnects)
 }
 
 // ---------------------------------------------------------------------------------------
-// Accepts that fail for lack of descriptors or memory: the loop pauses, then goes on.
+// Accepts that fail: a peer's abort or a signal is tried again at once, a lack of
+// descriptors or memory after a pause, anything else ends the loop.
 
-class AcceptResourceFailureTest : public SocketFaultTest, public ::testing::WithParamInterface<int>
+struct AcceptFailure
+{
+  int error;
+  bool pauses;
+  bool goesOn;
+};
+
+void PrintTo(const AcceptFailure& failure, std::ostream* out)
+{
+  *out << strerrorname_np(failure.error);
+}
+
+class AcceptFailureTest : public SocketFaultTest, public ::testing::WithParamInterface<AcceptFailure>
 {
 };
 
 std::atomic<int64_t> g_failureTimes[3];
 
-TEST_P(AcceptResourceFailureTest, PausesThenAcceptsTheWaitingConnection)
+TEST_P(AcceptFailureTest, LoopGoesOnAfterAPauseOrEnds)
 {
+  const AcceptFailure& failure = GetParam();
   g_countdown = 3;
-  g_error = GetParam();
+  g_error = failure.error;
   SystemCalls::accept4 = [](int fd, struct sockaddr* address, socklen_t* length, int flags) -> int {
     int left = g_countdown.fetch_sub(1);
-    if (left > 0) {
-      // As the real failure does: the connection stays queued, the socket readable.
+    if (left <= 0) return ::accept4(fd, address, length, flags);
+    // As the real failure does: the connection stays queued, the socket readable.
+    if (left <= 3)
       g_failureTimes[3 - left] = std::chrono::duration_cast<std::chrono::milliseconds>(
                                      std::chrono::steady_clock::now().time_since_epoch())
                                      .count();
-      errno = g_error.load();
-      return -1;
-    }
-    return ::accept4(fd, address, length, flags);
+    errno = g_error.load();
+    return -1;
   };
   startServer();
   LogCapture log("%S: %m\n", NET_LINES);
-  IOSocketTCP* client = acceptOne();
-  ASSERT_NE(client, nullptr);
+  const std::string line = "Error: Socket Accept error : " + std::to_string(failure.error) + "\n";
+  if (!failure.goesOn) {
+    // The loop has ended: a running one would go on failing, and its stop would be logged.
+    peer();
+    EXPECT_TRUE(waitUntil([&] { return log.contains(line); }));
+    EXPECT_TRUE(m_server->isServerStarted());
+    EXPECT_TRUE(m_server->closeIO());
+    EXPECT_EQ(log.text(), line);
+    return;
+  }
+  ASSERT_NE(accepted(), nullptr);
   EXPECT_EQ(m_server->clientsCount(), 1u);
-  const std::string line = "Error: Socket Accept error : " + std::to_string(GetParam()) + "\n";
   std::string text = log.text();
   int failures = 0;
   for (size_t at = text.find(line); at != std::string::npos; at = text.find(line, at + 1)) ++failures;
   EXPECT_EQ(failures, 3);
   // A readable socket that cannot be accepted would otherwise be retried at once, over
   // and over: the failures must be spread out (a lower bound, which no slow machine breaks).
-  EXPECT_GE(g_failureTimes[2].load() - g_failureTimes[0].load(), 150);
+  if (failure.pauses) EXPECT_GE(g_failureTimes[2].load() - g_failureTimes[0].load(), 150);
 }
 
-TEST_P(AcceptResourceFailureTest, ServerThatCannotAcceptClosesCleanly)
+INSTANTIATE_TEST_SUITE_P(
+    Errors, AcceptFailureTest,
+    ::testing::Values(AcceptFailure{EINTR, false, true}, AcceptFailure{ECONNABORTED, false, true},
+                      AcceptFailure{EMFILE, true, true}, AcceptFailure{ENFILE, true, true},
+                      AcceptFailure{ENOBUFS, true, true}, AcceptFailure{ENOMEM, true, true},
+                      AcceptFailure{EINVAL, false, false}),
+    [](const ::testing::TestParamInfo<AcceptFailure>& info) {
+      return std::string(strerrorname_np(info.param.error));
+    });
+
+TEST_F(SocketFaultTest, ServerThatCannotAcceptClosesCleanly)
 {
-  g_countdown = 1 << 30;
-  g_error = GetParam();
   SystemCalls::accept4 = [](int, struct sockaddr*, socklen_t*, int) -> int {
     g_calls.fetch_add(1);
-    errno = g_error.load();
+    errno = EMFILE;
     return -1;
   };
   startServer();
   m_peer = connectRaw(m_port);
+  m_peers.push_back(m_peer);
   ASSERT_TRUE(waitUntil([] { return g_calls.load() >= 2; }));
   EXPECT_TRUE(m_server->isThreadRunning());
   EXPECT_TRUE(m_server->closeIO());
@@ -344,9 +308,6 @@ TEST_P(AcceptResourceFailureTest, ServerThatCannotAcceptClosesCleanly)
   // The connection never accepted is reset once the listening socket is gone.
   EXPECT_TRUE(connectionEnded(m_peer));
 }
-
-INSTANTIATE_TEST_SUITE_P(Errors, AcceptResourceFailureTest,
-                         ::testing::Values(EMFILE, ENFILE, ENOBUFS, ENOMEM), errorName);
 
 // ---------------------------------------------------------------------------------------
 // Sends and receives that fail for good: the documented result, the connection closed,

@@ -5,6 +5,7 @@
 
 #include <arpa/inet.h>
 #include <dirent.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -17,10 +18,12 @@
 #include <thread>
 #include <vector>
 
-#include "net/IOSocketAbstract.h"
+#include "net/IOSocketTCP.h"
+#include "object/BaseAutorelease.h"
 #include "object/BaseDictionary.h"
 #include "object/BaseString.h"
 #include "runtime/NotificationCenter.h"
+#include "runtime/SystemCalls.h"
 #include "support/Settled.h"
 
 namespace nettest {
@@ -36,7 +39,7 @@ inline bool waitUntil(const std::function<bool()>& done, int limitMs = 5000)
   return true;
 }
 
-// The port a bound driver (or descriptor) listens on, in host order.
+// The port a bound descriptor has, in host order; 0 on failure.
 inline uint16_t boundPort(int fd)
 {
   struct sockaddr_in address;
@@ -45,39 +48,36 @@ inline uint16_t boundPort(int fd)
   return ntohs(address.sin_port);
 }
 
-// A socket listening on 127.0.0.1:port, as another program holding the port would; -1 on failure.
+inline struct sockaddr_in loopback(uint16_t port)
+{
+  struct sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return address;
+}
+
+// A raw stream socket on 127.0.0.1:port, listening (as another program holding the port
+// would) or connected; -1 on failure.
+inline int rawSocket(uint16_t port, bool listening)
+{
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0), on = 1;
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  struct sockaddr_in address = loopback(port);
+  auto* raw = reinterpret_cast<struct sockaddr*>(&address);
+  bool made = listening ? bind(fd, raw, sizeof address) == 0 && listen(fd, 1) == 0
+                        : connect(fd, raw, sizeof address) == 0;
+  if (!made) close(fd);
+  return made ? fd : -1;
+}
 inline int listenRaw(uint16_t port)
 {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  // Past the connections a server just closed, which linger on the port.
-  int on = 1;
-  if (fd != -1) setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  struct sockaddr_in address = {};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (fd != -1 && (bind(fd, reinterpret_cast<struct sockaddr*>(&address), sizeof address) != 0 || listen(fd, 1) != 0)) {
-    close(fd);
-    fd = -1;
-  }
-  return fd;
+  return rawSocket(port, true);
 }
-
-// A plain TCP connection to 127.0.0.1:port, -1 on failure.
 inline int connectRaw(uint16_t port)
 {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  struct sockaddr_in address = {};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, reinterpret_cast<struct sockaddr*>(&address), sizeof address) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
+  return rawSocket(port, false);
 }
-
 inline void sendAll(int fd, const std::string& bytes)
 {
   ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
@@ -97,21 +97,18 @@ inline bool closedByPeer(int fd, int limitMs = 5000)
 inline BaseDictionary* bridgeOptions(bool withName = true, bool withTxt = true)
 {
   auto str = [](const char* text) { return new (eRetainAutorelease) BaseString(text); };
-  BaseDictionary* options = new (eRetainAutorelease) BaseDictionary();
+  BaseDictionary *options = new (eRetainAutorelease) BaseDictionary(), *txt = nullptr;
   if (withName) options->setObjectForKey(str("X-Plane"), "MDNS_SERVICE_NAME");
   options->setObjectForKey(str("corvane_gps"), "MDNS_SERVICE_TYPE");
-  if (withTxt) {
-    BaseDictionary* txt = new (eRetainAutorelease) BaseDictionary();
-    txt->setObjectForKey(str("1"), "txtvers");
-    txt->setObjectForKey(str("1"), "qtotal");
-    txt->setObjectForKey(str("30"), "priority");
-    options->setObjectForKey(txt, "SOCKET_TXT_RECORD_ENTRIES");
-  }
+  if (withTxt)
+    options->setObjectForKey(txt = new (eRetainAutorelease) BaseDictionary(), "SOCKET_TXT_RECORD_ENTRIES");
+  for (const char* key : {"txtvers", "qtotal", "priority"})
+    if (txt) txt->setObjectForKey(str(key[0] == 'p' ? "30" : "1"), key);
   return options;
 }
 
-// Subscribes to one notification name on the shared center for its lifetime and keeps
-// the context and a retained dictionary of every delivery. Deliveries come from workers.
+// Subscribes to one notification name on the shared center until stop() and keeps the
+// context and a retained dictionary of every delivery. Deliveries come from workers.
 class NotificationRecorder : public BaseObject
 {
 public:
@@ -124,9 +121,7 @@ public:
     m_name->release();
     for (BaseDictionary* info : m_infos) BaseObject::release(info);
   }
-  // Unsubscribing drops the center's reference; call before the last release.
   void stop() { NotificationCenter::sharedNotificationCenter()->unsubscribeForAllMessage(this); }
-
   void receiveMessage(BaseString*, BaseDictionary* info, void* context) override
   {
     BaseObject::retain(info);
@@ -135,10 +130,9 @@ public:
       m_contexts.push_back(context);
       m_infos.push_back(info);
     }
-    if (onMessage) onMessage(context);
+    if (onMessage) onMessage(context);  // on the posting thread, before the delivery is counted
     m_count.fetch_add(1);
   }
-
   int count() const { return m_count.load(); }
   void* context(size_t index)
   {
@@ -150,8 +144,6 @@ public:
     std::lock_guard<std::mutex> guard(m_mutex);
     return index < m_infos.size() ? m_infos[index] : nullptr;
   }
-
-  // Runs on the posting thread, before the delivery is counted.
   std::function<void(void*)> onMessage;
 
 private:
@@ -162,32 +154,74 @@ private:
   std::atomic<int> m_count{0};
 };
 
-// Entries of a /proc directory, without the directory's own descriptor while it is read.
+// Entries of a /proc directory, less `own` (the listing's own descriptor).
 inline int entriesOf(const char* directory, int own)
 {
   DIR* listing = opendir(directory);
-  if (!listing) return -1;
-  int count = 0;
-  while (struct dirent* entry = readdir(listing)) {
-    if (entry->d_name[0] != '.') ++count;
-  }
-  closedir(listing);
-  return count - own;
+  int count = -own;
+  while (struct dirent* entry = listing ? readdir(listing) : nullptr) count += entry->d_name[0] != '.';
+  if (listing) closedir(listing);
+  return count;
 }
-// Descriptors this process has open.
 inline int openDescriptors()
 {
   return entriesOf("/proc/self/fd", 1);
 }
-// Threads of this process.
 inline int threads()
 {
   return entriesOf("/proc/self/task", 0);
 }
-// Threads of this process once threads that just ended are no longer listed.
 inline int settledThreads()
 {
   return settledReading(threads);
 }
+
+// A TCP server on 127.0.0.1 with an ephemeral port, and raw peers connected to it. The
+// native system-call table is put back before anything is released.
+class TcpServerTest : public ::testing::Test
+{
+protected:
+  void TearDown() override
+  {
+    SystemCalls::restore();
+    for (int fd : m_peers) close(fd);
+    if (m_server) m_server->closeIO();
+    BaseObject::release(m_server);
+    m_recorder->stop();
+    m_recorder->release();
+  }
+  IOSocketTCP* startServer(unsigned int maxClients = 0, IOSocketTCP* server = nullptr)
+  {
+    m_server = server ? server : new IOSocketTCP();
+    m_server->setSocketAddress("127.0.0.1", 0);
+    m_server->setServerOptions(nullptr, maxClients);
+    EXPECT_TRUE(m_server->createServer());
+    m_port = boundPort(m_server->getSocketfd());
+    return m_server;
+  }
+  int peer()
+  {
+    m_peers.push_back(connectRaw(m_port));
+    EXPECT_NE(m_peers.back(), -1);
+    return m_peers.back();
+  }
+  // Connects a peer and returns the server's driver for it.
+  IOSocketTCP* accepted()
+  {
+    int before = m_recorder->count();
+    peer();
+    EXPECT_TRUE(waitUntil([&] { return m_recorder->count() > before; }));
+    m_server->lockClients();
+    auto* client = static_cast<IOSocketTCP*>(m_server->clientAtIndex(m_server->clientsCount() - 1));
+    m_server->unlockClients();
+    return client;
+  }
+
+  BaseAutorelease m_pool;
+  NotificationRecorder* m_recorder = new NotificationRecorder("NEW_CLIENT_CONNECTED_NOTIFICATION");
+  IOSocketTCP* m_server = nullptr;
+  uint16_t m_port = 0;
+  std::vector<int> m_peers;
+};
 
 }  // namespace nettest

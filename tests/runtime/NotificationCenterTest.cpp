@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -62,92 +63,112 @@ protected:
   std::vector<std::string> m_journal;
 };
 
-// --- who receives what, in which order ---
+// --- who receives what, in which order, and what the center holds ---
 
-class NotificationCenterDelivery : public NotificationCenterTest
+// One step of a scenario: subscribe, unsubscribe, unsubscribe from all, post.
+struct Step
 {
+  char op;  // 's', 'u', 'a', 'p'
+  int id;   // recorder, for all but 'p'
+  const char* name;
 };
 
-TEST_F(NotificationCenterDelivery, MessageWithoutSubscribersOnlyLogsTheDebugLine)
+TEST_F(NotificationCenterTest, DeliveriesAndReferencesFollowTheSubscriptions)
+{
+  struct
+  {
+    const char* name;
+    std::vector<Step> steps;
+    std::vector<std::string> journal;
+    int retainCountOfOne;  // recorder 1's, the test's own reference included
+  } cases[] = {
+      {"named subscribers in subscription order, then catch-all",
+       {{'s', 1, "tick"},
+        {'s', 9, ""},
+        {'s', 2, "tick"},
+        {'s', 3, "tock"},
+        {'p', 0, "tick"},
+        {'p', 0, "tock"},
+        {'p', 0, "other"}},
+       {"1:tick", "2:tick", "9:tick", "3:tock", "9:tock", "9:other"},
+       2},
+      {"no subscriber for the name", {{'s', 1, "other"}, {'p', 0, "ping"}}, {}, 2},
+      {"empty name reaches the catch-all twice", {{'s', 1, ""}, {'p', 0, ""}}, {"1:", "1:"}, 2},
+      {"double subscription delivers twice until one unsubscribe",
+       {{'s', 1, "tick"}, {'s', 1, "tick"}, {'p', 0, "tick"}, {'u', 1, "tick"}, {'p', 0, "tick"}},
+       {"1:tick", "1:tick", "1:tick"},
+       2},
+      {"unsubscribing from all drops every reference under every name",
+       {{'s', 1, "tick"}, {'s', 1, "tick"}, {'s', 1, ""}, {'a', 1, nullptr}, {'p', 0, "tick"}},
+       {},
+       1},
+      {"unknown name or subscriber changes nothing",
+       {{'s', 1, "tick"}, {'u', 1, "never"}, {'u', 2, "tick"}, {'p', 0, "tick"}},
+       {"1:tick"},
+       2},
+      {"a subscription per name",
+       {{'s', 1, "tick"}, {'s', 1, "tock"}, {'u', 1, "tick"}, {'p', 0, "tick"}, {'p', 0, "tock"}},
+       {"1:tock"},
+       2},
+  };
+  for (const auto& scenario : cases) {
+    SCOPED_TRACE(scenario.name);
+    BaseAutorelease pool;
+    std::map<int, Recorder*> recorders;
+    m_journal.clear();
+    for (const Step& step : scenario.steps) {
+      Recorder*& subscriber = recorders[step.id];
+      if (step.op != 'p' && !subscriber) subscriber = recorder(step.id);
+      if (step.op == 's') m_center->subscribeForMessage(subscriber, str(step.name));
+      if (step.op == 'u') m_center->unsubscribeForMessage(subscriber, str(step.name));
+      if (step.op == 'a') m_center->unsubscribeForAllMessage(subscriber);
+      if (step.op == 'p') post(step.name);
+    }
+    EXPECT_EQ(m_journal, scenario.journal);
+    EXPECT_EQ(recorders[1]->getRetainCount(), scenario.retainCountOfOne);
+    // A destroyed center releases its subscribers.
+    m_center->release();
+    m_center = new NotificationCenter();
+    for (auto& entry : recorders)
+      if (entry.second) EXPECT_EQ(entry.second->getRetainCount(), 1) << entry.first;
+  }
+}
+
+TEST_F(NotificationCenterTest, EachPostLogsItsNameAndNullsAreIgnored)
 {
   LogCapture capture;
-  m_center->subscribeForMessage(recorder(1), str("other"));
+  Recorder* subscriber = recorder(1);
+  m_center->subscribeForMessage(subscriber, str("other"));
   post("ping");
-  EXPECT_TRUE(m_journal.empty());
-  EXPECT_EQ(capture.text(), "Debug: message = ping\n");
-}
-
-TEST_F(NotificationCenterDelivery, NullNameIsIgnoredWithoutALogLine)
-{
-  LogCapture capture;
-  m_center->subscribeForMessage(recorder(1), str(""));
-  m_center->postMessage(nullptr, nullptr, nullptr);
-  EXPECT_TRUE(m_journal.empty());
-  EXPECT_EQ(capture.text(), "");
-}
-
-TEST_F(NotificationCenterDelivery, NamedSubscribersInSubscriptionOrderThenCatchAll)
-{
-  m_center->subscribeForMessage(recorder(1), str("tick"));
-  m_center->subscribeForMessage(recorder(9), str(""));
-  m_center->subscribeForMessage(recorder(2), str("tick"));
-  m_center->subscribeForMessage(recorder(3), str("tock"));
-  post("tick");
-  post("tock");
   post("other");
-  EXPECT_EQ(m_journal,
-            (std::vector<std::string>{"1:tick", "2:tick", "9:tick", "3:tock", "9:tock", "9:other"}));
+  m_center->postMessage(nullptr, nullptr, nullptr);
+  m_center->subscribeForMessage(nullptr, str("tick"));
+  m_center->subscribeForMessage(subscriber, nullptr);
+  EXPECT_EQ(m_journal, (std::vector<std::string>{"1:other"}));
+  EXPECT_EQ(capture.text(), "Debug: message = ping\nDebug: message = other\n");
+  EXPECT_EQ(subscriber->getRetainCount(), 2);
 }
 
-TEST_F(NotificationCenterDelivery, PostUnderEmptyNameReachesCatchAllTwice)
-{
-  m_center->subscribeForMessage(recorder(9), str(""));
-  post("");
-  EXPECT_EQ(m_journal, (std::vector<std::string>{"9:", "9:"}));
-}
-
-TEST_F(NotificationCenterDelivery, DoubleSubscriptionDeliversTwiceUntilOneUnsubscribe)
-{
-  Recorder* twice = recorder(1);
-  m_center->subscribeForMessage(twice, str("tick"));
-  m_center->subscribeForMessage(twice, str("tick"));
-  post("tick");
-  m_center->unsubscribeForMessage(twice, str("tick"));
-  post("tick");
-  EXPECT_EQ(m_journal, (std::vector<std::string>{"1:tick", "1:tick", "1:tick"}));
-}
-
-TEST_F(NotificationCenterDelivery, NewClientConnectedCarriesTheContextPointerAndInfo)
+TEST_F(NotificationCenterTest, DeliveryCarriesTheContextAndInfoAndTheNameIsCopied)
 {
   Recorder* session = recorder(1);
   BaseObject* driver = new (eRetainAutorelease) CountedObject(42);
   BaseDictionary* info = new (eRetainAutorelease) BaseDictionary();
-  m_center->subscribeForMessage(session, str("NEW_CLIENT_CONNECTED_NOTIFICATION"));
+  BaseString* name = str("NEW_CLIENT_CONNECTED_NOTIFICATION");
+  m_center->subscribeForMessage(session, name);
+  name->setCString("changed by the caller");
   post("NEW_CLIENT_CONNECTED_NOTIFICATION", nullptr, driver);
   EXPECT_EQ(session->lastContext.load(), driver);
   EXPECT_EQ(session->lastInfo.load(), nullptr);
   post("NEW_CLIENT_CONNECTED_NOTIFICATION", info, nullptr);
+  post("changed by the caller");
   EXPECT_EQ(session->lastInfo.load(), info);
   EXPECT_EQ(info->getRetainCount(), 1) << "the center keeps no reference to the dictionary";
   EXPECT_EQ(m_journal, (std::vector<std::string>{"1:NEW_CLIENT_CONNECTED_NOTIFICATION",
                                                  "1:NEW_CLIENT_CONNECTED_NOTIFICATION"}));
 }
 
-TEST_F(NotificationCenterDelivery, NameChangedByTheCallerAfterSubscribingStillMatches)
-{
-  BaseString* name = str("tick");
-  m_center->subscribeForMessage(recorder(1), name);
-  name->setCString("tock");
-  post("tick");
-  post("tock");
-  EXPECT_EQ(m_journal, (std::vector<std::string>{"1:tick"}));
-}
-
-// --- references held by the center ---
-
-class NotificationCenterOwnership : public NotificationCenterTest
-{
-};
+using NotificationCenterOwnership = NotificationCenterTest;
 
 TEST_F(NotificationCenterOwnership, SubscriptionKeepsTheSubscriberAliveUntilUnsubscribed)
 {
@@ -160,18 +181,6 @@ TEST_F(NotificationCenterOwnership, SubscriptionKeepsTheSubscriberAliveUntilUnsu
   EXPECT_EQ(CountedObject::destroyed, 0);
   m_center->unsubscribeForMessage(subscriber, str("tock"));
   EXPECT_EQ(CountedObject::destroyed, 1);
-}
-
-TEST_F(NotificationCenterOwnership, UnsubscribeForAllDropsEveryReferenceUnderEveryName)
-{
-  Recorder* subscriber = recorder(1);
-  m_center->subscribeForMessage(subscriber, str("tick"));
-  m_center->subscribeForMessage(subscriber, str("tick"));
-  m_center->subscribeForMessage(subscriber, str(""));
-  m_center->unsubscribeForAllMessage(subscriber);
-  EXPECT_EQ(subscriber->getRetainCount(), 1);
-  post("tick");
-  EXPECT_TRUE(m_journal.empty());
 }
 
 TEST_F(NotificationCenterOwnership, UnsubscribingRemovesThatObjectNotAnEqualOne)
@@ -189,17 +198,6 @@ TEST_F(NotificationCenterOwnership, UnsubscribingRemovesThatObjectNotAnEqualOne)
   EXPECT_EQ(twin->received, 1);
 }
 
-TEST_F(NotificationCenterOwnership, UnknownNameOrSubscriberChangesNothing)
-{
-  Recorder* subscriber = recorder(1);
-  m_center->subscribeForMessage(subscriber, str("tick"));
-  m_center->subscribeForMessage(nullptr, str("tick"));
-  m_center->subscribeForMessage(subscriber, nullptr);
-  m_center->unsubscribeForMessage(subscriber, str("never"));
-  m_center->unsubscribeForMessage(recorder(2), str("tick"));
-  EXPECT_EQ(subscriber->getRetainCount(), 2);
-}
-
 // The center may hold the last reference: the destructor then runs when it lets go, and a
 // destructor that unsubscribes calls back into the center.
 TEST_F(NotificationCenterOwnership, SubscriberWhoseDestructorUnsubscribesDiesWithoutDeadlock)
@@ -212,21 +210,9 @@ TEST_F(NotificationCenterOwnership, SubscriberWhoseDestructorUnsubscribesDiesWit
   EXPECT_EQ(CountedObject::destroyed, 1);
 }
 
-TEST_F(NotificationCenterOwnership, DestroyedCenterReleasesItsSubscribers)
-{
-  Recorder* subscriber = recorder(1);
-  m_center->subscribeForMessage(subscriber, str("tick"));
-  m_center->subscribeForMessage(subscriber, str(""));
-  m_center->release();
-  m_center = new NotificationCenter();
-  EXPECT_EQ(subscriber->getRetainCount(), 1);
-}
-
 // --- subscriptions changed from inside a delivery: the list taken at the start is delivered ---
 
-class NotificationCenterReentrancy : public NotificationCenterTest
-{
-};
+using NotificationCenterReentrancy = NotificationCenterTest;
 
 TEST_F(NotificationCenterReentrancy, SubscriberUnsubscribingItselfLivesThroughTheDelivery)
 {
@@ -286,9 +272,7 @@ TEST_F(NotificationCenterReentrancy, PostFromInsideADeliveryIsDeliveredAtOnce)
 
 // --- several threads ---
 
-class NotificationCenterThreads : public NotificationCenterTest
-{
-};
+using NotificationCenterThreads = NotificationCenterTest;
 
 TEST_F(NotificationCenterThreads, SharedCenterIsCreatedOnceWhateverThreadAsksFirst)
 {

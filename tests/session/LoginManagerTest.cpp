@@ -20,73 +20,52 @@ class LoginManagerTest : public ::testing::Test
 protected:
   void TearDown() override { m_manager->release(); }
 
-  int validate(const char* agent, const char* user, const char* password)
-  {
-    return m_manager->validateLogin(str(agent), str(user), str(password));
-  }
-
   BaseAutorelease m_pool;
   LoginManager* m_manager = new LoginManager();
 };
 
-// The bridge's set-up: the user agent and the password are checked, the user name is not.
-class LoginManagerBridgeModeTest : public LoginManagerTest
+const int BRIDGE = LoginManager::eCheckUserAgent | LoginManager::eCheckPassword;
+const int USERS = LoginManager::eCheckUser | LoginManager::eCheckPassword;
+
+// The checks run in the order user agent, user name, password, and the first failing one
+// decides. The bridge checks the user agent and the password, never the user name.
+TEST_F(LoginManagerTest, FirstFailingCheckOfTheModeDecides)
 {
-protected:
-  void SetUp() override
+  struct
   {
-    m_manager->setMode(LoginManager::eCheckUserAgent | LoginManager::eCheckPassword);
-    m_manager->addUserAgent(str(APP_AGENT));
-    m_manager->addCredential(nullptr, str(APP_PASSWORD));
-  }
-};
-
-TEST_F(LoginManagerBridgeModeTest, TheAppLogsInWhateverItsUserName)
-{
-  EXPECT_EQ(validate(APP_AGENT, nullptr, APP_PASSWORD), LoginManager::eLoginOK);
-  EXPECT_EQ(validate(APP_AGENT, "pilot", APP_PASSWORD), LoginManager::eLoginOK);
-  EXPECT_EQ(validate(APP_AGENT, "", APP_PASSWORD), LoginManager::eLoginOK);
-}
-
-TEST_F(LoginManagerBridgeModeTest, FirstFailingCheckDecides)
-{
-  EXPECT_EQ(validate("Ostrel Corvane Desktop", nullptr, APP_PASSWORD), LoginManager::eLoginBadUserAgent);
-  EXPECT_EQ(validate(nullptr, nullptr, APP_PASSWORD), LoginManager::eLoginBadUserAgent);
-  // The user agent is checked before the password.
-  EXPECT_EQ(validate(nullptr, nullptr, "wrong"), LoginManager::eLoginBadUserAgent);
-  EXPECT_EQ(validate(APP_AGENT, nullptr, "9A1C73B7ED7DFD81D8B67613EDC86094"),
-            LoginManager::eLoginBadPassword);
-  EXPECT_EQ(validate(APP_AGENT, "pilot", nullptr), LoginManager::eLoginBadPassword);
-}
-
-// User names and passwords are checked; the password must be the one of that user.
-class LoginManagerUserModeTest : public LoginManagerTest
-{
-protected:
-  void SetUp() override
-  {
-    m_manager->setMode(LoginManager::eCheckUser | LoginManager::eCheckPassword);
-    m_manager->addCredential(str("anna"), str("alpha"));
-    m_manager->addCredential(str("bert"), str("bravo"));
-  }
-};
-
-TEST_F(LoginManagerUserModeTest, PasswordMustBelongToTheNamedUser)
-{
-  EXPECT_EQ(validate(nullptr, nullptr, "alpha"), LoginManager::eLoginBadUser);
-  EXPECT_EQ(validate(nullptr, "carl", "alpha"), LoginManager::eLoginBadUser);
-  EXPECT_EQ(validate(nullptr, "anna", nullptr), LoginManager::eLoginBadPassword);
-  EXPECT_EQ(validate(nullptr, "anna", "bravo"), LoginManager::eLoginBadPassword);
-  EXPECT_EQ(validate(nullptr, "bert", "bravo"), LoginManager::eLoginOK);
-}
-
-TEST_F(LoginManagerTest, ModeZeroAcceptsEveryRequest)
-{
+    int mode;
+    const char *agent, *user, *password;
+    int result;
+  } cases[] = {
+      {BRIDGE, APP_AGENT, nullptr, APP_PASSWORD, LoginManager::eLoginOK},
+      {BRIDGE, APP_AGENT, "pilot", APP_PASSWORD, LoginManager::eLoginOK},
+      {BRIDGE, APP_AGENT, "", APP_PASSWORD, LoginManager::eLoginOK},
+      {BRIDGE, "Ostrel Corvane Desktop", nullptr, APP_PASSWORD, LoginManager::eLoginBadUserAgent},
+      {BRIDGE, nullptr, nullptr, APP_PASSWORD, LoginManager::eLoginBadUserAgent},
+      {BRIDGE, nullptr, nullptr, "wrong", LoginManager::eLoginBadUserAgent},
+      {BRIDGE, APP_AGENT, nullptr, "9A1C73B7ED7DFD81D8B67613EDC86094", LoginManager::eLoginBadPassword},
+      {BRIDGE, APP_AGENT, "pilot", nullptr, LoginManager::eLoginBadPassword},
+      // The password must be the one of the named user.
+      {USERS, nullptr, nullptr, "alpha", LoginManager::eLoginBadUser},
+      {USERS, nullptr, "carl", "alpha", LoginManager::eLoginBadUser},
+      {USERS, nullptr, "anna", nullptr, LoginManager::eLoginBadPassword},
+      {USERS, nullptr, "anna", "bravo", LoginManager::eLoginBadPassword},
+      {USERS, nullptr, "bert", "bravo", LoginManager::eLoginOK},
+      {LoginManager::eCheckUser, nullptr, "anna", nullptr, LoginManager::eLoginOK},
+      {0, nullptr, nullptr, nullptr, LoginManager::eLoginOK},
+      {0, "other", "nobody", "wrong", LoginManager::eLoginOK},
+  };
   m_manager->addUserAgent(str(APP_AGENT));
+  m_manager->addCredential(nullptr, str(APP_PASSWORD));
   m_manager->addCredential(str("anna"), str("alpha"));
-  m_manager->setMode(0);
-  EXPECT_EQ(validate(nullptr, nullptr, nullptr), LoginManager::eLoginOK);
-  EXPECT_EQ(validate("other", "nobody", "wrong"), LoginManager::eLoginOK);
+  m_manager->addCredential(str("bert"), str("bravo"));
+  for (const auto& login : cases) {
+    SCOPED_TRACE(::testing::Message()
+                 << login.mode << " " << (login.agent ? login.agent : "-") << " "
+                 << (login.user ? login.user : "-") << " " << (login.password ? login.password : "-"));
+    m_manager->setMode(login.mode);
+    EXPECT_EQ(m_manager->validateLogin(str(login.agent), str(login.user), str(login.password)), login.result);
+  }
 }
 
 TEST_F(LoginManagerTest, CredentialsAreFoundInInsertionOrder)
