@@ -11,6 +11,8 @@ bash scripts/install-deps.sh
 
 # Includes point down the layers (docs/architecture.md): a wrong one fails before any build.
 python3 scripts/check-includes.py
+# Tests stay a third of the code or less: the share of tests/ in src/, tools/ and tests/.
+python3 scripts/count-lines.py --max-test-share 35 | tail -3
 
 jobs=${CORVANE_JOBS:-2}
 
