@@ -54,8 +54,6 @@ std::string keysOf(BaseDictionary* dictionary)
 class BaseFileTest : public ::testing::Test
 {
 protected:
-  void SetUp() override { ASSERT_FALSE(m_directory.empty()); }
-
   std::string path(const std::string& name) const { return m_directory + "/" + name; }
   BaseFile* file(const std::string& name, bool create = false)
   {

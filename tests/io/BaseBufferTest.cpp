@@ -205,7 +205,7 @@ TEST_F(BaseBufferTest, NonBlockingFIFO)
   EXPECT_TRUE(buffer->writeIO("ab", 2));
   EXPECT_EQ(read(buffer, 7), "0123456");
   EXPECT_EQ(read(buffer, 5), "!");  // all or nothing
-  EXPECT_TRUE(buffer->closeIO());                      // hands out what is left, then ends
+  EXPECT_TRUE(buffer->closeIO());   // hands out what is left, then ends
   EXPECT_FALSE(buffer->writeIO("f", 1));
   EXPECT_EQ(read(buffer, 8), "7ab");
   EXPECT_EQ(read(buffer, 8), "!");

@@ -36,6 +36,7 @@ const auto buffer = [](const char* bytes, uint32_t length) {
   return new (eRetainAutorelease) BaseBuffer(bytes, length);
 };
 using Reads = std::vector<uint32_t>;
+using Writes = std::vector<std::string>;
 
 class IOAbstractTest : public ::testing::Test
 {
@@ -46,15 +47,12 @@ protected:
 TEST_F(IOAbstractTest, ExactReadsJoinShortDeliveriesAndFailAtTheEndOrOnABrokenStream)
 {
   ScriptedStream* chunked = source(100, 3);
-  char out[10];
+  char out[10], partial[6] = {9, 9, 9, 9, 9, 9};
   EXPECT_TRUE(chunked->readIOExact(out, 10));
   EXPECT_EQ(chunked->reads, (Reads{10, 7, 4, 1}));
   EXPECT_EQ(std::string(out, 10), pattern(10));
-
-  char partial[6] = {9, 9, 9, 9, 9, 9};
   EXPECT_FALSE(buffer("\x01\x02\x03\x04", 4)->readIOExact(partial, 6));
   EXPECT_EQ(std::string(partial, 6), "\x01\x02\x03\x04\x09\x09");  // what there was, in place
-
   ScriptedStream* broken = stalled();
   EXPECT_FALSE(broken->readIOExact(out, 8));
   EXPECT_EQ(broken->reads.size(), 1u);
@@ -62,20 +60,20 @@ TEST_F(IOAbstractTest, ExactReadsJoinShortDeliveriesAndFailAtTheEndOrOnABrokenSt
   EXPECT_FALSE(broken->readIOExact(out, 8));
 }
 
-TEST_F(IOAbstractTest, WriteFormatWritesEachFieldInTheChosenOrderKeepingTheLowBytes)
+TEST_F(IOAbstractTest, WritesOfFieldsStringsAndBuffers)
 {
-  ScriptedStream* little = sink();
-  EXPECT_TRUE(little->writeFormat(true, "24", 258, 7));
-  EXPECT_EQ(little->writes,
-            (std::vector<std::string>{std::string("\x02\x01", 2), std::string("\x07\0\0\0", 4)}));
-  ScriptedStream* low = sink();
-  EXPECT_TRUE(low->writeFormat(false, "13", 0x1FFu, 0xAABBCCDDu));
-  EXPECT_TRUE(low->writeFormat(true, "3", 0xAABBCCDDu));
-  EXPECT_EQ(low->written(), "\xFF\xBB\xCC\xDD\xDD\xCC\xBB");
-  ScriptedStream* refusing = sink();
-  refusing->acceptedWrites = 1;
-  EXPECT_FALSE(refusing->writeFormat(true, "124", 1, 2, 3));  // stops at the first refusal
-  EXPECT_EQ(refusing->refused, 1);
+  ScriptedStream* to = sink();
+  EXPECT_TRUE(to->writeFormat(true, "24", 258, 7) && to->writeFormat(false, "13", 0x1FFu, 0xAABBCCDDu) &&
+              to->writeFormat(true, "3", 0xAABBCCDDu));
+  EXPECT_TRUE(to->writeString(new (eRetainAutorelease) BaseString("")) &&
+              to->writeString(new (eRetainAutorelease) BaseString("h\xC3\xA9!")) &&
+              to->writeBuffer(buffer("a\0b", 3)));
+  EXPECT_EQ(to->writes, (Writes{std::string("\x02\x01", 2), std::string("\x07\0\0\0", 4), "\xFF",
+                                "\xBB\xCC\xDD", "\xDD\xCC\xBB", "", "h\xC3\xA9!", std::string("a\0b", 3)}));
+  to->acceptedWrites = 9;
+  EXPECT_FALSE(to->writeFormat(true, "124", 1, 2, 3));  // stops at the first refusal
+  EXPECT_EQ(to->refused, 1);
+  EXPECT_FALSE(to->writeString(new (eRetainAutorelease) BaseString("")));
 }
 
 TEST_F(IOAbstractTest, ReadFormatStoresEachWidthIntoItsOwnSizeAndStopsAtTheEnd)
@@ -85,9 +83,7 @@ TEST_F(IOAbstractTest, ReadFormatStoresEachWidthIntoItsOwnSizeAndStopsAtTheEnd)
   EXPECT_EQ(three, 66051u);
   struct
   {
-    uint8_t before = 0xEE;
-    uint8_t one = 0;
-    uint8_t after = 0xEE;
+    uint8_t before = 0xEE, one = 0, after = 0xEE;
     uint16_t two = 0;
     uint32_t four = 0;
   } fields;
@@ -98,65 +94,48 @@ TEST_F(IOAbstractTest, ReadFormatStoresEachWidthIntoItsOwnSizeAndStopsAtTheEnd)
   uint16_t first = 0, second = 0x7777;
   EXPECT_FALSE(buffer("\x01\x02\x03", 3)->readFormat(false, "22", &first, &second));
   EXPECT_TRUE(first == 0x0102 && second == 0x7777);
-}
-
-TEST_F(IOAbstractTest, WidthsOutsideOneToFourStop)
-{
-  uint32_t value;
-  EXPECT_DEATH(buffer("12345678", 8)->readFormat(true, "5", &value), "size <= 4");
+  EXPECT_DEATH(buffer("12345678", 8)->readFormat(true, "5", &three), "size <= 4");
   EXPECT_DEATH(buffer("", 0)->writeFormat(true, "2x", 1u, 2u), "size <= 4");
 }
 
-TEST_F(IOAbstractTest, CopiesGoThroughKilobyteReadsAndStopAtEitherEnd)
+TEST_F(IOAbstractTest, CopiesAndSkipsGoThroughChunkedReadsAndStopAtEitherEnd)
 {
-  ScriptedStream* from = source(5000, 700);
-  ScriptedStream* to = sink();
+  ScriptedStream *from = source(5000, 700), *to = sink();
   EXPECT_TRUE(to->writeFrom(from, 2500));
   EXPECT_EQ(from->reads, (Reads{1024, 1024, 1024, 400}));
   EXPECT_EQ(to->writes[0].size(), 700u);  // what each read delivered
   EXPECT_EQ(to->written(), pattern(2500));
-
-  to = sink();
-  EXPECT_FALSE(to->writeFrom(source(1500, 5000), 3000));
+  EXPECT_FALSE((to = sink())->writeFrom(source(1500, 5000), 3000));
   EXPECT_EQ(to->written(), pattern(1500));
   from = source(5000, 5000);
-  to = sink();
-  to->acceptedWrites = 1;
+  (to = sink())->acceptedWrites = 1;
   EXPECT_FALSE(to->writeFrom(from, 4000));
   EXPECT_EQ(from->reads.size(), 2u);
   EXPECT_EQ(to->written(), pattern(1024));
-  to = sink();
-  EXPECT_FALSE(to->writeFrom(stalled(), 10));  // no progress: no hang
+  EXPECT_FALSE((to = sink())->writeFrom(stalled(), 10));  // no progress: no hang
   EXPECT_TRUE(to->writes.empty());
-}
 
-TEST_F(IOAbstractTest, StringsAndBuffersGoOutInOneWrite)
-{
-  ScriptedStream* to = sink();
-  BaseString* empty = new (eRetainAutorelease) BaseString("");
-  EXPECT_TRUE(to->writeString(empty));
-  EXPECT_TRUE(to->writeString(new (eRetainAutorelease) BaseString("h\xC3\xA9!")));
-  EXPECT_TRUE(to->writeBuffer(buffer("a\0b", 3)));
-  EXPECT_EQ(to->writes, (std::vector<std::string>{"", "h\xC3\xA9!", std::string("a\0b", 3)}));
-  to->acceptedWrites = 0;
-  EXPECT_FALSE(to->writeString(empty));
-}
-
-TEST_F(IOAbstractTest, DefaultSkipReadsExactlyTheCountInChunks)
-{
-  ScriptedStream* from = source(100000, 5000);
-  EXPECT_TRUE(from->skipBytesInIO(20000));
+  EXPECT_TRUE((from = source(100000, 5000))->skipBytesInIO(20000));
   EXPECT_EQ(from->reads, (Reads{16384, 15000, 10000, 5000}));
   EXPECT_EQ(from->position, 20000u);
-  ScriptedStream* shorter = source(7000, 5000);
-  EXPECT_FALSE(shorter->skipBytesInIO(20000));
-  EXPECT_EQ(shorter->position, 7000u);
-  ScriptedStream* broken = stalled();
-  EXPECT_FALSE(broken->skipBytesInIO(10));
-  EXPECT_EQ(broken->reads.size(), 1u);
+  EXPECT_FALSE((from = source(7000, 5000))->skipBytesInIO(20000));
+  EXPECT_EQ(from->position, 7000u);
+  EXPECT_FALSE((from = stalled())->skipBytesInIO(10));
+  EXPECT_EQ(from->reads.size(), 1u);
 }
 
-TEST(IOAbstractLiveStreamsTest, OnlyLiveStreamsAreFoundAndRetained)
+// Only the two required operations; asks for itself while being destroyed, when it must
+// not be handed out any more.
+class SelfLookup : public IOAbstract
+{
+public:
+  ~SelfLookup() override { foundWhileDying = IOAbstract::retainLiveStream(this); }
+  bool readIO(void*, uint32_t& length) override { return (length = 0); }
+  bool writeIO(const void*, uint32_t) override { return false; }
+  static inline IOAbstract* foundWhileDying = reinterpret_cast<IOAbstract*>(1);
+};
+
+TEST(IOAbstractLiveStreamsTest, OnlyLiveStreamsAreFoundAndRetainedAndDefaultsSucceed)
 {
   ScriptedStream* stream = new ScriptedStream();
   void* address = stream;
@@ -169,26 +148,9 @@ TEST(IOAbstractLiveStreamsTest, OnlyLiveStreamsAreFoundAndRetained)
   EXPECT_FALSE(IOAbstract::retainLiveStream(address) || IOAbstract::retainLiveStream(other) ||
                IOAbstract::retainLiveStream(nullptr));
   other->release();
-}
-
-// Only the two required operations; asks for itself while being destroyed, when it must
-// not be handed out any more.
-class SelfLookup : public IOAbstract
-{
-public:
-  ~SelfLookup() override { foundWhileDying = IOAbstract::retainLiveStream(this); }
-  bool readIO(void*, uint32_t& length) override { return (length = 0); }
-  bool writeIO(const void*, uint32_t) override { return false; }
-  static IOAbstract* foundWhileDying;
-};
-IOAbstract* SelfLookup::foundWhileDying = reinterpret_cast<IOAbstract*>(1);
-
-TEST(IOAbstractLiveStreamsTest, DefaultsSucceedAndAStreamBeingDestroyedIsNotBroughtBack)
-{
-  SelfLookup* stream = new SelfLookup();
-  EXPECT_TRUE(stream->flushIO());
-  EXPECT_TRUE(stream->closeIO());
-  stream->release();
+  SelfLookup* lookup = new SelfLookup();
+  EXPECT_TRUE(lookup->flushIO() && lookup->closeIO());
+  lookup->release();
   EXPECT_EQ(SelfLookup::foundWhileDying, nullptr);
 }
 

@@ -29,143 +29,89 @@ protected:
   {
     return new (eRetainAutorelease) IOBufferFilter(stream, readBlock, writeBlock);
   }
-  // What one read of `count` bytes delivers; "!" when it fails.
-  static std::string read(IOBufferFilter* filter, uint32_t count)
+  static bool write(IOBufferFilter* filter, const std::string& bytes)
   {
-    std::string out(count, '\0');
-    uint32_t length = count;
-    if (!filter->readIO(&out[0], length)) return length ? "!?" : "!";
-    return out.substr(0, length);
+    return filter->writeIO(bytes.data(), (uint32_t)bytes.size());
+  }
+  // What reads of each count deliver in turn; "!" for each that fails.
+  static std::string read(IOBufferFilter* filter, std::initializer_list<uint32_t> counts)
+  {
+    std::string all;
+    for (uint32_t count : counts) {
+      std::string out(count, '\0');
+      uint32_t length = count;
+      all += filter->readIO(&out[0], length) ? out.substr(0, length) : length ? "!?" : "!";
+    }
+    return all;
+  }
+  Writes taken()
+  {
+    Writes writes;
+    writes.swap(stream->writes);
+    return writes;
   }
 
   BaseAutorelease pool;
   ScriptedStream* stream = new (eRetainAutorelease) ScriptedStream();
 };
 
-TEST_F(IOBufferFilterTest, FullBlocksArePassedOnAtTheNextWriteOrFlush)
+TEST_F(IOBufferFilterTest, WritesLeaveInBlocksOrStraightThroughAndFailedOnesStayPending)
 {
   IOBufferFilter* buffered = filter(0, 8);
-  EXPECT_TRUE(buffered->writeIO("ABCDE", 5));
-  EXPECT_TRUE(stream->writes.empty());
-  EXPECT_TRUE(buffered->writeIO("FGHIJ", 5));
-  EXPECT_EQ(stream->writes, Writes{"ABCDEFGH"});
-  EXPECT_TRUE(buffered->writeIO("KLMNOP", 6));  // fills the block exactly
-  EXPECT_EQ(stream->writes.size(), 1u);
-  EXPECT_TRUE(buffered->flushIO());
-  EXPECT_EQ(stream->writes, (Writes{"ABCDEFGH", "IJKLMNOP"}));
-  EXPECT_EQ(stream->flushes, 1);
-
-  // A large write meeting a full block goes straight through.
-  stream->writes.clear();
-  buffered->writeIO("12345678", 8);
-  std::string large = pattern(20);
-  EXPECT_TRUE(buffered->writeIO(large.data(), 20));
-  EXPECT_EQ(stream->writes, (Writes{"12345678", large}));
-  EXPECT_TRUE(buffered->flushIO());
-  EXPECT_EQ(stream->writes.back(), "");
-  // Into a partly filled block it is cut at the boundary.
-  stream->writes.clear();
-  buffered->writeIO("123", 3);
-  EXPECT_TRUE(buffered->writeIO(large.data(), 20));
-  EXPECT_EQ(stream->writes, (Writes{"123" + large.substr(0, 5), large.substr(5)}));
-}
-
-TEST_F(IOBufferFilterTest, SmallWritesLeaveAsOneOrPassThroughWithoutABlock)
-{
-  IOBufferFilter* buffered = filter(0, 17000);
-  std::string object = pattern(300);
-  for (size_t offset = 0; offset < object.size(); offset += 3) buffered->writeIO(&object[offset], 3);
-  EXPECT_TRUE(stream->writes.empty());
-  EXPECT_TRUE(buffered->flushIO());
-  EXPECT_EQ(stream->writes, Writes{object});
-
-  stream->writes.clear();
+  EXPECT_TRUE(write(buffered, "ABCDE") && stream->writes.empty() && write(buffered, "FGHIJ"));
+  EXPECT_TRUE(write(buffered, "KLMNOP") && stream->writes.size() == 1);  // fills the block exactly
+  EXPECT_TRUE(buffered->flushIO() && stream->flushes == 1);
+  EXPECT_EQ(taken(), (Writes{"ABCDEFGH", "IJKLMNOP"}));
+  const std::string large = pattern(20);
+  EXPECT_TRUE(write(buffered, "12345678") && write(buffered, large) && buffered->flushIO());
+  EXPECT_EQ(taken(), (Writes{"12345678", large, ""}));  // meeting a full block it goes straight through
+  EXPECT_TRUE(write(buffered, "123") && write(buffered, large));  // into a partly full one it is cut
+  EXPECT_EQ(taken(), (Writes{"123" + large.substr(0, 5), large.substr(5)}));
   IOBufferFilter* direct = filter(0, 0);
-  EXPECT_TRUE(direct->writeIO("abc", 3));
-  EXPECT_TRUE(direct->writeIO("de", 2));
-  EXPECT_EQ(stream->writes, (Writes{"", "abc", "", "de"}));
-}
+  EXPECT_TRUE(write(direct, "abc") && write(direct, "de"));
+  EXPECT_EQ(taken(), (Writes{"", "abc", "", "de"}));
 
-TEST_F(IOBufferFilterTest, CloseAndDestructionDoNotSendPendingBytes)
-{
-  IOBufferFilter* buffered = new IOBufferFilter(stream, 0, 64);
-  buffered->writeIO("pending", 7);
-  EXPECT_TRUE(buffered->closeIO());
-  EXPECT_EQ(stream->closes, 1);
-  buffered->release();
-  EXPECT_TRUE(stream->writes.empty());
-  EXPECT_EQ(stream->getRetainCount(), 1);
-}
-
-TEST_F(IOBufferFilterTest, FailedWritesKeepTheBytesForTheNextFlushButNoFragmentOfThemselves)
-{
-  IOBufferFilter* buffered = filter(0, 16);
-  buffered->writeIO("keep", 4);
+  buffered = filter(0, 8);
+  write(buffered, "ABCDE");
   stream->failWrites = true;
   EXPECT_FALSE(buffered->flushIO());
-  EXPECT_EQ(stream->flushes, 0);
+  EXPECT_EQ(stream->flushes, 2);
+  EXPECT_FALSE(write(buffered, "xyzuv"));  // three bytes fit, then the block cannot go
   stream->failWrites = false;
-  EXPECT_TRUE(buffered->flushIO());
-  EXPECT_EQ(stream->writes, Writes{"keep"});
-
-  stream->writes.clear();
-  buffered = filter(0, 8);
-  buffered->writeIO("ABCDE", 5);
+  EXPECT_TRUE(buffered->flushIO() && write(buffered, "12345678"));
   stream->failWrites = true;
-  EXPECT_FALSE(buffered->writeIO("xyzuv", 5));  // three bytes fit, then the block cannot go
-  stream->failWrites = false;
-  EXPECT_TRUE(buffered->flushIO());
-  EXPECT_EQ(stream->writes, Writes{"ABCDE"});
-  // Earlier bytes of a block that was full on entry stay pending too.
-  buffered->writeIO("12345678", 8);
-  stream->failWrites = true;
-  EXPECT_FALSE(buffered->writeIO("9", 1));
+  EXPECT_FALSE(write(buffered, "9"));  // earlier bytes of a block full on entry stay pending too
   stream->failWrites = false;
   EXPECT_TRUE(buffered->flushIO());
   EXPECT_EQ(stream->written(), "ABCDE12345678");
 }
 
-TEST_F(IOBufferFilterTest, ReadsAreServedFromOneReadAheadBlock)
+TEST_F(IOBufferFilterTest, CloseAndDestructionDoNotSendPendingBytes)
 {
-  stream->content = pattern(50);
-  EXPECT_EQ(read(filter(0, 0), 10), pattern(10));  // no block: straight through
-  EXPECT_EQ(stream->reads, Reads{10});
-
-  stream->reads.clear();
-  stream->position = 0;
-  IOBufferFilter* buffered = filter(100, 0);
-  EXPECT_EQ(read(buffered, 10), pattern(10));
-  EXPECT_EQ(read(buffered, 20), pattern(20, 10));
-  EXPECT_EQ(read(buffered, 50), pattern(20, 30));  // the wrapped stream delivers what it had
-  EXPECT_EQ(stream->reads, (Reads{100, 100}));
-  EXPECT_EQ(read(buffered, 5), "!");
+  IOBufferFilter* buffered = new IOBufferFilter(stream, 0, 64);
+  EXPECT_TRUE(write(buffered, "pending") && buffered->closeIO() && stream->closes == 1);
+  buffered->release();
+  EXPECT_TRUE(stream->writes.empty() && stream->getRetainCount() == 1);
 }
 
-TEST_F(IOBufferFilterTest, ReadsOfAtLeastTheBlockSizeSkipTheBlock)
+TEST_F(IOBufferFilterTest, ReadsAreServedFromOneReadAheadBlockUnlessAtLeastItsSize)
 {
   stream->content = pattern(500);
-  IOBufferFilter* buffered = filter(100, 0);
-  EXPECT_EQ(read(buffered, 100), pattern(100));
-  EXPECT_EQ(stream->reads, Reads{100});
-  // Ten bytes read ahead, then the rest of a large read straight from the stream.
-  EXPECT_EQ(read(buffered, 10), pattern(10, 100));
-  EXPECT_EQ(read(buffered, 250), pattern(250, 110));
-  EXPECT_EQ(stream->reads, (Reads{100, 100, 160}));
-  buffered = filter(64, 0);
+  EXPECT_EQ(read(filter(0, 0), {10}), pattern(10));  // no block: straight through
   stream->position = 0;
-  EXPECT_EQ(read(buffered, 5), pattern(5));
+  IOBufferFilter* buffered = filter(100, 0);
+  EXPECT_EQ(read(buffered, {100, 10, 250, 20, 90, 50, 5}), pattern(500) + "!");
+  EXPECT_EQ(stream->reads, (Reads{10, 100, 100, 160, 100, 100, 100, 100}));
+  stream->position = 0;
+  buffered = filter(64, 0);
+  EXPECT_EQ(read(buffered, {5}), pattern(5));
   EXPECT_TRUE(buffered->skipBytesInIO(200));
-  EXPECT_EQ(read(buffered, 10), pattern(10, 205));
-}
-
-TEST_F(IOBufferFilterTest, ReadsOfNothingAndFailedWrappedReadsCountForNothing)
-{
-  stream->content = pattern(10);
-  EXPECT_EQ(read(filter(0, 0), 0), "!");
-  EXPECT_EQ(read(filter(16, 0), 0), "!");
+  EXPECT_EQ(read(buffered, {10}), pattern(10, 205));
+  EXPECT_EQ(read(filter(0, 0), {0}), "!");
+  EXPECT_EQ(read(filter(16, 0), {0}), "!");
   stream->failReads = true;  // fails without touching the count it was given
-  EXPECT_EQ(read(filter(0, 0), 10), "!");
-  EXPECT_EQ(read(filter(16, 0), 10), "!");
+  EXPECT_EQ(read(filter(0, 0), {10}), "!");
+  EXPECT_EQ(read(filter(16, 0), {10}), "!");
 }
 
 }  // namespace

@@ -17,89 +17,68 @@ namespace {
 
 using Calls = std::vector<std::string>;
 
-class IOFilterTest : public ::testing::Test
+// How many of `operations` succeeded, and how many threw (the catcher holds the only reference).
+int thrown = 0;
+int run(const std::vector<std::function<bool()>>& operations)
 {
-protected:
-  // Four calls through `filter`: how many succeeded, and how many threw.
-  static std::pair<int, int> useAll(IOAbstract* filter)
-  {
-    int succeeded = 0, thrown = 0;
-    char buffer[10];
-    uint32_t length = 10;
-    const std::function<bool()> operations[] = {
-        [&] { return filter->readIO(buffer, length); }, [&] { return filter->writeIO("abc", 3); },
-        [&] { return filter->flushIO(); }, [&] { return filter->closeIO(); }};
-    for (const auto& operation : operations) {
-      try {
-        succeeded += operation();
-      } catch (IOException* exception) {
-        thrown++;
-        EXPECT_EQ(exception->release(), nullptr);  // the catcher holds the only reference
-      }
+  int succeeded = 0;
+  for (const auto& operation : operations) try {
+      succeeded += operation();
+    } catch (IOException* exception) {
+      thrown++;
+      EXPECT_EQ(exception->release(), nullptr);
     }
-    EXPECT_EQ(length, succeeded ? 4u : 10u);
-    return {succeeded, thrown};
-  }
-
-  BaseAutorelease pool;
-  ScriptedStream* stream = new (eRetainAutorelease) ScriptedStream("rrrrrrrrrrrrrrrr", 4);
-};
-
-TEST_F(IOFilterTest, EveryOperationReachesTheWrappedStreamUnchanged)
-{
-  IOFilter* filter = new (eRetainAutorelease) IOFilter(stream);
-  EXPECT_EQ(useAll(filter), std::make_pair(4, 0));
-  EXPECT_EQ(stream->calls, (Calls{"read 10", "write abc", "flush", "close"}));
-  stream->failReads = stream->failWrites = stream->failFlushes = true;
-  EXPECT_EQ(useAll(filter), std::make_pair(0, 0));
-  EXPECT_EQ(stream->calls.size(), 8u);
-
-  stream->calls.clear();
-  stream->failReads = false;
-  EXPECT_TRUE(filter->skipBytesInIO(10));
-  EXPECT_EQ(stream->calls, (Calls{"read 10", "read 6", "read 2"}));
+  return succeeded;
 }
 
-TEST_F(IOFilterTest, HoldsTheWrappedStreamUntilDestroyedEvenWhenClosed)
+TEST(IOFilterTest, BothFiltersForwardEveryOperationAndOnlyTheExceptionFilterThrows)
 {
+  BaseAutorelease pool;
+  for (bool throwing : {false, true}) {
+    SCOPED_TRACE(throwing);
+    ScriptedStream* stream = new (eRetainAutorelease) ScriptedStream("rrrrrrrrrrrrrrrr", 4);
+    IOFilter* filter = throwing ? new (eRetainAutorelease) IOExceptionFilter(stream)
+                                : new (eRetainAutorelease) IOFilter(stream);
+    char buffer[10];
+    uint32_t length = 10;
+    const std::vector<std::function<bool()>> all = {
+        [&] { return filter->readIO(buffer, length); }, [&] { return filter->writeIO("abc", 3); },
+        [&] { return filter->flushIO(); }, [&] { return filter->closeIO(); }};
+    thrown = 0;
+    int succeeded = run(all);
+    EXPECT_EQ(succeeded * 10 + thrown, 40);
+    EXPECT_EQ(length, 4u);
+    stream->failReads = stream->failWrites = stream->failFlushes = true;
+    length = 10;
+    succeeded = run(all);
+    EXPECT_EQ(succeeded * 10 + thrown, throwing ? 4 : 0);
+    EXPECT_EQ(length, 10u);
+    EXPECT_EQ(stream->calls,
+              (Calls{"read 10", "write abc", "flush", "close", "read 10", "write abc", "flush", "close"}));
+  }
+  ScriptedStream* stream = new (eRetainAutorelease) ScriptedStream("rrrrrrrrrrrrrrrr", 4);
   IOFilter* filter = new IOFilter(stream);
-  EXPECT_EQ(stream->getRetainCount(), 2);
-  EXPECT_EQ(filter->getStream(), stream);
-  EXPECT_TRUE(filter->closeIO());
+  EXPECT_EQ(stream->getRetainCount() * 10 + (filter->getStream() == stream), 21);
+  EXPECT_TRUE(filter->skipBytesInIO(10) && filter->closeIO());
+  EXPECT_EQ(stream->calls, (Calls{"read 10", "read 6", "read 2", "close"}));
   EXPECT_EQ(stream->getRetainCount(), 2);
   filter->release();
   EXPECT_EQ(stream->getRetainCount(), 1);
 }
 
-TEST_F(IOFilterTest, TheExceptionFilterPassesSuccessesAndThrowsOnEveryFailure)
+TEST(IOFilterTest, ExactAndFixedWidthReadsPastTheEndThrowAfterDeliveringWhatThereWas)
 {
-  IOExceptionFilter* filter = new (eRetainAutorelease) IOExceptionFilter(stream);
-  EXPECT_EQ(useAll(filter), std::make_pair(4, 0));
-  stream->failReads = stream->failWrites = stream->failFlushes = true;
-  EXPECT_EQ(useAll(filter), std::make_pair(0, 4));
-  EXPECT_EQ(stream->calls,
-            (Calls{"read 10", "write abc", "flush", "close", "read 10", "write abc", "flush", "close"}));
-}
-
-TEST_F(IOFilterTest, ExactAndFixedWidthReadsPastTheEndThrowAfterDeliveringWhatThereWas)
-{
-  auto throws = [](const std::function<void()>& operation) {
-    try {
-      operation();
-    } catch (IOException* exception) {
-      exception->release();
-      return true;
-    }
-    return false;
+  BaseAutorelease pool;
+  auto reader = [](const char* bytes) {
+    return new (eRetainAutorelease) IOExceptionFilter(new (eRetainAutorelease) BaseBuffer(bytes, 3));
   };
-  IOExceptionFilter* filter =
-      new (eRetainAutorelease) IOExceptionFilter(new (eRetainAutorelease) BaseBuffer("\x41\x42\x03", 3));
   char out[4] = {0, 0, 0, 0};
-  EXPECT_TRUE(throws([&] { filter->readIOExact(out, 4); }));
-  EXPECT_EQ(std::string(out, 4), std::string("AB\x03\0", 4));
-  filter = new (eRetainAutorelease) IOExceptionFilter(new (eRetainAutorelease) BaseBuffer("\x01\x02\x03", 3));
   uint16_t first = 0, second = 0;
-  EXPECT_TRUE(throws([&] { filter->readFormat(false, "22", &first, &second); }));
+  thrown = 0;
+  run({[&] { return reader("\x41\x42\x03")->readIOExact(out, 4); },
+       [&] { return reader("\x01\x02\x03")->readFormat(false, "22", &first, &second); }});
+  EXPECT_EQ(thrown, 2);
+  EXPECT_EQ(std::string(out, 4), std::string("AB\x03\0", 4));
   EXPECT_EQ(first, 0x0102);
 }
 
