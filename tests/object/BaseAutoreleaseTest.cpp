@@ -239,7 +239,8 @@ TEST_F(BaseAutoreleaseTest, DrainReleasesMostRecentFirst)
   std::vector<int> order;
   {
     BaseAutorelease pool;
-    for (int i = 0; i < 3; i++) new (eRetainAutorelease) CountedObject(i, [&order, i] { order.push_back(i); });
+    for (int i = 0; i < 3; i++)
+      new (eRetainAutorelease) CountedObject(i, [&order, i] { order.push_back(i); });
   }
   EXPECT_EQ(order, (std::vector<int>{2, 1, 0}));
 }

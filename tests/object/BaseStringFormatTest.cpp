@@ -49,7 +49,8 @@ protected:
   static void checkTable(const std::vector<const char*>& formats, const std::vector<T>& values)
   {
     for (const char* directive : formats)
-      for (T value : values) EXPECT_EQ(format(directive, value), platform(directive, value)) << "format " << directive;
+      for (T value : values)
+        EXPECT_EQ(format(directive, value), platform(directive, value)) << "format " << directive;
   }
 
   BaseAutorelease pool;
@@ -421,7 +422,8 @@ TEST_F(BaseStringFormatDeathTest, ThreeDigitWidthOrPrecisionStops)
 TEST_F(BaseStringFormatDeathTest, UnsupportedConversionStops)
 {
   for (const char* directive : {"%F", "%a", "%A", "%n", "%q", "%5", "abc%", "%-", "%ll", "%.", "%1.2"})
-    EXPECT_DEATH(BaseString::stringWithFormat(directive, 1.0), "Assertion failed: 0, ") << "format " << directive;
+    EXPECT_DEATH(BaseString::stringWithFormat(directive, 1.0), "Assertion failed: 0, ")
+        << "format " << directive;
 }
 
 TEST_F(BaseStringFormatDeathTest, NullPathComponentStops)

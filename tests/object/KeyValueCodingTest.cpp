@@ -79,7 +79,8 @@ TEST_F(KeyValueCodingTest, SettingCreatesIntermediatesOfTheRightKindOnlyWhenAske
   EXPECT_EQ(root->setValueForKeyPath(x, str("/map/k"), nullptr, true), BaseObject::eKeyObserverAdded);
   EXPECT_TRUE(BaseObject::isOfClass(root->objectForKey("map"), "BaseDictionary"));
   EXPECT_EQ(root->getValueForKeyPath(str("map.k")), x);
-  EXPECT_EQ(root->setValueForKeyPath(str("y"), str("map.k"), nullptr, false), BaseObject::eKeyObserverReplaced);
+  EXPECT_EQ(root->setValueForKeyPath(str("y"), str("map.k"), nullptr, false),
+            BaseObject::eKeyObserverReplaced);
 
   // An array cannot grow by more than one place, nor hold a dictionary key.
   EXPECT_EQ(root->setValueForKeyPath(x, str("list.5"), nullptr, true), -1);
