@@ -31,31 +31,22 @@ TEST_F(BaseNumberTest, StoredTypesAndTheirReadings)
   EXPECT_EQ(num(-7)->getDouble(), -7.0);
   // Unsigned values are zero-extended, int sign-extended, 64 bits kept whole; doubles
   // truncate toward zero and saturate, NaN reads 0.
-  const std::tuple<BaseNumber*, long long, int> readings[] = {
-      {num(4000000000u), 4000000000ll, -294967296},
-      {num(-1), -1, -1},
-      {num(0x123456789ABCDEF0ll), 0x123456789ABCDEF0ll, -1698898192},  // the low 32 bits
-      {num(true), 1, 1},
-      {num(false), 0, 0},
-      {num(2.9), 2, 2},
-      {num(-2.9), -2, -2},
-      {num(-2147483648.9), -2147483648ll, INT32_MIN},
-      {num(2147483648.0), 2147483648ll, INT32_MAX},
-      {num(3e9), 3000000000ll, INT32_MAX},
-      {num(-3e9), -3000000000ll, INT32_MIN},
-      {num(9007199254740992.0), 9007199254740992ll, INT32_MAX},
-      {num(9223372036854775808.0), INT64_MAX, INT32_MAX},
-      {num(-9223372036854775808.0), INT64_MIN, INT32_MIN},
-      {num(1e300), INT64_MAX, INT32_MAX},
-      {num(-1e300), INT64_MIN, INT32_MIN},
-      {num(inf), INT64_MAX, INT32_MAX},
-      {num(-inf), INT64_MIN, INT32_MIN},
-      {nan(), 0, 0},
+  auto expectReadings = [](std::initializer_list<std::tuple<BaseNumber*, long long, int>> rows) {
+    for (auto [number, integer64, integer] : rows) {
+      EXPECT_EQ(number->getInteger64(), integer64) << number->getDouble();
+      EXPECT_EQ(number->getInteger(), integer) << number->getDouble();
+    }
   };
-  for (auto [number, integer64, integer] : readings) {
-    EXPECT_EQ(number->getInteger64(), integer64) << number->getDouble();
-    EXPECT_EQ(number->getInteger(), integer) << number->getDouble();
-  }
+  expectReadings({{num(4000000000u), 4000000000ll, -294967296}, {num(-1), -1, -1}, {num(true), 1, 1}});
+  expectReadings(
+      {{num(0x123456789ABCDEF0ll), 0x123456789ABCDEF0ll, -1698898192}, {num(false), 0, 0}, {nan(), 0, 0}});
+  expectReadings({{num(2.9), 2, 2}, {num(-2.9), -2, -2}, {num(-2147483648.9), -2147483648ll, INT32_MIN}});
+  expectReadings({{num(2147483648.0), 2147483648ll, INT32_MAX}, {num(3e9), 3000000000ll, INT32_MAX}});
+  expectReadings(
+      {{num(-3e9), -3000000000ll, INT32_MIN}, {num(9007199254740992.0), 9007199254740992ll, INT32_MAX}});
+  expectReadings({{num(9223372036854775808.0), INT64_MAX, INT32_MAX}, {num(1e300), INT64_MAX, INT32_MAX}});
+  expectReadings({{num(-9223372036854775808.0), INT64_MIN, INT32_MIN}, {num(-1e300), INT64_MIN, INT32_MIN}});
+  expectReadings({{num(inf), INT64_MAX, INT32_MAX}, {num(-inf), INT64_MIN, INT32_MIN}});
   for (BaseNumber* yes : {num(-3), num(0x100000000ll), num(0.25), nan(), num(true)})
     EXPECT_TRUE(yes->getBoolean());
   for (BaseNumber* no : {num(0), num(0.0), num(-0.0), num(false)}) EXPECT_FALSE(no->getBoolean());
@@ -90,72 +81,52 @@ TEST_F(BaseNumberTest, SetAndSetNumberReplaceValueAndType)
 
 TEST_F(BaseNumberTest, EqualByValueAcrossStoredTypesAndByBitsWithinOne)
 {
-  const std::tuple<BaseNumber*, BaseObject*, bool> pairs[] = {
-      {num(3), num(3.0), true},
-      {num(3.0), num(3), true},
-      {num(true), num(1), true},
-      {num(1.0), num(true), true},
-      {num(false), num(-0.0), true},
-      {num(true), num(2), false},
-      {num(3), num(3.5), false},
-      {num(1), nan(), false},
-      {num(0.0), num(-0.0), false},
-      {nan(), nan(), true},
-      {nan(), num(doubleOfBits(0x7FF8000000000000ull)), false},
-      {num(5), num(5u), true},
-      {num(5), num(5ll), true},
-      {num(-1), num(4294967295u), false},
-      {num(1), str("1"), false},
-      {num(1), nullptr, false},
+  auto expectEqual = [](bool equal, std::initializer_list<std::pair<BaseNumber*, BaseObject*>> rows) {
+    for (auto [a, b] : rows)
+      EXPECT_EQ(a->isEqual(b), equal) << text(a, 0) << " and " << (b ? text(b, 0) : "null");
   };
-  for (auto [a, b, equal] : pairs)
-    EXPECT_EQ(a->isEqual(b), equal) << text(a, 0) << " and " << (b ? text(b, 0) : "null");
+  expectEqual(true, {{num(3), num(3.0)}, {num(3.0), num(3)}, {num(true), num(1)}, {num(1.0), num(true)}});
+  expectEqual(true, {{num(false), num(-0.0)}, {nan(), nan()}, {num(5), num(5u)}, {num(5), num(5ll)}});
+  expectEqual(false, {{num(true), num(2)}, {num(3), num(3.5)}, {num(1), nan()}, {num(0.0), num(-0.0)}});
+  expectEqual(false, {{nan(), num(doubleOfBits(0x7FF8000000000000ull))}, {num(-1), num(4294967295u)}});
+  expectEqual(false, {{num(1), str("1")}, {num(1), nullptr}});
 }
 
 TEST_F(BaseNumberTest, HashFollowsTheStoredBits)
 {
   // Equal within a stored type hash alike; equal across stored types hash apart.
-  const std::pair<BaseNumber*, uint32_t> hashes[] = {
-      {nan(), 0xFFF00001u},
-      {num(4000000000u), 4000000000u},
-      {num(-1), 0u},  // 0xFFFFFFFF ^ 0xFFFFFFFF
-      {num(0x123456789ABCDEF0ll), 0x12345678u ^ 0x9ABCDEF0u},
-      {num(5), 5u},
-      {num(5ll), 5u},
-      {num(5u), 5u},
-      {num(true), 1u},  // the first byte
-      {num(false), 0u},
-      {num(1), 1u},
-      {num(1.0), 0x3FF00000u},
-      {num(2.5), 0x40040000u},
-      {num(-0.0), 0x80000000u},
-      {num(0.0), 0u},
+  auto expectHashes = [](std::initializer_list<std::pair<BaseNumber*, uint32_t>> rows) {
+    for (auto [number, hash] : rows) EXPECT_EQ(number->hash(), hash) << text(number, 0);
   };
-  for (auto [number, hash] : hashes) EXPECT_EQ(number->hash(), hash) << text(number, 0);
+  // -1 hashes 0xFFFFFFFF ^ 0xFFFFFFFF, a boolean its first byte.
+  expectHashes({{nan(), 0xFFF00001u},
+                {num(4000000000u), 4000000000u},
+                {num(-1), 0u},
+                {num(true), 1u},
+                {num(false), 0u}});
+  expectHashes(
+      {{num(0x123456789ABCDEF0ll), 0x12345678u ^ 0x9ABCDEF0u}, {num(5), 5u}, {num(5ll), 5u}, {num(5u), 5u}});
+  expectHashes({{num(1), 1u},
+                {num(1.0), 0x3FF00000u},
+                {num(2.5), 0x40040000u},
+                {num(-0.0), 0x80000000u},
+                {num(0.0), 0u}});
 }
 
 TEST_F(BaseNumberTest, PositiveWhenTheReceiverGoesFirst)
 {
-  const std::tuple<BaseNumber*, BaseNumber*, int> pairs[] = {
-      {num(1), num(2), 1},
-      {num(2), num(1), -1},
-      {num(1), num(2.5), 1},
-      {num(2.5), num(1), -1},
-      {num(1), num(true), 0},
-      {num(false), num(true), 1},
-      {num(true), num(false), -1},
-      {num(-1.5), num(-2.5), -1},
-      {num(0.0), num(-0.0), 0},
-      // Both round to the same double; as integers they differ.
-      {num(9007199254740993ll), num(9007199254740992ll), -1},
-      {num(-1), num(4294967295u), 1},
-      {num(std::numeric_limits<long long>::min()), num(0), 1},
-      // NaN orders with nothing.
-      {nan(), num(1), 0},
-      {num(1.0), nan(), 0},
-      {nan(), num(true), 0},
+  auto expectOrder = [](int order, std::initializer_list<std::pair<BaseNumber*, BaseNumber*>> rows) {
+    for (auto [a, b] : rows) EXPECT_EQ(a->compare(b), order) << text(a, 0) << " " << text(b, 0);
   };
-  for (auto [a, b, order] : pairs) EXPECT_EQ(a->compare(b), order) << text(a, 0) << " " << text(b, 0);
+  expectOrder(1,
+              {{num(1), num(2)}, {num(1), num(2.5)}, {num(false), num(true)}, {num(-1), num(4294967295u)}});
+  expectOrder(-1, {{num(2), num(1)}, {num(2.5), num(1)}, {num(true), num(false)}, {num(-1.5), num(-2.5)}});
+  // Both round to the same double; as integers they differ. NaN orders with nothing.
+  expectOrder(-1, {{num(9007199254740993ll), num(9007199254740992ll)}});
+  expectOrder(1, {{num(std::numeric_limits<long long>::min()), num(0)}});
+  expectOrder(
+      0,
+      {{num(1), num(true)}, {num(0.0), num(-0.0)}, {nan(), num(1)}, {num(1.0), nan()}, {nan(), num(true)}});
   // Other classes by class name: "BaseNumber" before "BaseString".
   EXPECT_GT(num(1)->compare(str("0")), 0);
   EXPECT_LT(str("0")->compare(num(1)), 0);
