@@ -1,6 +1,5 @@
 // The logging facility: dispatch to sinks, filters, targets, the line format, calls made
 // from inside the facility, the table of sinks, configuration files, and threads.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -29,35 +28,6 @@ int logAt(int severity, const char* format = "message", int line = 42, const cha
 {
   return DebugManager::Printf(file, line, FUNCTION, nullptr, severity, format);
 }
-
-// Points standard output at a file until finish().
-class StdoutCapture
-{
-public:
-  explicit StdoutCapture(const std::string& path) : m_path(path)
-  {
-    fflush(stdout);
-    m_saved = dup(STDOUT_FILENO);
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    dup2(fd, STDOUT_FILENO);
-    close(fd);
-  }
-  ~StdoutCapture() { finish(); }
-  std::string finish()
-  {
-    if (m_saved >= 0) {
-      fflush(stdout);
-      dup2(m_saved, STDOUT_FILENO);
-      close(m_saved);
-      m_saved = -1;
-    }
-    return readFile(m_path);
-  }
-
-private:
-  std::string m_path;
-  int m_saved;
-};
 
 // Every test starts and ends without a registered sink, and has a capture stream and a
 // directory of its own.
@@ -136,10 +106,10 @@ TEST_F(DebugTest, SinkWithThreeNullsWritesInfoAndMoreSevereToStandardOutputInThe
 {
   m_sinks.push_back(new DebugManager(nullptr, nullptr, nullptr));
   EXPECT_EQ(m_sinks[0]->getTargetKind(), DebugManager::eTargetStdio);
-  StdoutCapture capture(path("stdout.txt"));
+  ::testing::internal::CaptureStdout();
   std::string written;
   for (int severity = 0; severity <= 5; severity++) written += std::to_string(logAt(severity, "hello"));
-  EXPECT_EQ(capture.finish(),
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(),
             "Communication/IOSocketTCP.cpp:42, in connect Fatal error: hello\n"
             "Communication/IOSocketTCP.cpp:42, in connect Error: hello\n"
             "Communication/IOSocketTCP.cpp:42, in connect Warning: hello\n"
@@ -325,6 +295,14 @@ TEST_F(DebugLineFormat, CallDirectives)
   EXPECT_EQ(lineFor("%n|%e", nullptr, "tools/Makefile"), "Makefile|Makefile");
   EXPECT_EQ(lineFor("%n|%e", nullptr, "a.b/archive.tar.gz"), "archive.tar|.gz");
   EXPECT_EQ(lineFor("%p|%n|%e", nullptr, ""), "||");
+  // The same pieces as new strings.
+  BaseAutorelease pool;
+  BaseString* path = new (eRetainAutorelease) BaseString("a\\b/c/d.x.cpp");
+  EXPECT_STREQ(DebugManager::getPartialPath(path)->cString(), "c/d.x.cpp");
+  EXPECT_STREQ(DebugManager::getFileName(path)->cString(), "d.x");
+  EXPECT_STREQ(DebugManager::getExtension(path)->cString(), ".cpp");
+  EXPECT_STREQ(DebugManager::getPartialFunction(new (eRetainAutorelease) BaseString("A::readIO"))->cString(),
+               "readIO");
   // The partial function.
   EXPECT_EQ(lineFor("%f", nullptr, FILE_PATH, "threadMethod"), "threadMethod");
   EXPECT_EQ(lineFor("%f", nullptr, FILE_PATH, "operator()"), "operator");
@@ -389,27 +367,6 @@ TEST_F(DebugLineFormat, UnknownAndMalformedDirectivesDisappear)
   for (int i = 0; i < 60; i++) manyYears += "%Y";
   for (std::string longDate : {"<%[" + std::string(300, 'x') + "%]>", manyYears + "%]>"})
     EXPECT_EQ(lineFor(longDate.c_str()), "<>");
-}
-
-TEST_F(DebugLineFormat, HelpersOnStrings)
-{
-  BaseAutorelease pool;
-  BaseString* path = new (eRetainAutorelease) BaseString("a\\b/c/d.x.cpp");
-  EXPECT_STREQ(DebugManager::getPartialPath(path)->cString(), "c/d.x.cpp");
-  EXPECT_STREQ(DebugManager::getFileName(path)->cString(), "d.x");
-  EXPECT_STREQ(DebugManager::getExtension(path)->cString(), ".cpp");
-  BaseString* function = new (eRetainAutorelease) BaseString("IOBufferFilter::readIO");
-  EXPECT_STREQ(DebugManager::getPartialFunction(function)->cString(), "readIO");
-
-  const char format[] = "%H%]rest", unclosed[] = "%H%";
-  const char* cursor = format;
-  BaseString* date = DebugManager::getDate(cursor, format + strlen(format));
-  ASSERT_NE(date, nullptr);
-  EXPECT_EQ(date->length(), 2u);
-  EXPECT_STREQ(cursor, "rest");
-  cursor = unclosed;
-  EXPECT_EQ(DebugManager::getDate(cursor, unclosed + strlen(unclosed)), nullptr);
-  EXPECT_EQ(cursor, unclosed);
 }
 
 class LoggingObject : public BaseObject
@@ -514,7 +471,7 @@ TEST_F(DebugTest, ConfigurationFileMakesSinksFromFourPieces)
   // The second sink takes the defaults for its missing pieces; carriage returns are ignored.
   writeFile(path("log.conf"),
             "[%s] %m\r\n\r\n__|__\r\n" + targetFor(m_stream) + "\r\n__|__\r\nW\n__|__\n%v %m\n");
-  StdoutCapture capture(path("stdout.txt"));
+  ::testing::internal::CaptureStdout();
   {
     BaseAutorelease pool;
     ASSERT_TRUE(DebugManager::setFromFile(path("log.conf").c_str()));
@@ -525,17 +482,17 @@ TEST_F(DebugTest, ConfigurationFileMakesSinksFromFourPieces)
   }
   // The caller's pool owned them.
   EXPECT_EQ(DebugManager::nbInstances, 0);
-  EXPECT_EQ(capture.finish(), "2 warned\n3 informed\n");
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "2 warned\n3 informed\n");
   EXPECT_EQ(m_stream->text(), "[W] warned\n");
 
   // Only separators: an empty format, standard output and an empty filter let nothing pass.
   writeFile(path("separators.conf"), "\n__|__\n\n__|__\n");
   BaseAutorelease pool;
-  StdoutCapture silent(path("silent.txt"));
+  ::testing::internal::CaptureStdout();
   EXPECT_TRUE(DebugManager::setFromFile(path("separators.conf").c_str()));
   EXPECT_EQ(DebugManager::nbInstances, 1);
   EXPECT_EQ(logAt(DebugManager::eMsgFatal), 0);
-  EXPECT_EQ(silent.finish(), "");
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
 }
 
 TEST_F(DebugTest, ConfigurationFilesThatMakeNothingOrTooMuch)
