@@ -51,35 +51,16 @@ protected:
 
 TEST_F(JSONParserTest, NumbersWithoutFractionOrExponentStayIntegersEveryOtherIsADouble)
 {
-  const std::pair<const char*, long long> integers[] = {{"0", 0},
-                                                        {"42", 42},
-                                                        {"-7", -7},
-                                                        {"-0", 0},
-                                                        {"4294967295", 4294967295LL},
-                                                        {"-2147483649", -2147483649LL},
-                                                        {"9223372036854775807", INT64_MAX},
-                                                        {"-9223372036854775808", INT64_MIN}};
-  for (auto [json, value] : integers)
-    EXPECT_EQ(number(json, BaseNumber::eNumberInteger)->getInteger64(), value) << json;
-  const std::pair<const char*, double> doubles[] = {{"1.5", 1.5},
-                                                    {"1.0", 1.0},
-                                                    {"1e2", 100.0},
-                                                    {"1E+2", 100.0},
-                                                    {"-2.5e-3", -0.0025},
-                                                    {"0.1", 0.1},
-                                                    {"-0.0", -0.0},
-                                                    {"9223372036854775808", 9223372036854775808.0},
-                                                    {"18446744073709551615", 18446744073709551615.0},
-                                                    {"123456789012345678901234567890", 1.2345678901234568e29},
-                                                    {"1.7976931348623157e308", DBL_MAX},
-                                                    {"2.2250738585072014e-308", DBL_MIN},
-                                                    {"0.30000000000000004", 0.30000000000000004},
-                                                    {"0e-30", 0.0},
-                                                    {"0.000e-400", 0.0},
-                                                    {"1e-400", 0.0},
-                                                    {"4.9406564584124654e-324", 4.9406564584124654e-324}};
-  for (auto [json, value] : doubles)
-    EXPECT_EQ(bitsOfDouble(number(json, BaseNumber::eNumberDouble)->getDouble()), bitsOfDouble(value))
+  // The C library's readings are the reference.
+  for (const char* json :
+       {"0", "42", "-7", "-0", "4294967295", "-2147483649", "9223372036854775807", "-9223372036854775808"})
+    EXPECT_EQ(number(json, BaseNumber::eNumberInteger)->getInteger64(), strtoll(json, nullptr, 10)) << json;
+  for (const char* json :
+       {"1.5", "1.0", "1e2", "1E+2", "-2.5e-3", "0.1", "-0.0", "9223372036854775808", "18446744073709551615",
+        "123456789012345678901234567890", "1.7976931348623157e308", "2.2250738585072014e-308",
+        "0.30000000000000004", "0e-30", "0.000e-400", "1e-400", "4.9406564584124654e-324"})
+    EXPECT_EQ(bitsOfDouble(number(json, BaseNumber::eNumberDouble)->getDouble()),
+              bitsOfDouble(strtod(json, nullptr)))
         << json;
   EXPECT_TRUE(number("true", BaseNumber::eNumberBoolean)->getBoolean());
   EXPECT_FALSE(number("false", BaseNumber::eNumberBoolean)->getBoolean());

@@ -104,23 +104,23 @@ TEST_F(TextFormsTest, EveryValueClassInEachFormat)
 
   // Numbers print the same in plain, JSON and Lua: doubles as "%.16g", and XML elements.
   const double inf = std::numeric_limits<double>::infinity();
-  const std::pair<BaseNumber*, const char*> numbers[] = {{num(42), "42"},
-                                                         {num(-1), "-1"},
-                                                         {num(4000000000u), "4000000000"},
-                                                         {num(0x123456789ABCDEF0ll), "1311768467463790320"},
-                                                         {num(LLONG_MIN), "-9223372036854775808"},
-                                                         {num(2.5), "2.5"},
-                                                         {num(-0.5), "-0.5"},
-                                                         {num(1.0 / 3), "0.3333333333333333"},
-                                                         {num(1e20), "1e+20"},
-                                                         {num(-0.0), "-0"},
-                                                         {num(inf), "inf"},
-                                                         {new (eRetainAutorelease) BaseNumber(), "nan"},
-                                                         {num(doubleOfBits(0xFFF8000000000000ull)), "-nan"}};
-  for (auto [number, value] : numbers) {
-    for (int format : {P, J, L}) EXPECT_EQ(text(number, format), value) << format;
-    EXPECT_EQ(text(number, X), std::string("<number>") + value + "</number>");
-  }
+  auto expectNumbers = [](std::initializer_list<std::pair<BaseNumber*, const char*>> rows) {
+    for (auto [number, value] : rows) {
+      for (int format : {P, J, L}) EXPECT_EQ(text(number, format), value) << format;
+      EXPECT_EQ(text(number, X), std::string("<number>") + value + "</number>");
+    }
+  };
+  expectNumbers({{num(42), "42"},
+                 {num(-1), "-1"},
+                 {num(4000000000u), "4000000000"},
+                 {num(2.5), "2.5"},
+                 {num(-0.5), "-0.5"}});
+  expectNumbers(
+      {{num(0x123456789ABCDEF0ll), "1311768467463790320"}, {num(LLONG_MIN), "-9223372036854775808"}});
+  expectNumbers(
+      {{num(1.0 / 3), "0.3333333333333333"}, {num(1e20), "1e+20"}, {num(-0.0), "-0"}, {num(inf), "inf"}});
+  expectNumbers(
+      {{new (eRetainAutorelease) BaseNumber(), "nan"}, {num(doubleOfBits(0xFFF8000000000000ull)), "-nan"}});
   for (int format : {P, J, L}) EXPECT_EQ(text(num(true), format) + text(num(false), format), "truefalse");
   EXPECT_EQ(text(num(true), X) + text(num(false), X), "<true /><false />");
 
@@ -130,25 +130,24 @@ TEST_F(TextFormsTest, EveryValueClassInEachFormat)
   BaseDate* epoch = date(0.0);
   BaseTypedDictionary<BaseString>* typed = new (eRetainAutorelease) BaseTypedDictionary<BaseString>();
   typed->setCStringForKey("x", "lat");
-  const std::tuple<BaseObject*, int, std::string> decorated[] = {
-      {null, J | C | A | N, "null"},
-      {null, X | C | A | N, "<BaseNull/>"},
-      {num(42), L | C, "-- BaseNumber \n42"},
-      {num(42), X | C, "<!-- BaseNumber -->\n<number>42</number>"},
-      {num(42), J | N, "42"},
-      {flag, C | A | N, addressed("BaseNumber @%p  :\ntrue", flag)},
-      {epoch, J | C, "// BaseDate \n0"},
-      {epoch, X | C | N, "<!-- BaseDate -->\n<date>1970-01-01T00:00:00Z</date>"},
-      {epoch, P | N, "Thu, 01 Jan 1970 00:00:00 GMT"},
-      {str("x"), L | C, "-- BaseString \n\"x\""},
-      {str("x"), X | C, "<!-- BaseString -->\n<string>x</string>"},
-      {str("x"), P | N, "\"x\""},
-      {typed, L | N, "-- 1 entries \n{ lat = \"x\" }"},
-      {typed, J | C, "// BaseDictionary \n{\n  \"lat\" : // BaseString \n  \"x\"\n}"},
-      {arrayOf({str("a")}), J | C | N, "// BaseArray 1 entries \n[\n  // BaseString \n  \"a\"\n]"},
+  auto expectDecorated = [](BaseObject* object, std::initializer_list<std::pair<int, std::string>> rows) {
+    for (const auto& [flags, expected] : rows)
+      EXPECT_EQ(text(object, flags), expected) << object->getClass() << " " << flags;
   };
-  for (const auto& [object, flags, expected] : decorated)
-    EXPECT_EQ(text(object, flags), expected) << object->getClass() << " flags " << flags;
+  expectDecorated(null, {{J | C | A | N, "null"}, {X | C | A | N, "<BaseNull/>"}});
+  expectDecorated(
+      num(42),
+      {{L | C, "-- BaseNumber \n42"}, {X | C, "<!-- BaseNumber -->\n<number>42</number>"}, {J | N, "42"}});
+  expectDecorated(flag, {{C | A | N, addressed("BaseNumber @%p  :\ntrue", flag)}});
+  expectDecorated(epoch, {{J | C, "// BaseDate \n0"}, {P | N, "Thu, 01 Jan 1970 00:00:00 GMT"}});
+  expectDecorated(epoch, {{X | C | N, "<!-- BaseDate -->\n<date>1970-01-01T00:00:00Z</date>"}});
+  expectDecorated(str("x"), {{L | C, "-- BaseString \n\"x\""},
+                             {X | C, "<!-- BaseString -->\n<string>x</string>"},
+                             {P | N, "\"x\""}});
+  expectDecorated(typed, {{L | N, "-- 1 entries \n{ lat = \"x\" }"}});
+  expectDecorated(typed, {{J | C, "// BaseDictionary \n{\n  \"lat\" : // BaseString \n  \"x\"\n}"}});
+  expectDecorated(arrayOf({str("a")}),
+                  {{J | C | N, "// BaseArray 1 entries \n[\n  // BaseString \n  \"a\"\n]"}});
   // "%@" prints the Lua form.
   EXPECT_EQ(text(BaseString::stringWithFormat("%@ %@ %@ %@", null, num(7), flag, epoch)), "nil 7 true 0");
 }
