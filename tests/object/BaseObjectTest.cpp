@@ -8,6 +8,7 @@
 #include "object/BaseString.h"
 #include "support/CaptureStream.h"
 #include "support/CountedObject.h"
+#include "support/ValueTest.h"
 
 namespace {
 
@@ -99,16 +100,12 @@ TEST(BaseObjectDeathTest, OverReleaseAutoreleaseOfADeadObjectAndComparingWithNot
   EXPECT_DEATH(object->compare(nullptr), "other!=NULL");
 }
 
-class BaseObjectIdentityTest : public ::testing::Test
-{
-protected:
-  BaseAutorelease pool;
-};
+using BaseObjectIdentityTest = ValueTest;
 
 TEST_F(BaseObjectIdentityTest, ComparisonClassAndEquality)
 {
   BaseObject* plain = new (eRetainAutorelease) BaseObject();
-  BaseString* text = new (eRetainAutorelease) BaseString("x");
+  BaseString* text = str("x");
   // "BaseObject" sorts before "BaseString", so the plain object comes first: positive.
   EXPECT_GT(plain->compare(text), 0);
   EXPECT_LT(text->compare(plain), 0);
@@ -134,7 +131,7 @@ TEST_F(BaseObjectIdentityTest, ComparisonClassAndEquality)
 TEST_F(BaseObjectIdentityTest, AbstractHooksOnlyReport)
 {
   BaseObject* plain = new (eRetainAutorelease) BaseObject();
-  BaseString* key = new (eRetainAutorelease) BaseString("speed");
+  BaseString* key = str("speed");
   LogCapture log("%S %c: %m\n");
   plain->executeEvent(3, nullptr);
   plain->receiveMessage(key, nullptr, nullptr);
