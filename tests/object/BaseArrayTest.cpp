@@ -7,8 +7,6 @@
 
 namespace {
 
-using Texts = std::vector<std::string>;
-
 class BaseArrayTest : public ValueTest
 {
 protected:

@@ -8,8 +8,6 @@
 
 namespace {
 
-using Texts = std::vector<std::string>;
-
 // The ten keys of the position record, in the order the bridge stores them.
 const char* const POSITION_KEYS[] = {"latitude", "longitude", "altitude", "speed", "course",
                                      "pitch",    "roll",      "yaw",      "slip",  "accelerationZ"};

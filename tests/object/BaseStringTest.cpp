@@ -8,8 +8,6 @@
 
 namespace {
 
-using Texts = std::vector<std::string>;
-
 class BaseStringTest : public ValueTest
 {
 protected:

@@ -33,8 +33,6 @@ protected:
   static RecordingObserver* observer() { return new (eRetainAutorelease) RecordingObserver(); }
 };
 
-using Events = std::vector<std::string>;
-
 TEST_F(KeyValueCodingTest, PathsReadThroughDictionariesAndArrays)
 {
   BaseDictionary* root = dict();
@@ -52,9 +50,9 @@ TEST_F(KeyValueCodingTest, PathsReadThroughDictionariesAndArrays)
   EXPECT_EQ(root->getValueForKeyPath(str("a.missing.deeper")), nullptr);
   EXPECT_EQ(root->getValueForKeyPath(str("")), root);
   auto parts = [](const char* path) { return texts(BaseObject::splitKeyPath(str(path))); };
-  EXPECT_EQ(parts("a.b.c"), (Events{"a", "b", "c"}));
-  EXPECT_EQ(parts("/a/b"), (Events{"a", "b"}));
-  EXPECT_EQ(parts("/"), (Events{""}));
+  EXPECT_EQ(parts("a.b.c"), (Texts{"a", "b", "c"}));
+  EXPECT_EQ(parts("/a/b"), (Texts{"a", "b"}));
+  EXPECT_EQ(parts("/"), (Texts{""}));
   EXPECT_TRUE(parts("").empty());
 }
 
@@ -90,7 +88,7 @@ TEST_F(KeyValueCodingTest, ObserversHearAdditionsAndReplacementsButNotTheirOwnCh
   position->setValueForKey(num(1), str("lat"), nullptr);
   position->setValueForKey(num(2), str("lat"), nullptr);
   position->setValueForKey(num(3), str("lon"), nullptr);
-  EXPECT_EQ(watcher->events, (Events{"will lat", "did lat 1", "will lat", "did lat 4"}));
+  EXPECT_EQ(watcher->events, (Texts{"will lat", "did lat 1", "will lat", "did lat 4"}));
   EXPECT_EQ(watcher->lastObject, position);
 
   watcher->events.clear();
@@ -106,7 +104,7 @@ TEST_F(KeyValueCodingTest, MaskSelectsTheChangesHeardAndFailuresReachNoOne)
   list->setValueForKey(str("a"), str("0"), nullptr);
   list->setValueForKey(str("b"), str("0"), nullptr);
   list->setValueForKey(str("c"), str("9"), nullptr);
-  EXPECT_EQ(replacements->events, (Events{"will 0", "will 0", "did 0 4"}));
+  EXPECT_EQ(replacements->events, (Texts{"will 0", "will 0", "did 0 4"}));
 }
 
 TEST_F(KeyValueCodingTest, ObserversOnNestedPathsAreRegisteredOnTheLastOwner)
@@ -117,7 +115,7 @@ TEST_F(KeyValueCodingTest, ObserversOnNestedPathsAreRegisteredOnTheLastOwner)
   root->addObserverForValueAtKeyPath(watcher, str("gps.lat"));
   root->addObserverForValueAtKeyPath(watcher, str("missing.lat"));
   root->setValueForKeyPath(num(2), str("gps.lat"), nullptr, false);
-  EXPECT_EQ(watcher->events, (Events{"will lat", "did lat 4"}));
+  EXPECT_EQ(watcher->events, (Texts{"will lat", "did lat 4"}));
   EXPECT_EQ(watcher->lastObject, root->objectForKey("gps"));
 }
 
@@ -155,8 +153,8 @@ TEST_F(KeyValueCodingTest, AnObserverMayUnregisterWhileBeingTold)
   };
   position->setValueForKey(num(1), str("lat"), nullptr);
   // Both were registered when the change began; neither is by the time it is done.
-  EXPECT_EQ(first->events, (Events{"will lat"}));
-  EXPECT_EQ(second->events, (Events{"will lat"}));
+  EXPECT_EQ(first->events, (Texts{"will lat"}));
+  EXPECT_EQ(second->events, (Texts{"will lat"}));
 }
 
 }  // namespace

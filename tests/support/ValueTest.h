@@ -16,6 +16,8 @@
 class ValueTest : public ::testing::Test
 {
 protected:
+  using Texts = std::vector<std::string>;
+
   static BaseString* str(const char* text) { return new (eRetainAutorelease) BaseString(text); }
   static BaseString* bytes(const std::string& data)
   {
@@ -38,9 +40,9 @@ protected:
   }
   static std::string text(BaseObject* object, int flags) { return text(object->toString(flags)); }
   // The texts of an array of strings.
-  static std::vector<std::string> texts(BaseArray* strings)
+  static Texts texts(BaseArray* strings)
   {
-    std::vector<std::string> out;
+    Texts out;
     for (unsigned i = 0; i < strings->count(); i++)
       out.push_back(text((BaseString*)strings->objectAtIndex(i)));
     return out;
