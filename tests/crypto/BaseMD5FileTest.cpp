@@ -1,9 +1,7 @@
 // MD5 digests of files read through the file object: missing, empty and multi-read files,
 // a file already open elsewhere in it, and the file closed afterwards.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdio>
 #include <string>
 
 #include "crypto/BaseMD5.h"
@@ -21,13 +19,9 @@ protected:
 
   BaseFile* file(const std::string& name, const std::string* bytes = nullptr)
   {
-    std::string filePath = m_directory + "/" + name;
-    if (bytes) {
-      FILE* stream = fopen(filePath.c_str(), "wb");
-      fwrite(bytes->data(), 1, bytes->size(), stream);
-      fclose(stream);
-    }
-    return new (eRetainAutorelease) BaseFile(new (eRetainAutorelease) BaseString(filePath.c_str()), false);
+    if (bytes) writeFile(m_directory + "/" + name, *bytes);
+    return new (eRetainAutorelease)
+        BaseFile(new (eRetainAutorelease) BaseString((m_directory + "/" + name).c_str()), false);
   }
   static std::string digestOf(BaseFile* aFile)
   {
@@ -40,16 +34,12 @@ protected:
   const std::string& m_directory = m_temporary.path();
 };
 
-TEST_F(BaseMD5FileTest, MissingFileHasNoDigest)
+TEST_F(BaseMD5FileTest, MissingEmptyAndMultiReadFiles)
 {
   EXPECT_EQ(digestOf(file("missing")), "<null>");
   BaseMD5* md5 = new (eRetainAutorelease) BaseMD5();
   EXPECT_FALSE(md5->appendFile(file("missing")));
   EXPECT_STREQ(md5->getHexDigest()->cString(), "d41d8cd98f00b204e9800998ecf8427e");  // nothing fed
-}
-
-TEST_F(BaseMD5FileTest, DigestsOfContent)
-{
   std::string empty, abc = "abc", many(10000, 'a');
   EXPECT_EQ(digestOf(file("empty", &empty)), "d41d8cd98f00b204e9800998ecf8427e");
   EXPECT_EQ(digestOf(file("abc", &abc)), "900150983cd24fb0d6963f7d28e17f72");
@@ -64,12 +54,8 @@ TEST_F(BaseMD5FileTest, OpenFileIsReadFromTheStartAndClosed)
   ASSERT_TRUE(open->skipBytesInIO(2));
   EXPECT_EQ(digestOf(open), "900150983cd24fb0d6963f7d28e17f72");
   EXPECT_FALSE(open->isOpen());
-}
-
-TEST_F(BaseMD5FileTest, NullFileStops)
-{
-  BaseMD5* md5 = new (eRetainAutorelease) BaseMD5();
-  EXPECT_DEATH(md5->appendFile(nullptr), "Assertion failed: file!=nullptr, file src/files/BaseMD5File");
+  EXPECT_DEATH((new (eRetainAutorelease) BaseMD5())->appendFile(nullptr),
+               "Assertion failed: file!=nullptr, file src/files/BaseMD5File");
 }
 
 }  // namespace

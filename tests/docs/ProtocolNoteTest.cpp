@@ -11,9 +11,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -31,7 +31,7 @@
 
 namespace {
 
-typedef std::vector<uint8_t> Bytes;
+typedef std::string Bytes;
 
 const char* const NOTE_PATH = CORVANE_SOURCE_DIR "/docs/protocol.md";
 // What the app and the bridge are built with.
@@ -42,43 +42,20 @@ const char* const BRIDGE_NAME = "X-Plane";
 const char* const RECORD_KEYS[] = {"latitude", "longitude", "altitude", "speed", "course",
                                    "pitch",    "roll",      "yaw",      "slip",  "accelerationZ"};
 
-struct Entry
-{
-  std::string key;
-  std::string kind;  // "string", "integer" or "double"
-  std::string value;
-};
-
 // The lines of the fenced block whose info string is `info`; a failure when there is none.
 std::vector<std::string> noteBlock(const std::string& info)
 {
   std::ifstream note(NOTE_PATH);
   EXPECT_TRUE(note.good()) << "cannot read " << NOTE_PATH;
   std::vector<std::string> lines;
-  std::string line;
   bool inside = false;
-  while (std::getline(note, line)) {
-    if (!inside) {
-      inside = line == "```" + info;
-    } else if (line == "```") {
-      break;
-    } else {
+  for (std::string line; std::getline(note, line) && !(inside && line == "```");)
+    if (inside)
       lines.push_back(line);
-    }
-  }
+    else
+      inside = line == "```" + info;
   EXPECT_FALSE(lines.empty()) << "no ```" << info << " block in " << NOTE_PATH;
   return lines;
-}
-
-std::string hexText(const Bytes& bytes)
-{
-  std::string text;
-  char digits[4];
-  for (uint8_t byte : bytes) {
-    snprintf(digits, sizeof digits, "%02X ", byte);
-    text += digits;
-  }
-  return text;
 }
 
 // The bytes of a hex block: on each line, the pairs of hex digits before the comment.
@@ -86,114 +63,67 @@ Bytes noteBytes(const std::string& name)
 {
   Bytes bytes;
   for (const std::string& line : noteBlock("hex " + name)) {
-    const std::string data = line.substr(0, line.find("  "));
-    size_t start = 0;
-    while (start < data.size()) {
-      size_t end = data.find(' ', start);
-      if (end == std::string::npos) end = data.size();
-      const std::string token = data.substr(start, end - start);
+    std::istringstream data(line.substr(0, line.find("  ")));
+    for (std::string token; data >> token;) {
       EXPECT_TRUE(token.size() == 2 && strspn(token.c_str(), "0123456789ABCDEF") == 2)
-          << "\"" << token << "\" in: " << line;
-      bytes.push_back(uint8_t(strtoul(token.c_str(), nullptr, 16)));
-      start = end + 1;
+          << token << " in: " << line;
+      bytes += char(strtoul(token.c_str(), nullptr, 16));
     }
   }
   return bytes;
 }
 
-// The entries of a values block, each line `"key": kind value`.
-std::vector<Entry> noteValues(const std::string& name)
+// The entries of a values block, each line `"key": kind value`, as key and object.
+std::vector<std::pair<std::string, BaseObject*>> noteValues(const std::string& name)
 {
-  std::vector<Entry> entries;
+  std::vector<std::pair<std::string, BaseObject*>> entries;
   for (const std::string& line : noteBlock("values " + name)) {
-    const size_t keyEnd = line.find("\": ");
-    const size_t kindEnd = keyEnd == std::string::npos ? keyEnd : line.find(' ', keyEnd + 3);
-    const bool readable = line.size() > 1 && line[0] == '"' && kindEnd != std::string::npos;
-    EXPECT_TRUE(readable) << line;
-    if (!readable) continue;
-    Entry entry{line.substr(1, keyEnd - 1), line.substr(keyEnd + 3, kindEnd - keyEnd - 3),
-                line.substr(kindEnd + 1)};
-    EXPECT_TRUE(entry.kind == "string" || entry.kind == "integer" || entry.kind == "double") << line;
-    entries.push_back(entry);
+    char key[64], kind[16], value[64];
+    BaseObject* object = nullptr;
+    if (sscanf(line.c_str(), "\"%63[^\"]\": %15s %63[^\n]", key, kind, value) == 3) {
+      size_t length = strlen(value);
+      char* end = value + length;
+      if (!strcmp(kind, "string") && length >= 2 && value[0] == '"' && value[length - 1] == '"')
+        object = new (eRetainAutorelease) BaseString(std::string(value + 1, length - 2).c_str());
+      else if (!strcmp(kind, "integer"))
+        object = new (eRetainAutorelease) BaseNumber(strtoll(value, &end, 10));
+      else if (!strcmp(kind, "double"))
+        object = new (eRetainAutorelease) BaseNumber(strtod(value, &end));
+      if (*end) object = nullptr;
+    }
+    EXPECT_NE(object, nullptr) << "unreadable: " << line;
+    if (object) entries.push_back({key, object});
   }
   return entries;
 }
 
-// The object an entry lists, autoreleased; null, with a failure, when it cannot be read.
-BaseObject* objectOf(const Entry& entry)
-{
-  const char* text = entry.value.c_str();
-  char* end = nullptr;
-  if (entry.kind == "string") {
-    const size_t length = entry.value.size();
-    if (length >= 2 && text[0] == '"' && text[length - 1] == '"')
-      return new (eRetainAutorelease) BaseString(entry.value.substr(1, length - 2).c_str());
-  } else if (entry.kind == "integer") {
-    const long long value = strtoll(text, &end, 10);
-    if (*text && !*end) return new (eRetainAutorelease) BaseNumber(value);
-  } else {
-    const double value = strtod(text, &end);
-    if (*text && !*end) return new (eRetainAutorelease) BaseNumber(value);
-  }
-  ADD_FAILURE() << "unreadable " << entry.kind << " value " << entry.value;
-  return nullptr;
-}
-
 Bytes bytesOf(BaseObject* object)
 {
-  BaseBuffer* buffer = BaseSerializer::serializeObject(object);
-  return Bytes(buffer->bytes(), buffer->bytes() + buffer->length());
-}
-
-// The listed values as a dictionary on the wire, entry after entry in the listed order.
-Bytes bytesOfEntries(const std::vector<Entry>& entries)
-{
-  EXPECT_LE(entries.size(), 63u);
-  Bytes bytes = {uint8_t(eBSDictionary), 0, uint8_t(entries.size())};
-  for (const Entry& entry : entries) {
-    for (BaseObject* part :
-         {(BaseObject*)new (eRetainAutorelease) BaseString(entry.key.c_str()), objectOf(entry)}) {
-      const Bytes written = part ? bytesOf(part) : Bytes();
-      bytes.insert(bytes.end(), written.begin(), written.end());
-    }
-  }
-  return bytes;
-}
-
-bool sameValue(BaseObject* listed, BaseObject* read)
-{
-  BaseString* listedText = dynamic_cast<BaseString*>(listed);
-  BaseString* readText = dynamic_cast<BaseString*>(read);
-  if (listedText || readText)
-    return listedText && readText && strcmp(listedText->cString(), readText->cString()) == 0;
-  BaseNumber* listedNumber = dynamic_cast<BaseNumber*>(listed);
-  BaseNumber* readNumber = dynamic_cast<BaseNumber*>(read);
-  if (!listedNumber || !readNumber || listedNumber->getNumberType() != readNumber->getNumberType())
-    return false;
-  if (listedNumber->getNumberType() != BaseNumber::eNumberDouble)
-    return listedNumber->getInteger64() == readNumber->getInteger64();
-  const double a = listedNumber->getDouble(), b = readNumber->getDouble();
-  return memcmp(&a, &b, sizeof a) == 0;
+  BaseBuffer* buffer = object ? BaseSerializer::serializeObject(object) : nullptr;
+  return buffer ? Bytes((const char*)buffer->bytes(), buffer->length()) : Bytes("(none)");
 }
 
 // The example `name` of the note against the bytes the code wrote for it.
 void expectExample(const std::string& name, const Bytes& written)
 {
   const Bytes documented = noteBytes(name);
-  const std::vector<Entry> entries = noteValues(name);
+  const auto entries = noteValues(name);
   ASSERT_FALSE(documented.empty());
   ASSERT_FALSE(entries.empty());
-  EXPECT_EQ(hexText(written), hexText(documented)) << "the code writes other bytes than example " << name;
-  EXPECT_EQ(hexText(bytesOfEntries(entries)), hexText(documented))
-      << "example " << name << ": its values, in its order, are other bytes";
-
+  EXPECT_EQ(written, documented) << "the code writes other bytes than example " << name;
+  // The listed values as a dictionary on the wire, entry after entry in the listed order.
+  Bytes listed = {char(eBSDictionary), 0, char(entries.size())};
+  for (const auto& [key, value] : entries)
+    listed += bytesOf(new (eRetainAutorelease) BaseString(key.c_str())) + bytesOf(value);
+  EXPECT_EQ(listed, documented) << "example " << name << ": its values, in its order, are other bytes";
+  // Read back, each value is the listed one: same kind, same bits.
   BaseBuffer* buffer = new (eRetainAutorelease) BaseBuffer(documented.data(), uint32_t(documented.size()));
   BaseDictionary* read = dynamic_cast<BaseDictionary*>(BaseSerializer::unserializeObject(buffer));
   ASSERT_NE(read, nullptr) << "example " << name << " does not read as a dictionary";
   EXPECT_EQ(read->count(), entries.size());
-  for (const Entry& entry : entries)
-    EXPECT_TRUE(sameValue(objectOf(entry), read->objectForKey(entry.key.c_str())))
-        << "example " << name << ": \"" << entry.key << "\" reads as another value";
+  for (const auto& [key, value] : entries)
+    EXPECT_EQ(bytesOf(read->objectForKey(key.c_str())), bytesOf(value))
+        << "example " << name << ": \"" << key << "\"";
 }
 
 // A session on one end of a socket pair; the test is the peer on the other end.
@@ -227,10 +157,9 @@ public:
   Bytes peerReceived()
   {
     Bytes bytes;
-    uint8_t block[4096];
-    ssize_t count;
-    while ((count = recv(m_peer, block, sizeof block, MSG_DONTWAIT)) > 0)
-      bytes.insert(bytes.end(), block, block + count);
+    char block[4096];
+    for (ssize_t count; (count = recv(m_peer, block, sizeof block, MSG_DONTWAIT)) > 0;)
+      bytes.append(block, count);
     return bytes;
   }
 
@@ -250,26 +179,22 @@ BaseString* appPassword()
   return BaseMD5::md5FromString(text(CREDENTIAL_TEXT));
 }
 
-TEST(ProtocolNoteTest, RequestExampleIsTheClientsPositionRequest)
+TEST(ProtocolNoteTest, RequestAndRecordExamplesAreWhatTheClientAndTheBridgeWrite)
 {
   BaseAutorelease pool;
   BaseDictionary* request = new (eRetainAutorelease) BaseDictionary();
   request->setObjectForKey(text("1"), "cmd_id");
   expectExample("request", bytesOf(request));
-}
 
-TEST(ProtocolNoteTest, RecordExampleIsTheBridgesRecordOfItsValues)
-{
-  BaseAutorelease pool;
   BaseDictionary* record = new (eRetainAutorelease) BaseDictionary();
-  const std::vector<Entry> entries = noteValues("record");
+  const auto entries = noteValues("record");
   for (const char* key : RECORD_KEYS) {
-    const Entry* listed = nullptr;
-    for (const Entry& entry : entries)
-      if (entry.key == key) listed = &entry;
-    ASSERT_NE(listed, nullptr) << "example record lists no \"" << key << "\"";
-    ASSERT_EQ(listed->kind, "double") << key;
-    record->setObjectForKey(objectOf(*listed), key);
+    BaseObject* listed = nullptr;
+    for (const auto& [name, value] : entries)
+      if (name == key) listed = value;
+    ASSERT_TRUE(BaseObject::isOfClass(listed, "BaseNumber")) << "example record lists no \"" << key << "\"";
+    ASSERT_EQ(((BaseNumber*)listed)->getNumberType(), BaseNumber::eNumberDouble) << key;
+    record->setObjectForKey(listed, key);
   }
   expectExample("record", bytesOf(record));
 }

@@ -1,8 +1,10 @@
+// Autorelease pools: what a pool owns and when it releases it, levels, allocations that
+// register before they construct, the stack of pools of each thread, and thread-local
+// storage. Every count is exact.
 #include <gtest/gtest.h>
 
 #include <optional>
 #include <thread>
-#include <vector>
 
 #include "object/BaseAutorelease.h"
 #include "object/BaseString.h"
@@ -36,63 +38,6 @@ protected:
   void TearDown() override { EXPECT_EQ(BaseAutorelease::currentArForThread(0), nullptr); }
 };
 
-TEST_F(BaseAutoreleaseTest, PoolOwnedObjectDiesWhenThePoolCloses)
-{
-  {
-    BaseAutorelease pool;
-    CountedObject* object = new (eRetainAutorelease) CountedObject();
-    EXPECT_EQ(object->getRetainCount(), 1);
-    EXPECT_EQ(pool.count(), 1u);
-    EXPECT_EQ(CountedObject::destroyed, 0);
-  }
-  EXPECT_EQ(CountedObject::destroyed, 1);
-}
-
-TEST_F(BaseAutoreleaseTest, ObjectAutoreleasedSeveralTimesIsReleasedAsOften)
-{
-  CountedObject* object = new CountedObject();
-  {
-    BaseAutorelease pool;
-    object->retain();
-    object->retain();
-    object->autorelease();
-    object->autorelease();
-    EXPECT_EQ(object->getRetainCount(), 3);
-  }
-  EXPECT_EQ(object->getRetainCount(), 1);
-  object->release();
-  EXPECT_EQ(CountedObject::destroyed, 1);
-}
-
-TEST_F(BaseAutoreleaseTest, AllocationForAPoolWithoutAnyPoolLeaksWithCountOne)
-{
-  LogCapture log;
-  CountedObject* orphan = new (eRetainAutorelease) CountedObject();
-  EXPECT_EQ(log.text(), "Warning: No autorelease pool for this thread, leaking\n");
-  EXPECT_EQ(orphan->getRetainCount(), 1);
-  {
-    BaseAutorelease later;
-  }
-  EXPECT_EQ(CountedObject::destroyed, 0);
-  orphan->release();  // nobody else owns it
-  EXPECT_EQ(CountedObject::destroyed, 1);
-}
-
-TEST_F(BaseAutoreleaseTest, AutoreleaseToAMissingLevelLeavesTheObjectUntouched)
-{
-  CountedObject* object = new CountedObject();
-  LogCapture log;
-  {
-    BaseAutorelease only;
-    EXPECT_EQ(object->autorelease(1), object);
-    EXPECT_EQ(log.text(), "Warning: No autorelease pool for this thread, leaking\n");
-    EXPECT_EQ(object->getRetainCount(), 1);
-    EXPECT_EQ(only.count(), 0u);
-  }
-  EXPECT_EQ(CountedObject::destroyed, 0);
-  object->release();
-}
-
 // The idiom of every builder: temporaries in a scoped pool, the result handed one level out.
 CountedObject* buildInScopedPool()
 {
@@ -104,34 +49,78 @@ CountedObject* buildInScopedPool()
   return result;
 }
 
-TEST_F(BaseAutoreleaseTest, LevelOneResultOutlivesTheScopedPool)
+TEST_F(BaseAutoreleaseTest, PoolReleasesWhatItOwnsMostRecentFirstAsOftenAsItWasGiven)
 {
+  std::vector<int> order;
+  CountedObject* shared = new CountedObject(9);
   {
-    BaseAutorelease outer;
-    CountedObject* result = buildInScopedPool();
-    EXPECT_EQ(CountedObject::destroyed, 1);
-    EXPECT_EQ(result->getRetainCount(), 1);
-    EXPECT_EQ(result->value(), 2);
+    BaseAutorelease pool;
+    for (int i = 0; i < 3; i++)
+      new (eRetainAutorelease) CountedObject(i, [&order, i] { order.push_back(i); });
+    EXPECT_EQ(pool.count(), 3u);
+    shared->retain();
+    shared->retain();
+    shared->autorelease();
+    shared->autorelease();
+    EXPECT_EQ(shared->getRetainCount(), 3);
+    EXPECT_EQ(CountedObject::destroyed, 0);
+    EXPECT_STREQ(pool.getClass(), "BaseAutorelease");
+    EXPECT_FALSE(pool.isOfClass("BaseArray"));
   }
-  EXPECT_EQ(CountedObject::destroyed, 2);
+  EXPECT_EQ(order, (std::vector<int>{2, 1, 0}));
+  EXPECT_EQ(shared->getRetainCount(), 1);
+  shared->release();
+  EXPECT_EQ(CountedObject::destroyed, 4);
+  {
+    // Objects autoreleased during the drain (destructors make temporaries too) are drained.
+    BaseAutorelease pool;
+    new (eRetainAutorelease) CountedObject(1, [] {
+      new (eRetainAutorelease) CountedObject(2, [] { new (eRetainAutorelease) CountedObject(3); });
+    });
+  }
+  EXPECT_EQ(CountedObject::constructed, 7);
+  EXPECT_EQ(CountedObject::destroyed, 7);
 }
 
-TEST_F(BaseAutoreleaseTest, ParentAllocationBelongsToThePoolOneLevelOut)
+TEST_F(BaseAutoreleaseTest, WithoutAPoolAtTheLevelTheObjectLeaksWithItsCount)
+{
+  LogCapture log;
+  CountedObject* orphan = new (eRetainAutorelease) CountedObject();
+  EXPECT_EQ(orphan->getRetainCount(), 1);
+  {
+    BaseAutorelease only;
+    EXPECT_EQ(orphan->autorelease(1), orphan);
+    EXPECT_EQ(orphan->getRetainCount(), 1);
+    EXPECT_EQ(only.count(), 0u);
+  }
+  EXPECT_EQ(log.text(),
+            "Warning: No autorelease pool for this thread, leaking\n"
+            "Warning: No autorelease pool for this thread, leaking\n");
+  EXPECT_EQ(CountedObject::destroyed, 0);
+  orphan->release();  // nobody else owns it
+  EXPECT_EQ(CountedObject::destroyed, 1);
+}
+
+TEST_F(BaseAutoreleaseTest, ResultsGoOneLevelOut)
 {
   std::optional<BaseAutorelease> outer;
   outer.emplace();
+  CountedObject* result = buildInScopedPool();
+  EXPECT_EQ(CountedObject::destroyed, 1);
+  EXPECT_EQ(result->getRetainCount(), 1);
+  EXPECT_EQ(result->value(), 2);
   {
     BaseAutorelease inner;
     new (eRetainAutoreleaseParent) CountedObject();
     EXPECT_EQ(inner.count(), 0u);
-    EXPECT_EQ(outer->count(), 1u);
+    EXPECT_EQ(outer->count(), 2u);
   }
-  EXPECT_EQ(CountedObject::destroyed, 0);
-  outer.reset();
   EXPECT_EQ(CountedObject::destroyed, 1);
+  outer.reset();
+  EXPECT_EQ(CountedObject::destroyed, 3);
 }
 
-TEST_F(BaseAutoreleaseTest, NestedAllocationsUseThePendingSlots)
+TEST_F(BaseAutoreleaseTest, NestedAllocationsUseThePendingSlotsAndAThrowFreesItsSlot)
 {
   {
     BaseAutorelease pool;
@@ -139,16 +128,12 @@ TEST_F(BaseAutoreleaseTest, NestedAllocationsUseThePendingSlots)
     Holder* outer = new (eRetainAutorelease)
         Holder(new (eRetainAutorelease) Holder(new (eRetainAutorelease) CountedObject(7)));
     EXPECT_EQ(outer->getRetainCount(), 1);
-    Holder* inner = static_cast<Holder*>(outer->held());
-    EXPECT_EQ(inner->getRetainCount(), 2);  // the pool and the outer holder
+    EXPECT_EQ(outer->held()->getRetainCount(), 2);  // the pool and the outer holder
     EXPECT_EQ(pool.count(), 3u);
     EXPECT_EQ(CountedObject::destroyed, 0);
   }
   EXPECT_EQ(CountedObject::destroyed, 1);
-}
 
-TEST_F(BaseAutoreleaseTest, ConstructorThatThrowsFreesItsPendingSlot)
-{
   struct Throwing : BaseObject
   {
     explicit Throwing(int) { throw 1; }
@@ -161,23 +146,31 @@ TEST_F(BaseAutoreleaseTest, ConstructorThatThrowsFreesItsPendingSlot)
   }
   EXPECT_EQ(pool.count(), 0u);
   // Had the slots stayed taken, a fourth registration would have stopped the program.
-  CountedObject* object = new (eRetainAutorelease) CountedObject();
-  EXPECT_EQ(object->getRetainCount(), 1);
+  EXPECT_EQ((new (eRetainAutorelease) CountedObject())->getRetainCount(), 1);
+  EXPECT_DEATH(new (eRetainAutorelease) Holder(new (eRetainAutorelease) Holder(
+                   new (eRetainAutorelease) Holder(new (eRetainAutorelease) CountedObject()))),
+               "Assertion failed: 0, file .*BaseAutorelease");
 }
 
-TEST(BaseAutoreleaseDeathTest, FourthPendingAllocationStops)
+TEST_F(BaseAutoreleaseTest, StackOfPools)
 {
-  EXPECT_DEATH(
-      {
-        BaseAutorelease pool;
-        new (eRetainAutorelease) Holder(new (eRetainAutorelease) Holder(
-            new (eRetainAutorelease) Holder(new (eRetainAutorelease) CountedObject())));
-      },
-      "Assertion failed: 0, file .*BaseAutorelease");
-}
-
-TEST(BaseAutoreleaseDeathTest, ClosingAPoolOnAThreadWithoutPoolsStops)
-{
+  std::vector<std::optional<BaseAutorelease>> pools(40);
+  for (auto& pool : pools) {
+    pool.emplace();
+    new (eRetainAutorelease) CountedObject();
+  }
+  EXPECT_EQ(BaseAutorelease::currentArForThread(0), &*pools[39]);
+  EXPECT_EQ(BaseAutorelease::currentArForThread(1), &*pools[38]);
+  EXPECT_EQ(BaseAutorelease::currentArForThread(39), &*pools[0]);
+  EXPECT_EQ(BaseAutorelease::currentArForThread(40), nullptr);
+  // An outer pool closed first leaves the inner one usable.
+  pools[37].reset();
+  EXPECT_EQ(CountedObject::destroyed, 1);
+  EXPECT_EQ(BaseAutorelease::currentArForThread(0), &*pools[39]);
+  new (eRetainAutorelease) CountedObject();
+  EXPECT_EQ(pools[39]->count(), 2u);
+  for (size_t i = pools.size(); i-- > 0;) pools[i].reset();
+  EXPECT_EQ(CountedObject::destroyed, 41);
   EXPECT_DEATH(
       {
         std::optional<BaseAutorelease> pool;
@@ -185,75 +178,6 @@ TEST(BaseAutoreleaseDeathTest, ClosingAPoolOnAThreadWithoutPoolsStops)
         std::thread([&pool] { pool.reset(); }).join();
       },
       "currentStack!=NULL");
-}
-
-TEST_F(BaseAutoreleaseTest, OuterPoolClosedFirstLeavesInnerUsable)
-{
-  std::optional<BaseAutorelease> outer, inner;
-  outer.emplace();
-  new (eRetainAutorelease) CountedObject(1);
-  inner.emplace();
-  new (eRetainAutorelease) CountedObject(2);
-
-  outer.reset();
-  EXPECT_EQ(CountedObject::destroyed, 1);
-  EXPECT_EQ(BaseAutorelease::currentArForThread(0), &*inner);
-  EXPECT_EQ(BaseAutorelease::currentArForThread(1), nullptr);
-
-  new (eRetainAutorelease) CountedObject(3);
-  EXPECT_EQ(inner->count(), 2u);
-  inner.reset();
-  EXPECT_EQ(CountedObject::destroyed, 3);
-}
-
-TEST_F(BaseAutoreleaseTest, ClosingTheLastPoolDiscardsTheStack)
-{
-  {
-    BaseAutorelease first;
-    {
-      BaseAutorelease second;
-      EXPECT_EQ(BaseAutorelease::currentArForThread(0), &second);
-      EXPECT_EQ(BaseAutorelease::currentArForThread(1), &first);
-      EXPECT_EQ(BaseAutorelease::currentArForThread(2), nullptr);
-    }
-    EXPECT_EQ(BaseAutorelease::currentArForThread(0), &first);
-  }
-  EXPECT_EQ(BaseAutorelease::currentArForThread(0), nullptr);
-}
-
-TEST_F(BaseAutoreleaseTest, ObjectsAutoreleasedDuringTheDrainAreDrainedToo)
-{
-  {
-    BaseAutorelease pool;
-    new (eRetainAutorelease) CountedObject(1, [] {
-      // A destructor that makes temporaries of its own, as real objects do.
-      new (eRetainAutorelease) CountedObject(2, [] { new (eRetainAutorelease) CountedObject(3); });
-    });
-  }
-  EXPECT_EQ(CountedObject::constructed, 3);
-  EXPECT_EQ(CountedObject::destroyed, 3);
-}
-
-TEST_F(BaseAutoreleaseTest, DrainReleasesMostRecentFirst)
-{
-  std::vector<int> order;
-  {
-    BaseAutorelease pool;
-    for (int i = 0; i < 3; i++) new (eRetainAutorelease) CountedObject(i, [&order, i] { order.push_back(i); });
-  }
-  EXPECT_EQ(order, (std::vector<int>{2, 1, 0}));
-}
-
-TEST_F(BaseAutoreleaseTest, DeepNestingGrowsTheStack)
-{
-  std::vector<std::optional<BaseAutorelease>> pools(40);
-  for (auto& pool : pools) {
-    pool.emplace();
-    new (eRetainAutorelease) CountedObject();
-  }
-  EXPECT_EQ(BaseAutorelease::currentArForThread(39), &*pools[0]);
-  for (size_t i = pools.size(); i-- > 0;) pools[i].reset();
-  EXPECT_EQ(CountedObject::destroyed, 40);
 }
 
 TEST_F(BaseAutoreleaseTest, EachThreadHasItsOwnPools)
@@ -275,15 +199,6 @@ TEST_F(BaseAutoreleaseTest, EachThreadHasItsOwnPools)
   EXPECT_EQ(CountedObject::destroyed, 4 * 200 * 10);
   EXPECT_EQ(mine.count(), 0u);
   EXPECT_EQ(BaseAutorelease::currentArForThread(0), &mine);
-}
-
-TEST_F(BaseAutoreleaseTest, PoolReportsItsOwnClassAndIsNoArray)
-{
-  BaseAutorelease pool;
-  EXPECT_STREQ(pool.getClass(), "BaseAutorelease");
-  EXPECT_FALSE(pool.isOfClass("BaseArray"));
-  BaseArray* empty = new (eRetainAutorelease) BaseArray();
-  EXPECT_FALSE(empty->isEqual(&pool));
 }
 
 TEST(ThreadLocalStorageTest, InitialValueIsForTheConstructingThreadOnly)

@@ -1,21 +1,16 @@
-// Dates: reading and writing both text forms in UTC with English names whatever the
-// process's time zone and locale, the value of unreadable text, equality, ordering and
-// the text forms.
-#include <gtest/gtest.h>
-
+// Dates: reading and writing both calendar forms in UTC with English names whatever the
+// process's time zone and locale (which the host application owns), the value of
+// unreadable text, equality and ordering (the text forms: TextFormsTest).
 #include <clocale>
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
 #include <limits>
-#include <string>
 
-#include "object/BaseAutorelease.h"
 #include "object/BaseDate.h"
-#include "object/BaseNumber.h"
-#include "object/BaseString.h"
 #include "support/CaptureStream.h"
 #include "support/Locales.h"
+#include "support/ValueTest.h"
 
 namespace {
 
@@ -49,13 +44,11 @@ const KnownDate KNOWN_DATES[] = {
     {253402300799, "9999-12-31T23:59:59Z", "Fri, 31 Dec 9999 23:59:59 GMT"},
 };
 
-class BaseDateTest : public ::testing::Test
+class BaseDateTest : public ValueTest
 {
 protected:
   static BaseDate* date(double seconds) { return new (eRetainAutorelease) BaseDate(seconds); }
   static BaseDate* date(const char* text) { return new (eRetainAutorelease) BaseDate(text); }
-  static std::string text(BaseString* string) { return string->cString(); }
-  static std::string text(BaseObject* object, int flags) { return object->toString(flags)->cString(); }
 
   // Every known date must print and read back as it would in UTC with English names.
   static void expectKnownDates()
@@ -72,42 +65,22 @@ protected:
       EXPECT_EQ(parsed->getSeconds(), static_cast<double>(known.seconds)) << known.rfc;
     }
   }
-
-  BaseAutorelease pool;
 };
 
-class BaseDateTextFormsTest : public BaseDateTest
-{
-};
-
-TEST_F(BaseDateTextFormsTest, KnownDatesInBothFormats)
+TEST_F(BaseDateTest, BothTextFormsOfKnownDates)
 {
   expectKnownDates();
-}
-
-TEST_F(BaseDateTextFormsTest, Patterns)
-{
   EXPECT_STREQ(BaseDate::getFormat(BaseDate::eFormatISO8601), "%Y-%m-%dT%H:%M:%SZ");
   EXPECT_STREQ(BaseDate::getFormat(BaseDate::eFormatRFC1123), "%a, %d %b %Y %H:%M:%S GMT");
   EXPECT_STREQ(BaseDate::getFormat(static_cast<BaseDate::eFormat>(7)), "%a, %d %b %Y %H:%M:%S GMT");
-}
-
-TEST_F(BaseDateTextFormsTest, WholeSecondsTruncatedTowardZero)
-{
+  // Whole seconds, truncated toward zero.
   EXPECT_EQ(text(date(1330837567.9)->getString(BaseDate::eFormatISO8601)), "2012-03-04T05:06:07Z");
   EXPECT_EQ(text(date(-0.5)->getString(BaseDate::eFormatISO8601)), "1970-01-01T00:00:00Z");
   EXPECT_EQ(text(date(-1.5)->getString(BaseDate::eFormatISO8601)), "1969-12-31T23:59:59Z");
-}
-
-TEST_F(BaseDateTextFormsTest, DateToStringOfSeconds)
-{
   EXPECT_EQ(text(BaseDate::dateToString(1330837567L, BaseDate::eFormatISO8601)), "2012-03-04T05:06:07Z");
   EXPECT_EQ(text(BaseDate::dateToString(1330837567L, static_cast<BaseDate::eFormat>(3))),
             "Sun, 04 Mar 2012 05:06:07 GMT");
-}
-
-TEST_F(BaseDateTextFormsTest, NoCalendarFormGivesEmptyText)
-{
+  EXPECT_EQ(text(date(253402300800.0)->getString(BaseDate::eFormatISO8601)), "10000-01-01T00:00:00Z");
   LogCapture log;
   const double inf = std::numeric_limits<double>::infinity();
   EXPECT_EQ(text(date(std::nan(""))->getString(BaseDate::eFormatISO8601)), "");
@@ -119,56 +92,17 @@ TEST_F(BaseDateTextFormsTest, NoCalendarFormGivesEmptyText)
             "Warning: date of -1e+300 seconds has no calendar form\n");
 }
 
-TEST_F(BaseDateTextFormsTest, YearsBeyondFourDigits)
-{
-  EXPECT_EQ(text(date(253402300800.0)->getString(BaseDate::eFormatISO8601)), "10000-01-01T00:00:00Z");
-  EXPECT_FALSE(date(0.0)->set("10000-01-01T00:00:00Z"));
-}
-
-TEST_F(BaseDateTextFormsTest, ToStringPerFormat)
-{
-  BaseDate* value = date(1330837567.0);
-  EXPECT_EQ(text(value, BaseObject::eToStringPlain), "Sun, 04 Mar 2012 05:06:07 GMT");
-  EXPECT_EQ(text(value, BaseObject::eToStringJSON), "1330837567");
-  EXPECT_EQ(text(value, BaseObject::eToStringLua), "1330837567");
-  EXPECT_EQ(text(value, BaseObject::eToStringXML), "<date>2012-03-04T05:06:07Z</date>");
-  EXPECT_EQ(text(date(1330837567.25), BaseObject::eToStringJSON), "1330837567.25");
-  EXPECT_EQ(text(date(-0.5), BaseObject::eToStringLua), "-0.5");
-}
-
-TEST_F(BaseDateTextFormsTest, Decoration)
-{
-  BaseDate* value = date(0.0);
-  EXPECT_EQ(text(value, BaseObject::eToStringJSON | BaseObject::eToStringClassName), "// BaseDate \n0");
-  EXPECT_EQ(text(value,
-                 BaseObject::eToStringXML | BaseObject::eToStringClassName | BaseObject::eToStringEntryCount),
-            "<!-- BaseDate -->\n<date>1970-01-01T00:00:00Z</date>");
-  EXPECT_EQ(text(value, BaseObject::eToStringPlain | BaseObject::eToStringEntryCount),
-            "Thu, 01 Jan 1970 00:00:00 GMT");
-  EXPECT_STREQ(BaseString::stringWithFormat("at %@", value)->cString(), "at 0");
-}
-
-class BaseDateReadingTest : public BaseDateTest
-{
-};
-
-TEST_F(BaseDateReadingTest, BothPatternsGiveTheSameSeconds)
+TEST_F(BaseDateTest, ReadingBothPatterns)
 {
   EXPECT_EQ(date("2012-03-04T05:06:07Z")->getSeconds(), 1330837567.0);
   EXPECT_EQ(date("Sun, 04 Mar 2012 05:06:07 GMT")->getSeconds(), 1330837567.0);
-}
-
-TEST_F(BaseDateReadingTest, NamesInAnyCaseFullOrShort)
-{
+  // Names in any case, full or short.
   EXPECT_EQ(date("sun, 04 MAR 2012 05:06:07 GMT")->getSeconds(), 1330837567.0);
   EXPECT_EQ(date("Sunday, 04 March 2012 05:06:07 GMT")->getSeconds(), 1330837567.0);
   EXPECT_EQ(date("WEDNESDAY, 01 september 1999 00:00:00 GMT")->getSeconds(), 936144000.0);
   // The day name is not checked against the date.
   EXPECT_EQ(date("Fri, 04 Mar 2012 05:06:07 GMT")->getSeconds(), 1330837567.0);
-}
-
-TEST_F(BaseDateReadingTest, LenientWhereStrptimeIs)
-{
+  // Lenient where strptime is.
   EXPECT_EQ(date("2012-3-4T5:6:7Z")->getSeconds(), 1330837567.0);
   EXPECT_EQ(date("  2012-03-04T05:06:07Z\r\n")->getSeconds(), 1330837567.0);
   EXPECT_EQ(date("Sun,04   Mar 2012 05:06:07GMT")->getSeconds(), 1330837567.0);
@@ -176,31 +110,30 @@ TEST_F(BaseDateReadingTest, LenientWhereStrptimeIs)
   EXPECT_EQ(date("2012-06-30T23:59:60Z")->getSeconds(), 1341100800.0);
 }
 
-TEST_F(BaseDateReadingTest, MismatchLeavesTheDateUnchanged)
+TEST_F(BaseDateTest, UnreadableTextLeavesTheDateUnchanged)
 {
-  const char* const unreadable[] = {
-      "yesterday",
-      "",
-      "2012-03-04T05:06:07",
-      "2012-03-04 05:06:07Z",
-      "2012-03-04T05:06:07Z trailing",
-      "2012-03-04T05:06:07z",
-      "2012-13-04T05:06:07Z",
-      "2012-00-04T05:06:07Z",
-      "2013-02-29T00:00:00Z",
-      "2012-04-31T00:00:00Z",
-      "2012-03-04T24:00:00Z",
-      "2012-03-04T05:60:00Z",
-      "2012-03-04T05:06:61Z",
-      "-2012-03-04T05:06:07Z",
-      "Sun, 04 Mar 2012 05:06:07 UTC",
-      "Sun, 04 Mrz 2012 05:06:07 GMT",
-      "So, 04 Mar 2012 05:06:07 GMT",
-      "Sun, 04 Mar 2012 05:06 GMT",
-      "Sun, 04 Mar 2012 05:06:07 GMT+1",
-      "Su, 04 Mar 2012 05:06:07 GMT",
-      "Sun, 04 Ma 2012 05:06:07 GMT",
-  };
+  const char* const unreadable[] = {"yesterday",
+                                    "",
+                                    "2012-03-04T05:06:07",
+                                    "2012-03-04 05:06:07Z",
+                                    "2012-03-04T05:06:07Z trailing",
+                                    "2012-03-04T05:06:07z",
+                                    "2012-13-04T05:06:07Z",
+                                    "2012-00-04T05:06:07Z",
+                                    "2013-02-29T00:00:00Z",
+                                    "2012-04-31T00:00:00Z",
+                                    "2012-03-04T24:00:00Z",
+                                    "2012-03-04T05:60:00Z",
+                                    "2012-03-04T05:06:61Z",
+                                    "-2012-03-04T05:06:07Z",
+                                    "Sun, 04 Mar 2012 05:06:07 UTC",
+                                    "Sun, 04 Mrz 2012 05:06:07 GMT",
+                                    "So, 04 Mar 2012 05:06:07 GMT",
+                                    "Sun, 04 Mar 2012 05:06 GMT",
+                                    "Sun, 04 Mar 2012 05:06:07 GMT+1",
+                                    "Su, 04 Mar 2012 05:06:07 GMT",
+                                    "Sun, 04 Ma 2012 05:06:07 GMT",
+                                    "10000-01-01T00:00:00Z"};
   BaseDate* value = date(1234.5);
   for (const char* garbage : unreadable) {
     EXPECT_FALSE(value->set(garbage)) << garbage;
@@ -208,10 +141,7 @@ TEST_F(BaseDateReadingTest, MismatchLeavesTheDateUnchanged)
   }
   EXPECT_FALSE(value->set(nullptr));
   EXPECT_EQ(value->getSeconds(), 1234.5);
-}
-
-TEST_F(BaseDateReadingTest, UnreadableTextMakesTheEpoch)
-{
+  // As the constructor's text, unreadable text makes the epoch.
   LogCapture log;
   EXPECT_EQ(date("yesterday")->getSeconds(), 0.0);
   EXPECT_EQ(date(static_cast<const char*>(nullptr))->getSeconds(), 0.0);
@@ -220,7 +150,7 @@ TEST_F(BaseDateReadingTest, UnreadableTextMakesTheEpoch)
             "Warning: unknown date format for '(null)', using 1970-01-01T00:00:00Z\n");
 }
 
-TEST_F(BaseDateReadingTest, NowInWholeSeconds)
+TEST_F(BaseDateTest, NowInWholeSeconds)
 {
   time_t before = time(nullptr);
   BaseDate* now = new (eRetainAutorelease) BaseDate();
@@ -230,11 +160,7 @@ TEST_F(BaseDateReadingTest, NowInWholeSeconds)
   EXPECT_LE(now->getSeconds(), static_cast<double>(after));
 }
 
-class BaseDateOrderTest : public BaseDateTest
-{
-};
-
-TEST_F(BaseDateOrderTest, EqualBySeconds)
+TEST_F(BaseDateTest, EqualityHashAndOrderBySeconds)
 {
   EXPECT_TRUE(date(1330837567.0)->isEqual(date("2012-03-04T05:06:07Z")));
   EXPECT_FALSE(date(1330837567.0)->isEqual(date(1330837567.5)));
@@ -242,19 +168,12 @@ TEST_F(BaseDateOrderTest, EqualBySeconds)
   EXPECT_FALSE(date(1.0)->isEqual(nullptr));
   EXPECT_FALSE(date(std::nan(""))->isEqual(date(std::nan(""))));
   EXPECT_TRUE((new (eRetainAutorelease) BaseDate(5L))->isEqual(date(5.0)));
-}
-
-TEST_F(BaseDateOrderTest, HashOfTheDoubleBits)
-{
   EXPECT_EQ(date(1330837567.0)->hash(), 0x4E13D4BEu);  // 0x41D3D4BE ^ 0x0FC00000
   EXPECT_EQ(date(0.0)->hash(), 0u);
   // Equal dates hash alike, the two zeros included.
   EXPECT_TRUE(date(-0.0)->isEqual(date(0.0)));
   EXPECT_EQ(date(-0.0)->hash(), date(0.0)->hash());
-}
-
-TEST_F(BaseDateOrderTest, PositiveWhenTheReceiverIsEarlier)
-{
+  // Positive when the receiver is earlier.
   EXPECT_EQ(date(1.0)->compare(date(2.0)), 1);
   EXPECT_EQ(date(2.0)->compare(date(1.0)), -1);
   EXPECT_EQ(date(2.0)->compare(date(2.0)), 0);
@@ -265,12 +184,7 @@ TEST_F(BaseDateOrderTest, PositiveWhenTheReceiverIsEarlier)
   EXPECT_LT(number->compare(date(0.0)), 0);
 }
 
-// The host application owns the process's time zone and locale and may have changed them.
-class BaseDateEnvironmentTest : public BaseDateTest
-{
-};
-
-TEST_F(BaseDateEnvironmentTest, IndependentOfTheTimeZone)
+TEST_F(BaseDateTest, IndependentOfTheTimeZone)
 {
   const char* saved = getenv("TZ");
   std::string previous = saved ? saved : "";
@@ -292,7 +206,7 @@ TEST_F(BaseDateEnvironmentTest, IndependentOfTheTimeZone)
   tzset();
 }
 
-TEST_F(BaseDateEnvironmentTest, EnglishNamesWhateverTheLocale)
+TEST_F(BaseDateTest, EnglishNamesWhateverTheLocale)
 {
   std::string previous = setlocale(LC_ALL, nullptr);
   const char* found = switchToNonEnglishLocale();

@@ -8,6 +8,7 @@
 #include "object/BaseString.h"
 #include "support/CaptureStream.h"
 #include "support/CountedObject.h"
+#include "support/ValueTest.h"
 
 namespace {
 
@@ -28,10 +29,6 @@ TEST_F(BaseObjectRetainTest, ReleaseOfLastReferenceDestroysAndYieldsNull)
   EXPECT_EQ(CountedObject::destroyed, 0);
   EXPECT_EQ(object->release(), nullptr);
   EXPECT_EQ(CountedObject::destroyed, 1);
-}
-
-TEST_F(BaseObjectRetainTest, NullReceiverIsHarmless)
-{
   CountedObject* none = nullptr;
   EXPECT_EQ(BaseObject::retain(none), nullptr);
   EXPECT_EQ(BaseObject::release(none), nullptr);
@@ -92,49 +89,23 @@ public:
   void forceRetainCount(int count) { m_retainCount = count; }
 };
 
-TEST(BaseObjectDeathTest, OverReleaseStopsNamingTheCondition)
+TEST(BaseObjectDeathTest, OverReleaseAutoreleaseOfADeadObjectAndComparingWithNothingStop)
 {
-  EXPECT_DEATH(
-      {
-        CountForcingObject* object = new CountForcingObject();
-        object->forceRetainCount(0);
-        object->release();
-      },
-      "m_retainCount>0.*BaseObject");
-}
-
-TEST(BaseObjectDeathTest, AutoreleaseOfDeadObjectStops)
-{
-  EXPECT_DEATH(
-      {
-        BaseAutorelease pool;
-        CountForcingObject* object = new CountForcingObject();
-        object->forceRetainCount(0);
-        object->autorelease();
-      },
-      "m_retainCount>1");
-}
-
-TEST(BaseObjectDeathTest, CompareWithNothingStops)
-{
-  EXPECT_DEATH(
-      {
-        BaseAutorelease pool;
-        (new (eRetainAutorelease) BaseString("x"))->compare(nullptr);
-      },
-      "other!=NULL");
-}
-
-class BaseObjectIdentityTest : public ::testing::Test
-{
-protected:
   BaseAutorelease pool;
-};
+  CountForcingObject* object = new (eRetainAutorelease) CountForcingObject();
+  object->forceRetainCount(0);
+  EXPECT_DEATH(object->release(), "m_retainCount>0.*BaseObject");
+  EXPECT_DEATH(object->autorelease(), "m_retainCount>1");
+  object->forceRetainCount(1);
+  EXPECT_DEATH(object->compare(nullptr), "other!=NULL");
+}
 
-TEST_F(BaseObjectIdentityTest, CompareOrdersByClassNameThenAddress)
+using BaseObjectIdentityTest = ValueTest;
+
+TEST_F(BaseObjectIdentityTest, ComparisonClassAndEquality)
 {
   BaseObject* plain = new (eRetainAutorelease) BaseObject();
-  BaseString* text = new (eRetainAutorelease) BaseString("x");
+  BaseString* text = str("x");
   // "BaseObject" sorts before "BaseString", so the plain object comes first: positive.
   EXPECT_GT(plain->compare(text), 0);
   EXPECT_LT(text->compare(plain), 0);
@@ -145,44 +116,22 @@ TEST_F(BaseObjectIdentityTest, CompareOrdersByClassNameThenAddress)
   BaseObject* higher = plain < other ? other : plain;
   EXPECT_EQ(lower->compare(higher), 1);
   EXPECT_EQ(higher->compare(lower), -1);
-}
-
-TEST_F(BaseObjectIdentityTest, IsOfClassIsAnExactNameTest)
-{
-  BaseObject* plain = new (eRetainAutorelease) BaseObject();
+  // isOfClass is an exact name test; root equality is identity, the hash the address.
   EXPECT_TRUE(plain->isOfClass("BaseObject"));
   EXPECT_FALSE(plain->isOfClass("baseobject"));
   EXPECT_FALSE(plain->isOfClass("Base"));
   CountedObject* counted = new (eRetainAutorelease) CountedObject();
   EXPECT_FALSE(counted->isOfClass("BaseObject"));
-}
-
-TEST_F(BaseObjectIdentityTest, RootEqualityIsByHashAndNeverWithNull)
-{
-  BaseObject* plain = new (eRetainAutorelease) BaseObject();
-  BaseObject* other = new (eRetainAutorelease) BaseObject();
   EXPECT_TRUE(plain->isEqual(plain));
   EXPECT_FALSE(plain->isEqual(other));
   EXPECT_FALSE(plain->isEqual(nullptr));
   EXPECT_EQ(plain->hash(), (uint32_t)(uintptr_t)plain);
 }
 
-TEST_F(BaseObjectIdentityTest, RootTextNamesClassAndAddressInEachFormat)
-{
-  BaseObject* plain = new (eRetainAutorelease) BaseObject();
-  char expected[128];
-  snprintf(expected, sizeof expected, "Unknown object of class BaseObject at %p", (void*)plain);
-  EXPECT_EQ(std::string(plain->toString(BaseObject::eToStringPlain)->cString()),
-            std::string("\"") + expected + "\"");
-  EXPECT_EQ(std::string(plain->toString(BaseObject::eToStringXML)->cString()),
-            std::string("<string>") + expected + "</string>");
-  EXPECT_EQ(plain->toString(BaseObject::eToStringJSON)->getRetainCount(), 1);
-}
-
 TEST_F(BaseObjectIdentityTest, AbstractHooksOnlyReport)
 {
   BaseObject* plain = new (eRetainAutorelease) BaseObject();
-  BaseString* key = new (eRetainAutorelease) BaseString("speed");
+  BaseString* key = str("speed");
   LogCapture log("%S %c: %m\n");
   plain->executeEvent(3, nullptr);
   plain->receiveMessage(key, nullptr, nullptr);

@@ -1,16 +1,9 @@
 // Key-value coding through arrays and dictionaries, and observation of changes: who is
 // told, with which flags, and who is not.
-#include <gtest/gtest.h>
-
 #include <functional>
-#include <string>
-#include <vector>
 
-#include "object/BaseArray.h"
-#include "object/BaseAutorelease.h"
 #include "object/BaseDictionary.h"
-#include "object/BaseNumber.h"
-#include "object/BaseString.h"
+#include "support/ValueTest.h"
 
 namespace {
 
@@ -33,15 +26,11 @@ public:
   std::function<void()> onWill;
 };
 
-class KeyValueCodingTest : public ::testing::Test
+class KeyValueCodingTest : public ValueTest
 {
 protected:
-  BaseString* str(const char* text) { return new (eRetainAutorelease) BaseString(text); }
-  BaseNumber* num(int value) { return new (eRetainAutorelease) BaseNumber(value); }
-  BaseDictionary* dict() { return new (eRetainAutorelease) BaseDictionary(); }
-  RecordingObserver* observer() { return new (eRetainAutorelease) RecordingObserver(); }
-
-  BaseAutorelease pool;
+  static BaseDictionary* dict() { return new (eRetainAutorelease) BaseDictionary(); }
+  static RecordingObserver* observer() { return new (eRetainAutorelease) RecordingObserver(); }
 };
 
 TEST_F(KeyValueCodingTest, PathsReadThroughDictionariesAndArrays)
@@ -50,9 +39,7 @@ TEST_F(KeyValueCodingTest, PathsReadThroughDictionariesAndArrays)
   BaseDictionary* a = dict();
   a->setObjectForKey(num(5), "b");
   root->setObjectForKey(a, "a");
-  BaseArray* items = new (eRetainAutorelease) BaseArray();
-  items->addObject(str("zero"));
-  items->addObject(a);
+  BaseArray* items = arrayOf({str("zero"), a});
   root->setObjectForKey(items, "items");
 
   EXPECT_EQ(static_cast<BaseNumber*>(root->getValueForKeyPath(str("a.b")))->getInteger(), 5);
@@ -62,6 +49,11 @@ TEST_F(KeyValueCodingTest, PathsReadThroughDictionariesAndArrays)
   EXPECT_EQ(root->getValueForKeyPath(str("items.7.b")), nullptr);
   EXPECT_EQ(root->getValueForKeyPath(str("a.missing.deeper")), nullptr);
   EXPECT_EQ(root->getValueForKeyPath(str("")), root);
+  auto parts = [](const char* path) { return texts(BaseObject::splitKeyPath(str(path))); };
+  EXPECT_EQ(parts("a.b.c"), (Texts{"a", "b", "c"}));
+  EXPECT_EQ(parts("/a/b"), (Texts{"a", "b"}));
+  EXPECT_EQ(parts("/"), (Texts{""}));
+  EXPECT_TRUE(parts("").empty());
 }
 
 TEST_F(KeyValueCodingTest, SettingCreatesIntermediatesOfTheRightKindOnlyWhenAsked)
@@ -79,7 +71,8 @@ TEST_F(KeyValueCodingTest, SettingCreatesIntermediatesOfTheRightKindOnlyWhenAske
   EXPECT_EQ(root->setValueForKeyPath(x, str("/map/k"), nullptr, true), BaseObject::eKeyObserverAdded);
   EXPECT_TRUE(BaseObject::isOfClass(root->objectForKey("map"), "BaseDictionary"));
   EXPECT_EQ(root->getValueForKeyPath(str("map.k")), x);
-  EXPECT_EQ(root->setValueForKeyPath(str("y"), str("map.k"), nullptr, false), BaseObject::eKeyObserverReplaced);
+  EXPECT_EQ(root->setValueForKeyPath(str("y"), str("map.k"), nullptr, false),
+            BaseObject::eKeyObserverReplaced);
 
   // An array cannot grow by more than one place, nor hold a dictionary key.
   EXPECT_EQ(root->setValueForKeyPath(x, str("list.5"), nullptr, true), -1);
@@ -95,7 +88,7 @@ TEST_F(KeyValueCodingTest, ObserversHearAdditionsAndReplacementsButNotTheirOwnCh
   position->setValueForKey(num(1), str("lat"), nullptr);
   position->setValueForKey(num(2), str("lat"), nullptr);
   position->setValueForKey(num(3), str("lon"), nullptr);
-  EXPECT_EQ(watcher->events, (std::vector<std::string>{"will lat", "did lat 1", "will lat", "did lat 4"}));
+  EXPECT_EQ(watcher->events, (Texts{"will lat", "did lat 1", "will lat", "did lat 4"}));
   EXPECT_EQ(watcher->lastObject, position);
 
   watcher->events.clear();
@@ -111,7 +104,7 @@ TEST_F(KeyValueCodingTest, MaskSelectsTheChangesHeardAndFailuresReachNoOne)
   list->setValueForKey(str("a"), str("0"), nullptr);
   list->setValueForKey(str("b"), str("0"), nullptr);
   list->setValueForKey(str("c"), str("9"), nullptr);
-  EXPECT_EQ(replacements->events, (std::vector<std::string>{"will 0", "will 0", "did 0 4"}));
+  EXPECT_EQ(replacements->events, (Texts{"will 0", "will 0", "did 0 4"}));
 }
 
 TEST_F(KeyValueCodingTest, ObserversOnNestedPathsAreRegisteredOnTheLastOwner)
@@ -122,11 +115,11 @@ TEST_F(KeyValueCodingTest, ObserversOnNestedPathsAreRegisteredOnTheLastOwner)
   root->addObserverForValueAtKeyPath(watcher, str("gps.lat"));
   root->addObserverForValueAtKeyPath(watcher, str("missing.lat"));
   root->setValueForKeyPath(num(2), str("gps.lat"), nullptr, false);
-  EXPECT_EQ(watcher->events, (std::vector<std::string>{"will lat", "did lat 4"}));
+  EXPECT_EQ(watcher->events, (Texts{"will lat", "did lat 4"}));
   EXPECT_EQ(watcher->lastObject, root->objectForKey("gps"));
 }
 
-TEST_F(KeyValueCodingTest, RemovingAnObserverRemovesAllItsRegistrationsAndReleasesIt)
+TEST_F(KeyValueCodingTest, RemovingAnObserverOrItsObjectReleasesIt)
 {
   BaseDictionary* position = dict();
   RecordingObserver* watcher = observer();
@@ -139,16 +132,11 @@ TEST_F(KeyValueCodingTest, RemovingAnObserverRemovesAllItsRegistrationsAndReleas
   position->setValueForKey(num(1), str("lat"), nullptr);
   EXPECT_TRUE(watcher->events.empty());
   position->removeObserverForValueAtKeyPath(watcher, str("never.registered"));
-}
-
-TEST_F(KeyValueCodingTest, ObservedObjectReleasesItsObserversWhenDestroyed)
-{
-  RecordingObserver* watcher = observer();
-  int before = watcher->getRetainCount();
-  BaseDictionary* position = new BaseDictionary();
-  position->addObserverForValueAtKeyPath(watcher, str("lat"));
+  // An observed object releases its observers when destroyed.
+  BaseDictionary* destroyed = new BaseDictionary();
+  destroyed->addObserverForValueAtKeyPath(watcher, str("lat"));
   EXPECT_EQ(watcher->getRetainCount(), before + 1);
-  position->release();
+  destroyed->release();
   EXPECT_EQ(watcher->getRetainCount(), before);
 }
 
@@ -165,22 +153,8 @@ TEST_F(KeyValueCodingTest, AnObserverMayUnregisterWhileBeingTold)
   };
   position->setValueForKey(num(1), str("lat"), nullptr);
   // Both were registered when the change began; neither is by the time it is done.
-  EXPECT_EQ(first->events, (std::vector<std::string>{"will lat"}));
-  EXPECT_EQ(second->events, (std::vector<std::string>{"will lat"}));
-}
-
-TEST_F(KeyValueCodingTest, SplittingKeyPaths)
-{
-  auto parts = [&](const char* path) {
-    std::vector<std::string> out;
-    BaseTypedArray<BaseString>* keys = BaseObject::splitKeyPath(str(path));
-    for (unsigned int i = 0; i < keys->count(); i++) out.push_back(keys->objectAtIndex(i)->cString());
-    return out;
-  };
-  EXPECT_EQ(parts("a.b.c"), (std::vector<std::string>{"a", "b", "c"}));
-  EXPECT_EQ(parts("/a/b"), (std::vector<std::string>{"a", "b"}));
-  EXPECT_EQ(parts("/"), (std::vector<std::string>{""}));
-  EXPECT_TRUE(parts("").empty());
+  EXPECT_EQ(first->events, (Texts{"will lat"}));
+  EXPECT_EQ(second->events, (Texts{"will lat"}));
 }
 
 }  // namespace

@@ -32,11 +32,7 @@ protected:
   BaseObject* m_parameter = new BaseString("payload");
 };
 
-class BaseEventOrdering : public BaseEventTest
-{
-};
-
-TEST_F(BaseEventOrdering, EarlierEventComparesNegative)
+TEST_F(BaseEventTest, EarlierEventComparesNegativeOtherClassesByClassName)
 {
   BaseEvent* early = new BaseEvent(1, m_target, nullptr, 10);
   BaseEvent* late = new BaseEvent(1, m_target, nullptr, 20);
@@ -44,26 +40,16 @@ TEST_F(BaseEventOrdering, EarlierEventComparesNegative)
   EXPECT_EQ(early->compare(late), -1);
   EXPECT_EQ(late->compare(early), 1);
   EXPECT_EQ(late->compare(alsoLate), 0);
+  // The root comparison: positive when the receiver's class name sorts first.
+  EXPECT_GT(early->compare(m_parameter), 0);
+  EXPECT_LT(m_parameter->compare(early), 0);
+  EXPECT_STREQ(early->getClass(), "BaseEvent");
   alsoLate->release();
   late->release();
   early->release();
 }
 
-TEST_F(BaseEventOrdering, OtherClassesFallBackToClassNameOrder)
-{
-  BaseEvent* event = new BaseEvent(1, m_target, nullptr, 10);
-  // The root comparison: positive when the receiver's class name sorts first.
-  EXPECT_GT(event->compare(m_parameter), 0);
-  EXPECT_LT(m_parameter->compare(event), 0);
-  EXPECT_STREQ(event->getClass(), "BaseEvent");
-  event->release();
-}
-
-class BaseEventDispatch : public BaseEventTest
-{
-};
-
-TEST_F(BaseEventDispatch, ExecuteReachesTheTargetWithEventAndParameter)
+TEST_F(BaseEventTest, ExecuteReachesTheTargetWithEventAndParameterHeldForTheEventsLife)
 {
   BaseEvent* event = new BaseEvent(42, m_target, m_parameter, 7);
   event->_executeEvent();
@@ -77,11 +63,7 @@ TEST_F(BaseEventDispatch, ExecuteReachesTheTargetWithEventAndParameter)
   EXPECT_EQ(m_target->m_event, 3);
   EXPECT_EQ(m_target->m_argument, nullptr);
   bare->release();
-}
-
-TEST_F(BaseEventDispatch, HoldsTargetAndParameterForItsLife)
-{
-  BaseEvent* event = new BaseEvent(5, m_target, m_parameter, -3);
+  event = new BaseEvent(5, m_target, m_parameter, -3);
   EXPECT_EQ(m_target->getRetainCount(), 2);
   EXPECT_EQ(m_parameter->getRetainCount(), 2);
   EXPECT_EQ(event->scheduledTarget(), m_target);

@@ -56,7 +56,7 @@ void pollUntilStopped(Worker& worker)
   worker.pollUntilStopped();
 }
 
-class WorkerTest : public ::testing::Test
+class BaseThreadTest : public ::testing::Test
 {
 protected:
   void SetUp() override { CountedObject::resetCounts(); }
@@ -73,20 +73,19 @@ protected:
   std::vector<Worker*> m_workers;
 };
 
-class BaseThreadLifecycle : public WorkerTest
-{
-};
-
-TEST_F(BaseThreadLifecycle, StartingTwiceRunsOneWorker)
+TEST_F(BaseThreadTest, StartingTwiceRunsOneWorkerAndStoppingIdleSucceeds)
 {
   Worker* worker = make(pollUntilStopped);
   EXPECT_TRUE(worker->startThread());
   EXPECT_TRUE(worker->startThread());
   EXPECT_TRUE(worker->stopThread());
   EXPECT_EQ(worker->m_entries, 1);
+  // Stopping an idle object succeeds.
+  EXPECT_TRUE(worker->stopThread());
+  EXPECT_FALSE(worker->isThreadRunning());
 }
 
-TEST_F(BaseThreadLifecycle, FinishedWorkerStaysSetUntilStoppedThenRestarts)
+TEST_F(BaseThreadTest, FinishedWorkerStaysSetUntilStoppedThenRestarts)
 {
   Worker* worker = make([](Worker&) {});
   ASSERT_TRUE(worker->startThread());
@@ -103,15 +102,7 @@ TEST_F(BaseThreadLifecycle, FinishedWorkerStaysSetUntilStoppedThenRestarts)
   EXPECT_EQ(worker->m_entries, 2);
 }
 
-TEST_F(BaseThreadLifecycle, StoppingAnIdleObjectSucceeds)
-{
-  Worker* worker = make(pollUntilStopped);
-  EXPECT_TRUE(worker->stopThread());
-  EXPECT_FALSE(worker->isThreadRunning());
-  EXPECT_EQ(worker->m_entries, 0);
-}
-
-TEST_F(BaseThreadLifecycle, StopReturnsOnlyAfterThePollingWorkerEnded)
+TEST_F(BaseThreadTest, StopAndJoinReturnOnlyAfterTheWorkerEnded)
 {
   Worker* worker = make(pollUntilStopped);
   ASSERT_TRUE(worker->startThread());
@@ -120,11 +111,8 @@ TEST_F(BaseThreadLifecycle, StopReturnsOnlyAfterThePollingWorkerEnded)
   EXPECT_TRUE(worker->stopThread());
   EXPECT_TRUE(worker->m_finished);
   EXPECT_FALSE(worker->isThreadRunning());
-}
-
-TEST_F(BaseThreadLifecycle, JoinWaitsButKeepsTheHandleForStop)
-{
-  Worker* worker = make([](Worker&) {});
+  // Join waits but keeps the handle for stop.
+  worker = make([](Worker&) {});
   ASSERT_TRUE(worker->startThread());
   EXPECT_TRUE(worker->joinThread());
   EXPECT_TRUE(worker->m_finished);
@@ -134,11 +122,7 @@ TEST_F(BaseThreadLifecycle, JoinWaitsButKeepsTheHandleForStop)
   EXPECT_FALSE(worker->isThreadRunning());
 }
 
-class BaseThreadSelfStop : public WorkerTest
-{
-};
-
-TEST_F(BaseThreadSelfStop, WorkerStoppingItselfDetachesAndEnds)
+TEST_F(BaseThreadTest, WorkerStoppingItselfDetachesAndEnds)
 {
   std::atomic<bool> joinedItself{true}, stopResult{false}, setAfterStop{true};
   Worker* worker = make([&](Worker& self) {
@@ -183,11 +167,7 @@ private:
   pthread_t m_worker = pthread_t();
 };
 
-class BaseThreadReleaseOnExit : public WorkerTest
-{
-};
-
-TEST_F(BaseThreadReleaseOnExit, HandedObjectIsReleasedAfterThreadMethod)
+TEST_F(BaseThreadTest, HandedAndAutoreleasedObjectsAreReleasedAfterThreadMethod)
 {
   std::atomic<int> destroyedDuringThreadMethod{-1};
   Worker* worker = make([&](Worker&) { destroyedDuringThreadMethod = CountedObject::destroyed.load(); });
@@ -196,9 +176,19 @@ TEST_F(BaseThreadReleaseOnExit, HandedObjectIsReleasedAfterThreadMethod)
   worker->stopThread();
   EXPECT_EQ(destroyedDuringThreadMethod, 0);
   EXPECT_EQ(CountedObject::destroyed, 1);
+  // Objects autoreleased on the worker die when it ends.
+  std::atomic<int> destroyedAtEnd{-1};
+  worker = make([&](Worker&) {
+    for (int i = 0; i < 3; ++i) new (eRetainAutorelease) CountedObject();
+    destroyedAtEnd = CountedObject::destroyed.load();
+  });
+  ASSERT_TRUE(worker->startThread());
+  worker->stopThread();
+  EXPECT_EQ(destroyedAtEnd, 1);
+  EXPECT_EQ(CountedObject::destroyed, 4);
 }
 
-TEST_F(BaseThreadReleaseOnExit, ObjectHoldingItsLastReferenceDiesOnceOnItsWorker)
+TEST_F(BaseThreadTest, ObjectHoldingItsLastReferenceDiesOnceOnItsWorker)
 {
   // Repeated so that a worker destroying the object before startThread returns is likely.
   const int objects = 20;
@@ -214,20 +204,7 @@ TEST_F(BaseThreadReleaseOnExit, ObjectHoldingItsLastReferenceDiesOnceOnItsWorker
   EXPECT_EQ(CountedObject::destroyed, objects);
 }
 
-TEST_F(BaseThreadReleaseOnExit, AutoreleasedObjectsDieWhenTheWorkerEnds)
-{
-  std::atomic<int> destroyedAtEnd{-1};
-  Worker* worker = make([&](Worker&) {
-    for (int i = 0; i < 3; ++i) new (eRetainAutorelease) CountedObject();
-    destroyedAtEnd = CountedObject::destroyed.load();
-  });
-  ASSERT_TRUE(worker->startThread());
-  worker->stopThread();
-  EXPECT_EQ(destroyedAtEnd, 0);
-  EXPECT_EQ(CountedObject::destroyed, 3);
-}
-
-TEST_F(BaseThreadReleaseOnExit, ConcurrentWorkersEachDrainTheirOwnPool)
+TEST_F(BaseThreadTest, ConcurrentWorkersEachDrainTheirOwnPool)
 {
   const int workers = 8, perWorker = 5;
   BaseAutorelease testPool;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <clocale>
+#include <initializer_list>
 
 inline const char* switchToNonEnglishLocale()
 {
