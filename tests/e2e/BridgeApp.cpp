@@ -14,17 +14,12 @@ BaseString* text(const char* value)
   return new (eRetainAutorelease) BaseString(value);
 }
 
-BaseNumber* number(int value)
-{
-  return new (eRetainAutorelease) BaseNumber(value);
-}
-
 BaseDictionary* loginRequest(const char* userAgent, const char* userName, const char* password)
 {
   BaseDictionary* request = new (eRetainAutorelease) BaseDictionary();
-  if (userAgent) request->setObjectForKey(text(userAgent), "User-Agent");
-  if (userName) request->setObjectForKey(text(userName), "Username");
-  if (password) request->setObjectForKey(text(password), "Password");
+  request->setObjectForKey(text(userAgent), "User-Agent");
+  request->setObjectForKey(text(userName), "Username");
+  request->setObjectForKey(text(password), "Password");
   return request;
 }
 
@@ -38,9 +33,7 @@ BaseDictionary* commandRequest(BaseObject* command)
 ::testing::AssertionResult isPositionRecord(BaseObject* object)
 {
   BaseDictionary* record = dynamic_cast<BaseDictionary*>(object);
-  if (!record)
-    return ::testing::AssertionFailure() << "not a dictionary: " << (object ? object->getClass() : "null");
-  if (record->count() != 10) return ::testing::AssertionFailure() << record->count() << " entries";
+  if (!record || record->count() != 10) return ::testing::AssertionFailure() << "not a record of ten";
   for (unsigned int i = 0; i < record->count(); i++) {
     BaseNumber* value = dynamic_cast<BaseNumber*>(record->objectForKeyIndex(i));
     if (!value || value->getNumberType() != BaseNumber::eNumberDouble)
@@ -77,15 +70,15 @@ BaseObject* BridgeApp::receive(int limitMs)
   return object;
 }
 
-BaseDictionary* BridgeApp::login(BaseDictionary* request, int limitMs)
+BaseDictionary* BridgeApp::login(int limitMs)
 {
-  send(request);
+  send(loginRequest(USER_AGENT, "pilot", PASSWORD));
   return dynamic_cast<BaseDictionary*>(receive(limitMs));
 }
 
 bool BridgeApp::logIn()
 {
-  BaseDictionary* reply = login(loginRequest(USER_AGENT, "pilot", PASSWORD));
+  BaseDictionary* reply = login();
   BaseNumber* result = reply ? dynamic_cast<BaseNumber*>(reply->objectForKey("Result")) : nullptr;
   return result && result->getInteger() == 0;
 }

@@ -23,10 +23,9 @@ const char* const NOT_IMPLEMENTED = "DistantObjectDelegateCocoa : command not im
 const char* const ALREADY_CONNECTED =
     "DistantObjectDelegateCocoa : user is already connected, can handle only 1 connection at a time, bailing";
 
-// New autoreleased objects, for building requests.
+// A new autoreleased string, for building requests.
 BaseString* text(const char* value);
-BaseNumber* number(int value);
-// A login dictionary with the entries that are not null.
+// A login dictionary.
 BaseDictionary* loginRequest(const char* userAgent, const char* userName, const char* password);
 // {"cmd_id": command}.
 BaseDictionary* commandRequest(BaseObject* command);
@@ -48,8 +47,8 @@ public:
   // The next object within `limitMs`; null on a time-out, the end of the connection or data
   // that is no object. After a time-out in the middle of an object the stream is out of step.
   BaseObject* receive(int limitMs = 5000);
-  // Sends `request` as the login dictionary and reads the reply (null when none came).
-  BaseDictionary* login(BaseDictionary* request, int limitMs = 5000);
+  // Sends the Corvane app's login and reads the reply (null when none came).
+  BaseDictionary* login(int limitMs = 5000);
   // Logs in as the Corvane app does; true on "Result" 0.
   bool logIn();
   // True when a position request is answered with a record: the app is being served.

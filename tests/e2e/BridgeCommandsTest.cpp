@@ -39,7 +39,8 @@ TEST_F(BridgeCommandsTest, PositionRequestsGetOneRecordOtherCommandsANoteAndOthe
       {"Decimal", [] { return (BaseObject*)commandRequest(text("1")); }, eRecord},
       {"NotANumber", [] { return (BaseObject*)commandRequest(text("abc")); }, eNote},
       {"Hexadecimal", [] { return (BaseObject*)commandRequest(text("0x1")); }, eRecord},
-      {"CommandIdNotText", [] { return (BaseObject*)commandRequest(number(1)); }, eNote},
+      {"CommandIdNotText", [] { return (BaseObject*)commandRequest(new (eRetainAutorelease) BaseNumber(1)); },
+       eNote},
       {"Octal", [] { return (BaseObject*)commandRequest(text("01")); }, eRecord},
       {"NoCommandId",
        [] {

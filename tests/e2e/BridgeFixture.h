@@ -33,7 +33,7 @@ public:
   // "menu Start Corvane bridge", then true once this child listens on the bridge's port.
   bool startBridge();
   bool stopBridge() { return run("menu Stop Corvane bridge") == 0; }
-  // True once this child owns a listening TCP socket on `port` (read from /proc).
+  // True while a program (this child, in these tests) listens on `port` of 127.0.0.1.
   bool isListening(uint16_t port) const;
   // Whole lines of standard output equal to `line`; true once there are `times` of them.
   size_t countOutLines(const std::string& line) const;
@@ -66,8 +66,8 @@ struct HostLoad
 HostLoad loadOf(const SimProcess& sim);
 // The load to come back to, once the host's threads that just ended are no longer listed.
 HostLoad settledLoadOf(const SimProcess& sim);
-// True once the host is back at `idle` (taken with the bridge listening and no app): the bridge
-// has let every app go, which it does a moment after closing the app's connection.
+// True once the host holds no more than at `idle` (taken with the bridge listening and no app):
+// the bridge has let every app go, which it does a moment after closing the app's connection.
 bool backTo(const SimProcess& sim, HostLoad idle, int limitMs = 5000);
 
 class SharedBridgeTest : public ::testing::Test
@@ -79,7 +79,7 @@ protected:
   // After each case the bridge must have let every app go, and the host must still count no
   // threading violation.
   void TearDown() override;
-  static bool bridgeIdle() { return backTo(*sim, idle); }
+  static bool bridgeIdle();
 
   static SimProcess* sim;
   static bool bridgeStarted;

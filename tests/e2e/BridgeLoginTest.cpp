@@ -19,7 +19,7 @@ TEST_F(BridgeLoginTest, TheAppsLoginIsAnsweredAndServed)
 {
   BaseAutorelease pool;
   BridgeApp app;
-  BaseDictionary* reply = app.login(loginRequest(USER_AGENT, "pilot", PASSWORD));
+  BaseDictionary* reply = app.login();
   ASSERT_NE(reply, nullptr);
   EXPECT_EQ(reply->count(), 2u);
   BaseNumber* result = dynamic_cast<BaseNumber*>(reply->objectForKey("Result"));
@@ -49,7 +49,7 @@ TEST_F(BridgeLoginTest, AnyOtherFirstObjectGetsAtMostARefusalAndIsClosed)
        },
        -1},
       {"String", [] { return (BaseObject*)text(USER_AGENT); }, -1},
-      {"Number", [] { return (BaseObject*)number(0); }, -1},
+      {"Number", [] { return (BaseObject*)new (eRetainAutorelease) BaseNumber(0); }, -1},
   };
   for (const auto& test : cases) {
     SCOPED_TRACE(test.name);

@@ -12,6 +12,7 @@
 #include <chrono>
 
 #include "e2e/BridgeApp.h"
+#include "support/ChildProcess.h"
 
 namespace e2e {
 namespace {
@@ -28,13 +29,6 @@ std::string loginWith(const char* password)
          shortString("Username") + shortString("pilot") + shortString("Password") + shortString(password);
 }
 
-int remainingMs(std::chrono::steady_clock::time_point end)
-{
-  const auto left =
-      std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
-  return left.count() > 0 ? int(left.count()) : 0;
-}
-
 }  // namespace
 
 std::string loginBytes()
@@ -47,51 +41,27 @@ std::string wrongPasswordLoginBytes()
   return loginWith("9a1c73b7ed7dfd81d8b67613edc86095");
 }
 
-bool isLoggedInReply(const std::string& bytes)
-{
-  // The two entries come in the dictionary's order, which is not the order they were set in.
-  const std::string head("\x15\x00\x02", 3);
-  const std::string name = shortString("Connected device_name") + shortString("X-Plane");
-  const std::string result = shortString("Result") + std::string("\x0C\x00\x00", 3);
-  return bytes == head + name + result || bytes == head + result + name;
-}
-
-size_t loggedInReplyLength()
-{
-  return 3 + 2 + 1 + 21 + 2 + 1 + 7 + 2 + 1 + 6 + 3;
-}
-
 std::string positionRequestBytes()
 {
   return std::string("\x15\x00\x01", 3) + shortString("cmd_id") + shortString("1");
 }
 
-std::string positionRecordHead()
+HostilePeer::HostilePeer(int receiveBuffer)
 {
-  return std::string("\x15\x00\x0A", 3);
-}
-
-HostilePeer::HostilePeer(int receiveBuffer, int connectLimitMs)
-{
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (fd < 0) return;
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (receiveBuffer > 0) setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+  // A peer queued behind a stalled accept may wait a while; a blocking connect honours this.
+  const timeval limit = {20, 0};
+  setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
   sockaddr_in address = {};
   address.sin_family = AF_INET;
   address.sin_port = htons(BRIDGE_PORT);
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 && errno != EINPROGRESS) {
+  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
     close(fd);
     return;
   }
-  pollfd writable = {fd, POLLOUT, 0};
-  int error = 0;
-  socklen_t length = sizeof error;
-  if (poll(&writable, 1, connectLimitMs) != 1 || getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0 ||
-      error != 0) {
-    close(fd);
-    return;
-  }
+  fcntl(fd, F_SETFL, O_NONBLOCK);
   m_fd = fd;
 }
 
@@ -106,13 +76,10 @@ bool HostilePeer::send(const std::string& bytes, int limitMs)
   size_t sent = 0;
   while (m_fd >= 0 && sent < bytes.size()) {
     const ssize_t done = ::send(m_fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-    if (done > 0) {
-      sent += size_t(done);
-      continue;
-    }
+    sent += done > 0 ? size_t(done) : 0;
     if (done < 0 && errno != EAGAIN && errno != EINTR) return false;
     pollfd writable = {m_fd, POLLOUT, 0};
-    if (poll(&writable, 1, remainingMs(end)) <= 0) return false;
+    if (done <= 0 && poll(&writable, 1, remainingMs(end)) <= 0) return false;
   }
   return sent == bytes.size();
 }
@@ -123,29 +90,37 @@ size_t HostilePeer::sendWhatFits(const std::string& bytes)
   return done > 0 ? size_t(done) : 0;
 }
 
-std::string HostilePeer::receive(size_t length, int limitMs)
+bool HostilePeer::_read(size_t length, int limitMs, std::string& into)
 {
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
-  std::string received;
   char block[4096];
-  while (m_fd >= 0 && received.size() < length) {
-    const size_t wanted = std::min(sizeof block, length - received.size());
-    const ssize_t got = recv(m_fd, block, wanted, 0);
-    if (got > 0) {
-      received.append(block, size_t(got));
-      continue;
-    }
-    if (got == 0 || (errno != EAGAIN && errno != EINTR)) break;
+  for (size_t got = 0; m_fd >= 0 && got < length;) {
+    const ssize_t done = recv(m_fd, block, std::min(sizeof block, length - got), 0);
+    if (done == 0 || (done < 0 && errno != EAGAIN && errno != EINTR)) return true;
+    into.append(block, done > 0 ? size_t(done) : 0);
+    got += done > 0 ? size_t(done) : 0;
     pollfd readable = {m_fd, POLLIN, 0};
-    if (poll(&readable, 1, remainingMs(end)) <= 0) break;
+    if (done < 0 && poll(&readable, 1, remainingMs(end)) <= 0) return false;
   }
+  return false;
+}
+
+std::string HostilePeer::receive(size_t length, int limitMs)
+{
+  std::string received;
+  _read(length, limitMs, received);
   return received;
 }
 
 bool HostilePeer::takeSlot()
 {
-  if (!send(loginBytes()) || !isLoggedInReply(receive(loggedInReplyLength()))) return false;
-  return send(positionRequestBytes()) && receive(positionRecordHead().size()) == positionRecordHead();
+  // The login reply's two entries come in the dictionary's order, not the order they were set in.
+  const std::string head("\x15\x00\x02", 3),
+      name = shortString("Connected device_name") + shortString("X-Plane"),
+      result = shortString("Result") + std::string("\x0C\x00\x00", 3);
+  const std::string reply = send(loginBytes()) ? receive(head.size() + name.size() + result.size()) : "";
+  return (reply == head + name + result || reply == head + result + name) && send(positionRequestBytes()) &&
+         receive(3) == std::string("\x15\x00\x0A", 3);
 }
 
 void HostilePeer::finishSending()
@@ -155,19 +130,8 @@ void HostilePeer::finishSending()
 
 bool HostilePeer::closedByBridge(int limitMs, std::string* received)
 {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
-  char block[4096];
-  while (m_fd >= 0) {
-    const ssize_t got = recv(m_fd, block, sizeof block, 0);
-    if (got > 0) {
-      if (received) received->append(block, size_t(got));
-      continue;
-    }
-    if (got == 0 || (errno != EAGAIN && errno != EINTR)) return true;
-    pollfd readable = {m_fd, POLLIN, 0};
-    if (poll(&readable, 1, remainingMs(end)) <= 0) return false;
-  }
-  return false;
+  std::string ignored;
+  return m_fd >= 0 && _read(std::string::npos, limitMs, received ? *received : ignored);
 }
 
 void HostilePeer::vanish()

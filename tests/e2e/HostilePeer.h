@@ -8,25 +8,17 @@
 
 namespace e2e {
 
-// Literal object-stream bytes.
-// The login of the Corvane app, and the same with a wrong password (result 2).
+// The login of the Corvane app, the same with a wrong password (result 2), and {"cmd_id": "1"}.
 std::string loginBytes();
 std::string wrongPasswordLoginBytes();
-// The successful login reply: {"Connected device_name": "X-Plane", "Result": 0}, and its length.
-bool isLoggedInReply(const std::string& bytes);
-size_t loggedInReplyLength();
-// {"cmd_id": "1"}.
 std::string positionRequestBytes();
-// The head of every position record: a dictionary of ten entries.
-std::string positionRecordHead();
 
 class HostilePeer
 {
 public:
-  // Connects at once (bounded: a peer queued behind a stalled accept may wait a while);
-  // connected() tells whether it did. A small `receiveBuffer` (bytes) makes a peer that
-  // does not read fill up quickly; 0 keeps the system's.
-  explicit HostilePeer(int receiveBuffer = 0, int connectLimitMs = 20000);
+  // Connects at once (bounded); a small `receiveBuffer` (bytes) makes a peer that does not read
+  // fill up quickly, 0 keeps the system's.
+  explicit HostilePeer(int receiveBuffer = 0);
   ~HostilePeer();
   HostilePeer(const HostilePeer&) = delete;
   HostilePeer& operator=(const HostilePeer&) = delete;
@@ -38,19 +30,20 @@ public:
   std::string receive(size_t length, int limitMs = 5000);
   // Sends without waiting; how many bytes the system took.
   size_t sendWhatFits(const std::string& bytes);
-  // Logs in as the app does and asks for one position: true when the bridge took this
-  // peer into service (it answered with the head of a record). The record's rest is left
-  // unread.
+  // Logs in as the app does and asks for one position: true when the bridge took this peer into
+  // service (it answered with the head of a record, the rest left unread).
   bool takeSlot();
   // Ends our sending side: the bridge reads the end of the stream after what was sent.
   void finishSending();
-  // True when the bridge closes the connection within `limitMs`; what it sent before is
-  // added to `received` when given.
+  // True when the bridge closes the connection within `limitMs`; what it sent before is added
+  // to `received` when given.
   bool closedByBridge(int limitMs, std::string* received = nullptr);
   // Gone without a goodbye: the connection is reset, whatever is still unread.
   void vanish();
 
 private:
+  // Reads up to `length` bytes into `into` within `limitMs`: true when the connection ended.
+  bool _read(size_t length, int limitMs, std::string& into);
   int m_fd = -1;
 };
 

@@ -3,17 +3,15 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <csignal>
 #include <sstream>
 
 extern char** environ;
-
-namespace {
 
 int remainingMs(std::chrono::steady_clock::time_point end)
 {
@@ -21,8 +19,6 @@ int remainingMs(std::chrono::steady_clock::time_point end)
       std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
   return left.count() > 0 ? int(left.count()) : 0;
 }
-
-}  // namespace
 
 std::vector<std::string> linesOf(const std::string& text)
 {
@@ -34,48 +30,31 @@ std::vector<std::string> linesOf(const std::string& text)
 
 ChildProcess::ChildProcess(const std::vector<std::string>& argv,
                            const std::vector<std::string>& extraEnvironment)
-    : m_name(argv.empty() ? "" : argv[0])
+    : m_name(argv.front())
 {
   // A child that quits before reading all its input must not kill the test with SIGPIPE.
   std::signal(SIGPIPE, SIG_IGN);
-  // Everything the child needs is built before fork: only async-signal-safe calls follow it.
-  std::vector<char*> args;
+  std::vector<char*> args, environment;
   for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-  args.push_back(nullptr);
-  static const char* const defaults[] = {"DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent/corvane-no-bus",
-                                         "AVAHI_COMPAT_NOWARN=1"};
-  std::vector<char*> environment;
   for (const std::string& entry : extraEnvironment) environment.push_back(const_cast<char*>(entry.c_str()));
-  for (const char* entry : defaults) environment.push_back(const_cast<char*>(entry));
+  environment.push_back(const_cast<char*>("DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent/corvane-no-bus"));
+  environment.push_back(const_cast<char*>("AVAHI_COMPAT_NOWARN=1"));
   for (char** entry = environ; *entry != nullptr; ++entry) environment.push_back(*entry);
+  args.push_back(nullptr);
   environment.push_back(nullptr);
-
-  int inPipe[2] = {-1, -1}, outPipe[2] = {-1, -1}, errPipe[2] = {-1, -1};
-  if (argv.empty() || pipe2(inPipe, O_CLOEXEC) != 0 || pipe2(outPipe, O_CLOEXEC) != 0 ||
-      pipe2(errPipe, O_CLOEXEC) != 0) {
-    for (int fd : {inPipe[0], inPipe[1], outPipe[0], outPipe[1], errPipe[0], errPipe[1]})
-      if (fd >= 0) close(fd);
-    return;
-  }
-  m_pid = fork();
-  if (m_pid == 0) {
-    dup2(inPipe[0], STDIN_FILENO);
-    dup2(outPipe[1], STDOUT_FILENO);
-    dup2(errPipe[1], STDERR_FILENO);
-    execve(args[0], args.data(), environment.data());
-    _exit(127);
-  }
-  close(inPipe[0]);
-  close(outPipe[1]);
-  close(errPipe[1]);
-  m_inFd = inPipe[1];
+  int pipes[3][2];  // standard input, output and error; the child's end of input is [0]
+  for (auto& ends : pipes)
+    if (pipe2(ends, O_CLOEXEC) != 0) return;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  for (int fd = 0; fd < 3; fd++) posix_spawn_file_actions_adddup2(&actions, pipes[fd][fd == 0 ? 0 : 1], fd);
+  pid_t pid = -1;
+  if (posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environment.data()) == 0) m_pid = pid;
+  posix_spawn_file_actions_destroy(&actions);
+  for (int fd = 0; fd < 3; fd++) close(pipes[fd][fd == 0 ? 0 : 1]);
+  m_inFd = pipes[0][1];
   fcntl(m_inFd, F_SETFL, O_NONBLOCK);
-  if (m_pid < 0) {
-    close(outPipe[0]);
-    close(errPipe[0]);
-    return;
-  }
-  m_reader = std::thread(&ChildProcess::_readOutputs, this, outPipe[0], errPipe[0]);
+  m_reader = std::thread(&ChildProcess::_readOutputs, this, pipes[1][0], pipes[2][0]);
 }
 
 ChildProcess::~ChildProcess()
@@ -90,57 +69,38 @@ ChildProcess::~ChildProcess()
 
 void ChildProcess::_readOutputs(int outFd, int errFd)
 {
-  fcntl(outFd, F_SETFL, O_NONBLOCK);
-  fcntl(errFd, F_SETFL, O_NONBLOCK);
-  // Reads what `fd` holds now; false once it has ended.
-  auto drain = [](int fd, std::string& into) {
-    char buffer[65536];
-    for (;;) {
-      const ssize_t got = read(fd, buffer, sizeof buffer);
-      if (got > 0)
-        into.append(buffer, size_t(got));
-      else if (!(got < 0 && errno == EINTR))
-        return got < 0 && errno == EAGAIN;
-    }
-  };
-  while (outFd >= 0 || errFd >= 0) {
-    pollfd watched[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
-    if (poll(watched, 2, -1) < 0) {
-      if (errno == EINTR) continue;
-      break;
-    }
-    std::string outText, errText;
-    const bool outOpen = outFd < 0 || watched[0].revents == 0 || drain(outFd, outText);
-    const bool errOpen = errFd < 0 || drain(errFd, errText);
-    if (!outOpen) close(outFd), outFd = -1;
-    if (!errOpen) close(errFd), errFd = -1;
+  char buffer[65536];
+  for (bool open[2] = {true, true}; open[0] || open[1];) {
+    pollfd watched[2] = {{open[0] ? outFd : -1, POLLIN, 0}, {open[1] ? errFd : -1, POLLIN, 0}};
+    if (poll(watched, 2, -1) < 0) continue;
+    // Standard error after standard output: what the child wrote there first is in err() once the
+    // output shows.
     std::lock_guard<std::mutex> guard(m_lock);
-    m_err += errText;
-    m_out += outText;
+    for (int i : {0, 1}) {
+      const ssize_t got = watched[i].revents ? read(watched[i].fd, buffer, sizeof buffer) : -1;
+      if (got > 0)
+        (i ? m_err : m_out).append(buffer, size_t(got));
+      else if (watched[i].revents && !(got < 0 && errno == EINTR))
+        open[i] = false;
+    }
+    m_outputsClosed = !open[0] && !open[1];
     m_changed.notify_all();
   }
-  for (int fd : {outFd, errFd})
-    if (fd >= 0) close(fd);
-  std::lock_guard<std::mutex> guard(m_lock);
-  m_outputsClosed = true;
-  m_changed.notify_all();
+  close(outFd);
+  close(errFd);
 }
 
 bool ChildProcess::send(const std::string& text, int limitMs)
 {
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
-  size_t written = 0;
-  while (m_inFd >= 0 && written < text.size()) {
-    const ssize_t sent = write(m_inFd, text.data() + written, text.size() - written);
-    if (sent > 0) {
-      written += size_t(sent);
-      continue;
-    }
-    if (sent < 0 && errno != EAGAIN && errno != EINTR) return false;
+  for (size_t written = 0; written < text.size();) {
     pollfd writable = {m_inFd, POLLOUT, 0};
-    if (poll(&writable, 1, remainingMs(end)) <= 0) return false;
+    if (m_inFd < 0 || poll(&writable, 1, remainingMs(end)) != 1) return false;
+    const ssize_t sent = write(m_inFd, text.data() + written, text.size() - written);
+    if (sent < 0 && errno != EAGAIN && errno != EINTR) return false;
+    written += sent > 0 ? size_t(sent) : 0;
   }
-  return written == text.size();
+  return true;
 }
 
 std::string ChildProcess::out() const
@@ -164,25 +124,14 @@ bool ChildProcess::waitForOut(const std::function<bool(const std::string&)>& don
 ChildExit ChildProcess::finish(int limitMs)
 {
   ChildExit result;
-  if (m_pid <= 0 || m_finished) return result;
-  if (m_inFd >= 0) close(m_inFd);
+  if (!running()) return result;
+  close(m_inFd);
   m_inFd = -1;
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
-  {
-    std::unique_lock<std::mutex> guard(m_lock);
-    m_changed.wait_for(guard, std::chrono::milliseconds(limitMs), [&] { return m_outputsClosed; });
-  }
+  // The outputs close as the child exits.
+  result.timedOut = !waitForOut([&](const std::string&) { return m_outputsClosed; }, limitMs);
+  if (result.timedOut) kill(m_pid, SIGKILL);
   int raw = 0;
-  // The outputs close as the child exits; its status follows at once.
-  while (waitpid(m_pid, &raw, WNOHANG) != m_pid) {
-    if (remainingMs(end) == 0) {
-      kill(m_pid, SIGKILL);
-      waitpid(m_pid, &raw, 0);
-      result.timedOut = true;
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
+  waitpid(m_pid, &raw, 0);
   m_finished = true;
   m_reader.join();
   result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : WIFSIGNALED(raw) ? 128 + WTERMSIG(raw) : -1;

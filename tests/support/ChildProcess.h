@@ -7,6 +7,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -23,6 +24,8 @@ struct ChildExit
 };
 
 std::vector<std::string> linesOf(const std::string& text);
+// Milliseconds left until `end`, at least 0.
+int remainingMs(std::chrono::steady_clock::time_point end);
 
 class ChildProcess
 {

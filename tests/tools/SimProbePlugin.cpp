@@ -6,7 +6,6 @@
 #include "plugin/xplm/XPLM.h"
 
 #include <cmath>
-#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -35,17 +34,7 @@ const char* const kDataRefNames[] = {"sim/flightmodel/position/latitude", "sim/f
 const int kBackgroundReads = 200;
 void* const kProbeMenuRef = reinterpret_cast<void*>(77);
 
-void say(const char* format, ...) __attribute__((format(printf, 1, 2)));
-void say(const char* format, ...)
-{
-  char line[1024];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(line, sizeof line, format, args);
-  va_end(args);
-  std::printf("probe: %s\n", line);
-  std::fflush(stdout);
-}
+#define say(format, ...) (std::printf("probe: " format "\n", ##__VA_ARGS__), std::fflush(stdout))
 
 XPLMMenuID g_probeMenu = nullptr;
 int g_probeItem = -1;
