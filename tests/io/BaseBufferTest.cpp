@@ -607,7 +607,7 @@ TEST(BaseBufferFIFODeathTest, SwitchingAfterReadingStops)
         buffer->readIO(&out, length);
         buffer->setFIFO(10, true);
       },
-      "streamPosition==0");
+      "m_streamPosition==0");
 }
 
 class BaseBufferFIFOThreadsTest : public BaseBufferFIFOTest
