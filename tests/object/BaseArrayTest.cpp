@@ -227,7 +227,7 @@ TEST(BaseArrayDeathTest, ReplaceOutOfRangeOrWithNullStops)
         BaseArray array;
         array.replaceObjectAtIndex(0, &array);
       },
-      "anIndex<objectsCount");
+      "anIndex<m_objectsCount");
   EXPECT_DEATH(
       {
         BaseArray array;
