@@ -10,8 +10,8 @@
 #include <cstdio>
 
 #include "io/IOAbstract.h"
+#include "runtime/BaseMutex.h"
 
-class BaseMutex;
 class BaseString;
 
 class BaseBuffer : public IOAbstract
@@ -27,9 +27,9 @@ public:
   ~BaseBuffer() override;
 
   // The storage itself, not a copy; null only after an allocation failed.
-  unsigned char* bytes() const { return bufferBytes; }
-  uint32_t length() const { return bufferLength; }
-  uint32_t capacity() const { return bufferCapacity; }
+  unsigned char* bytes() const { return m_bufferBytes; }
+  uint32_t length() const { return m_bufferLength; }
+  uint32_t capacity() const { return m_bufferCapacity; }
 
   // False, with an Error line and the data unchanged, when the storage cannot grow (the
   // length would pass 32 bits, or the allocation fails). `bytes` may lie in this buffer.
@@ -72,7 +72,7 @@ public:
 
   // size 0 returns to the default mode. Only before reading (read position 0). Reopens a
   // closed FIFO.
-  void setFIFO(unsigned long size, bool blocking);
+  void setFIFO(unsigned long size, bool blocking) EXCLUDES(m_fifoMutex);
   // Default mode: up to `length` bytes from the read position. FIFO mode: all of `length`
   // or nothing; a blocking reader waits for them (a request larger than the FIFO takes a
   // full FIFO's worth). Once closed, the bytes left are delivered, then false.
@@ -82,7 +82,7 @@ public:
   bool writeIO(const void* bytes, uint32_t length) override;
   // In FIFO mode ends the pipe and wakes every waiting reader and writer; writes fail from
   // then on. Nothing happens in the default mode.
-  bool closeIO() override;
+  bool closeIO() override EXCLUDES(m_fifoMutex);
 
   // "BUFFER (" and the first `count` bytes (at most the length) as "%02x ", sixteen per line.
   BaseString* hexDump(uint32_t count);
@@ -96,20 +96,22 @@ protected:
   bool _reserve(uint64_t needed);
   // Replaces the data with `count` bytes, which may lie in this buffer.
   bool _assign(const void* bytes, uint32_t count);
-  bool _readFIFO(void* buffer, uint32_t& length);
-  bool _writeFIFO(const void* bytes, uint32_t length);
-  // Takes `count` bytes off the front; called with fifoMutex held in FIFO mode.
-  void _removeFront(void* output, uint32_t count);
+  bool _readFIFO(void* buffer, uint32_t& length) EXCLUDES(m_fifoMutex);
+  bool _writeFIFO(const void* bytes, uint32_t length) EXCLUDES(m_fifoMutex);
+  // Takes `count` bytes off the front of a FIFO.
+  void _removeFront(void* output, uint32_t count) REQUIRES(m_fifoMutex);
 
-  unsigned char* bufferBytes;
-  uint32_t bufferCapacity;
-  uint32_t bufferLength;
-  uint32_t streamPosition;  // default mode only; 0 in FIFO mode
-  uint32_t fifoSize;        // 0: default mode
-  bool fifoBlocking;
-  // Made by the first setFIFO. In FIFO mode fifoMutex guards the storage, the length and
-  // fifoClosed; fifoChanged is signalled after every data movement and on close.
-  BaseMutex* fifoMutex;
-  std::condition_variable_any* fifoChanged;
-  bool fifoClosed;
+  unsigned char* m_bufferBytes;
+  uint32_t m_bufferCapacity;
+  uint32_t m_bufferLength;
+  uint32_t m_streamPosition;  // default mode only; 0 in FIFO mode
+  uint32_t m_fifoSize;        // 0: default mode
+  bool m_fifoBlocking;
+  // Made by the first setFIFO. In FIFO mode m_fifoMutex also guards the storage and the
+  // length, which the default mode uses without it: the analysis cannot check those two.
+  // m_fifoChanged is signalled after every data movement and on close, and waited on with
+  // m_fifoMutex held.
+  BaseMutex* m_fifoMutex;
+  std::condition_variable_any* m_fifoChanged;
+  bool m_fifoClosed GUARDED_BY(m_fifoMutex) = false;
 };

@@ -1,22 +1,22 @@
 #include "io/IOAbstract.h"
 
 #include <cstdarg>
-#include <mutex>
 #include <unordered_set>
 
 #include "io/BaseBuffer.h"
 #include "object/BaseString.h"
 #include "runtime/BaseAssert.h"
+#include "runtime/BaseMutex.h"
 #include "runtime/Debug.h"
 
 namespace {
 
-// The addresses of every constructed, not yet destroyed stream; `lock` guards `streams`.
-// Never destroyed: streams may still be made or destroyed by static destructors at exit.
+// The addresses of every constructed, not yet destroyed stream. Never destroyed, its lock
+// included: streams may still be made or destroyed by static destructors at exit.
 struct LiveStreams
 {
-  std::mutex lock;
-  std::unordered_set<const void*> streams;
+  BaseMutex lock;
+  std::unordered_set<const void*> streams GUARDED_BY(lock);
 };
 
 LiveStreams& liveStreams()
@@ -30,14 +30,14 @@ LiveStreams& liveStreams()
 IOAbstract::IOAbstract()
 {
   LiveStreams& registry = liveStreams();
-  std::lock_guard<std::mutex> guard(registry.lock);
+  BaseMutexLocker guard(registry.lock);
   registry.streams.insert(this);
 }
 
 IOAbstract::~IOAbstract()
 {
   LiveStreams& registry = liveStreams();
-  std::lock_guard<std::mutex> guard(registry.lock);
+  BaseMutexLocker guard(registry.lock);
   registry.streams.erase(this);
 }
 
@@ -164,7 +164,7 @@ IOAbstract* IOAbstract::retainLiveStream(const void* address)
 {
   if (!address) return nullptr;
   LiveStreams& registry = liveStreams();
-  std::lock_guard<std::mutex> guard(registry.lock);
+  BaseMutexLocker guard(registry.lock);
   if (registry.streams.find(address) == registry.streams.end()) return nullptr;
   IOAbstract* stream = static_cast<IOAbstract*>(const_cast<void*>(address));
   // A stream whose last reference is gone is being destroyed (its derived destructors run

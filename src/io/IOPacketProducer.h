@@ -41,22 +41,22 @@ public:
   // hold it. False when refused or when the producer was closed before there was room.
   bool addPacket(BaseBuffer* aPacket);
 
-  uint32_t getProducedPacketCount() const { return producedPacketCount.load(std::memory_order_relaxed); }
-  uint32_t getGrabedPacketCount() const { return grabedPacketCount.load(std::memory_order_relaxed); }
+  uint32_t getProducedPacketCount() const { return m_producedPacketCount.load(std::memory_order_relaxed); }
+  uint32_t getGrabedPacketCount() const { return m_grabedPacketCount.load(std::memory_order_relaxed); }
 
 protected:
   // Waits for a queued packet and makes it the current one; false when none came.
   bool _takePacket();
 
-  const uint32_t packetsSize;
-  BaseQueue* packetsQueue;
+  const uint32_t m_packetsSize;
+  BaseQueue* m_packetsQueue;
   // Stream side only: the packet being gathered (writing) or delivered (reading).
-  unsigned char* packetBlock;
-  uint32_t inputDataSize;
-  uint32_t readOffset;
+  unsigned char* m_packetBlock;
+  uint32_t m_inputDataSize;
+  uint32_t m_readOffset;
   // Written by one side, read by any thread.
-  std::atomic<uint32_t> producedPacketCount;
-  std::atomic<uint32_t> grabedPacketCount;
-  std::atomic<uint32_t> receivedPacketCount;
-  std::atomic<bool> isOpen;
+  std::atomic<uint32_t> m_producedPacketCount;
+  std::atomic<uint32_t> m_grabedPacketCount;
+  std::atomic<uint32_t> m_receivedPacketCount;
+  std::atomic<bool> m_isOpen;
 };

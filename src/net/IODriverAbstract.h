@@ -54,8 +54,8 @@ public:
   bool removeClient(IODriverAbstract* client);
   IODriverAbstract* clientAtIndex(unsigned int index);
   unsigned int clientsCount();
-  void lockClients() { m_clientsLock->lock(); }
-  void unlockClients() { m_clientsLock->unlock(); }
+  void lockClients() ACQUIRE(m_clientsLock) { m_clientsLock->lock(); }
+  void unlockClients() RELEASE(m_clientsLock) { m_clientsLock->unlock(); }
 
   static const char* const NEW_CLIENT_CONNECTED_NOTIFICATION;
 

@@ -114,23 +114,35 @@ void MDnsPublication::withdraw()
   // A full pipe already holds a wake-up.
   ssize_t ignored = write(m_wakeFds[1], &byte, 1);
   (void)ignored;
-  std::unique_lock<std::mutex> guard(m_stateLock);
-  // The caller may be the simulator's main thread: a daemon that does not answer must not
-  // hold it, so a worker still inside the library after the grace is left to itself.
-  if (!m_stateChanged.wait_for(guard, std::chrono::milliseconds(WITHDRAW_GRACE_MS),
-                               [this] { return m_state != eWorkerRunning; })) {
-    m_state = eWorkerAbandoned;
-    // Before the worker can see the state and end.
-    lateWorkers.fetch_add(1);
-    countDownOnThreadExit(&lateWorkers);
-    guard.unlock();
+  bool abandoned;
+  {
+    BaseMutexLocker guard(m_stateLock);
+    // The caller may be the simulator's main thread: a daemon that does not answer must not
+    // hold it, so a worker still inside the library after the grace is left to itself.
+    abandoned = !_waitForWorker();
+    if (abandoned) {
+      m_state = eWorkerAbandoned;
+      // Before the worker can see the state and end.
+      lateWorkers.fetch_add(1);
+      countDownOnThreadExit(&lateWorkers);
+    }
+  }
+  if (abandoned) {
     s_abandoned.fetch_add(1);
     BASE_LOG(this, eMsgWarning, "the DNS-SD service is slow to withdraw %s: left to finish on its own",
              m_name->cString());
     return;
   }
-  guard.unlock();
   stopThread();
+}
+
+bool MDnsPublication::_waitForWorker()
+{
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(WITHDRAW_GRACE_MS);
+  while (m_state == eWorkerRunning) {
+    if (m_stateChanged.wait_until(m_stateLock, deadline) == std::cv_status::timeout) break;
+  }
+  return m_state != eWorkerRunning;
 }
 
 void MDnsPublication::threadMethod()
@@ -233,13 +245,14 @@ void MDnsPublication::_report(DNSServiceErrorType result)
 
 void MDnsPublication::_finishWorker()
 {
-  std::unique_lock<std::mutex> guard(m_stateLock);
-  if (m_state == eWorkerRunning) {
-    m_state = eWorkerFinished;
-    m_stateChanged.notify_all();
-    return;
+  {
+    BaseMutexLocker guard(m_stateLock);
+    if (m_state == eWorkerRunning) {
+      m_state = eWorkerFinished;
+      m_stateChanged.notify_all();
+      return;
+    }
   }
-  guard.unlock();
   // Given up by a controller that will never join: the thread gives its resources back
   // itself when it ends.
   stopThread();

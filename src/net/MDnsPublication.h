@@ -11,10 +11,10 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <mutex>
 #include <string>
 
 #include "object/BaseObject.h"
+#include "runtime/BaseMutex.h"
 #include "runtime/BaseThread.h"
 
 class BaseDictionary;
@@ -40,7 +40,7 @@ public:
   // Asks the worker to withdraw the service and waits at most WITHDRAW_GRACE_MS for it. A
   // worker still blocked in the DNS-SD library then is given up: it finishes on its own,
   // frees what it holds when its call returns and posts nothing more. Never blocks longer.
-  void withdraw();
+  void withdraw() EXCLUDES(m_stateLock);
   void threadMethod() override;
 
   // How many workers withdraw gave up on in this process: while one may still run, the code
@@ -82,7 +82,10 @@ protected:
   void _report(DNSServiceErrorType result);
   // Decides, with withdraw, who ends the thread: the controller joins a finished worker, an
   // abandoned one detaches itself.
-  void _finishWorker();
+  void _finishWorker() EXCLUDES(m_stateLock);
+  // Waits at most WITHDRAW_GRACE_MS for the worker to leave eWorkerRunning; false when it
+  // has not.
+  bool _waitForWorker() REQUIRES(m_stateLock);
 
   MDnsWrapper* m_wrapper;
   BaseString* m_name;
@@ -100,9 +103,9 @@ protected:
   bool m_reported;  // an outcome was posted; m_reportedResult is its code
   DNSServiceErrorType m_reportedResult;
   int m_wakeFds[2];        // withdraw writes, the worker watches the read end
-  std::mutex m_stateLock;  // guards m_state
-  std::condition_variable m_stateChanged;
-  eWorkerState m_state;
+  BaseMutex m_stateLock;
+  std::condition_variable_any m_stateChanged;  // waited on with m_stateLock held
+  eWorkerState m_state GUARDED_BY(m_stateLock);
 
   static std::atomic<int> s_abandoned;
 };

@@ -52,31 +52,31 @@ BaseArray::BaseArray(BaseObject* first, ...)
 BaseArray::~BaseArray()
 {
   removeAllObjects();
-  free(objects);
-  objects = nullptr;
-  objectsCapacity = 0;
+  free(m_objects);
+  m_objects = nullptr;
+  m_objectsCapacity = 0;
 }
 
 void BaseArray::init(unsigned int capacity)
 {
-  objectsCount = 0;
-  objectsCapacity = 0;
-  objects = nullptr;
+  m_objectsCount = 0;
+  m_objectsCapacity = 0;
+  m_objects = nullptr;
   if (capacity == 0) return;
-  objects = static_cast<BaseObject**>(malloc(sizeof(BaseObject*) * capacity));
-  BASE_ASSERT(objects!=NULL);
-  objectsCapacity = capacity;
+  m_objects = static_cast<BaseObject**>(malloc(sizeof(BaseObject*) * capacity));
+  BASE_ASSERT(m_objects!=NULL);
+  m_objectsCapacity = capacity;
 }
 
 void BaseArray::extendArray()
 {
-  BASE_ASSERT(objectsCapacity < 0x40000000u);
-  unsigned int newCapacity = objectsCapacity * 2;
+  BASE_ASSERT(m_objectsCapacity < 0x40000000u);
+  unsigned int newCapacity = m_objectsCapacity * 2;
   if (newCapacity < 8) newCapacity = 8;
-  BaseObject** grown = static_cast<BaseObject**>(realloc(objects, sizeof(BaseObject*) * newCapacity));
+  BaseObject** grown = static_cast<BaseObject**>(realloc(m_objects, sizeof(BaseObject*) * newCapacity));
   BASE_ASSERT(grown!=NULL);
-  objects = grown;
-  objectsCapacity = newCapacity;
+  m_objects = grown;
+  m_objectsCapacity = newCapacity;
   // Logged once the storage is consistent: the log call itself may open a pool and so
   // append to the pool stack, which is an array too.
   BASE_LOG(this, eMsgVerbose, "new size %i (ptr size is %i)", newCapacity, (int)sizeof(BaseObject*));
@@ -84,33 +84,33 @@ void BaseArray::extendArray()
 
 void BaseArray::appendRetained(BaseObject* object)
 {
-  if (objectsCount == objectsCapacity) extendArray();
-  objects[objectsCount++] = object;
+  if (m_objectsCount == m_objectsCapacity) extendArray();
+  m_objects[m_objectsCount++] = object;
 }
 
 BaseObject* BaseArray::objectAtIndex(unsigned int index) const
 {
-  return index < objectsCount ? objects[index] : nullptr;
+  return index < m_objectsCount ? m_objects[index] : nullptr;
 }
 
 BaseObject* BaseArray::lastObject() const
 {
-  return objectsCount ? objects[objectsCount - 1] : nullptr;
+  return m_objectsCount ? m_objects[m_objectsCount - 1] : nullptr;
 }
 
 unsigned int BaseArray::indexOfObject(BaseObject* object) const
 {
   if (!object) return NOT_FOUND;
-  for (unsigned int i = objectsCount; i-- > 0;)
-    if (object->isEqual(objects[i])) return i;
+  for (unsigned int i = m_objectsCount; i-- > 0;)
+    if (object->isEqual(m_objects[i])) return i;
   return NOT_FOUND;
 }
 
 unsigned int BaseArray::indexOfObjectIdenticalTo(BaseObject* object) const
 {
   if (!object) return NOT_FOUND;
-  for (unsigned int i = objectsCount; i-- > 0;)
-    if (objects[i] == object) return i;
+  for (unsigned int i = m_objectsCount; i-- > 0;)
+    if (m_objects[i] == object) return i;
   return NOT_FOUND;
 }
 
@@ -121,15 +121,15 @@ bool BaseArray::containsObject(BaseObject* object) const
 
 bool BaseArray::intersects(BaseArray* other) const
 {
-  for (unsigned int i = 0; i < other->objectsCount; i++)
-    if (containsObject(other->objects[i])) return true;
+  for (unsigned int i = 0; i < other->m_objectsCount; i++)
+    if (containsObject(other->m_objects[i])) return true;
   return false;
 }
 
 bool BaseArray::subsetOfArray(BaseArray* other) const
 {
-  for (unsigned int i = 0; i < objectsCount; i++)
-    if (!other->containsObject(objects[i])) return false;
+  for (unsigned int i = 0; i < m_objectsCount; i++)
+    if (!other->containsObject(m_objects[i])) return false;
   return true;
 }
 
@@ -143,38 +143,39 @@ void BaseArray::addObject(BaseObject* object)
 void BaseArray::insertObject(BaseObject* object, unsigned int index)
 {
   if (!object) return;
-  if (index > objectsCount) {
-    BASE_LOG(this, eMsgWarning, "tried to insert beyond bounds %i bounds %i", (int)index, (int)objectsCount);
-    index = objectsCount;
+  if (index > m_objectsCount) {
+    BASE_LOG(this, eMsgWarning, "tried to insert beyond bounds %i bounds %i", (int)index,
+             (int)m_objectsCount);
+    index = m_objectsCount;
   }
   object->retain();
-  if (objectsCount == objectsCapacity) extendArray();
+  if (m_objectsCount == m_objectsCapacity) extendArray();
   shiftUp(index);
-  objects[index] = object;
+  m_objects[index] = object;
 }
 
 void BaseArray::addObjectsFromArray(BaseArray* other)
 {
   // Counted first so that adding an array to itself doubles it once.
-  unsigned int n = other->objectsCount;
-  for (unsigned int i = 0; i < n; i++) addObject(other->objects[i]);
+  unsigned int n = other->m_objectsCount;
+  for (unsigned int i = 0; i < n; i++) addObject(other->m_objects[i]);
 }
 
 void BaseArray::replaceObjectAtIndex(unsigned int anIndex, BaseObject* newObject)
 {
-  BASE_ASSERT(anIndex<objectsCount);
+  BASE_ASSERT(anIndex<m_objectsCount);
   BASE_ASSERT(newObject!=NULL);
   newObject->retain();
-  BaseObject* old = objects[anIndex];
-  objects[anIndex] = newObject;
+  BaseObject* old = m_objects[anIndex];
+  m_objects[anIndex] = newObject;
   old->release();
 }
 
 bool BaseArray::removeObjectAtIndex(unsigned int index)
 {
-  if (index >= objectsCount) return false;
+  if (index >= m_objectsCount) return false;
   // Taken out before the release: the element's destructor may come back to this array.
-  BaseObject* removed = objects[index];
+  BaseObject* removed = m_objects[index];
   shiftDown(index + 1);
   removed->release();
   return true;
@@ -182,7 +183,7 @@ bool BaseArray::removeObjectAtIndex(unsigned int index)
 
 void BaseArray::removeLastObject()
 {
-  if (objectsCount) removeObjectAtIndex(objectsCount - 1);
+  if (m_objectsCount) removeObjectAtIndex(m_objectsCount - 1);
 }
 
 bool BaseArray::removeObject(BaseObject* object)
@@ -197,13 +198,13 @@ bool BaseArray::removeObjectIdenticalTo(BaseObject* object)
 
 void BaseArray::removeObjectsInArray(BaseArray* other)
 {
-  for (unsigned int i = 0; i < other->objectsCount; i++) removeObject(other->objects[i]);
+  for (unsigned int i = 0; i < other->m_objectsCount; i++) removeObject(other->m_objects[i]);
 }
 
 void BaseArray::removeAllObjects()
 {
-  while (objectsCount > 0) {
-    BaseObject* last = objects[--objectsCount];
+  while (m_objectsCount > 0) {
+    BaseObject* last = m_objects[--m_objectsCount];
     last->release();
   }
 }
@@ -220,7 +221,7 @@ int BaseArray::compareObjects(const void* a, const void* b)
 
 void BaseArray::sortArray()
 {
-  if (objectsCount > 1) qsort(objects, objectsCount, sizeof(BaseObject*), compareObjects);
+  if (m_objectsCount > 1) qsort(m_objects, m_objectsCount, sizeof(BaseObject*), compareObjects);
 }
 
 namespace {
@@ -245,23 +246,23 @@ int compareWithContext(const void* a, const void* b, void* sortContext)
 
 void BaseArray::sortArray(void* context, int (*function)(void*, BaseObject*, BaseObject*), bool descending)
 {
-  if (objectsCount < 2) return;
+  if (m_objectsCount < 2) return;
   SortContext sort = {context, function, descending};
-  qsort_r(objects, objectsCount, sizeof(BaseObject*), compareWithContext, &sort);
+  qsort_r(m_objects, m_objectsCount, sizeof(BaseObject*), compareWithContext, &sort);
 }
 
 void BaseArray::shiftUp(unsigned int index)
 {
-  BASE_ASSERT(objectsCount < objectsCapacity && index <= objectsCount);
-  memmove(objects + index + 1, objects + index, sizeof(BaseObject*) * (objectsCount - index));
-  objectsCount++;
+  BASE_ASSERT(m_objectsCount < m_objectsCapacity && index <= m_objectsCount);
+  memmove(m_objects + index + 1, m_objects + index, sizeof(BaseObject*) * (m_objectsCount - index));
+  m_objectsCount++;
 }
 
 void BaseArray::shiftDown(unsigned int index)
 {
-  BASE_ASSERT(index > 0 && index <= objectsCount);
-  memmove(objects + index - 1, objects + index, sizeof(BaseObject*) * (objectsCount - index));
-  objectsCount--;
+  BASE_ASSERT(index > 0 && index <= m_objectsCount);
+  memmove(m_objects + index - 1, m_objects + index, sizeof(BaseObject*) * (m_objectsCount - index));
+  m_objectsCount--;
 }
 
 bool BaseArray::isEqual(BaseObject* other)
@@ -269,16 +270,16 @@ bool BaseArray::isEqual(BaseObject* other)
   if (other == this) return true;
   if (!isOfClass(other, "BaseArray")) return false;
   BaseArray* array = static_cast<BaseArray*>(other);
-  if (array->objectsCount != objectsCount) return false;
-  for (unsigned int i = 0; i < objectsCount; i++)
-    if (!objects[i]->isEqual(array->objects[i])) return false;
+  if (array->m_objectsCount != m_objectsCount) return false;
+  for (unsigned int i = 0; i < m_objectsCount; i++)
+    if (!m_objects[i]->isEqual(array->m_objects[i])) return false;
   return true;
 }
 
 uint32_t BaseArray::hash()
 {
   uint32_t combined = 0;
-  for (unsigned int i = 0; i < objectsCount; i++) combined ^= objects[i]->hash();
+  for (unsigned int i = 0; i < m_objectsCount; i++) combined ^= m_objects[i]->hash();
   return combined;
 }
 
@@ -292,11 +293,11 @@ BaseString* BaseArray::toString(int flags)
   static const char* const delims[4][3] = {
       {"ARRAY (", ")", ","}, {"[", "]", ","}, {"{", "}", ","}, {"<array>", "</array>", ""}};
   BaseAutorelease pool;
-  BaseTypedArray<BaseString>* texts = new (eRetainAutorelease) BaseTypedArray<BaseString>(objectsCount);
-  for (unsigned int i = 0; i < objectsCount; i++) texts->addObject(objects[i]->toString(flags));
+  BaseTypedArray<BaseString>* texts = new (eRetainAutorelease) BaseTypedArray<BaseString>(m_objectsCount);
+  for (unsigned int i = 0; i < m_objectsCount; i++) texts->addObject(m_objects[i]->toString(flags));
   const char* const* delimiters = delims[flags & 3];
   BaseString* text = arrayToString(texts, delimiters[0], delimiters[1], delimiters[2]);
-  BaseString* result = toStringCommon(flags, text, (int)objectsCount);
+  BaseString* result = toStringCommon(flags, text, (int)m_objectsCount);
   result->retain();
   result->autorelease(1);
   return result;
@@ -322,19 +323,19 @@ bool readIndexKey(BaseString* key, unsigned long long& index)
 BaseObject* BaseArray::_getValueForKeyInternal(BaseString* key)
 {
   unsigned long long index;
-  if (!readIndexKey(key, index) || index >= objectsCount) return nullptr;
-  return objects[index];
+  if (!readIndexKey(key, index) || index >= m_objectsCount) return nullptr;
+  return m_objects[index];
 }
 
 int BaseArray::_setValueForKeyInternal(BaseObject* value, BaseString* key)
 {
   unsigned long long index;
   if (!value || !readIndexKey(key, index)) return -1;
-  if (index < objectsCount) {
+  if (index < m_objectsCount) {
     replaceObjectAtIndex(static_cast<unsigned int>(index), value);
     return eKeyObserverReplaced;
   }
-  if (index == objectsCount) {
+  if (index == m_objectsCount) {
     addObject(value);
     return eKeyObserverAdded;
   }

@@ -19,8 +19,8 @@ public:
   // Resets raw storage to an empty array without releasing anything.
   void init(unsigned int capacity);
 
-  unsigned int count() const { return objectsCount; }
-  unsigned int capacity() const { return objectsCapacity; }
+  unsigned int count() const { return m_objectsCount; }
+  unsigned int capacity() const { return m_objectsCapacity; }
   BaseObject* objectAtIndex(unsigned int index) const;
   BaseObject* lastObject() const;
   // The highest index whose element `object` isEqual to; NOT_FOUND when none.
@@ -66,9 +66,9 @@ public:
   static constexpr unsigned int NOT_FOUND = 0xFFFFFFFFu;
 
 protected:
-  unsigned int objectsCount;
-  unsigned int objectsCapacity;
-  BaseObject** objects;
+  unsigned int m_objectsCount;
+  unsigned int m_objectsCapacity;
+  BaseObject** m_objects;
 
 private:
   void extendArray();

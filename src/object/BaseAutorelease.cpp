@@ -84,8 +84,8 @@ eRetainType BaseAutorelease::getRetainType(void* address)
 
 void BaseAutorelease::forgetUnconstructed(void* address)
 {
-  for (unsigned int i = objectsCount; i-- > 0;) {
-    if (objects[i] == address) {
+  for (unsigned int i = m_objectsCount; i-- > 0;) {
+    if (m_objects[i] == address) {
       shiftDown(i + 1);
       return;
     }

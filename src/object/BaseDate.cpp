@@ -225,13 +225,13 @@ BaseString* dateText(BaseObject* date, double seconds, BaseDate::eFormat format)
 
 }  // namespace
 
-BaseDate::BaseDate() : seconds(static_cast<double>(time(nullptr))) {}
+BaseDate::BaseDate() : m_seconds(static_cast<double>(time(nullptr))) {}
 
-BaseDate::BaseDate(double seconds) : seconds(seconds) {}
+BaseDate::BaseDate(double seconds) : m_seconds(seconds) {}
 
-BaseDate::BaseDate(long seconds) : seconds(static_cast<double>(seconds)) {}
+BaseDate::BaseDate(long seconds) : m_seconds(static_cast<double>(seconds)) {}
 
-BaseDate::BaseDate(const char* text) : seconds(0.0)
+BaseDate::BaseDate(const char* text) : m_seconds(0.0)
 {
   if (!set(text))
     BASE_LOG(this, eMsgWarning, "unknown date format for '%s', using 1970-01-01T00:00:00Z", text);
@@ -245,13 +245,13 @@ bool BaseDate::set(const char* text)
   double parsed;
   if (!readDate(text, PATTERNS[eFormatISO8601], parsed) && !readDate(text, PATTERNS[eFormatRFC1123], parsed))
     return false;
-  seconds = parsed;
+  m_seconds = parsed;
   return true;
 }
 
 BaseString* BaseDate::getString(eFormat format)
 {
-  return dateText(this, seconds, format);
+  return dateText(this, m_seconds, format);
 }
 
 const char* BaseDate::getFormat(eFormat format)
@@ -266,19 +266,19 @@ BaseString* BaseDate::dateToString(long seconds, eFormat format)
 
 bool BaseDate::isEqual(BaseObject* other)
 {
-  return isOfClass(other, "BaseDate") && static_cast<BaseDate*>(other)->seconds == seconds;
+  return isOfClass(other, "BaseDate") && static_cast<BaseDate*>(other)->m_seconds == m_seconds;
 }
 
 int BaseDate::compare(BaseObject* other)
 {
   if (!isOfClass(other, "BaseDate")) return BaseObject::compare(other);
-  double theirs = static_cast<BaseDate*>(other)->seconds;
-  return seconds > theirs ? -1 : (theirs > seconds ? 1 : 0);
+  double theirs = static_cast<BaseDate*>(other)->m_seconds;
+  return m_seconds > theirs ? -1 : (theirs > m_seconds ? 1 : 0);
 }
 
 uint32_t BaseDate::hash()
 {
-  uint64_t bits = bitsOfDouble(seconds == 0.0 ? 0.0 : seconds);
+  uint64_t bits = bitsOfDouble(m_seconds == 0.0 ? 0.0 : m_seconds);
   return static_cast<uint32_t>(bits >> 32) ^ static_cast<uint32_t>(bits);
 }
 
@@ -301,7 +301,7 @@ BaseString* BaseDate::toString(int flags)
       break;
     default: {
       char number[48];
-      BaseNumber::formatDouble(number, sizeof number, seconds);
+      BaseNumber::formatDouble(number, sizeof number, m_seconds);
       text = new (eRetainAutorelease) BaseString(number);
       break;
     }

@@ -31,7 +31,7 @@ public:
   // the day name is not checked against the date. False, with the date unchanged, when
   // neither matches (null included).
   bool set(const char* text);
-  double getSeconds() const { return seconds; }
+  double getSeconds() const { return m_seconds; }
 
   // A new string in the caller's pool: the whole seconds (truncated toward zero) in UTC by
   // the format's pattern. Years 0 to 9999 read back with set(). A date that has no calendar
@@ -54,5 +54,5 @@ public:
   BaseString* toString(int flags = eToStringPlain) override;
 
 protected:
-  double seconds;
+  double m_seconds;
 };

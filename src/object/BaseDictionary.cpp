@@ -23,29 +23,30 @@ BaseDictionary::BaseDictionary(const char* const (*pairs)[2])
 BaseDictionary::~BaseDictionary()
 {
   removeAllObjects();
-  free(buckets);
-  buckets = nullptr;
-  bucketsCount = 0;
+  free(m_buckets);
+  m_buckets = nullptr;
+  m_bucketsCount = 0;
 }
 
 void BaseDictionary::init(int initialCount)
 {
   if (initialCount < 1) initialCount = 8;
-  buckets = static_cast<BaseDictionaryEntry**>(
+  m_buckets = static_cast<BaseDictionaryEntry**>(
       calloc(static_cast<size_t>(initialCount), sizeof(BaseDictionaryEntry*)));
-  BASE_ASSERT(buckets != NULL);
-  entriesCount = 0;
-  bucketsCount = static_cast<unsigned int>(initialCount);
-  cursorIndex = INVALID_CURSOR;
-  cursorEntry = nullptr;
-  cursorBucket = 0;
+  BASE_ASSERT(m_buckets != NULL);
+  m_entriesCount = 0;
+  m_bucketsCount = static_cast<unsigned int>(initialCount);
+  m_cursorIndex = INVALID_CURSOR;
+  m_cursorEntry = nullptr;
+  m_cursorBucket = 0;
 }
 
 BaseDictionaryEntry* BaseDictionary::findEntry(BaseString* aKey)
 {
   BASE_ASSERT(aKey);
   // The bucket count need not be a power of two (pair tables): the mask still stays below it.
-  for (BaseDictionaryEntry* entry = buckets[aKey->hash() & (bucketsCount - 1)]; entry; entry = entry->next)
+  for (BaseDictionaryEntry* entry = m_buckets[aKey->hash() & (m_bucketsCount - 1)]; entry;
+       entry = entry->next)
     if (entry->key->isEqual(aKey)) return entry;
   return nullptr;
 }
@@ -92,22 +93,22 @@ BaseObject* BaseDictionary::objectForKey(BaseDictionary* dictionary, const char*
 
 BaseDictionaryEntry* BaseDictionary::_entryAtIndex(unsigned int index)
 {
-  if (index >= entriesCount) return nullptr;
-  if (cursorIndex == INVALID_CURSOR || cursorIndex > index || !cursorEntry) {
-    cursorIndex = 0;
-    cursorBucket = 0;
-    cursorEntry = buckets[0];
-    while (!cursorEntry && ++cursorBucket < bucketsCount) cursorEntry = buckets[cursorBucket];
+  if (index >= m_entriesCount) return nullptr;
+  if (m_cursorIndex == INVALID_CURSOR || m_cursorIndex > index || !m_cursorEntry) {
+    m_cursorIndex = 0;
+    m_cursorBucket = 0;
+    m_cursorEntry = m_buckets[0];
+    while (!m_cursorEntry && ++m_cursorBucket < m_bucketsCount) m_cursorEntry = m_buckets[m_cursorBucket];
   }
-  while (cursorEntry && cursorIndex < index) {
-    cursorEntry = cursorEntry->next;
-    while (!cursorEntry && ++cursorBucket < bucketsCount) cursorEntry = buckets[cursorBucket];
-    cursorIndex++;
+  while (m_cursorEntry && m_cursorIndex < index) {
+    m_cursorEntry = m_cursorEntry->next;
+    while (!m_cursorEntry && ++m_cursorBucket < m_bucketsCount) m_cursorEntry = m_buckets[m_cursorBucket];
+    m_cursorIndex++;
   }
   // Only a count that disagrees with the chains gets here without an entry; a cursor
   // past the last bucket must not be trusted again.
-  if (!cursorEntry) invalidateCursor();
-  return cursorEntry;
+  if (!m_cursorEntry) invalidateCursor();
+  return m_cursorEntry;
 }
 
 BaseString* BaseDictionary::keyAtIndex(unsigned int index)
@@ -124,17 +125,18 @@ BaseObject* BaseDictionary::objectForKeyIndex(unsigned int index)
 
 BaseTypedArray<BaseString>* BaseDictionary::allKeys()
 {
-  BaseTypedArray<BaseString>* keys = new (eRetainAutorelease) BaseTypedArray<BaseString>(entriesCount);
-  for (unsigned int i = 0; i < bucketsCount; i++)
-    for (BaseDictionaryEntry* entry = buckets[i]; entry; entry = entry->next) keys->addObject(entry->key);
+  BaseTypedArray<BaseString>* keys = new (eRetainAutorelease) BaseTypedArray<BaseString>(m_entriesCount);
+  for (unsigned int i = 0; i < m_bucketsCount; i++)
+    for (BaseDictionaryEntry* entry = m_buckets[i]; entry; entry = entry->next) keys->addObject(entry->key);
   return keys;
 }
 
 BaseArray* BaseDictionary::allValues()
 {
-  BaseArray* values = new (eRetainAutorelease) BaseArray(entriesCount);
-  for (unsigned int i = 0; i < bucketsCount; i++)
-    for (BaseDictionaryEntry* entry = buckets[i]; entry; entry = entry->next) values->addObject(entry->value);
+  BaseArray* values = new (eRetainAutorelease) BaseArray(m_entriesCount);
+  for (unsigned int i = 0; i < m_bucketsCount; i++)
+    for (BaseDictionaryEntry* entry = m_buckets[i]; entry; entry = entry->next)
+      values->addObject(entry->value);
   return values;
 }
 
@@ -159,25 +161,25 @@ int BaseDictionary::_setObject(BaseObject* value, BaseString* key)
     old->release();
     return eKeyObserverReplaced;
   }
-  BaseDictionaryEntry** head = &buckets[key->hash() & (bucketsCount - 1)];
+  BaseDictionaryEntry** head = &m_buckets[key->hash() & (m_bucketsCount - 1)];
   *head = new BaseDictionaryEntry{retain(key), value->retain(), *head};
-  entriesCount++;
+  m_entriesCount++;
   invalidateCursor();
-  if (entriesCount > bucketsCount) _grow();
+  if (m_entriesCount > m_bucketsCount) _grow();
   return eKeyObserverAdded;
 }
 
 void BaseDictionary::_grow()
 {
-  BASE_ASSERT(bucketsCount < 0x80000000u);
-  unsigned int grownCount = bucketsCount * 2;
+  BASE_ASSERT(m_bucketsCount < 0x80000000u);
+  unsigned int grownCount = m_bucketsCount * 2;
   BaseDictionaryEntry** grown =
       static_cast<BaseDictionaryEntry**>(calloc(grownCount, sizeof(BaseDictionaryEntry*)));
   BASE_ASSERT(grown != NULL);
   // Old buckets in index order, each chain from its head, pushed onto the new heads: this
   // order decides the iteration order and so the bytes the object stream writes.
-  for (unsigned int i = 0; i < bucketsCount; i++) {
-    BaseDictionaryEntry* entry = buckets[i];
+  for (unsigned int i = 0; i < m_bucketsCount; i++) {
+    BaseDictionaryEntry* entry = m_buckets[i];
     while (entry) {
       BaseDictionaryEntry* next = entry->next;
       BaseDictionaryEntry** head = &grown[entry->key->hash() & (grownCount - 1)];
@@ -186,9 +188,9 @@ void BaseDictionary::_grow()
       entry = next;
     }
   }
-  free(buckets);
-  buckets = grown;
-  bucketsCount = grownCount;
+  free(m_buckets);
+  m_buckets = grown;
+  m_bucketsCount = grownCount;
   invalidateCursor();
 }
 
@@ -241,14 +243,14 @@ void BaseDictionary::removeObjectForKey(BaseString* key)
     BASE_LOG(this, eMsgError, "removal of a NULL key");
     return;
   }
-  BaseDictionaryEntry** link = &buckets[key->hash() & (bucketsCount - 1)];
+  BaseDictionaryEntry** link = &m_buckets[key->hash() & (m_bucketsCount - 1)];
   while (*link && !(*link)->key->isEqual(key)) link = &(*link)->next;
   BaseDictionaryEntry* entry = *link;
   if (!entry) return;
   // Out of the table before anything is released: a value's destructor may come back here,
   // and `key` itself may be the stored key that the release destroys.
   *link = entry->next;
-  entriesCount--;
+  m_entriesCount--;
   invalidateCursor();
   entry->key->release();
   entry->value->release();
@@ -270,11 +272,11 @@ void BaseDictionary::removeAllObjects()
 {
   // Each entry leaves the table before its key and value are released. A destructor that
   // adds entries meanwhile (even growing the table) has them cleared in a further pass.
-  while (entriesCount > 0) {
-    for (unsigned int i = 0; i < bucketsCount; i++) {
-      while (BaseDictionaryEntry* entry = buckets[i]) {
-        buckets[i] = entry->next;
-        entriesCount--;
+  while (m_entriesCount > 0) {
+    for (unsigned int i = 0; i < m_bucketsCount; i++) {
+      while (BaseDictionaryEntry* entry = m_buckets[i]) {
+        m_buckets[i] = entry->next;
+        m_entriesCount--;
         invalidateCursor();
         entry->key->release();
         entry->value->release();
@@ -290,7 +292,7 @@ void BaseDictionary::addEntriesFromDictionary(BaseDictionary* other)
   if (!other) return;
   // By index rather than along the chains: the cursor restarts instead of dangling should
   // a released value change `other`.
-  for (unsigned int i = 0; i < other->entriesCount; i++) {
+  for (unsigned int i = 0; i < other->m_entriesCount; i++) {
     BaseDictionaryEntry* entry = other->_entryAtIndex(i);
     if (entry) _setObject(entry->value, entry->key);
   }
@@ -301,9 +303,9 @@ bool BaseDictionary::isEqual(BaseObject* other)
   if (other == this) return true;
   if (!isOfClass(other, "BaseDictionary")) return false;
   BaseDictionary* dictionary = static_cast<BaseDictionary*>(other);
-  if (dictionary->entriesCount != entriesCount) return false;
-  for (unsigned int i = 0; i < bucketsCount; i++) {
-    for (BaseDictionaryEntry* entry = buckets[i]; entry; entry = entry->next) {
+  if (dictionary->m_entriesCount != m_entriesCount) return false;
+  for (unsigned int i = 0; i < m_bucketsCount; i++) {
+    for (BaseDictionaryEntry* entry = m_buckets[i]; entry; entry = entry->next) {
       BaseDictionaryEntry* theirs = dictionary->findEntry(entry->key);
       if (!theirs || !entry->value->isEqual(theirs->value)) return false;
     }
@@ -314,8 +316,8 @@ bool BaseDictionary::isEqual(BaseObject* other)
 uint32_t BaseDictionary::hash()
 {
   uint32_t combined = 0;
-  for (unsigned int i = 0; i < bucketsCount; i++)
-    for (BaseDictionaryEntry* entry = buckets[i]; entry; entry = entry->next)
+  for (unsigned int i = 0; i < m_bucketsCount; i++)
+    for (BaseDictionaryEntry* entry = m_buckets[i]; entry; entry = entry->next)
       combined ^= entry->key->hash() ^ entry->value->hash();
   return combined;
 }
@@ -335,8 +337,8 @@ BaseString* BaseDictionary::toString(int flags)
   const int format = flags & 3;
   const char* const* delimiters = delims[format];
   BaseAutorelease pool;
-  BaseTypedArray<BaseString>* texts = new (eRetainAutorelease) BaseTypedArray<BaseString>(entriesCount);
-  for (unsigned int i = 0; i < entriesCount; i++) {
+  BaseTypedArray<BaseString>* texts = new (eRetainAutorelease) BaseTypedArray<BaseString>(m_entriesCount);
+  for (unsigned int i = 0; i < m_entriesCount; i++) {
     BaseDictionaryEntry* entry = _entryAtIndex(i);
     if (!entry) break;
     BaseString* key = entry->key;
@@ -350,7 +352,7 @@ BaseString* BaseDictionary::toString(int flags)
         BaseString::stringWithFormat("%S %s %S", keyText, delimiters[3], value->toString(flags)));
   }
   BaseString* text = arrayToString(texts, delimiters[0], delimiters[1], delimiters[2]);
-  BaseString* result = toStringCommon(flags, text, (int)entriesCount);
+  BaseString* result = toStringCommon(flags, text, (int)m_entriesCount);
   result->retain();
   result->autorelease(1);
   return result;

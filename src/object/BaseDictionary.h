@@ -29,8 +29,8 @@ public:
   // bucket means 8.
   void init(int initialCount);
 
-  unsigned int count() const { return entriesCount; }
-  unsigned int bucketCount() const { return bucketsCount; }
+  unsigned int count() const { return m_entriesCount; }
+  unsigned int bucketCount() const { return m_bucketsCount; }
 
   // The entry whose key isEqual to `aKey`, or null. A null key is a programming error.
   BaseDictionaryEntry* findEntry(BaseString* aKey);
@@ -78,19 +78,19 @@ public:
   static constexpr unsigned int INVALID_CURSOR = 0xFFFFFFFFu;
 
 protected:
-  BaseDictionaryEntry** buckets;
-  unsigned int entriesCount;
-  unsigned int bucketsCount;
-  unsigned int cursorIndex;
-  BaseDictionaryEntry* cursorEntry;
-  unsigned int cursorBucket;
+  BaseDictionaryEntry** m_buckets;
+  unsigned int m_entriesCount;
+  unsigned int m_bucketsCount;
+  unsigned int m_cursorIndex;
+  BaseDictionaryEntry* m_cursorEntry;
+  unsigned int m_cursorBucket;
 
 private:
   // Stores or replaces; the eKeyObserverFlags of the change, or -1 when refused.
   int _setObject(BaseObject* value, BaseString* key);
   void _grow();
   BaseDictionaryEntry* _entryAtIndex(unsigned int index);
-  void invalidateCursor() { cursorIndex = INVALID_CURSOR; }
+  void invalidateCursor() { m_cursorIndex = INVALID_CURSOR; }
 };
 
 // A dictionary whose values are of type T by convention; it reports the class name

@@ -72,7 +72,7 @@ int orderOf(T mine, T theirs)
 
 }  // namespace
 
-BaseNumber::BaseNumber() : numberValue(DEFAULT_NAN_BITS), numberType(eNumberDouble) {}
+BaseNumber::BaseNumber() : m_numberValue(DEFAULT_NAN_BITS), m_numberType(eNumberDouble) {}
 
 BaseNumber::BaseNumber(bool value)
 {
@@ -103,14 +103,14 @@ BaseNumber::~BaseNumber() {}
 
 void BaseNumber::set(double value)
 {
-  numberValue = bitsOfDouble(value);
-  numberType = eNumberDouble;
+  m_numberValue = bitsOfDouble(value);
+  m_numberType = eNumberDouble;
 }
 
 void BaseNumber::set(long long value)
 {
-  numberValue = bitsOfInteger(value);
-  numberType = eNumberInteger;
+  m_numberValue = bitsOfInteger(value);
+  m_numberType = eNumberInteger;
 }
 
 void BaseNumber::set(int value)
@@ -125,8 +125,8 @@ void BaseNumber::set(unsigned int value)
 
 void BaseNumber::set(bool value)
 {
-  numberValue = bitsOfBoolean(value);
-  numberType = eNumberBoolean;
+  m_numberValue = bitsOfBoolean(value);
+  m_numberType = eNumberBoolean;
 }
 
 void BaseNumber::setNumber(BaseNumber* number)
@@ -135,55 +135,55 @@ void BaseNumber::setNumber(BaseNumber* number)
   BASE_ASSERT(number!=NULL);
   // clang-format on
   // All 64 bits of an integer are copied: a copy holds the same value as its source.
-  numberValue = number->numberValue;
-  numberType = number->numberType;
+  m_numberValue = number->m_numberValue;
+  m_numberType = number->m_numberType;
 }
 
 int64_t BaseNumber::getInteger64() const
 {
-  switch (numberType) {
+  switch (m_numberType) {
     case eNumberInteger:
-      return integerOfBits(numberValue);
+      return integerOfBits(m_numberValue);
     case eNumberBoolean:
-      return booleanOfBits(numberValue) ? 1 : 0;
+      return booleanOfBits(m_numberValue) ? 1 : 0;
     default:
-      return doubleToInteger64(doubleOfBits(numberValue));
+      return doubleToInteger64(doubleOfBits(m_numberValue));
   }
 }
 
 int32_t BaseNumber::getInteger() const
 {
-  switch (numberType) {
+  switch (m_numberType) {
     case eNumberInteger:
-      return static_cast<int32_t>(static_cast<uint32_t>(numberValue));
+      return static_cast<int32_t>(static_cast<uint32_t>(m_numberValue));
     case eNumberBoolean:
-      return booleanOfBits(numberValue) ? 1 : 0;
+      return booleanOfBits(m_numberValue) ? 1 : 0;
     default:
-      return doubleToInteger32(doubleOfBits(numberValue));
+      return doubleToInteger32(doubleOfBits(m_numberValue));
   }
 }
 
 double BaseNumber::getDouble() const
 {
-  switch (numberType) {
+  switch (m_numberType) {
     case eNumberInteger:
-      return static_cast<double>(integerOfBits(numberValue));
+      return static_cast<double>(integerOfBits(m_numberValue));
     case eNumberBoolean:
-      return booleanOfBits(numberValue) ? 1.0 : 0.0;
+      return booleanOfBits(m_numberValue) ? 1.0 : 0.0;
     default:
-      return doubleOfBits(numberValue);
+      return doubleOfBits(m_numberValue);
   }
 }
 
 bool BaseNumber::getBoolean() const
 {
-  switch (numberType) {
+  switch (m_numberType) {
     case eNumberInteger:
-      return integerOfBits(numberValue) != 0;
+      return integerOfBits(m_numberValue) != 0;
     case eNumberBoolean:
-      return booleanOfBits(numberValue);
+      return booleanOfBits(m_numberValue);
     default:
-      return doubleOfBits(numberValue) != 0.0;  // true for NaN
+      return doubleOfBits(m_numberValue) != 0.0;  // true for NaN
   }
 }
 
@@ -191,7 +191,7 @@ bool BaseNumber::isEqual(BaseObject* other)
 {
   if (!isOfClass(other, "BaseNumber")) return false;
   BaseNumber* number = static_cast<BaseNumber*>(other);
-  if (number->numberType == numberType) return number->numberValue == numberValue;
+  if (number->m_numberType == m_numberType) return number->m_numberValue == m_numberValue;
   return getDouble() == number->getDouble();
 }
 
@@ -199,16 +199,16 @@ int BaseNumber::compare(BaseObject* other)
 {
   if (!isOfClass(other, "BaseNumber")) return BaseObject::compare(other);
   BaseNumber* number = static_cast<BaseNumber*>(other);
-  if (number->numberType != numberType || numberType == eNumberDouble)
+  if (number->m_numberType != m_numberType || m_numberType == eNumberDouble)
     return orderOf(getDouble(), number->getDouble());
-  if (numberType == eNumberInteger)
-    return orderOf(integerOfBits(numberValue), integerOfBits(number->numberValue));
-  return orderOf(booleanOfBits(numberValue), booleanOfBits(number->numberValue));
+  if (m_numberType == eNumberInteger)
+    return orderOf(integerOfBits(m_numberValue), integerOfBits(number->m_numberValue));
+  return orderOf(booleanOfBits(m_numberValue), booleanOfBits(number->m_numberValue));
 }
 
 uint32_t BaseNumber::hash()
 {
-  return static_cast<uint32_t>(numberValue >> 32) ^ static_cast<uint32_t>(numberValue);
+  return static_cast<uint32_t>(m_numberValue >> 32) ^ static_cast<uint32_t>(m_numberValue);
 }
 
 char* BaseNumber::formatDouble(char* buffer, size_t size, double value)
@@ -234,15 +234,15 @@ BaseString* BaseNumber::toString(int flags)
   char number[48];
   const char* value = number;
   std::to_chars_result written{number, std::errc()};
-  switch (numberType) {
+  switch (m_numberType) {
     case eNumberInteger:
-      written = std::to_chars(number, number + sizeof number - 1, integerOfBits(numberValue));
+      written = std::to_chars(number, number + sizeof number - 1, integerOfBits(m_numberValue));
       break;
     case eNumberDouble:
-      written.ptr = formatDouble(number, sizeof number, doubleOfBits(numberValue));
+      written.ptr = formatDouble(number, sizeof number, doubleOfBits(m_numberValue));
       break;
     default:
-      value = booleanOfBits(numberValue) ? "true" : "false";
+      value = booleanOfBits(m_numberValue) ? "true" : "false";
       break;
   }
   *written.ptr = '\0';
@@ -250,7 +250,7 @@ BaseString* BaseNumber::toString(int flags)
   BaseString* text = new (eRetainAutorelease) BaseString(64u);
   if ((flags & 3) != eToStringXML) {
     text->append(value);
-  } else if (numberType == eNumberBoolean) {
+  } else if (m_numberType == eNumberBoolean) {
     text->append("<");
     text->append(value);
     text->append(" />");

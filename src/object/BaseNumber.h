@@ -36,7 +36,7 @@ public:
   // Copies the value and the stored type exactly; `number` must not be null.
   void setNumber(BaseNumber* number);
 
-  eNumberType getNumberType() const { return numberType; }
+  eNumberType getNumberType() const { return m_numberType; }
   // A double is truncated toward zero; one outside the target range gives the nearest end
   // of the range, and NaN gives 0. A 64-bit integer read as 32 bits keeps its low 32 bits.
   int64_t getInteger64() const;
@@ -65,6 +65,6 @@ public:
   static char* formatDouble(char* buffer, size_t size, double value);
 
 protected:
-  uint64_t numberValue;  // the value's bytes: a double, an int64_t, or a bool in the first byte
-  eNumberType numberType;
+  uint64_t m_numberValue;  // the value's bytes: a double, an int64_t, or a bool in the first byte
+  eNumberType m_numberType;
 };

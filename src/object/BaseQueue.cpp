@@ -5,14 +5,18 @@
 #include "runtime/BaseAssert.h"
 #include "runtime/Debug.h"
 
-class BaseQueue::Hold
+// To the analysis the lock is held for the Hold's lifetime, which is true either way: taken
+// here, or already held by the caller (then left to the caller). The analysis cannot follow
+// that choice, hence its two exemptions.
+class SCOPED_CAPABILITY BaseQueue::Hold
 {
 public:
-  explicit Hold(BaseQueue* queue) : m_queue(queue->_heldByCaller() ? nullptr : queue)
+  explicit Hold(BaseQueue* queue) ACQUIRE(queue->m_lock) NO_THREAD_SAFETY_ANALYSIS
+      : m_queue(queue->_heldByCaller() ? nullptr : queue)
   {
     if (m_queue) m_queue->lockQueue();
   }
-  ~Hold()
+  ~Hold() RELEASE() NO_THREAD_SAFETY_ANALYSIS
   {
     if (m_queue) m_queue->unlockQueue();
   }

@@ -22,8 +22,8 @@ public:
 
   // Not recursive: a thread that already holds the lock must not take it again, and only
   // the thread that holds it may unlock it (both stop the program).
-  void lockQueue();
-  void unlockQueue();
+  void lockQueue() ACQUIRE(m_lock);
+  void unlockQueue() RELEASE(m_lock);
 
   // False when full; otherwise appends `object` (not null) at the tail and retains it.
   bool tryEnqueue(BaseObject* object);
@@ -43,13 +43,13 @@ private:
   class Hold;
   bool _heldByCaller() const;
 
-  // m_lock guards the ring (m_slots, m_head, m_count) and m_blocking. m_lockOwner is the
-  // thread holding it, or no thread; only the holder ever stores its own id there.
+  // m_lockOwner is the thread holding m_lock, or no thread; only the holder ever stores its
+  // own id there. The ring's slots are allocated once, in the constructor.
   BaseMutex m_lock;
   std::atomic<std::thread::id> m_lockOwner;
-  BaseObject** m_slots;
+  BaseObject** m_slots PT_GUARDED_BY(m_lock);
   uint32_t m_capacity;
-  uint32_t m_head;  // slot of the oldest object
-  uint32_t m_count;
-  bool m_blocking;
+  uint32_t m_head GUARDED_BY(m_lock);  // slot of the oldest object
+  uint32_t m_count GUARDED_BY(m_lock);
+  bool m_blocking GUARDED_BY(m_lock);
 };

@@ -150,21 +150,21 @@ BaseString::BaseString()
 {
   init();
   extendBuffer(0);
-  stringBuffer[0] = 0;
+  m_stringBuffer[0] = 0;
 }
 
 BaseString::BaseString(unsigned int capacity)
 {
   init();
   extendBuffer(capacity);
-  stringBuffer[0] = 0;
+  m_stringBuffer[0] = 0;
 }
 
 BaseString::BaseString(const BaseString* other)
 {
   BASE_ASSERT(other!=NULL);
   init();
-  _setBytes(other->stringBuffer, other->stringLength);
+  _setBytes(other->m_stringBuffer, other->m_stringLength);
 }
 
 BaseString::BaseString(const char* text, int length)
@@ -177,39 +177,39 @@ BaseString::BaseString(const wchar_t* text, int length)
 {
   init();
   extendBuffer(0);
-  stringBuffer[0] = 0;
+  m_stringBuffer[0] = 0;
   setWString(text, length);
 }
 
 BaseString::~BaseString()
 {
-  free(stringBuffer);
-  free(wideStringBuffer);
+  free(m_stringBuffer);
+  free(m_wideStringBuffer);
   init();
 }
 
 void BaseString::init()
 {
-  stringBuffer = nullptr;
-  wideStringBuffer = nullptr;
-  bufferSize = 0;
-  stringLength = 0;
-  stringHash = 0;
+  m_stringBuffer = nullptr;
+  m_wideStringBuffer = nullptr;
+  m_bufferSize = 0;
+  m_stringLength = 0;
+  m_stringHash = 0;
 }
 
 void BaseString::extendBuffer(unsigned int needed)
 {
-  if (bufferSize > needed) return;
+  if (m_bufferSize > needed) return;
   BASE_ASSERT(needed < 0xFFFFFFFFu);
   uint64_t newSize = needed + 1 < 16 ? 16 : needed + 1;
   // Small increases double the buffer so that repeated appends stay amortised constant.
-  if (stringBuffer && stringLength != bufferSize && 2 * (newSize - bufferSize) < bufferSize &&
-      2ull * bufferSize <= 0xFFFFFFFFu)
-    newSize = 2ull * bufferSize;
+  if (m_stringBuffer && m_stringLength != m_bufferSize && 2 * (newSize - m_bufferSize) < m_bufferSize &&
+      2ull * m_bufferSize <= 0xFFFFFFFFu)
+    newSize = 2ull * m_bufferSize;
   // A failed reallocation stops the program, so the old block need not be kept.
-  stringBuffer = static_cast<char*>(realloc(stringBuffer, (size_t)newSize));
-  BASE_ASSERT(stringBuffer!=NULL);
-  bufferSize = (uint32_t)newSize;
+  m_stringBuffer = static_cast<char*>(realloc(m_stringBuffer, (size_t)newSize));
+  BASE_ASSERT(m_stringBuffer!=NULL);
+  m_bufferSize = (uint32_t)newSize;
 }
 
 void BaseString::setCString(const char* aCString, int length)
@@ -221,7 +221,7 @@ void BaseString::setCString(const char* aCString, int length)
 void BaseString::setString(BaseString* aString)
 {
   BASE_ASSERT(aString!=NULL);
-  _setBytes(aString->stringBuffer, aString->stringLength);
+  _setBytes(aString->m_stringBuffer, aString->m_stringLength);
 }
 
 void BaseString::append(const char* text, int length)
@@ -233,7 +233,7 @@ void BaseString::append(const char* text, int length)
 void BaseString::append(BaseString* aString)
 {
   BASE_ASSERT(aString);
-  _appendBytes(aString->stringBuffer, aString->stringLength);
+  _appendBytes(aString->m_stringBuffer, aString->m_stringLength);
 }
 
 // clang-format on
@@ -243,24 +243,24 @@ void BaseString::_setBytes(const char* bytes, size_t count)
   BASE_ASSERT(count < 0xFFFFFFFFu);
   // Text inside our own buffer is never longer than the buffer, so the growth cannot move it.
   extendBuffer((unsigned int)count);
-  if (count) memmove(stringBuffer, bytes, count);
-  stringBuffer[count] = 0;
-  stringLength = (uint32_t)count;
+  if (count) memmove(m_stringBuffer, bytes, count);
+  m_stringBuffer[count] = 0;
+  m_stringLength = (uint32_t)count;
   setModified();
 }
 
 void BaseString::_appendBytes(const char* bytes, size_t count)
 {
-  BASE_ASSERT(count < 0xFFFFFFFFu - stringLength);
+  BASE_ASSERT(count < 0xFFFFFFFFu - m_stringLength);
   // `bytes` may point into our own buffer, which the growth can move.
-  ptrdiff_t inside = (stringBuffer && bytes >= stringBuffer && bytes < stringBuffer + bufferSize)
-                         ? bytes - stringBuffer
+  ptrdiff_t inside = (m_stringBuffer && bytes >= m_stringBuffer && bytes < m_stringBuffer + m_bufferSize)
+                         ? bytes - m_stringBuffer
                          : -1;
-  extendBuffer(stringLength + (unsigned int)count);
-  if (inside >= 0) bytes = stringBuffer + inside;
-  if (count) memmove(stringBuffer + stringLength, bytes, count);
-  stringLength += (uint32_t)count;
-  stringBuffer[stringLength] = 0;
+  extendBuffer(m_stringLength + (unsigned int)count);
+  if (inside >= 0) bytes = m_stringBuffer + inside;
+  if (count) memmove(m_stringBuffer + m_stringLength, bytes, count);
+  m_stringLength += (uint32_t)count;
+  m_stringBuffer[m_stringLength] = 0;
   setModified();
 }
 
@@ -282,13 +282,13 @@ void BaseString::appendPathComponent(BaseString* component)
     copy->release();
     return;
   }
-  bool endsInSlash = stringLength > 0 && stringBuffer[stringLength - 1] == '/';
-  if (component->stringLength > 0 && component->stringBuffer[0] == '/') {
-    if (endsInSlash) stringBuffer[--stringLength] = 0;
+  bool endsInSlash = m_stringLength > 0 && m_stringBuffer[m_stringLength - 1] == '/';
+  if (component->m_stringLength > 0 && component->m_stringBuffer[0] == '/') {
+    if (endsInSlash) m_stringBuffer[--m_stringLength] = 0;
   } else if (!endsInSlash) {
     _appendBytes("/", 1);
   }
-  _appendBytes(component->stringBuffer, component->stringLength);
+  _appendBytes(component->m_stringBuffer, component->m_stringLength);
 }
 
 void BaseString::fuse(BaseTypedArray<BaseString>* parts, const char* separator)
@@ -298,18 +298,18 @@ void BaseString::fuse(BaseTypedArray<BaseString>* parts, const char* separator)
   // Appending moves our buffer, so a separator or part taken from this very string is
   // found again by its offset; what was there before the call stays unchanged.
   ptrdiff_t separatorOffset =
-      (separator && separator >= stringBuffer && separator < stringBuffer + bufferSize)
-          ? separator - stringBuffer
+      (separator && separator >= m_stringBuffer && separator < m_stringBuffer + m_bufferSize)
+          ? separator - m_stringBuffer
           : -1;
-  uint32_t originalLength = stringLength;
+  uint32_t originalLength = m_stringLength;
   for (unsigned int i = 0; i < parts->count(); i++) {
     if (i > 0 && separatorLength)
-      _appendBytes(separatorOffset >= 0 ? stringBuffer + separatorOffset : separator, separatorLength);
+      _appendBytes(separatorOffset >= 0 ? m_stringBuffer + separatorOffset : separator, separatorLength);
     BaseString* part = parts->objectAtIndex(i);
     if (part == this)
-      _appendBytes(stringBuffer, originalLength);
+      _appendBytes(m_stringBuffer, originalLength);
     else
-      _appendBytes(part->stringBuffer, part->stringLength);
+      _appendBytes(part->m_stringBuffer, part->m_stringLength);
   }
   setModified();
 }
@@ -321,10 +321,10 @@ void BaseString::setWString(const wchar_t* text, int length)
   // clang-format on
   size_t count = length < 0 ? wcslen(text) : (size_t)length;
   // `text` may be our own wide copy, which every change frees: keep it until the end.
-  wchar_t* cache = wideStringBuffer;
-  wideStringBuffer = nullptr;
-  stringLength = 0;
-  stringBuffer[0] = 0;
+  wchar_t* cache = m_wideStringBuffer;
+  m_wideStringBuffer = nullptr;
+  m_stringLength = 0;
+  m_stringBuffer[0] = 0;
   for (size_t i = 0; i < count; i++) {
     uint32_t character = (uint32_t)text[i];
     // Only values in the surrogate range pair up; U+1D800 and its kind are characters.
@@ -342,24 +342,24 @@ void BaseString::setWString(const wchar_t* text, int length)
 char* BaseString::getBuffer(unsigned int length)
 {
   extendBuffer(length);
-  stringLength = length;
-  stringBuffer[length] = 0;
+  m_stringLength = length;
+  m_stringBuffer[length] = 0;
   setModified();
-  return stringBuffer;
+  return m_stringBuffer;
 }
 
 void BaseString::setModified()
 {
-  stringHash = 0;
-  free(wideStringBuffer);
-  wideStringBuffer = nullptr;
+  m_stringHash = 0;
+  free(m_wideStringBuffer);
+  m_wideStringBuffer = nullptr;
 }
 
 const wchar_t* BaseString::wString()
 {
-  free(wideStringBuffer);
-  wideStringBuffer = nullptr;
-  wchar_t* wide = static_cast<wchar_t*>(malloc(((size_t)stringLength + 1) * sizeof(wchar_t)));
+  free(m_wideStringBuffer);
+  m_wideStringBuffer = nullptr;
+  wchar_t* wide = static_cast<wchar_t*>(malloc(((size_t)m_stringLength + 1) * sizeof(wchar_t)));
   // clang-format off
   BASE_ASSERT(wide!=NULL);
   // clang-format on
@@ -368,7 +368,7 @@ const wchar_t* BaseString::wString()
   // sequence cut short by the NUL fails the continuation test on the NUL itself, so no
   // byte beyond the terminator is ever read.
   static const uint32_t smallestValue[7] = {0, 0, 0x80, 0x800, 0x10000, 0x200000, 0x4000000};
-  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(stringBuffer);
+  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(m_stringBuffer);
   size_t in = 0, out = 0;
   bool overlong = false, invalid = false;
   for (;;) {
@@ -420,64 +420,66 @@ const wchar_t* BaseString::wString()
       BASE_LOG(this, eMsgError, "invalid UTF-8 string");
     return nullptr;
   }
-  wideStringBuffer = wide;
-  return wideStringBuffer;
+  m_wideStringBuffer = wide;
+  return m_wideStringBuffer;
 }
 
 bool BaseString::hasPrefix(const char* prefix) const
 {
   if (!prefix) return false;
   size_t length = strlen(prefix);
-  return length <= stringLength && memcmp(stringBuffer, prefix, length) == 0;
+  return length <= m_stringLength && memcmp(m_stringBuffer, prefix, length) == 0;
 }
 
 bool BaseString::hasPrefix(BaseString* prefix) const
 {
   if (!prefix) return false;
-  return prefix->stringLength <= stringLength &&
-         memcmp(stringBuffer, prefix->stringBuffer, prefix->stringLength) == 0;
+  return prefix->m_stringLength <= m_stringLength &&
+         memcmp(m_stringBuffer, prefix->m_stringBuffer, prefix->m_stringLength) == 0;
 }
 
 bool BaseString::hasSuffix(const char* suffix) const
 {
   if (!suffix) return false;
   size_t length = strlen(suffix);
-  return length <= stringLength && memcmp(stringBuffer + stringLength - length, suffix, length) == 0;
+  return length <= m_stringLength && memcmp(m_stringBuffer + m_stringLength - length, suffix, length) == 0;
 }
 
 bool BaseString::hasSuffix(BaseString* suffix) const
 {
   if (!suffix) return false;
-  return suffix->stringLength <= stringLength && memcmp(stringBuffer + stringLength - suffix->stringLength,
-                                                        suffix->stringBuffer, suffix->stringLength) == 0;
+  return suffix->m_stringLength <= m_stringLength &&
+         memcmp(m_stringBuffer + m_stringLength - suffix->m_stringLength, suffix->m_stringBuffer,
+                suffix->m_stringLength) == 0;
 }
 
 bool BaseString::containsString(const char* text) const
 {
   if (!text) return false;
-  return findBytes(stringBuffer, stringLength, text, strlen(text)) != nullptr;
+  return findBytes(m_stringBuffer, m_stringLength, text, strlen(text)) != nullptr;
 }
 
 unsigned int BaseString::indexOfString(BaseString* text) const
 {
   if (!text) return NOT_FOUND;
-  const char* hit = findBytes(stringBuffer, stringLength, text->stringBuffer, text->stringLength);
-  return hit ? (unsigned int)(hit - stringBuffer) : NOT_FOUND;
+  const char* hit = findBytes(m_stringBuffer, m_stringLength, text->m_stringBuffer, text->m_stringLength);
+  return hit ? (unsigned int)(hit - m_stringBuffer) : NOT_FOUND;
 }
 
 bool BaseString::isPlainASCII() const
 {
-  for (const unsigned char* cursor = reinterpret_cast<const unsigned char*>(stringBuffer); *cursor; cursor++)
+  for (const unsigned char* cursor = reinterpret_cast<const unsigned char*>(m_stringBuffer); *cursor;
+       cursor++)
     if (*cursor >= 0x80) return false;
   return true;
 }
 
 bool BaseString::isValidIdentifier() const
 {
-  if (stringLength == 0) return false;
-  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(stringBuffer);
+  if (m_stringLength == 0) return false;
+  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(m_stringBuffer);
   if (!isAsciiLetter(bytes[0]) && bytes[0] != '_') return false;
-  for (uint32_t i = 1; i < stringLength; i++)
+  for (uint32_t i = 1; i < m_stringLength; i++)
     if (!isAsciiLetter(bytes[i]) && !isAsciiDigit(bytes[i]) && bytes[i] != '_') return false;
   return true;
 }
@@ -485,7 +487,7 @@ bool BaseString::isValidIdentifier() const
 int64_t BaseString::toS64() const
 {
   // Reads what "%lld" reads, but saturates instead of overflowing; 0 when there is no number.
-  return (int64_t)strtoll(stringBuffer, nullptr, 10);
+  return (int64_t)strtoll(m_stringBuffer, nullptr, 10);
 }
 
 // clang-format off
@@ -493,16 +495,16 @@ int BaseString::compareCaseInsensitive(BaseString* other)
 {
   BASE_ASSERT(other!=NULL);
   // clang-format on
-  int order = strncasecmp(other->stringBuffer, stringBuffer, stringLength);
+  int order = strncasecmp(other->m_stringBuffer, m_stringBuffer, m_stringLength);
   return order < 0 ? -1 : (order > 0 ? 1 : 0);
 }
 
 BaseString* BaseString::substring(unsigned int start, unsigned int end)
 {
-  if (start > stringLength) start = stringLength;
-  if (end > stringLength) end = stringLength;
+  if (start > m_stringLength) start = m_stringLength;
+  if (end > m_stringLength) end = m_stringLength;
   if (end <= start) return new (eRetainAutorelease) BaseString();
-  return newString(stringBuffer + start, end - start);
+  return newString(m_stringBuffer + start, end - start);
 }
 
 BaseString* BaseString::replaceString(const char* search, const char* replacement)
@@ -511,12 +513,12 @@ BaseString* BaseString::replaceString(const char* search, const char* replacemen
   if (searchLength == 0) {
     // An empty text occurs everywhere and nowhere; replacing it would never end.
     BASE_LOG(this, eMsgError, "empty search text, nothing replaced");
-    return newString(stringBuffer, stringLength);
+    return newString(m_stringBuffer, m_stringLength);
   }
   size_t replacementLength = replacement ? strlen(replacement) : 0;
-  BaseString* result = new (eRetainAutorelease) BaseString(stringLength);
-  const char* cursor = stringBuffer;
-  const char* end = stringBuffer + stringLength;
+  BaseString* result = new (eRetainAutorelease) BaseString(m_stringLength);
+  const char* cursor = m_stringBuffer;
+  const char* end = m_stringBuffer + m_stringLength;
   while (const char* hit = findBytes(cursor, end - cursor, search, searchLength)) {
     result->_appendBytes(cursor, hit - cursor);
     result->_appendBytes(replacement, replacementLength);
@@ -528,18 +530,18 @@ BaseString* BaseString::replaceString(const char* search, const char* replacemen
 
 BaseString* BaseString::replaceChar(char from, char to)
 {
-  BaseString* result = new (eRetainAutorelease) BaseString(stringLength);
-  char* bytes = result->getBuffer(stringLength);
-  for (uint32_t i = 0; i < stringLength; i++) bytes[i] = stringBuffer[i] == from ? to : stringBuffer[i];
+  BaseString* result = new (eRetainAutorelease) BaseString(m_stringLength);
+  char* bytes = result->getBuffer(m_stringLength);
+  for (uint32_t i = 0; i < m_stringLength; i++) bytes[i] = m_stringBuffer[i] == from ? to : m_stringBuffer[i];
   return result;
 }
 
 BaseString* BaseString::toLower()
 {
-  BaseString* result = new (eRetainAutorelease) BaseString(stringLength);
-  char* bytes = result->getBuffer(stringLength);
-  for (uint32_t i = 0; i < stringLength; i++) {
-    char c = stringBuffer[i];
+  BaseString* result = new (eRetainAutorelease) BaseString(m_stringLength);
+  char* bytes = result->getBuffer(m_stringLength);
+  for (uint32_t i = 0; i < m_stringLength; i++) {
+    char c = m_stringBuffer[i];
     bytes[i] = (c >= 'A' && c <= 'Z') ? (char)(c - 'A' + 'a') : c;
   }
   return result;
@@ -547,16 +549,16 @@ BaseString* BaseString::toLower()
 
 BaseString* BaseString::escapeString()
 {
-  BaseString* result = new (eRetainAutorelease) BaseString(stringLength);
-  appendEscapedBytes(result, stringBuffer, stringLength);
+  BaseString* result = new (eRetainAutorelease) BaseString(m_stringLength);
+  appendEscapedBytes(result, m_stringBuffer, m_stringLength);
   return result;
 }
 
 BaseString* BaseString::urlCompliantPath()
 {
-  BaseString* result = new (eRetainAutorelease) BaseString(stringLength);
-  const char* cursor = stringBuffer;
-  const char* end = stringBuffer + stringLength;
+  BaseString* result = new (eRetainAutorelease) BaseString(m_stringLength);
+  const char* cursor = m_stringBuffer;
+  const char* end = m_stringBuffer + m_stringLength;
   while (cursor < end) {
     const char* slash = static_cast<const char*>(memchr(cursor, '/', end - cursor));
     const char* pieceEnd = slash ? slash : end;
@@ -570,10 +572,10 @@ BaseString* BaseString::urlCompliantPath()
 
 BaseString* BaseString::unescapedString()
 {
-  BaseString* result = new (eRetainAutorelease) BaseString(stringLength);
-  const char* end = stringBuffer + stringLength;
-  const char* percent = static_cast<const char*>(memchr(stringBuffer, '%', stringLength));
-  result->_appendBytes(stringBuffer, (percent ? percent : end) - stringBuffer);
+  BaseString* result = new (eRetainAutorelease) BaseString(m_stringLength);
+  const char* end = m_stringBuffer + m_stringLength;
+  const char* percent = static_cast<const char*>(memchr(m_stringBuffer, '%', m_stringLength));
+  result->_appendBytes(m_stringBuffer, (percent ? percent : end) - m_stringBuffer);
   while (percent) {
     // One piece runs from after this "%" to the next one; its first two bytes are the
     // escape, but a piece may be shorter than that at the end of the text.
@@ -597,25 +599,25 @@ BaseString* BaseString::unescapedString()
 
 BaseString* BaseString::pathExtension()
 {
-  const char* dot = findLastByte(stringBuffer, stringLength, '.');
+  const char* dot = findLastByte(m_stringBuffer, m_stringLength, '.');
   if (!dot) return new (eRetainAutorelease) BaseString();
-  return newString(dot + 1, stringBuffer + stringLength - dot - 1);
+  return newString(dot + 1, m_stringBuffer + m_stringLength - dot - 1);
 }
 
 BaseString* BaseString::pathWithoutExtension()
 {
-  const char* dot = findLastByte(stringBuffer, stringLength, '.');
-  return newString(stringBuffer, dot ? (size_t)(dot - stringBuffer) : stringLength);
+  const char* dot = findLastByte(m_stringBuffer, m_stringLength, '.');
+  return newString(m_stringBuffer, dot ? (size_t)(dot - m_stringBuffer) : m_stringLength);
 }
 
 BaseString* BaseString::lastPathComponent(bool keepExtension)
 {
-  const char* slash = findLastByte(stringBuffer, stringLength, '/');
-  const char* start = slash ? slash + 1 : stringBuffer;
-  const char* stop = stringBuffer + stringLength;
+  const char* slash = findLastByte(m_stringBuffer, m_stringLength, '/');
+  const char* start = slash ? slash + 1 : m_stringBuffer;
+  const char* stop = m_stringBuffer + m_stringLength;
   if (!keepExtension) {
     // A "." before the last "/" belongs to a directory name.
-    const char* dot = findLastByte(stringBuffer, stringLength, '.');
+    const char* dot = findLastByte(m_stringBuffer, m_stringLength, '.');
     if (dot && dot >= start) stop = dot;
   }
   return newString(start, stop - start);
@@ -623,26 +625,26 @@ BaseString* BaseString::lastPathComponent(bool keepExtension)
 
 BaseString* BaseString::substringByDeletingTrailingSlash()
 {
-  size_t length = lengthWithoutTrailingSlash(stringBuffer, stringLength);
-  if (length == stringLength) return this;
-  return newString(stringBuffer, length);
+  size_t length = lengthWithoutTrailingSlash(m_stringBuffer, m_stringLength);
+  if (length == m_stringLength) return this;
+  return newString(m_stringBuffer, length);
 }
 
 BaseString* BaseString::substringByDeletingLastPathComponent()
 {
-  size_t length = lengthWithoutTrailingSlash(stringBuffer, stringLength);
-  const char* slash = findLastByte(stringBuffer, length, '/');
+  size_t length = lengthWithoutTrailingSlash(m_stringBuffer, m_stringLength);
+  const char* slash = findLastByte(m_stringBuffer, length, '/');
   if (!slash) return new (eRetainAutorelease) BaseString();
-  return newString(stringBuffer, slash - stringBuffer);
+  return newString(m_stringBuffer, slash - m_stringBuffer);
 }
 
 BaseTypedArray<BaseString>* BaseString::split(const char* separator, unsigned int maxParts)
 {
   BaseTypedArray<BaseString>* parts = new (eRetainAutorelease) BaseTypedArray<BaseString>();
-  if (!separator || stringLength == 0) return parts;
+  if (!separator || m_stringLength == 0) return parts;
   size_t separatorLength = strlen(separator);
-  const char* cursor = stringBuffer;
-  const char* end = stringBuffer + stringLength;
+  const char* cursor = m_stringBuffer;
+  const char* end = m_stringBuffer + m_stringLength;
   auto addPart = [parts](const char* bytes, size_t count) {
     BaseString* part = new (eRetainNone) BaseString((unsigned int)count);
     if (count) memcpy(part->getBuffer((unsigned int)count), bytes, count);
@@ -664,28 +666,28 @@ BaseTypedArray<BaseString>* BaseString::split(const char* separator, unsigned in
 
 uint32_t BaseString::hash()
 {
-  if (stringHash) return stringHash;
+  if (m_stringHash) return m_stringHash;
   // At most 31 bytes, spread evenly and counted from the end, enter the hash.
-  uint32_t h = stringLength;
-  uint32_t step = (stringLength >> 5) + 1;
-  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(stringBuffer);
-  for (uint32_t i = stringLength; i >= step; i -= step) h = h ^ ((h << 5) + (h >> 2) + bytes[i - 1]);
-  stringHash = h ? h : 1;
-  return stringHash;
+  uint32_t h = m_stringLength;
+  uint32_t step = (m_stringLength >> 5) + 1;
+  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(m_stringBuffer);
+  for (uint32_t i = m_stringLength; i >= step; i -= step) h = h ^ ((h << 5) + (h >> 2) + bytes[i - 1]);
+  m_stringHash = h ? h : 1;
+  return m_stringHash;
 }
 
 bool BaseString::isEqual(BaseObject* other)
 {
   if (!isOfClass(other, "BaseString")) return false;
   BaseString* text = static_cast<BaseString*>(other);
-  if (text->stringLength != stringLength || text->hash() != hash()) return false;
-  return memcmp(text->stringBuffer, stringBuffer, stringLength) == 0;
+  if (text->m_stringLength != m_stringLength || text->hash() != hash()) return false;
+  return memcmp(text->m_stringBuffer, m_stringBuffer, m_stringLength) == 0;
 }
 
 int BaseString::compare(BaseObject* other)
 {
   if (!isOfClass(other, "BaseString")) return BaseObject::compare(other);
-  return strcmp(static_cast<BaseString*>(other)->stringBuffer, stringBuffer);
+  return strcmp(static_cast<BaseString*>(other)->m_stringBuffer, m_stringBuffer);
 }
 
 const char* BaseString::getClass() const
@@ -695,20 +697,20 @@ const char* BaseString::getClass() const
 
 BaseString* BaseString::toString(int flags)
 {
-  BaseString* text = new (eRetainAutorelease) BaseString(stringLength + 2);
+  BaseString* text = new (eRetainAutorelease) BaseString(m_stringLength + 2);
   switch (flags & 3) {
     case eToStringPlain:
       text->append("\"", 1);
-      text->_appendBytes(stringBuffer, stringLength);
+      text->_appendBytes(m_stringBuffer, m_stringLength);
       text->append("\"", 1);
       break;
     case eToStringJSON:
     case eToStringLua:
-      appendEscaped(text, stringBuffer, stringLength, (flags & 3) == eToStringJSON);
+      appendEscaped(text, m_stringBuffer, m_stringLength, (flags & 3) == eToStringJSON);
       break;
     default:
       text->append("<string>");
-      text->_appendBytes(stringBuffer, stringLength);
+      text->_appendBytes(m_stringBuffer, m_stringLength);
       text->append("</string>");
       break;
   }

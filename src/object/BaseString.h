@@ -46,10 +46,10 @@ public:
   // Sets the length, makes room and returns the bytes for the caller to fill.
   char* getBuffer(unsigned int length);
 
-  const char* cString() const { return stringBuffer; }
-  unsigned int length() const { return stringLength; }
+  const char* cString() const { return m_stringBuffer; }
+  unsigned int length() const { return m_stringLength; }
   // Bytes allocated, the terminating NUL included.
-  unsigned int capacity() const { return bufferSize; }
+  unsigned int capacity() const { return m_bufferSize; }
 
   // Formatting engine, printf-style (BaseStringFormat.cpp). Besides d i o u x X c e E f
   // g G p s it takes %S (a BaseString*), %@ (any object's Lua text form), %P (a BaseString*
@@ -131,9 +131,9 @@ protected:
   // Appends `count` bytes, which may lie inside this string's own buffer.
   void _appendBytes(const char* bytes, size_t count);
 
-  char* stringBuffer;
-  wchar_t* wideStringBuffer;
-  uint32_t bufferSize;
-  uint32_t stringLength;
-  uint32_t stringHash;
+  char* m_stringBuffer;
+  wchar_t* m_wideStringBuffer;
+  uint32_t m_bufferSize;
+  uint32_t m_stringLength;
+  uint32_t m_stringHash;
 };

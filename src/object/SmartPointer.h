@@ -17,29 +17,29 @@ template <typename T>
 class SP
 {
 public:
-  SP() : obj(nullptr) {}
-  SP(T* object) : obj(object) { BaseObject::retain(obj); }
+  SP() : m_object(nullptr) {}
+  SP(T* object) : m_object(object) { BaseObject::retain(m_object); }
   // Creates a new T that this pointer alone owns.
-  explicit SP(enum eSmartPointerNew) : obj(new (eRetainNone) T()) {}
-  SP(const SP& other) : obj(other.obj) { BaseObject::retain(obj); }
-  SP(SP&& other) noexcept : obj(other.obj) { other.obj = nullptr; }
-  ~SP() { BaseObject::release(obj); }
+  explicit SP(enum eSmartPointerNew) : m_object(new (eRetainNone) T()) {}
+  SP(const SP& other) : m_object(other.m_object) { BaseObject::retain(m_object); }
+  SP(SP&& other) noexcept : m_object(other.m_object) { other.m_object = nullptr; }
+  ~SP() { BaseObject::release(m_object); }
 
   SP& operator=(T* object)
   {
     BaseObject::retain(object);
-    T* old = obj;
-    obj = object;
+    T* old = m_object;
+    m_object = object;
     BaseObject::release(old);
     return *this;
   }
-  SP& operator=(const SP& other) { return *this = other.obj; }
+  SP& operator=(const SP& other) { return *this = other.m_object; }
   SP& operator=(SP&& other) noexcept
   {
     if (this != &other) {
-      T* old = obj;
-      obj = other.obj;
-      other.obj = nullptr;
+      T* old = m_object;
+      m_object = other.m_object;
+      other.m_object = nullptr;
       BaseObject::release(old);
     }
     return *this;
@@ -48,18 +48,24 @@ public:
   // Replaces the held object with a new T that this pointer alone owns.
   void New()
   {
-    T* old = obj;
-    obj = new (eRetainNone) T();
+    T* old = m_object;
+    m_object = new (eRetainNone) T();
     BaseObject::release(old);
   }
 
   T* operator->() const
   {
-    BASE_ASSERT(obj);
-    return obj;
+    BASE_ASSERT(m_object);
+    return m_object;
   }
-  operator T*() const { return obj; }
+  // With operator-> it also lets a held lock be named in thread-safety annotations.
+  T& operator*() const
+  {
+    BASE_ASSERT(m_object);
+    return *m_object;
+  }
+  operator T*() const { return m_object; }
 
 private:
-  T* obj;
+  T* m_object;
 };

@@ -65,7 +65,7 @@ GPSBridge::GPSBridge()
   m_server = DistantObjectsCenter::newTCPServer(PORT, name, type, this);
   m_server->retain();
   IODriverAbstract* listening = m_server->getDriver();
-  std::lock_guard<std::mutex> guard(m_announcementLock);
+  BaseMutexLocker guard(m_announcementLock);
   if (listening && listening->isServerStarted())
     HostLog::post("bridge started, listening on port %d", PORT);
   else
@@ -119,7 +119,7 @@ void GPSBridge::receiveMessage(BaseString* message, BaseDictionary* info, void* 
   else
     snprintf(line, sizeof line, "not announced on the local network (%s): enter this computer's address in the app",
              reason ? reason->cString() : "DNS-SD failed");
-  std::lock_guard<std::mutex> guard(m_announcementLock);
+  BaseMutexLocker guard(m_announcementLock);
   if (m_started)
     HostLog::post("%s", line);
   else
@@ -140,7 +140,7 @@ void GPSBridge::stop()
   DistantObjectsCenter* ended;
   std::string address;
   {
-    std::lock_guard<std::mutex> guard(m_clientLock);
+    BaseMutexLocker guard(m_clientLock);
     client = m_client;
     ended = m_ended;
     address = m_clientAddress;
@@ -172,7 +172,7 @@ void GPSBridge::handleIncommingConnections(DistantObjectsCenter* session)
   const std::string address = _addressOf(session);
   std::string goneAddress;
   {
-    std::lock_guard<std::mutex> guard(m_clientLock);
+    BaseMutexLocker guard(m_clientLock);
     ended = m_ended;
     m_ended = nullptr;
     // An app whose connection is already closed can never be served again, even if its
@@ -231,7 +231,7 @@ void GPSBridge::connectionDidTerminate(DistantObjectsCenter* session)
   DistantObjectsCenter* earlier = nullptr;
   std::string address;
   {
-    std::lock_guard<std::mutex> guard(m_clientLock);
+    BaseMutexLocker guard(m_clientLock);
     // Only the app in the slot frees it: a session that was already replaced must not
     // take its successor with it.
     if (m_client != session) return;

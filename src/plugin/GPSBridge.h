@@ -8,9 +8,9 @@
 // latest frame's sample, and the lines for the host's Log.txt go through HostLog.
 #pragma once
 
-#include <mutex>
 #include <string>
 
+#include "runtime/BaseMutex.h"
 #include "session/DistantObjectDelegate.h"
 
 class DistantObjectsCenter;
@@ -27,15 +27,16 @@ public:
 
   // Main thread: closes the server and the app's session and waits for their threads, so
   // that none of them outlives the bridge. Leaves the object ready to be released.
-  void stop();
+  void stop() EXCLUDES(m_clientLock);
 
   void handleIncommingObject(BaseObject* object, DistantObjectsCenter* session) override;
   // The app sends messages only: nobody on the network may put files on the user's disk.
   bool acceptsFileObjects(DistantObjectsCenter* session) override;
-  void handleIncommingConnections(DistantObjectsCenter* session) override;
-  void connectionDidTerminate(DistantObjectsCenter* session) override;
+  void handleIncommingConnections(DistantObjectsCenter* session) override EXCLUDES(m_clientLock);
+  void connectionDidTerminate(DistantObjectsCenter* session) override EXCLUDES(m_clientLock);
   // The outcome of the server's DNS-SD publication, for the host's Log.txt.
-  void receiveMessage(BaseString* message, BaseDictionary* info, void* context) override;
+  void receiveMessage(BaseString* message, BaseDictionary* info, void* context) override
+      EXCLUDES(m_announcementLock);
 
   // One position record, from the latest frame, to `session`.
   void sendGPSDataToClient(DistantObjectsCenter* session);
@@ -51,14 +52,14 @@ protected:
   static std::string _addressOf(DistantObjectsCenter* session);
 
   DistantObjectsCenter* m_server;
-  std::mutex m_clientLock;  // guards m_client, m_clientAddress and m_ended
-  DistantObjectsCenter* m_client;
-  std::string m_clientAddress;  // the app's IPv4 address, for the host's Log.txt
+  BaseMutex m_clientLock;
+  DistantObjectsCenter* m_client GUARDED_BY(m_clientLock);
+  std::string m_clientAddress GUARDED_BY(m_clientLock);  // the app's IPv4 address, for the host's Log.txt
   // The app session that left (its loop ended); its thread is joined by the next one to
   // come, or by stop(), never by itself.
-  DistantObjectsCenter* m_ended;
+  DistantObjectsCenter* m_ended GUARDED_BY(m_clientLock);
   PositionSampler* m_sampler;
-  std::mutex m_announcementLock;  // guards m_started and m_earlyAnnouncement
-  bool m_started;                 // the line of the start is written
-  std::string m_earlyAnnouncement;
+  BaseMutex m_announcementLock;
+  bool m_started GUARDED_BY(m_announcementLock);  // the line of the start is written
+  std::string m_earlyAnnouncement GUARDED_BY(m_announcementLock);
 };

@@ -5,7 +5,7 @@
 
 #include "plugin/xplm/XPLM.h"
 
-std::mutex HostLog::s_lock;
+BaseMutex HostLog::s_lock;
 std::vector<std::string> HostLog::s_lines;
 std::atomic<bool> HostLog::s_pending{false};
 
@@ -20,7 +20,7 @@ void HostLog::post(const char* format, ...)
   std::string line = "Corvane: ";
   line.append(text, size_t(length) < sizeof text ? size_t(length) : sizeof text - 1);
   line += '\n';
-  std::lock_guard<std::mutex> guard(s_lock);
+  BaseMutexLocker guard(s_lock);
   s_lines.push_back(std::move(line));
   s_pending.store(true, std::memory_order_release);
 }
@@ -30,7 +30,7 @@ void HostLog::flush()
   if (!s_pending.load(std::memory_order_acquire)) return;
   std::vector<std::string> lines;
   {
-    std::lock_guard<std::mutex> guard(s_lock);
+    BaseMutexLocker guard(s_lock);
     lines.swap(s_lines);
     s_pending.store(false, std::memory_order_relaxed);
   }

@@ -5,21 +5,22 @@
 #pragma once
 
 #include <atomic>
-#include <mutex>
 #include <string>
 #include <vector>
+
+#include "runtime/BaseMutex.h"
 
 class HostLog
 {
 public:
   // Any thread: queues "Corvane: " + the formatted text + "\n" (printf formats).
-  static void post(const char* format, ...) __attribute__((format(printf, 1, 2)));
+  static void post(const char* format, ...) __attribute__((format(printf, 1, 2))) EXCLUDES(s_lock);
   // Main thread: hands every queued line to the host, oldest first. Costs one atomic
   // read when nothing waits.
-  static void flush();
+  static void flush() EXCLUDES(s_lock);
 
 private:
-  static std::mutex s_lock;  // guards s_lines
-  static std::vector<std::string> s_lines;
+  static BaseMutex s_lock;
+  static std::vector<std::string> s_lines GUARDED_BY(s_lock);
   static std::atomic<bool> s_pending;
 };

@@ -80,10 +80,8 @@ PositionSample PositionSampler::sampleNow()
 
 PositionSample PositionSampler::latestSample()
 {
-  m_latestLock.lock();
-  PositionSample latest = m_latest;
-  m_latestLock.unlock();
-  return latest;
+  BaseMutexLocker guard(m_latestLock);
+  return m_latest;
 }
 
 void PositionSampler::startSampling()
@@ -93,9 +91,10 @@ void PositionSampler::startSampling()
   m_sampling = true;
   // The first frame's values are there before the first flight loop.
   PositionSample first = sampleNow();
-  m_latestLock.lock();
-  m_latest = first;
-  m_latestLock.unlock();
+  {
+    BaseMutexLocker guard(m_latestLock);
+    m_latest = first;
+  }
   XPLMRegisterFlightLoopCallback(_flightLoop, EVERY_FRAME, this);
 }
 
@@ -109,9 +108,10 @@ void PositionSampler::stopSampling()
 void PositionSampler::sampleFrame()
 {
   PositionSample sample = sampleNow();
-  m_latestLock.lock();
-  m_latest = sample;
-  m_latestLock.unlock();
+  {
+    BaseMutexLocker guard(m_latestLock);
+    m_latest = sample;
+  }
   // The one main-thread moment per frame: lines other threads left for the host's log go out.
   HostLog::flush();
 }

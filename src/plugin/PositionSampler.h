@@ -28,7 +28,7 @@ public:
   ~PositionSampler() override;
 
   // Main thread: looks the ten data references up (once) and samples on every frame.
-  void startSampling();
+  void startSampling() EXCLUDES(m_latestLock);
   // Main thread: no more frames are sampled; the last sample stays available.
   void stopSampling();
   bool isSampling() const { return m_sampling; }
@@ -37,9 +37,9 @@ public:
   PositionSample sampleNow();
   // Main thread, once per frame while sampling: the frame's values for the other threads,
   // and the lines waiting for the host's log.
-  void sampleFrame();
+  void sampleFrame() EXCLUDES(m_latestLock);
   // Any thread: the latest frame's values (valid is false before the first frame).
-  PositionSample latestSample();
+  PositionSample latestSample() EXCLUDES(m_latestLock);
 
   // The record for one sample: a new dictionary owned by the caller's innermost pool, its
   // ten double numbers set under their keys in the record's order.
@@ -56,6 +56,6 @@ private:
   XPLMDataRef m_dataRefs[PositionSample::FIELDS];
   bool m_dataRefsFound;
   bool m_sampling;
-  BaseMutex m_latestLock;  // guards m_latest
-  PositionSample m_latest;
+  BaseMutex m_latestLock;
+  PositionSample m_latest GUARDED_BY(m_latestLock);
 };

@@ -18,23 +18,23 @@ public:
   // The initial value is stored for the constructing thread only.
   explicit ThreadLocalStorage(T initial)
   {
-    BASE_ASSERT(pthread_key_create(&key, NULL) == 0);
+    BASE_ASSERT(pthread_key_create(&m_key, NULL) == 0);
     *this = initial;
   }
-  ~ThreadLocalStorage() { pthread_key_delete(key); }
+  ~ThreadLocalStorage() { pthread_key_delete(m_key); }
   ThreadLocalStorage(const ThreadLocalStorage&) = delete;
   ThreadLocalStorage& operator=(const ThreadLocalStorage&) = delete;
 
   T operator=(T val)
   {
-    BASE_ASSERT(pthread_setspecific(key, (const void*)(intptr_t)val) == 0);
+    BASE_ASSERT(pthread_setspecific(m_key, (const void*)(intptr_t)val) == 0);
     return val;
   }
 
-  operator T() const { return (T)(intptr_t)pthread_getspecific(key); }
+  operator T() const { return (T)(intptr_t)pthread_getspecific(m_key); }
 
 private:
-  pthread_key_t key;
+  pthread_key_t m_key;
 };
 
 class BaseObject;

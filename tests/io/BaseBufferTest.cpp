@@ -220,7 +220,7 @@ TEST_F(BaseBufferTest, NonBlockingFIFO)
         read(used, 1);
         used->setFIFO(10, true);
       },
-      "streamPosition==0");
+      "m_streamPosition==0");
 }
 
 TEST_F(BaseBufferTest, BlockingFIFOBetweenThreads)

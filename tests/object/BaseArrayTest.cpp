@@ -147,7 +147,7 @@ TEST_F(BaseArrayTest, ReplacementRetainsTheNewElementBeforeReleasingTheOld)
   EXPECT_EQ(replacement->getRetainCount(), 2);
   array->replaceObjectAtIndex(0, replacement);
   EXPECT_EQ(replacement->getRetainCount(), 2);
-  EXPECT_DEATH(array->replaceObjectAtIndex(1, replacement), "anIndex<objectsCount");
+  EXPECT_DEATH(array->replaceObjectAtIndex(1, replacement), "anIndex<m_objectsCount");
   EXPECT_DEATH(array->replaceObjectAtIndex(0, nullptr), "newObject!=NULL");
 }
 

@@ -79,7 +79,7 @@ TEST(SmartPointerDeathTest, ArrowOnEmptyPointerStops)
         SP<CountedObject> empty;
         empty->value();
       },
-      "Assertion failed: obj,");
+      "Assertion failed: m_object,");
 }
 
 }  // namespace

@@ -22,7 +22,7 @@ bool SimCommandReader::start()
 void SimCommandReader::stop()
 {
   {
-    std::lock_guard<std::mutex> guard(m_lock);
+    SimMutexLocker guard(m_lock);
     m_stopping = true;
   }
   m_changed.notify_all();
@@ -42,26 +42,28 @@ void SimCommandReader::stop()
 
 SimCommandReader::Wait SimCommandReader::waitLine(Line& line, std::chrono::steady_clock::time_point deadline)
 {
-  std::unique_lock<std::mutex> guard(m_lock);
-  m_changed.wait_until(guard, deadline, [this] { return !m_lines.empty() || m_ended; });
-  if (!m_lines.empty()) {
+  {
+    SimMutexLocker guard(m_lock);
+    while (m_lines.empty() && !m_ended) {
+      if (m_changed.wait_until(m_lock, deadline) == std::cv_status::timeout) break;
+    }
+    if (m_lines.empty()) return m_ended ? eEnd : eTimeout;
     line = std::move(m_lines.front());
     m_lines.pop_front();
-    guard.unlock();
-    m_changed.notify_all();  // the reader may be waiting for room
-    return eLine;
   }
-  return m_ended ? eEnd : eTimeout;
+  m_changed.notify_all();  // the reader may be waiting for room
+  return eLine;
 }
 
 bool SimCommandReader::push(Line line)
 {
-  std::unique_lock<std::mutex> guard(m_lock);
-  // Bounded by stop(): a main thread that no longer takes lines always sets m_stopping.
-  m_changed.wait(guard, [this] { return m_lines.size() < kMaxQueued || m_stopping; });
-  if (m_stopping) return false;
-  m_lines.push_back(std::move(line));
-  guard.unlock();
+  {
+    SimMutexLocker guard(m_lock);
+    // Bounded by stop(): a main thread that no longer takes lines always sets m_stopping.
+    while (m_lines.size() >= kMaxQueued && !m_stopping) m_changed.wait(m_lock);
+    if (m_stopping) return false;
+    m_lines.push_back(std::move(line));
+  }
   m_changed.notify_all();
   return true;
 }
@@ -69,7 +71,7 @@ bool SimCommandReader::push(Line line)
 void SimCommandReader::finish()
 {
   {
-    std::lock_guard<std::mutex> guard(m_lock);
+    SimMutexLocker guard(m_lock);
     m_ended = true;
   }
   m_changed.notify_all();

@@ -7,9 +7,10 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
-#include <mutex>
 #include <string>
 #include <thread>
+
+#include "SimMutex.h"
 
 class SimCommandReader
 {
@@ -35,22 +36,22 @@ public:
   ~SimCommandReader();
 
   bool start();
-  void stop();
+  void stop() EXCLUDES(m_lock);
   // eEnd only once every line before the end of input has been handed out.
-  Wait waitLine(Line& line, std::chrono::steady_clock::time_point deadline);
+  Wait waitLine(Line& line, std::chrono::steady_clock::time_point deadline) EXCLUDES(m_lock);
 
 private:
-  void run();
-  bool push(Line line);  // false when stopping
-  void finish();
+  void run() EXCLUDES(m_lock);
+  bool push(Line line) EXCLUDES(m_lock);  // false when stopping
+  void finish() EXCLUDES(m_lock);
 
   int m_fd;
   int m_wake[2] = {-1, -1};
   std::thread m_thread;
 
-  std::mutex m_lock;  // guards m_lines, m_ended and m_stopping
-  std::condition_variable m_changed;
-  std::deque<Line> m_lines;
-  bool m_ended = false;
-  bool m_stopping = false;
+  SimMutex m_lock;
+  std::condition_variable_any m_changed;  // waited on with m_lock held
+  std::deque<Line> m_lines GUARDED_BY(m_lock);
+  bool m_ended GUARDED_BY(m_lock) = false;
+  bool m_stopping GUARDED_BY(m_lock) = false;
 };

@@ -70,7 +70,7 @@ double SimDataRefs::readDouble(XPLMDataRef handle, const char* function)
     SimOutput::report("%s: invalid data reference %p, returning 0", function, handle);
     return 0.0;
   }
-  std::lock_guard<std::mutex> guard(m_lock);
+  SimMutexLocker guard(m_lock);
   return valueLocked(index);
 }
 
@@ -81,7 +81,7 @@ float SimDataRefs::readFloat(XPLMDataRef handle, const char* function)
 
 void SimDataRefs::publish(const SimFlightState& state)
 {
-  std::lock_guard<std::mutex> guard(m_lock);
+  SimMutexLocker guard(m_lock);
   for (int i = 0; i < kCount; ++i) {
     const double value = state.*kTable[i].field;
     m_values[i] = kTable[i].isDouble ? value : static_cast<double>(toFloat(value));
@@ -90,20 +90,20 @@ void SimDataRefs::publish(const SimFlightState& state)
 
 void SimDataRefs::setOverride(int index, double value)
 {
-  std::lock_guard<std::mutex> guard(m_lock);
+  SimMutexLocker guard(m_lock);
   m_overridden[index] = true;
   m_overrides[index] = kTable[index].isDouble ? value : static_cast<double>(toFloat(value));
 }
 
 void SimDataRefs::clearOverride(int index)
 {
-  std::lock_guard<std::mutex> guard(m_lock);
+  SimMutexLocker guard(m_lock);
   m_overridden[index] = false;
 }
 
 double SimDataRefs::value(int index) const
 {
-  std::lock_guard<std::mutex> guard(m_lock);
+  SimMutexLocker guard(m_lock);
   return valueLocked(index);
 }
 

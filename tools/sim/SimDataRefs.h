@@ -9,8 +9,9 @@
 
 #include <atomic>
 #include <cstdint>
-#include <mutex>
 #include <string>
+
+#include "SimMutex.h"
 
 class SimDataRefs
 {
@@ -32,22 +33,22 @@ public:
   static int indexOf(XPLMDataRef handle);       // -1 when not one of ours
 
   // The plug-in's reads: a bad handle yields 0, is counted and reported under `function`.
-  double readDouble(XPLMDataRef handle, const char* function);
-  float readFloat(XPLMDataRef handle, const char* function);
+  double readDouble(XPLMDataRef handle, const char* function) EXCLUDES(m_lock);
+  float readFloat(XPLMDataRef handle, const char* function) EXCLUDES(m_lock);
 
-  void publish(const SimFlightState& state);  // main thread, once per unpaused frame
-  void setOverride(int index, double value);  // rounded to float for float entries
-  void clearOverride(int index);
-  double value(int index) const;  // what a plug-in reads, widened to double
+  void publish(const SimFlightState& state) EXCLUDES(m_lock);  // main thread, once per unpaused frame
+  void setOverride(int index, double value) EXCLUDES(m_lock);  // rounded to float for float entries
+  void clearOverride(int index) EXCLUDES(m_lock);
+  double value(int index) const EXCLUDES(m_lock);  // what a plug-in reads, widened to double
 
   uint64_t invalidReads() const { return m_invalidReads.load(); }
 
 private:
-  double valueLocked(int index) const;
+  double valueLocked(int index) const REQUIRES(m_lock);
 
-  mutable std::mutex m_lock;  // guards m_values, m_overridden and m_overrides
-  double m_values[kCount];
-  bool m_overridden[kCount] = {};
-  double m_overrides[kCount] = {};
+  mutable SimMutex m_lock;
+  double m_values[kCount] GUARDED_BY(m_lock);
+  bool m_overridden[kCount] GUARDED_BY(m_lock) = {};
+  double m_overrides[kCount] GUARDED_BY(m_lock) = {};
   std::atomic<uint64_t> m_invalidReads{0};
 };
