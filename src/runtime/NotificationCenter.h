@@ -45,7 +45,7 @@ public:
 protected:
   // A new array (one reference for the caller) of the recipients of `name`, in delivery
   // order, each retained by it. Called with m_lock held.
-  BaseArray* _copyRecipientsInternal(BaseString* name);
+  BaseArray* _copyRecipientsInternal(BaseString* name) REQUIRES(m_lock);
   // Removes one occurrence (or all) of `subscriber` from `subscribers`, keeping the
   // references: returns how many the caller must release once m_lock is let go.
   static unsigned int _detachInternal(BaseArray* subscribers, BaseObject* subscriber, bool all);
@@ -53,5 +53,5 @@ protected:
 
   BaseMutex m_lock;  // guards m_subscriptions; never held while calling out to a subscriber
   // Name (a private copy) -> BaseArray of subscribers in subscription order; empty arrays stay.
-  BaseTypedDictionary<BaseArray>* m_subscriptions;
+  BaseTypedDictionary<BaseArray>* m_subscriptions PT_GUARDED_BY(m_lock);
 };

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <climits>
 #include <cstdlib>
+#include <mutex>
 
 #include "io/IOBufferFilter.h"
 #include "net/IOSocketTCP.h"
@@ -196,7 +197,7 @@ void DistantObjectsCenter::setLoginTimeout(int milliseconds)
 
 DistantObjectDelegate* DistantObjectsCenter::getDistantObjectDelegate()
 {
-  std::lock_guard<std::mutex> guard(m_delegateLock);
+  BaseMutexLocker guard(m_delegateLock);
   return m_delegate;
 }
 
@@ -204,7 +205,7 @@ void DistantObjectsCenter::setDistantObjectDelegate(DistantObjectDelegate* deleg
 {
   DistantObjectDelegate* old;
   {
-    std::lock_guard<std::mutex> guard(m_delegateLock);
+    BaseMutexLocker guard(m_delegateLock);
     BaseObject::retain(delegate);
     old = m_delegate;
     m_delegate = delegate;
@@ -249,7 +250,7 @@ void DistantObjectsCenter::receiveObjects()
     }
     DistantObjectDelegate* delegate;
     {
-      std::lock_guard<std::mutex> guard(m_delegateLock);
+      BaseMutexLocker guard(m_delegateLock);
       delegate = m_delegate;
       BaseObject::retain(delegate);
     }
@@ -261,7 +262,7 @@ void DistantObjectsCenter::receiveObjects()
   }
   DistantObjectDelegate* delegate;
   {
-    std::lock_guard<std::mutex> guard(m_delegateLock);
+    BaseMutexLocker guard(m_delegateLock);
     delegate = m_delegate;
     BaseObject::retain(delegate);
   }
@@ -339,7 +340,7 @@ void DistantObjectsCenter::close()
   {
     // Peers that connected and have not sent their login hold their login threads, which
     // closing waits for: end those reads now, and start no other login.
-    std::lock_guard<std::mutex> guard(m_loginsLock);
+    BaseMutexLocker guard(m_loginsLock);
     m_closing = true;
     for (LoginThread* login : m_logins)
       if (login->m_waiting && !login->m_givenUp) login->shutDown();

@@ -12,9 +12,9 @@
 #pragma once
 
 #include <cstdint>
-#include <mutex>
 #include <vector>
 
+#include "runtime/BaseMutex.h"
 #include "runtime/BaseThread.h"
 #include "session/DistantObjectDelegate.h"
 
@@ -138,18 +138,19 @@ protected:
   IODriverAbstract* m_driver;
   BaseSerializer* m_serializer;
   uint16_t m_port;
-  BaseArray* m_clients;       // sessions kept by a listening session without delegate; m_loginsLock
-  std::mutex m_delegateLock;  // guards m_delegate: set from one thread, read on the receive thread
-  DistantObjectDelegate* m_delegate;
+  // Sessions kept by a listening session without delegate.
+  BaseArray* m_clients GUARDED_BY(m_loginsLock);
+  BaseMutex m_delegateLock;  // guards m_delegate: set from one thread, read on the receive thread
+  DistantObjectDelegate* m_delegate GUARDED_BY(m_delegateLock);
   BaseString* m_otherSideName;
   BaseString* m_ourName;
   // Guards m_logins, m_closing, m_clients and the state of every listed login. Held for no
   // call out but shutting a waiting login's socket down and starting a login thread.
-  std::mutex m_loginsLock;
+  BaseMutex m_loginsLock;
   // The login threads not yet joined, oldest first, one reference each; so that close()
   // and newer connections can end a login that waits at once, and so that every login
   // thread is joined.
-  std::vector<LoginThread*> m_logins;
-  bool m_closing;  // no login thread starts any more
+  std::vector<LoginThread*> m_logins GUARDED_BY(m_loginsLock);
+  bool m_closing GUARDED_BY(m_loginsLock);  // no login thread starts any more
   uint32_t m_objectReadLimit;
 };

@@ -69,7 +69,7 @@ void DistantObjectsCenter::_acceptConnection(IODriverAbstract* connection)
   BaseString* givenUp = nullptr;
   bool started = false;
   {
-    std::lock_guard<std::mutex> guard(m_loginsLock);
+    BaseMutexLocker guard(m_loginsLock);
     for (auto it = m_logins.begin(); it != m_logins.end();) {
       if ((*it)->m_finished) {
         finished.push_back(*it);
@@ -135,7 +135,7 @@ void DistantObjectsCenter::_loginConnection(LoginThread* login)
     DistantObjectsCenter* session = new (eRetainAutorelease) DistantObjectsCenter(login->m_connection);
     DistantObjectDelegate* delegate;
     {
-      std::lock_guard<std::mutex> guard(m_delegateLock);
+      BaseMutexLocker guard(m_delegateLock);
       delegate = m_delegate;
       BaseObject::retain(delegate);
     }
@@ -151,7 +151,7 @@ void DistantObjectsCenter::_loginConnection(LoginThread* login)
     {
       // From here on nobody shuts this connection down: a login that was read after all
       // is dropped when it was given up or the server is closing, not answered.
-      std::lock_guard<std::mutex> guard(m_loginsLock);
+      BaseMutexLocker guard(m_loginsLock);
       login->m_waiting = false;
       ended = login->m_givenUp || m_closing;
     }
@@ -162,7 +162,7 @@ void DistantObjectsCenter::_loginConnection(LoginThread* login)
         delegate->handleIncommingConnections(session);
       } else {
         {
-          std::lock_guard<std::mutex> guard(m_loginsLock);
+          BaseMutexLocker guard(m_loginsLock);
           if (!m_clients) m_clients = new BaseArray();
           m_clients->addObject(session);
         }
@@ -175,7 +175,7 @@ void DistantObjectsCenter::_loginConnection(LoginThread* login)
     BaseObject::release(delegate);
   }
   {
-    std::lock_guard<std::mutex> guard(m_loginsLock);
+    BaseMutexLocker guard(m_loginsLock);
     login->m_finished = true;
   }
   // The reference taken when the thread was started. Should it be the last one, this
@@ -187,7 +187,7 @@ void DistantObjectsCenter::_joinLogins()
 {
   std::vector<LoginThread*> logins;
   {
-    std::lock_guard<std::mutex> guard(m_loginsLock);
+    BaseMutexLocker guard(m_loginsLock);
     logins.swap(m_logins);
   }
   // stopThread joins, or on the login thread itself (a delegate closing its server)
