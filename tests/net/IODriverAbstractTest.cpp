@@ -1,9 +1,6 @@
 #include "net/IODriverAbstract.h"
 
-#include <gtest/gtest.h>
-
 #include "net/SocketTestSupport.h"
-#include "object/BaseAutorelease.h"
 #include "support/CaptureStream.h"
 
 using namespace nettest;

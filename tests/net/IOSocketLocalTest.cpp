@@ -1,10 +1,7 @@
 #include "net/IOSocketLocal.h"
 
-#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-
-#include <string>
 
 #include "net/SocketTestSupport.h"
 #include "support/CaptureStream.h"

@@ -1,12 +1,7 @@
 #include "net/IOSocketUDP.h"
 
-#include <gtest/gtest.h>
-
-#include <string>
-
 #include "io/BaseBuffer.h"
 #include "net/SocketTestSupport.h"
-#include "object/BaseDictionary.h"
 #include "support/CaptureStream.h"
 
 using namespace nettest;

@@ -3,23 +3,11 @@
 // of descriptors, sends and receives that fail for good. Each case checks the documented
 // result and that nothing is left behind: descriptors (/proc/self/fd) and threads
 // (/proc/self/task) come back to what they were.
-#include <gtest/gtest.h>
 #include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
-#include <atomic>
-#include <cerrno>
-#include <chrono>
 #include <cstring>
-#include <string>
-#include <thread>
 
-#include "net/IOSocketTCP.h"
 #include "net/SocketTestSupport.h"
-#include "object/BaseDictionary.h"
-#include "object/BaseString.h"
-#include "runtime/SystemCalls.h"
 #include "serialization/BaseSerializer.h"
 #include "session/DistantObjectsCenter.h"
 #include "support/CaptureStream.h"

@@ -2,14 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstring>
-#include <functional>
-#include <map>
-#include <sstream>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "object/BaseAutorelease.h"
 #include "object/BaseString.h"
@@ -127,17 +121,9 @@ TEST_F(NotificationCenterTest, PostsAreLoggedCarryContextAndInfoAndNullsAreIgnor
   EXPECT_EQ(session->getRetainCount(), 2);
 }
 
-TEST_F(NotificationCenterTest, SubscriptionsHoldTheSubscriberAndUnsubscribeThatObjectNotAnEqualOne)
+TEST_F(NotificationCenterTest, UnsubscribingRemovesThatObjectNotAnEqualOneAndMayDestroyIt)
 {
-  Recorder *subscriber = owned(1), *first = recorder(7), *twin = recorder(7);
-  sub(subscriber, "tick");
-  sub(subscriber, "tock");
-  EXPECT_EQ(subscriber->getRetainCount(), 3);
-  subscriber->release();
-  m_center->unsubscribeForMessage(subscriber, str("tick"));
-  EXPECT_EQ(CountedObject::destroyed, 0);
-  m_center->unsubscribeForMessage(subscriber, str("tock"));
-  EXPECT_EQ(CountedObject::destroyed, 1);
+  Recorder *first = recorder(7), *twin = recorder(7);
   ASSERT_TRUE(first->isEqual(twin));
   sub(first, "tick");
   sub(twin, "tick");
@@ -152,7 +138,7 @@ TEST_F(NotificationCenterTest, SubscriptionsHoldTheSubscriberAndUnsubscribeThatO
   sub(last, "tick");
   last->release();
   m_center->unsubscribeForMessage(last, str("tick"));
-  EXPECT_EQ(CountedObject::destroyed, 2);
+  EXPECT_EQ(CountedObject::destroyed, 1);
 }
 
 // Subscriptions changed from inside a delivery: the list taken at the start is delivered.

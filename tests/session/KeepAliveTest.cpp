@@ -3,19 +3,12 @@
 // another, joined by a veth pair; taking the client's end down leaves the server's socket
 // without FIN or RST, so only keep-alive can end it. Root only: skipped otherwise.
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <sched.h>
-#include <unistd.h>
 
-#include <atomic>
 #include <cstdlib>
-#include <functional>
-#include <string>
 
 #include "net/IOSocketAbstract.h"
 #include "net/SocketTestSupport.h"
-#include "object/BaseAutorelease.h"
-#include "object/BaseString.h"
 #include "session/DistantObjectsCenter.h"
 #include "session/LoginManager.h"
 #include "support/CaptureStream.h"
