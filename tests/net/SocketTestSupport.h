@@ -8,17 +8,11 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <chrono>
 #include <functional>
 #include <mutex>
-#include <string>
-#include <thread>
-#include <vector>
 
 #include "net/IOSocketTCP.h"
 #include "object/BaseAutorelease.h"
-#include "object/BaseDictionary.h"
 #include "object/BaseString.h"
 #include "runtime/NotificationCenter.h"
 #include "runtime/SystemCalls.h"
@@ -103,8 +97,8 @@ public:
   }
   ~NotificationRecorder() override
   {
-    m_name->release();
     for (auto& seen : m_seen) BaseObject::release(seen.second);
+    m_name->release();
   }
   void stop() { center()->unsubscribeForAllMessage(this); }
   void receiveMessage(BaseString*, BaseDictionary* info, void* context) override
@@ -150,15 +144,12 @@ protected:
     SystemCalls::restore();
     for (int fd : m_peers) close(fd);
     if (m_server) m_server->closeIO();
-    BaseObject::release(m_server);
-    m_recorder->stop();
-    m_recorder->release();
+    BaseObject::release(m_server), m_recorder->stop(), m_recorder->release();
   }
   IOSocketTCP* startServer(unsigned int maxClients = 0, IOSocketTCP* server = nullptr)
   {
     m_server = server ? server : new IOSocketTCP();
-    m_server->setSocketAddress("127.0.0.1", 0);
-    m_server->setServerOptions(nullptr, maxClients);
+    m_server->setSocketAddress("127.0.0.1", 0), m_server->setServerOptions(nullptr, maxClients);
     EXPECT_TRUE(m_server->createServer());
     m_port = boundPort(m_server->getSocketfd());
     return m_server;
