@@ -50,8 +50,7 @@ protected:
   {
     g_target = -1, g_countdown = 0, g_error = 0, g_calls = 0, g_polls = 0;
     std::thread([] {}).join();  // a sanitizer's own thread is there before the count
-    m_descriptors = openDescriptors();
-    m_threads = settledThreads();
+    m_descriptors = openDescriptors(), m_threads = settledThreads();
   }
   void TearDown() override
   {

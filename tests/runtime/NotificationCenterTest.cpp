@@ -24,9 +24,7 @@ public:
   {
     EXPECT_GT(getRetainCount(), 0) << "delivered to a dead subscriber";
     if (m_journal) m_journal->push_back(std::to_string(value()) + ":" + message->cString());
-    lastInfo = info;
-    lastContext = context;
-    ++received;
+    lastInfo = info, lastContext = context, ++received;
     if (onMessage) onMessage(message);
   }
   std::atomic<BaseDictionary*> lastInfo{nullptr};  // several posting threads may deliver at once
@@ -91,8 +89,7 @@ TEST_F(NotificationCenterTest, DeliveriesAndReferencesFollowTheSubscriptions)
     }
     EXPECT_EQ(m_journal, journal);
     EXPECT_EQ(recorders[1]->getRetainCount(), retainCountOfOne);
-    m_center->release();  // a destroyed center releases its subscribers
-    m_center = new NotificationCenter();
+    m_center->release(), m_center = new NotificationCenter();  // a destroyed center releases its subscribers
     for (auto& [id, subscriber] : recorders) EXPECT_EQ(subscriber->getRetainCount(), 1) << id;
   }
 }
