@@ -54,12 +54,11 @@ std::string libraryFile(const char* soname)
 bool resolvedByAvahiBrowse(const SimRun& browse, const std::string& txt)
 {
   const std::string start = "=;lo;IPv4;X-Plane;_corvane_gps._tcp;local;", end = ";127.0.0.1;21777;" + txt;
-  for (const std::string& line : browse.outLines()) {
-    if (line.rfind(start, 0) == 0 && line.size() >= start.size() + end.size() &&
-        line.compare(line.size() - end.size(), end.size(), end) == 0)
-      return true;
-  }
-  return false;
+  const std::vector<std::string> lines = browse.outLines();
+  return std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
+    return line.rfind(start, 0) == 0 && line.size() >= start.size() + end.size() &&
+           line.compare(line.size() - end.size(), end.size(), end) == 0;
+  });
 }
 
 class ClientDiscoveryTest : public ::testing::TestWithParam<LibrarySetup>
@@ -78,15 +77,9 @@ protected:
     std::ofstream(m_root / "Corvane" / "log.conf")
         << "%S: %m\n\n__|__\nfile:" << m_log.string() << "\n__|__\ninfo\n";
   }
-  void TearDown() override
-  {
-    std::error_code ignored;
-    fs::remove_all(m_root, ignored);
-  }
-
-  fs::path m_root;
-  fs::path m_plugin;
-  fs::path m_log;
+  void TearDown() override { fs::remove_all(m_root, m_ignored); }
+  fs::path m_root, m_plugin, m_log;
+  std::error_code m_ignored;
 };
 
 TEST_P(ClientDiscoveryTest, BridgeStartedFromTheMenuServesAndIsAnnouncedWhileALibraryIs)
@@ -132,32 +125,20 @@ TEST_P(ClientDiscoveryTest, BridgeStartedFromTheMenuServesAndIsAnnouncedWhileALi
   const std::vector<std::string> lines = app.outLines();
   ASSERT_EQ(lines.size(), 2u) << app.out << app.err;
   EXPECT_EQ(std::count(lines[1].begin(), lines[1].end(), ','), 11) << lines[1];
-  if (announced) {
-    EXPECT_FALSE(isBrowsable("_corvane_gps._tcp", "X-Plane", WINDOW_MS));
-  }
+  EXPECT_FALSE(announced && isBrowsable("_corvane_gps._tcp", "X-Plane", WINDOW_MS));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Libraries, ClientDiscoveryTest,
-    ::testing::Values(
-        LibrarySetup{"Both",
-                     {},
-                     false,
-                     "Info: DNS-SD through Avahi's client library\n",
-                     "\"txtvers=1\" \"qtotal=1\" \"priority=30\""},
-        // Avahi's libdns_sd hands the TXT strings to the daemon last first.
-        LibrarySetup{"LibdnsSdAlone",
-                     {},
-                     true,
-                     "Info: DNS-SD through libdns_sd.so.1\n",
-                     "\"priority=30\" \"qtotal=1\" \"txtvers=1\""},
-        LibrarySetup{
-            "Neither",
-            {"libavahi-client.so.3", "libdns_sd.so.1"},
-            false,
-            "Warning: no DNS-SD library found: the service is not announced; clients must connect by "
-            "address\nWarning: unable to publish our service via MDNS\n",
-            ""}),
+// Avahi's libdns_sd hands the TXT strings to the daemon last first.
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Libraries, ClientDiscoveryTest, ::testing::Values(
+    LibrarySetup{"Both", {}, false, "Info: DNS-SD through Avahi's client library\n",
+                 "\"txtvers=1\" \"qtotal=1\" \"priority=30\""},
+    LibrarySetup{"LibdnsSdAlone", {}, true, "Info: DNS-SD through libdns_sd.so.1\n",
+                 "\"priority=30\" \"qtotal=1\" \"txtvers=1\""},
+    LibrarySetup{"Neither", {"libavahi-client.so.3", "libdns_sd.so.1"}, false,
+                 "Warning: no DNS-SD library found: the service is not announced; clients must connect by "
+                 "address\nWarning: unable to publish our service via MDNS\n", ""}),
     [](const ::testing::TestParamInfo<LibrarySetup>& info) { return std::string(info.param.name); });
+// clang-format on
 
 }  // namespace

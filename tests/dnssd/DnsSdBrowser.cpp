@@ -20,54 +20,44 @@ int64_t nowMs()
 
 // Holds a wrapper and a service reference for the length of one lookup. Browsing needs
 // libdns_sd.so.1, whichever library the shared wrapper publishes through.
-class Lookup
+struct Lookup
 {
-public:
   Lookup() : m_wrapper(new MDnsWrapper()) { m_wrapper->InitMDnsLibrary(MDnsWrapper::eMDnsLibraryDnsSd); }
-  ~Lookup()
-  {
-    if (m_service) m_wrapper->m_refDeallocate(m_service);
-    m_wrapper->release();
-  }
-  Lookup(const Lookup&) = delete;
-  Lookup& operator=(const Lookup&) = delete;
-
+  ~Lookup() { (m_service ? m_wrapper->m_refDeallocate(m_service) : void()), m_wrapper->release(); }
   MDnsWrapper* m_wrapper;
   DNSServiceRef m_service = nullptr;
 };
 
 struct BrowseState
 {
-  std::string name;
-  bool visible = false;
-  bool failed = false;
+  std::string name, regtype, domain;
+  bool visible = false, failed = false;
   uint32_t interfaceIndex = 0;
-  std::string regtype;
-  std::string domain;
 };
 
 void browseReply(DNSServiceRef, DNSServiceFlags flags, uint32_t interfaceIndex, DNSServiceErrorType errorCode,
                  const char* serviceName, const char* regtype, const char* replyDomain, void* context)
 {
   BrowseState* state = static_cast<BrowseState*>(context);
-  if (errorCode != kDNSServiceErr_NoError) {
-    state->failed = true;
-    return;
-  }
-  if (!serviceName || state->name != serviceName) return;
-  state->visible = (flags & kDNSServiceFlagsAdd) != 0;
-  if (state->visible) {
-    state->interfaceIndex = interfaceIndex;
-    state->regtype = regtype ? regtype : "";
-    state->domain = replyDomain ? replyDomain : "";
-  }
+  state->failed = state->failed || errorCode != kDNSServiceErr_NoError;
+  if (state->failed || !serviceName || state->name != serviceName) return;
+  if ((state->visible = (flags & kDNSServiceFlagsAdd) != 0))
+    *state = {state->name, regtype ? regtype : "", replyDomain ? replyDomain : "", true,
+              false,       interfaceIndex};
+}
+
+// Starts browsing for `type` into `found`, looking for `name`.
+bool browse(Lookup& lookup, const char* type, const char* name, BrowseState& found)
+{
+  found.name = name;
+  return lookup.m_wrapper->m_browse(&lookup.m_service, 0, 0, type, nullptr, browseReply, &found) ==
+         kDNSServiceErr_NoError;
 }
 
 struct ResolveState
 {
   ResolvedService* out;
-  bool done = false;
-  bool failed = false;
+  bool done = false, failed = false;
 };
 
 void resolveReply(DNSServiceRef, DNSServiceFlags, uint32_t, DNSServiceErrorType errorCode, const char*,
@@ -108,13 +98,10 @@ bool browseAndResolve(const char* type, const char* name, int timeoutMs, Resolve
 {
   const int64_t deadline = nowMs() + timeoutMs;
   BrowseState found;
-  found.name = name;
   {
-    Lookup browse;
-    if (browse.m_wrapper->m_browse(&browse.m_service, 0, 0, type, nullptr, browseReply, &found) !=
-        kDNSServiceErr_NoError)
-      return false;
-    if (!processResultsUntil(browse.m_wrapper, browse.m_service, timeoutMs,
+    Lookup lookup;
+    if (!browse(lookup, type, name, found) ||
+        !processResultsUntil(lookup.m_wrapper, lookup.m_service, timeoutMs,
                              [&] { return found.visible || found.failed; }) ||
         found.failed)
       return false;
@@ -133,12 +120,9 @@ bool browseAndResolve(const char* type, const char* name, int timeoutMs, Resolve
 bool isBrowsable(const char* type, const char* name, int windowMs)
 {
   BrowseState found;
-  found.name = name;
-  Lookup browse;
-  if (browse.m_wrapper->m_browse(&browse.m_service, 0, 0, type, nullptr, browseReply, &found) !=
-      kDNSServiceErr_NoError)
-    return false;
+  Lookup lookup;
+  if (!browse(lookup, type, name, found)) return false;
   // Runs out the window on purpose: only its end state counts.
-  processResultsUntil(browse.m_wrapper, browse.m_service, windowMs, [&] { return found.failed; });
+  processResultsUntil(lookup.m_wrapper, lookup.m_service, windowMs, [&] { return found.failed; });
   return found.visible && !found.failed;
 }

@@ -34,16 +34,12 @@ IOSocketTCP* bridgeServer(uint16_t port)
 {
   IOSocketTCP* server = new IOSocketTCP();
   server->setServerOptions(nettest::bridgeOptions(), 0);
-  server->setSocketAddress(nullptr, port);
-  return server;
+  return server->setSocketAddress(nullptr, port), server;
 }
-
-bool accepts(uint16_t port)
-{
+const auto accepts = [](uint16_t port) {
   int fd = nettest::connectRaw(port);
-  if (fd != -1) close(fd);
-  return fd != -1;
-}
+  return fd != -1 && close(fd) == 0;
+};
 
 // Sockets this process has open.
 int openSockets()
@@ -57,13 +53,10 @@ int openSockets()
 
 // The sandbox's daemon stopped as by SIGSTOP for the object's life: a daemon that does not
 // answer. Continued however the test ends.
-class StoppedDaemon
+struct StoppedDaemon
 {
-public:
   explicit StoppedDaemon(pid_t daemon) : m_daemon(daemon) { kill(m_daemon, SIGSTOP); }
   ~StoppedDaemon() { kill(m_daemon, SIGCONT); }
-
-private:
   pid_t m_daemon;
 };
 
@@ -75,19 +68,16 @@ TEST(SocketPublicationTest, BridgeServerIsFoundWithItsPortAndExactlyItsTxtEntrie
   ASSERT_TRUE(server->createServer());
   EXPECT_TRUE(server->isPublishedWithMDNS());
   ASSERT_TRUE(nettest::waitUntil([&] { return log.contains("published with result"); }, RESOLVE_MS));
-  EXPECT_EQ(log.text(),
-            "Info: DNS-SD through Avahi's client library\n"
-            "Info: MDNS Service X-Plane published with result 0\n");
+  EXPECT_EQ(
+      log.text(),
+      "Info: DNS-SD through Avahi's client library\nInfo: MDNS Service X-Plane published with result 0\n");
 
   ResolvedService found;
   ASSERT_TRUE(browseAndResolve(TYPE, "X-Plane", RESOLVE_MS, found));
   EXPECT_EQ(found.port, 21777);
-  // Exactly its entries, in the options' order.
-  EXPECT_EQ(found.txtRecord, "\x09txtvers=1\x08qtotal=1\x0bpriority=30");
+  EXPECT_EQ(found.txtRecord, "\x09txtvers=1\x08qtotal=1\x0bpriority=30");  // exactly its entries, in order
   EXPECT_TRUE(accepts(21777));
-
-  // Closed but not destroyed: still advertised. Destroyed: withdrawn.
-  server->closeIO();
+  server->closeIO();  // closed but not destroyed: still advertised; destroyed: withdrawn
   EXPECT_TRUE(isBrowsable(TYPE, "X-Plane", WINDOW_MS));
   server->release();
   EXPECT_FALSE(isBrowsable(TYPE, "X-Plane", WINDOW_MS));
@@ -100,7 +90,6 @@ TEST(SocketPublicationTest, StoppedDaemonHoldsNeitherStartNorDestruction)
   const char* pid = getenv("DNSSD_SANDBOX_AVAHI_PID");
   ASSERT_NE(pid, nullptr) << "run through scripts/dnssd-sandbox.sh";
   const pid_t daemon = pid_t(atoi(pid));
-
   // Served at once, announced once the daemon answers.
   IOSocketTCP* server = bridgeServer(21779);
   {

@@ -1,9 +1,6 @@
 #include "net/IODriverAbstract.h"
 
-#include <gtest/gtest.h>
-
 #include "net/SocketTestSupport.h"
-#include "object/BaseAutorelease.h"
 #include "support/CaptureStream.h"
 
 using namespace nettest;
@@ -14,19 +11,12 @@ namespace {
 class TimeoutProbe : public IODriverAbstract
 {
 public:
-  bool readWithTimeout(void*, uint32_t& length, unsigned int timeout) override
+  bool readWithTimeout(void*, uint32_t& length, unsigned int t) override
   {
-    readTimeout = timeout;
-    length = 0;
-    return false;
+    return readTimeout = t, length = 0, false;
   }
-  bool writeWithTimeout(const void*, uint32_t, unsigned int timeout) override
-  {
-    writeTimeout = timeout;
-    return true;
-  }
-  unsigned int readTimeout = 0;
-  unsigned int writeTimeout = 0;
+  bool writeWithTimeout(const void*, uint32_t, unsigned int t) override { return writeTimeout = t, true; }
+  unsigned int readTimeout = 0, writeTimeout = 0;
 };
 
 TEST(IODriverAbstractTest, AbstractOperationsFailSoftlyAndPlainStreamCallsWaitWithoutTimeOut)
@@ -58,16 +48,13 @@ TEST(IODriverAbstractTest, ClientRegistryFollowsTheServerLifetime)
 {
   BaseAutorelease pool;
   IODriverAbstract* server = new (eRetainAutorelease) IODriverAbstract();
-  NotificationRecorder* recorder =
-      new (eRetainAutorelease) NotificationRecorder("NEW_CLIENT_CONNECTED_NOTIFICATION");
+  auto* recorder = new (eRetainAutorelease) NotificationRecorder("NEW_CLIENT_CONNECTED_NOTIFICATION");
   ASSERT_TRUE(server->createServer());
   EXPECT_TRUE(server->isServerStarted());
   server->joinThread();  // the bare accept loop returns at once
 
-  IODriverAbstract* first = new IODriverAbstract();
-  IODriverAbstract* second = new IODriverAbstract();
-  server->addClient(first);
-  server->addClient(second);
+  IODriverAbstract *first = new IODriverAbstract(), *second = new IODriverAbstract();
+  server->addClient(first), server->addClient(second);
   EXPECT_EQ(recorder->count(), 2);
   EXPECT_EQ(recorder->context(1), server);
   EXPECT_EQ(recorder->info(1), nullptr);
@@ -86,9 +73,7 @@ TEST(IODriverAbstractTest, ClientRegistryFollowsTheServerLifetime)
   EXPECT_EQ(second->getRetainCount(), 2);
   EXPECT_FALSE(server->closeIO());
   recorder->stop();
-  first->release();
-  second->release();
-  second->release();
+  first->release(), second->release(), second->release();
 }
 
 }  // namespace

@@ -1,59 +1,52 @@
 #include "net/IOSocketUDP.h"
 
-#include <gtest/gtest.h>
-
-#include <string>
-
 #include "io/BaseBuffer.h"
 #include "net/SocketTestSupport.h"
-#include "object/BaseDictionary.h"
 #include "support/CaptureStream.h"
 
 using namespace nettest;
 
 namespace {
 
-// A datagram socket bound to 127.0.0.1 on an ephemeral port.
+// A datagram socket bound to 127.0.0.1 on an ephemeral port, and a send to a port there.
 int boundDatagramSocket()
 {
   int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   struct sockaddr_in address = loopback(0);
-  bind(fd, reinterpret_cast<struct sockaddr*>(&address), sizeof address);
-  return fd;
+  return bind(fd, reinterpret_cast<struct sockaddr*>(&address), sizeof address), fd;
 }
-
 void sendTo(int fd, uint16_t port, const std::string& bytes)
 {
   struct sockaddr_in address = loopback(port);
   sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<struct sockaddr*>(&address), sizeof address);
 }
+std::string textOf(BaseDictionary* info, const char* key)
+{
+  BaseObject* value = info->objectForKey(key);
+  if (auto* data = dynamic_cast<BaseBuffer*>(value))
+    return std::string((const char*)data->bytes(), data->length());
+  return static_cast<BaseString*>(value)->cString();
+}
 
 TEST(IOSocketUDPTest, EachDatagramIsPostedOnceWithSenderAndBytes)
 {
   BaseAutorelease pool;
-  NotificationRecorder* recorder =
-      new (eRetainAutorelease) NotificationRecorder("IOSOCKETUDP_INCOMMING_DATAGRAM");
+  auto* recorder = new (eRetainAutorelease) NotificationRecorder("IOSOCKETUDP_INCOMMING_DATAGRAM");
   IOSocketUDP* server = new (eRetainAutorelease) IOSocketUDP();
   server->setSocketAddress("127.0.0.1", 0);
   ASSERT_TRUE(server->createServer());
   int sender = boundDatagramSocket();
-  uint16_t senderPort = boundPort(sender);
-
   sendTo(sender, boundPort(server->getSocketfd()), "0123456789");
   ASSERT_TRUE(waitUntil([&] { return recorder->count() == 1; }));
   BaseDictionary* info = recorder->info(0);
   EXPECT_EQ(recorder->context(0), server);
   EXPECT_EQ(info->count(), 3u);
-  EXPECT_STREQ(static_cast<BaseString*>(info->objectForKey("REMOTE_HOST"))->cString(), "127.0.0.1");
-  EXPECT_EQ(std::string(static_cast<BaseString*>(info->objectForKey("REMOTE_PORT"))->cString()),
-            std::to_string(senderPort));
-  BaseBuffer* data = static_cast<BaseBuffer*>(info->objectForKey("DATAGRAM_DATA"));
-  EXPECT_EQ(std::string((const char*)data->bytes(), data->length()), "0123456789");
-
-  // A datagram larger than the buffer arrives cut to it.
-  sendTo(sender, boundPort(server->getSocketfd()), std::string(9000, 'L'));
+  EXPECT_EQ(textOf(info, "REMOTE_HOST"), "127.0.0.1");
+  EXPECT_EQ(textOf(info, "REMOTE_PORT"), std::to_string(boundPort(sender)));
+  EXPECT_EQ(textOf(info, "DATAGRAM_DATA"), "0123456789");
+  sendTo(sender, boundPort(server->getSocketfd()), std::string(9000, 'L'));  // cut to the buffer
   ASSERT_TRUE(waitUntil([&] { return recorder->count() == 2; }));
-  EXPECT_EQ(static_cast<BaseBuffer*>(recorder->info(1)->objectForKey("DATAGRAM_DATA"))->length(), 8192u);
+  EXPECT_EQ(textOf(recorder->info(1), "DATAGRAM_DATA"), std::string(8192, 'L'));
 
   EXPECT_TRUE(server->closeIO());
   EXPECT_FALSE(server->isThreadRunning());
@@ -73,9 +66,8 @@ TEST(IOSocketUDPTest, DatagramsTravelBetweenDriversAndAWaitForNoneTimesOut)
 
   IOSocketUDP* sender = new (eRetainAutorelease) IOSocketUDP();
   ASSERT_TRUE(sender->write("ping", 4, "127.0.0.1", boundPort(fd)));
-  char host[16];
+  char host[16], data[16];
   uint16_t port = 0;
-  char data[16];
   uint32_t length = sizeof data;
   ASSERT_TRUE(receiver->readWithTimeoutUDP(host, port, data, length, 5));
   EXPECT_EQ(std::string(data, length), "ping");
@@ -83,8 +75,7 @@ TEST(IOSocketUDPTest, DatagramsTravelBetweenDriversAndAWaitForNoneTimesOut)
   EXPECT_EQ(port, boundPort(sender->getSocketfd()));
 
   LogCapture log("%S: %m\n", "I|src/net/");
-  length = sizeof data;
-  EXPECT_FALSE(receiver->readWithTimeoutUDP(nullptr, port, data, length, 1));
+  EXPECT_FALSE(receiver->readWithTimeoutUDP(nullptr, port, data, length = sizeof data, 1));
   EXPECT_EQ(length, 0u);
   EXPECT_FALSE(sender->write("x", 1, "no..such..host", 5000));
   EXPECT_EQ(log.text(),
@@ -96,9 +87,8 @@ TEST(IOSocketUDPTest, RouteToLoopbackUsesTheLoopbackAddress)
   char ours[32] = "junk";
   EXPECT_TRUE(IOSocketUDP::getOurAddressForHost("127.0.0.1", ours, sizeof ours));
   EXPECT_STREQ(ours, "127.0.0.1");
-  char cut[4];
-  EXPECT_TRUE(IOSocketUDP::getOurAddressForHost("127.0.0.1", cut, sizeof cut));
-  EXPECT_STREQ(cut, "127");
+  EXPECT_TRUE(IOSocketUDP::getOurAddressForHost("127.0.0.1", ours, 4));
+  EXPECT_STREQ(ours, "127");
   EXPECT_FALSE(IOSocketUDP::getOurAddressForHost("no..such..host", ours, sizeof ours));
 }
 

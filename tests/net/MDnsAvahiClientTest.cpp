@@ -9,51 +9,34 @@
 #include <gtest/gtest.h>
 
 #include <optional>
-#include <string>
-#include <vector>
 
 #include "net/MDnsWrapper.h"
 
 namespace {
 
-struct TxtEntry
-{
-  std::string key;
-  std::optional<std::string> value;  // none: the key alone
-};
+// Entries (no value: the key alone) into a record with a buffer of the caller's (length 0:
+// none); the bytes built and the result of every entry.
+using Entries = std::vector<std::pair<std::string, std::optional<std::string>>>;
+using Built = std::pair<std::string, std::vector<DNSServiceErrorType>>;
 
-struct TxtCase
+Built build(MDnsWrapper* table, uint16_t bufferLength, const Entries& entries)
 {
-  const char* name;
-  uint16_t bufferLength;  // 0: no buffer of the caller's
-  std::vector<TxtEntry> entries;
-};
-
-struct Built
-{
-  std::string bytes;
-  std::vector<DNSServiceErrorType> results;
-};
-
-Built build(MDnsWrapper* table, const TxtCase& txtCase)
-{
-  std::vector<char> buffer(txtCase.bufferLength);
+  std::vector<char> buffer(bufferLength);
   TXTRecordRef txt;
-  table->m_txtCreate(&txt, txtCase.bufferLength, buffer.empty() ? nullptr : buffer.data());
+  table->m_txtCreate(&txt, bufferLength, buffer.empty() ? nullptr : buffer.data());
   Built built;
-  for (const TxtEntry& entry : txtCase.entries)
-    built.results.push_back(table->m_txtSetValue(&txt, entry.key.c_str(),
-                                                 uint8_t(entry.value ? entry.value->size() : 0),
-                                                 entry.value ? entry.value->data() : nullptr));
+  for (const auto& [key, value] : entries)
+    built.second.push_back(table->m_txtSetValue(&txt, key.c_str(), uint8_t(value ? value->size() : 0),
+                                                value ? value->data() : nullptr));
   if (uint16_t length = table->m_txtGetLength(&txt))
-    built.bytes.assign(static_cast<const char*>(table->m_txtGetBytesPtr(&txt)), length);
+    built.first.assign(static_cast<const char*>(table->m_txtGetBytesPtr(&txt)), length);
   table->m_txtDeallocate(&txt);
   return built;
 }
 
 TEST(MDnsAvahiClientTest, TxtRecordsAreThoseOfLibdnsSd)
 {
-  const TxtCase cases[] = {
+  const std::tuple<const char*, uint16_t, Entries> cases[] = {
       {"the bridge's entries", 0, {{"txtvers", "1"}, {"qtotal", "1"}, {"priority", "30"}}},
       {"nothing", 0, {}},
       {"key alone and empty value", 0, {{"flag", std::nullopt}, {"empty", ""}}},
@@ -62,19 +45,14 @@ TEST(MDnsAvahiClientTest, TxtRecordsAreThoseOfLibdnsSd)
       {"255 bytes and one more", 0, {{"k", std::string(253, 'v')}, {"j", std::string(254, 'v')}}},
       {"past the caller's buffer", 8, {{"txtvers", "1"}, {"qtotal", "1"}}},
   };
-  MDnsWrapper* dnsSd = new MDnsWrapper();
-  MDnsWrapper* avahi = new MDnsWrapper();
+  MDnsWrapper *dnsSd = new MDnsWrapper(), *avahi = new MDnsWrapper();
   ASSERT_TRUE(dnsSd->InitMDnsLibrary(MDnsWrapper::eMDnsLibraryDnsSd));
   ASSERT_TRUE(avahi->InitMDnsLibrary(MDnsWrapper::eMDnsLibraryAvahiClient));
-  for (const TxtCase& txtCase : cases) {
-    SCOPED_TRACE(txtCase.name);
-    const Built expected = build(dnsSd, txtCase);
-    const Built built = build(avahi, txtCase);
-    EXPECT_EQ(built.bytes, expected.bytes);
-    EXPECT_EQ(built.results, expected.results);
+  for (const auto& [name, bufferLength, entries] : cases) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(build(avahi, bufferLength, entries), build(dnsSd, bufferLength, entries));
   }
-  avahi->release();
-  dnsSd->release();
+  avahi->release(), dnsSd->release();
 }
 
 }  // namespace

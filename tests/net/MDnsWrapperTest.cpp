@@ -3,9 +3,7 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <thread>
-#include <vector>
 
 #include "net/MDnsAvahiClient.h"
 #include "support/CaptureStream.h"
@@ -19,21 +17,14 @@ DNSServiceErrorType refusingRegister(DNSServiceRef*, DNSServiceFlags, uint32_t, 
   return kDNSServiceErr_Refused;
 }
 
-template <typename Function>
-void* address(Function* function)
-{
-  return reinterpret_cast<void*>(function);
-}
-
 // The fifteen entries in table order, so that a failure names the position.
-std::vector<void*> entries(const MDnsWrapper* wrapper)
+std::vector<void*> entries(const MDnsWrapper* w)
 {
-  const MDnsWrapper& w = *wrapper;
-  return {address(w.m_browse),         address(w.m_resolve),           address(w.m_processResult),
-          address(w.m_refSockFD),      address(w.m_refDeallocate),     address(w.m_txtGetCount),
-          address(w.m_txtGetValuePtr), address(w.m_txtGetItemAtIndex), address(w.m_register),
-          address(w.m_txtGetLength),   address(w.m_txtGetBytesPtr),    address(w.m_txtSetValue),
-          address(w.m_txtCreate),      address(w.m_txtDeallocate),     address(w.m_queryRecord)};
+  return {(void*)w->m_browse,         (void*)w->m_resolve,           (void*)w->m_processResult,
+          (void*)w->m_refSockFD,      (void*)w->m_refDeallocate,     (void*)w->m_txtGetCount,
+          (void*)w->m_txtGetValuePtr, (void*)w->m_txtGetItemAtIndex, (void*)w->m_register,
+          (void*)w->m_txtGetLength,   (void*)w->m_txtGetBytesPtr,    (void*)w->m_txtSetValue,
+          (void*)w->m_txtCreate,      (void*)w->m_txtDeallocate,     (void*)w->m_queryRecord};
 }
 
 // libdns_sd.so.1's own functions, looked up apart from the wrapper, in table order. Only
@@ -52,27 +43,21 @@ std::vector<void*> dnsSdFunctions()
   return found;
 }
 
+using C = MDnsAvahiClient;
 // clang-format off
-const std::vector<void*> AVAHI_CLIENT = {
-    nullptr, nullptr, address(&MDnsAvahiClient::processResult), address(&MDnsAvahiClient::refSockFD),
-    address(&MDnsAvahiClient::refDeallocate), nullptr, nullptr, nullptr,
-    address(&MDnsAvahiClient::registerService), address(&MDnsAvahiClient::txtGetLength),
-    address(&MDnsAvahiClient::txtGetBytesPtr), address(&MDnsAvahiClient::txtSetValue),
-    address(&MDnsAvahiClient::txtCreate), address(&MDnsAvahiClient::txtDeallocate), nullptr};
+const std::vector<void*> AVAHI_CLIENT = {nullptr, nullptr, (void*)&C::processResult, (void*)&C::refSockFD,
+    (void*)&C::refDeallocate, nullptr, nullptr, nullptr, (void*)&C::registerService, (void*)&C::txtGetLength,
+    (void*)&C::txtGetBytesPtr, (void*)&C::txtSetValue, (void*)&C::txtCreate, (void*)&C::txtDeallocate, nullptr};
 // clang-format on
 
 const std::vector<void*> EMPTY(15, nullptr);
 
-// --- the shared instance: identity, references, renewal ---
-
 TEST(MDnsWrapperShared, HoldersShareOneFilledInstanceUntilTheLastReleaseThenANewOne)
 {
-  MDnsWrapper* first = MDnsWrapper::sharedMDNSWrapper();
-  MDnsWrapper* second = MDnsWrapper::sharedMDNSWrapper();
+  MDnsWrapper *first = MDnsWrapper::sharedMDNSWrapper(), *second = MDnsWrapper::sharedMDNSWrapper();
   EXPECT_EQ(first, second);
   EXPECT_EQ(first->getRetainCount(), 2);
   EXPECT_STREQ(first->getClass(), "MDnsWrapper");
-  EXPECT_TRUE(first->MDnsIsLoaded());
   EXPECT_EQ(first->MDnsLibrary(), MDnsWrapper::eMDnsLibraryAvahiClient);
   EXPECT_EQ(entries(first), AVAHI_CLIENT);
   // The remaining holder keeps the instance and the fakes put into it.
@@ -86,14 +71,12 @@ TEST(MDnsWrapperShared, HoldersShareOneFilledInstanceUntilTheLastReleaseThenANew
   (new MDnsWrapper())->release();
   EXPECT_EQ(MDnsWrapper::sharedMDNSWrapper(), second);
   EXPECT_EQ(second->getRetainCount(), 3);
-  second->release();
-  second->release();
+  second->release(), second->release();
   // Marks the old instance: a stale shared pointer would hand this table back (or crash).
   third->CloseMDnsLibrary();
   third->release();
   MDnsWrapper* renewed = MDnsWrapper::sharedMDNSWrapper();
   EXPECT_EQ(renewed->getRetainCount(), 1);
-  EXPECT_TRUE(renewed->MDnsIsLoaded());
   EXPECT_EQ(entries(renewed), AVAHI_CLIENT);
   renewed->release();
 }
@@ -117,60 +100,45 @@ TEST(MDnsWrapperShared, ConcurrentHoldersAlwaysGetALiveFilledInstance)
   EXPECT_EQ(unloaded, 0);
 }
 
-// --- filling and emptying the table ---
-
-// Each choice replaces the one before it on the same object; the default is Avahi's client.
-TEST(MDnsWrapperLibrary, ChosenLibraryFillsTheTableAlone)
+// Each choice replaces the one before it on the same object; the default is Avahi's client,
+// and initialising again keeps entries put in by hand.
+TEST(MDnsWrapperLibrary, ChosenLibraryFillsTheTableAloneAndCloseEmptiesIt)
 {
-  struct Choice
-  {
-    MDnsWrapper::eMDnsLibrary library;
-    bool loads;
-    const char* log;
-  };
-  const Choice choices[] = {
-      {MDnsWrapper::eMDnsLibraryDnsSd, true, "Info: DNS-SD through libdns_sd.so.1\n"},
-      {MDnsWrapper::eMDnsLibraryAvahiClient, true, "Info: DNS-SD through Avahi's client library\n"},
+  const char *dnsSd = "Info: DNS-SD through libdns_sd.so.1\n",
+             *avahi = "Info: DNS-SD through Avahi's client library\n";
+  const std::tuple<MDnsWrapper::eMDnsLibrary, bool, const char*> choices[] = {
+      {MDnsWrapper::eMDnsLibraryDnsSd, true, dnsSd},
+      {MDnsWrapper::eMDnsLibraryAvahiClient, true, avahi},
       {MDnsWrapper::eMDnsLibraryNone, false, ""},
-      {MDnsWrapper::eMDnsLibraryDnsSd, true, "Info: DNS-SD through libdns_sd.so.1\n"}};
+      {MDnsWrapper::eMDnsLibraryDnsSd, true, dnsSd}};
   MDnsWrapper* wrapper = new MDnsWrapper();
   EXPECT_FALSE(wrapper->MDnsIsLoaded());
-  EXPECT_FALSE(wrapper->MDnsTableFilled());
   EXPECT_EQ(entries(wrapper), EMPTY);
-  for (const Choice& choice : choices) {
-    SCOPED_TRACE(choice.log);
+  for (auto [library, loads, lines] : choices) {
+    SCOPED_TRACE(lines);
     LogCapture log("%S: %m\n", "I");
-    EXPECT_EQ(wrapper->InitMDnsLibrary(choice.library), choice.loads);
-    EXPECT_EQ(wrapper->MDnsIsLoaded(), choice.loads);
-    EXPECT_EQ(wrapper->MDnsTableFilled(), choice.loads);
-    EXPECT_EQ(wrapper->MDnsLibrary(), choice.library);
-    EXPECT_EQ(log.text(), choice.log);
-    const std::vector<void*> expected = choice.library == MDnsWrapper::eMDnsLibraryDnsSd ? dnsSdFunctions()
-                                        : choice.loads                                   ? AVAHI_CLIENT
-                                                                                         : EMPTY;
-    EXPECT_EQ(entries(wrapper), expected);
+    EXPECT_EQ(wrapper->InitMDnsLibrary(library), loads);
+    EXPECT_EQ(wrapper->MDnsIsLoaded(), loads);
+    EXPECT_EQ(wrapper->MDnsTableFilled(), loads);
+    EXPECT_EQ(wrapper->MDnsLibrary(), library);
+    EXPECT_EQ(log.text(), lines);
+    EXPECT_EQ(entries(wrapper), library == MDnsWrapper::eMDnsLibraryDnsSd ? dnsSdFunctions()
+                                : loads                                   ? AVAHI_CLIENT
+                                                                          : EMPTY);
   }
-  wrapper->release();
-}
-
-TEST(MDnsWrapperLibrary, InitialisingAgainKeepsEntriesPutInByHandAndCloseEmptiesTheTable)
-{
-  MDnsWrapper* wrapper = new MDnsWrapper();
-  LogCapture log("%S: %m\n", "I");
-  EXPECT_TRUE(wrapper->InitMDnsLibrary());
-  EXPECT_EQ(log.text(), "Info: DNS-SD through Avahi's client library\n");
-  wrapper->m_register = refusingRegister;
-  EXPECT_TRUE(wrapper->InitMDnsLibrary());
-  EXPECT_TRUE(wrapper->InitMDnsLibrary(MDnsWrapper::eMDnsLibraryAvahiClient));
-  EXPECT_EQ(wrapper->m_register, &refusingRegister);
-  EXPECT_EQ(wrapper->m_processResult, &MDnsAvahiClient::processResult);
   EXPECT_TRUE(wrapper->CloseMDnsLibrary());
   EXPECT_FALSE(wrapper->MDnsIsLoaded());
   EXPECT_FALSE(wrapper->MDnsTableFilled());
   EXPECT_EQ(wrapper->MDnsLibrary(), MDnsWrapper::eMDnsLibraryNone);
   EXPECT_EQ(entries(wrapper), EMPTY);
+  LogCapture log("%S: %m\n", "I");
   EXPECT_TRUE(wrapper->InitMDnsLibrary());
-  EXPECT_EQ(entries(wrapper), AVAHI_CLIENT);
+  EXPECT_EQ(log.text(), avahi);
+  wrapper->m_register = refusingRegister;
+  EXPECT_TRUE(wrapper->InitMDnsLibrary());
+  EXPECT_TRUE(wrapper->InitMDnsLibrary(MDnsWrapper::eMDnsLibraryAvahiClient));
+  EXPECT_EQ(wrapper->m_register, &refusingRegister);
+  EXPECT_EQ(wrapper->m_processResult, &MDnsAvahiClient::processResult);
   wrapper->release();
 }
 

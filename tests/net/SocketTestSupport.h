@@ -6,21 +6,13 @@
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <chrono>
 #include <functional>
 #include <mutex>
-#include <string>
-#include <thread>
-#include <vector>
 
 #include "net/IOSocketTCP.h"
 #include "object/BaseAutorelease.h"
-#include "object/BaseDictionary.h"
 #include "object/BaseString.h"
 #include "runtime/NotificationCenter.h"
 #include "runtime/SystemCalls.h"
@@ -32,10 +24,8 @@ namespace nettest {
 inline bool waitUntil(const std::function<bool()>& done, int limitMs = 5000)
 {
   auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
-  while (!done()) {
+  for (; !done(); std::this_thread::sleep_for(std::chrono::milliseconds(1)))
     if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
   return true;
 }
 
@@ -44,18 +34,11 @@ inline uint16_t boundPort(int fd)
 {
   struct sockaddr_in address;
   socklen_t length = sizeof address;
-  if (getsockname(fd, reinterpret_cast<struct sockaddr*>(&address), &length) != 0) return 0;
-  return ntohs(address.sin_port);
+  return getsockname(fd, reinterpret_cast<struct sockaddr*>(&address), &length) ? 0 : ntohs(address.sin_port);
 }
-
-inline struct sockaddr_in loopback(uint16_t port)
-{
-  struct sockaddr_in address = {};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return address;
-}
+inline const auto loopback = [](uint16_t port) {
+  return sockaddr_in{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
+};
 
 // A raw stream socket on 127.0.0.1:port, listening (as another program holding the port
 // would) or connected; -1 on failure.
@@ -70,18 +53,11 @@ inline int rawSocket(uint16_t port, bool listening)
   if (!made) close(fd);
   return made ? fd : -1;
 }
-inline int listenRaw(uint16_t port)
-{
-  return rawSocket(port, true);
-}
-inline int connectRaw(uint16_t port)
-{
-  return rawSocket(port, false);
-}
-inline void sendAll(int fd, const std::string& bytes)
-{
+inline const auto listenRaw = [](uint16_t port) { return rawSocket(port, true); };
+inline const auto connectRaw = [](uint16_t port) { return rawSocket(port, false); };
+inline const auto sendAll = [](int fd, const std::string& bytes) {
   ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-}
+};
 
 // True when the peer has closed `fd` (a read sees the end) within the limit.
 inline bool closedByPeer(int fd, int limitMs = 5000)
@@ -111,46 +87,37 @@ inline BaseDictionary* bridgeOptions(bool withName = true, bool withTxt = true)
 // context and a retained dictionary of every delivery. Deliveries come from workers.
 class NotificationRecorder : public BaseObject
 {
+  using Lock = std::lock_guard<std::mutex>;
+  static NotificationCenter* center() { return NotificationCenter::sharedNotificationCenter(); }
+
 public:
   explicit NotificationRecorder(const char* name) : m_name(new BaseString(name))
   {
-    NotificationCenter::sharedNotificationCenter()->subscribeForMessage(this, m_name);
+    center()->subscribeForMessage(this, m_name);
   }
   ~NotificationRecorder() override
   {
+    for (auto& seen : m_seen) BaseObject::release(seen.second);
     m_name->release();
-    for (BaseDictionary* info : m_infos) BaseObject::release(info);
   }
-  void stop() { NotificationCenter::sharedNotificationCenter()->unsubscribeForAllMessage(this); }
+  void stop() { center()->unsubscribeForAllMessage(this); }
   void receiveMessage(BaseString*, BaseDictionary* info, void* context) override
   {
     BaseObject::retain(info);
-    {
-      std::lock_guard<std::mutex> guard(m_mutex);
-      m_contexts.push_back(context);
-      m_infos.push_back(info);
-    }
+    Lock guard(m_mutex);
+    m_seen.emplace_back(context, info);
     if (onMessage) onMessage(context);  // on the posting thread, before the delivery is counted
     m_count.fetch_add(1);
   }
   int count() const { return m_count.load(); }
-  void* context(size_t index)
-  {
-    std::lock_guard<std::mutex> guard(m_mutex);
-    return index < m_contexts.size() ? m_contexts[index] : nullptr;
-  }
-  BaseDictionary* info(size_t index)
-  {
-    std::lock_guard<std::mutex> guard(m_mutex);
-    return index < m_infos.size() ? m_infos[index] : nullptr;
-  }
+  void* context(size_t at) { return Lock(m_mutex), at < m_seen.size() ? m_seen[at].first : nullptr; }
+  BaseDictionary* info(size_t at) { return Lock(m_mutex), at < m_seen.size() ? m_seen[at].second : nullptr; }
   std::function<void(void*)> onMessage;
 
 private:
   BaseString* m_name;
   std::mutex m_mutex;
-  std::vector<void*> m_contexts;
-  std::vector<BaseDictionary*> m_infos;
+  std::vector<std::pair<void*, BaseDictionary*>> m_seen;
   std::atomic<int> m_count{0};
 };
 
@@ -163,18 +130,9 @@ inline int entriesOf(const char* directory, int own)
   if (listing) closedir(listing);
   return count;
 }
-inline int openDescriptors()
-{
-  return entriesOf("/proc/self/fd", 1);
-}
-inline int threads()
-{
-  return entriesOf("/proc/self/task", 0);
-}
-inline int settledThreads()
-{
-  return settledReading(threads);
-}
+inline const auto openDescriptors = [] { return entriesOf("/proc/self/fd", 1); };
+inline const auto threads = [] { return entriesOf("/proc/self/task", 0); };
+inline const auto settledThreads = [] { return settledReading(threads); };
 
 // A TCP server on 127.0.0.1 with an ephemeral port, and raw peers connected to it. The
 // native system-call table is put back before anything is released.
@@ -186,25 +144,17 @@ protected:
     SystemCalls::restore();
     for (int fd : m_peers) close(fd);
     if (m_server) m_server->closeIO();
-    BaseObject::release(m_server);
-    m_recorder->stop();
-    m_recorder->release();
+    BaseObject::release(m_server), m_recorder->stop(), m_recorder->release();
   }
   IOSocketTCP* startServer(unsigned int maxClients = 0, IOSocketTCP* server = nullptr)
   {
     m_server = server ? server : new IOSocketTCP();
-    m_server->setSocketAddress("127.0.0.1", 0);
-    m_server->setServerOptions(nullptr, maxClients);
+    m_server->setSocketAddress("127.0.0.1", 0), m_server->setServerOptions(nullptr, maxClients);
     EXPECT_TRUE(m_server->createServer());
     m_port = boundPort(m_server->getSocketfd());
     return m_server;
   }
-  int peer()
-  {
-    m_peers.push_back(connectRaw(m_port));
-    EXPECT_NE(m_peers.back(), -1);
-    return m_peers.back();
-  }
+  int peer() { return m_peers.push_back(connectRaw(m_port)), m_peers.back(); }
   // Connects a peer and returns the server's driver for it.
   IOSocketTCP* accepted()
   {
@@ -212,9 +162,8 @@ protected:
     peer();
     EXPECT_TRUE(waitUntil([&] { return m_recorder->count() > before; }));
     m_server->lockClients();
-    auto* client = static_cast<IOSocketTCP*>(m_server->clientAtIndex(m_server->clientsCount() - 1));
-    m_server->unlockClients();
-    return client;
+    auto* client = m_server->clientAtIndex(m_server->clientsCount() - 1);
+    return m_server->unlockClients(), static_cast<IOSocketTCP*>(client);
   }
 
   BaseAutorelease m_pool;

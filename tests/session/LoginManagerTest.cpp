@@ -10,10 +10,10 @@ const char* const APP_AGENT = "Ostrel Corvane Mobile";
 // MD5 of "corvane-bridge/X-Plane/1", the bridge's credential text.
 const char* const APP_PASSWORD = "9a1c73b7ed7dfd81d8b67613edc86094";
 
-BaseString* str(const char* text)
-{
-  return text ? new (eRetainAutorelease) BaseString(text) : nullptr;
-}
+const auto str = [](const char* text) { return text ? new (eRetainAutorelease) BaseString(text) : nullptr; };
+const auto text = [](BaseObject* object) {
+  return object ? static_cast<BaseString*>(object)->cString() : "(none)";
+};
 
 class LoginManagerTest : public ::testing::Test
 {
@@ -60,15 +60,14 @@ TEST_F(LoginManagerTest, FirstFailingCheckOfTheModeDecides)
   m_manager->addCredential(str("anna"), str("alpha"));
   m_manager->addCredential(str("bert"), str("bravo"));
   for (const auto& login : cases) {
-    SCOPED_TRACE(::testing::Message()
-                 << login.mode << " " << (login.agent ? login.agent : "-") << " "
-                 << (login.user ? login.user : "-") << " " << (login.password ? login.password : "-"));
+    SCOPED_TRACE(::testing::Message() << login.mode << " " << text(str(login.agent)) << " "
+                                      << text(str(login.user)) << " " << text(str(login.password)));
     m_manager->setMode(login.mode);
     EXPECT_EQ(m_manager->validateLogin(str(login.agent), str(login.user), str(login.password)), login.result);
   }
 }
 
-TEST_F(LoginManagerTest, CredentialsAreFoundInInsertionOrder)
+TEST_F(LoginManagerTest, CredentialsAreFoundInInsertionOrderAndChallengesDigestBothTexts)
 {
   EXPECT_TRUE(m_manager->addCredential(nullptr, nullptr));
   EXPECT_EQ(m_manager->getPasswordForUser(nullptr), nullptr);
@@ -77,33 +76,20 @@ TEST_F(LoginManagerTest, CredentialsAreFoundInInsertionOrder)
   m_manager->addCredential(str("anna"), str("later"));
 
   // Had the two nulls added an empty entry, it would be the first credential.
-  EXPECT_STREQ(m_manager->getPasswordForUser(nullptr)->cString(), "shared");
-  EXPECT_STREQ(m_manager->getPasswordForUser(str("anna"))->cString(), "shared");
+  EXPECT_STREQ(text(m_manager->getPasswordForUser(nullptr)), "shared");
+  EXPECT_STREQ(text(m_manager->getPasswordForUser(str("anna"))), "shared");
   EXPECT_EQ(m_manager->getPasswordForUser(str("carl")), nullptr);
-
   BaseDictionary* found = m_manager->findUserCrendentialWithKey("Password", str("shared"));
-  ASSERT_NE(found, nullptr);
-  EXPECT_STREQ(static_cast<BaseString*>(found->objectForKey("Username"))->cString(), "anna");
+  EXPECT_STREQ(text(found ? found->objectForKey("Username") : nullptr), "anna");
   found = m_manager->findUserCrendentialWithKey("Username", str("bert"));
-  ASSERT_NE(found, nullptr);
-  EXPECT_STREQ(static_cast<BaseString*>(found->objectForKey("Password"))->cString(), "shared");
+  EXPECT_STREQ(text(found ? found->objectForKey("Password") : nullptr), "shared");
   EXPECT_EQ(m_manager->findUserCrendentialWithKey("Username", str("shared")), nullptr);
-
   m_manager->removeAllCredential();
   EXPECT_EQ(m_manager->getPasswordForUser(nullptr), nullptr);
-}
-
-TEST_F(LoginManagerTest, ChallengeDigestsBothTextsBetweenStars)
-{
-  // printf '*abc*+*def*' | md5sum
-  EXPECT_STREQ(m_manager->challengeForUser(str("abc"), str("def"))->cString(),
-               "2e8de60393d5a233505e30f0a76ee80b");
-  // printf '*abc*+*(null)*' | md5sum
-  EXPECT_STREQ(m_manager->challengeForUser(str("abc"), nullptr)->cString(),
-               "38827a7bb5883177f988c22eff787f7c");
-  // printf '*(null)*+*(null)*' | md5sum: without a user name the second text is left out too.
-  EXPECT_STREQ(m_manager->challengeForUser(nullptr, str("def"))->cString(),
-               "133f531cf0b291c23b764ddd34aeca6b");
+  // The challenge is the MD5 of '*user*+*password*'; without a user name both are "(null)".
+  EXPECT_STREQ(text(m_manager->challengeForUser(str("abc"), str("def"))), "2e8de60393d5a233505e30f0a76ee80b");
+  EXPECT_STREQ(text(m_manager->challengeForUser(str("abc"), nullptr)), "38827a7bb5883177f988c22eff787f7c");
+  EXPECT_STREQ(text(m_manager->challengeForUser(nullptr, str("def"))), "133f531cf0b291c23b764ddd34aeca6b");
 }
 
 TEST(LoginManagerSharedTest, LaterCallsKeepTheFirstManagerAndItsMode)
