@@ -113,19 +113,4 @@ TEST_F(IOPacketProducerTest, ReadsNeverSpanTwoPacketsDrainAfterCloseAndReleaseTh
   EXPECT_TRUE(log.contains("Debug: packet is 3 bytes, receivedPacketCount 1\n"));
 }
 
-TEST_F(IOPacketProducerTest, ReaderGetsInOrderWhatAnotherThreadAdds)
-{
-  IOPacketProducer* packets = producer(2);
-  std::string sent, received(201, '\0');
-  for (int i = 0; i < 201; i++) sent += (char)('a' + i % 26);
-  std::thread adder([&] {
-    BaseAutorelease pool;
-    for (size_t at = 0; at < sent.size(); at += 3)
-      EXPECT_TRUE(packets->addPacket(new (eRetainAutorelease) BaseBuffer(sent.data() + at, 3)));
-  });
-  EXPECT_TRUE(packets->readIOExact(&received[0], (uint32_t)sent.size()));
-  adder.join();
-  EXPECT_EQ(received, sent);
-}
-
 }  // namespace
