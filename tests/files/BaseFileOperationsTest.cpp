@@ -205,15 +205,6 @@ TEST_F(FileOperationsTest, EntriesInListingOrderWithOrWithoutDotNames)
   EXPECT_EQ(texts(directory->directoryEntries(false, false)), all);
   EXPECT_EQ(texts(directory->directoryEntries(true, false)), visible);
   EXPECT_EQ(texts(directory->directoryEntries(true)), generic);
-  BaseArray* attributes = directory->directoryEntriesAttributes(true);
-  std::vector<std::string> described, wanted;
-  for (const std::string& name : generic) wanted.push_back(name + (name == "d" ? " ft_dir" : " ft_reg"));
-  for (unsigned int i = 0; i < attributes->count(); i++) {
-    BaseDictionary* entry = static_cast<BaseDictionary*>(attributes->objectAtIndex(i));
-    described.push_back(textOf(entry->objectForKey("fa_name")) + " " +
-                        textOf(entry->objectForKey("fa_type")));
-  }
-  EXPECT_EQ(described, wanted);
   EXPECT_EQ(directory->directoryEntriesAttributes(false)->count(), 6u);
   EXPECT_EQ(file(at("a"))->directoryEntries(false)->count() + file(at("a"))->directoryEntriesAttributes(false)->count(), 0u);
 }
@@ -227,11 +218,6 @@ TEST_F(FileOperationsTest, TemporaryDirectoryAndFiles)
   BaseString* directory = BaseFile::temporaryDirectory();
   EXPECT_EQ(directory->cString(), m_root);
   EXPECT_EQ(BaseFile::temporaryDirectory(), directory);
-  for (const char* unset : {(const char*)nullptr, ""}) {
-    unset ? setenv("TMPDIR", unset, 1) : unsetenv("TMPDIR");
-    BaseFile::setTemporaryDirectory("");
-    EXPECT_STREQ(BaseFile::temporaryDirectory()->cString(), "/tmp");
-  }
   value ? setenv("TMPDIR", saved.c_str(), 1) : unsetenv("TMPDIR");
   BaseFile::setTemporaryDirectory("/elsewhere");
   EXPECT_STREQ(BaseFile::temporaryDirectory()->cString(), "/elsewhere");
