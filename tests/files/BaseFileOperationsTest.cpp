@@ -183,16 +183,6 @@ TEST_F(FileOperationsTest, RangesIntoNewOrOpenFiles)
   }
   EXPECT_FALSE(source->writeContentAtOffsetToFile(str(at("short")), 100, 39901) || present(at("short")));
   EXPECT_FALSE(source->writeContentAtOffsetToFile(str(at("existing")), 40001, 1) || present(at("existing")));
-
-  writeFile(at("target"), "0123456789");
-  BaseFile* target = file(at("target"));
-  ASSERT_TRUE(source->openFile(true));
-  ASSERT_TRUE(target->openFile(false));
-  target->setOffset(3);
-  EXPECT_TRUE(source->writeContentAtOffsetToFile(target, 8190, 8197));
-  EXPECT_TRUE(source->isOpen());  // the caller's stream stays open
-  target->closeFile();
-  EXPECT_EQ(readFile(at("target")), "012" + bytes.substr(8190, 8197));
 }
 
 TEST_F(FileOperationsTest, EntriesInListingOrderWithOrWithoutDotNames)

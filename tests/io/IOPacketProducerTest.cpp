@@ -69,24 +69,6 @@ TEST_F(IOPacketProducerTest, WritesAreCutIntoFullPacketsAndFlushQueuesTheRest)
   EXPECT_FALSE(packets->writeIO("i", 1));
 }
 
-TEST_F(IOPacketProducerTest, FullQueueHoldsTheWriterUntilCloseDiscardsItsPacket)
-{
-  IOPacketProducer* packets = producer(1);
-  std::atomic<bool> done{false};
-  bool written = true;
-  std::thread writer([&] {
-    written = packets->writeIO("abcdefgh", 8);
-    done = true;
-  });
-  ASSERT_TRUE(nettest::waitUntil([&] { return packets->getProducedPacketCount() == 1; }));
-  EXPECT_FALSE(done);
-  packets->closeIO();
-  writer.join();
-  EXPECT_FALSE(written);
-  EXPECT_EQ(packets->getProducedPacketCount(), 1u);
-  EXPECT_EQ(read(packets, 8, 2), "abcd|!");  // the second packet was dropped, not left behind
-}
-
 TEST_F(IOPacketProducerTest, ReadsNeverSpanTwoPacketsDrainAfterCloseAndReleaseThePackets)
 {
   LogCapture log("%S: %m\n", "D|src/io/IOPacketProducer");

@@ -246,7 +246,6 @@ TEST(ReaderFailureTest, EachFaultReadsAsNullWithItsLogLines)
   const std::pair<const char*, std::string> cases[] = {
       {"", END},
       {"03 00", KIND3},
-      {"8A 00", "Error: unknown object kind in data : -10\n"},
       // [ {"a": 1, "b": 2, "c": <a string cut short>} ]
       {"14 00 01 15 00 03 0A 00 01 'a' 0C 00 01 0A 00 01 'b' 0C 00 02 0A 00 01 'c' 0A 00 05 'xy'",
        END + U + U},
@@ -259,11 +258,10 @@ TEST(ReaderFailureTest, EachFaultReadsAsNullWithItsLogLines)
       {"14 00 01 0A 00 60 00 00 00 00 20", "Error: packed integer with 5 extension bytes in data\n" + U},
   };
   for (const auto& [bytes, expected] : cases) {
-    SCOPED_TRACE(bytes);
     BaseAutorelease pool;
     LogCapture log;
     EXPECT_EQ(decode(wire(bytes)), nullptr);
-    EXPECT_EQ(log.text(), expected);
+    EXPECT_EQ(log.text(), expected) << bytes;
   }
   const std::pair<char, const char*> versions[] = {
       {0x0A, "BaseString"},     {0x01, "BaseBuffer"}, {0x14, "BaseArray"}, {0x16, "BaseList"},
