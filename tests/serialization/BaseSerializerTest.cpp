@@ -418,7 +418,8 @@ TEST(BackgroundReadingTest, ObjectsReachTheDelegateThenTheLoopEndsWithTheData)
   BaseAutorelease pool;
   LogCapture log;
   RecordingDelegate delegate;
-  BaseBuffer* buffer = new (eRetainAutorelease) BaseBuffer("\x0A\x00\x03" "abc\x0B\x00", 7);
+  const Bytes two = wire("0A 00 03 'abc' 0A 00 01 'x'");
+  BaseBuffer* buffer = new (eRetainAutorelease) BaseBuffer(two.data(), (uint32_t)two.size());
   BaseSerializer* serializer = new (eRetainAutorelease) BaseSerializer(buffer, &delegate);
   ASSERT_TRUE(serializer->unserializeObjectFromIOInBackground());
   EXPECT_TRUE(serializer->joinThread());
