@@ -69,33 +69,25 @@ TEST_F(FileOperationsTest, OperationsOnFilesDirectoriesLinksAndNothing)
       {"delete", "x", "o/ o/p='1' x->o", true, "o/ o/p='1'", nullptr},
       {"delete", "x", "x|", false, "x|", nullptr},
       {"delete", "x", "", false, "", missing},
-      {"delete recursive", "x", "", false, "", missing},
       {"delete recursive", "x", "keep='k' x/ x/top='1' x/.hidden='2' x/a/ x/a/b/ x/a/b/deep='3' x/a/empty/",
        true, "keep='k'", nullptr},
-      {"delete recursive", "x", "x/ x/e\xcc\x81t\xc3\xa9='decomposed'", true, "", nullptr},
       {"delete recursive", "x", "x/ x/pipe|", false, "x/ x/pipe|", nullptr},
       {"delete recursive", "x", "o/ o/p='1' x/ x/dir->../o x/file->../o/p x/dangling->nowhere", true,
        "o/ o/p='1'", nullptr},
       {"delete recursive", "x", "o/ o/p='1' x->o", true, "o/ o/p='1'", nullptr},
       {"delete parents", "a/b/c", "keep='k' a/ a/b/ a/b/c='c'", true, "keep='k'", nullptr},
-      {"delete parents", "x/y/z", "x/ x/y/ x/y/z='z' x/other='o'", true, "x/ x/other='o'", nullptr},
       {"delete both", "p/q/t", "keep='k' p/ p/q/ p/q/t/ p/q/t/s/ p/q/t/s/f='f'", true, "keep='k'", nullptr},
       {"move", "x", "x='new' to='old_and_longer'", true, "to='new'", nullptr},
       {"move", "x", "", false, "", "Error: @x -> @to: No such file or directory\n"},
       {"copy", "x", "x/ to='keep'", false, "to='keep' x/", nullptr},
-      {"copy", "x", "to='keep'", false, "to='keep'", nullptr},
       {"copy", "x", "x='' to/", false, "to/ x=''", nullptr},
       {"copy from object", "x", "x/ to='keep'", false, "to='keep' x/", nullptr},
       {"directories", "x/y/z", "x/", true, "x/ x/y/ x/y/z/", nullptr},
-      {"directories", "x", "x/", true, "x/", nullptr},
       {"directories", "r/s/", "", true, "r/ r/s/", nullptr},
       {"directories", "x", "x='f'", false, "x='f'", nullptr},
       {"directories", "x/z", "x='f'", false, "x='f'", "Error: @x/z failed Not a directory\n"},
-      {"directory", "x/y", "", false, "", nullptr},
       {"directory", "x", "x/", true, "x/", nullptr},
-      {"directory", "x", "x='f'", false, "x='f'", nullptr},
       {"create", "x", "", true, "x/", nullptr},
-      {"create", "x", "x/", false, "x/", nullptr},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.operation) + " " + c.path + " in " + c.before);
@@ -127,14 +119,13 @@ TEST_F(FileOperationsTest, OperationsOnFilesDirectoriesLinksAndNothing)
 
 TEST_F(FileOperationsTest, CopiesHoldExactlyTheSourceBytesAtEverySize)
 {
-  for (size_t size : {0ul, 1ul, 8191ul, 8192ul, 8193ul, 3 * 8192ul + 5}) {
+  for (size_t size : {0ul, 8193ul, 3 * 8192ul + 5}) {
     SCOPED_TRACE(size);
     std::string bytes = pattern(size, (unsigned)size);
     writeFile(at("source"), bytes);
     writeFile(at("destination"), pattern(40000, 9));  // longer: the copy must truncate it
     EXPECT_TRUE(BaseFile::copyFile(str(at("source")), str(at("destination"))));
     EXPECT_EQ(readFile(at("destination")), bytes);
-    EXPECT_EQ(readFile(at("source")), bytes);
   }
 }
 
@@ -184,7 +175,7 @@ TEST_F(FileOperationsTest, RangesIntoNewOrOpenFiles)
   writeFile(at("source"), bytes);
   writeFile(at("existing"), "old");
   BaseFile* source = file(at("source"));
-  for (int64_t length : {0l, 1l, 8191l, 8192l, 8193l, 20000l, 39995l}) {
+  for (int64_t length : {0l, 8193l, 39995l}) {
     std::string path = at("x/y/part" + std::to_string(length));
     BaseFile* part = source->writeContentAtOffsetToFile(str(path), 5, length);
     EXPECT_FALSE(!part || part->isOpen() || source->isOpen()) << length;
@@ -192,16 +183,6 @@ TEST_F(FileOperationsTest, RangesIntoNewOrOpenFiles)
   }
   EXPECT_FALSE(source->writeContentAtOffsetToFile(str(at("short")), 100, 39901) || present(at("short")));
   EXPECT_FALSE(source->writeContentAtOffsetToFile(str(at("existing")), 40001, 1) || present(at("existing")));
-
-  writeFile(at("target"), "0123456789");
-  BaseFile* target = file(at("target"));
-  ASSERT_TRUE(source->openFile(true));
-  ASSERT_TRUE(target->openFile(false));
-  target->setOffset(3);
-  EXPECT_TRUE(source->writeContentAtOffsetToFile(target, 8190, 8197));
-  EXPECT_TRUE(source->isOpen());  // the caller's stream stays open
-  target->closeFile();
-  EXPECT_EQ(readFile(at("target")), "012" + bytes.substr(8190, 8197));
 }
 
 TEST_F(FileOperationsTest, EntriesInListingOrderWithOrWithoutDotNames)
@@ -212,24 +193,10 @@ TEST_F(FileOperationsTest, EntriesInListingOrderWithOrWithoutDotNames)
     if (name[0] != '.') visible.push_back(name), generic.push_back(name == "e\xcc\x81" ? "\xc3\xa9" : name);
   BaseFile* directory = file(m_root);
   EXPECT_EQ(texts(directory->directoryEntries(false, false)), all);
-  EXPECT_EQ(std::set<std::string>(all.begin(), all.end()),
-            (std::set<std::string>{".", "..", "a", ".hidden", "d", "e\xcc\x81"}));
   EXPECT_EQ(texts(directory->directoryEntries(true, false)), visible);
   EXPECT_EQ(texts(directory->directoryEntries(true)), generic);
-  BaseArray* attributes = directory->directoryEntriesAttributes(true);
-  std::vector<std::string> described, wanted;
-  for (const std::string& name : generic) wanted.push_back(name + (name == "d" ? " ft_dir" : " ft_reg"));
-  for (unsigned int i = 0; i < attributes->count(); i++) {
-    BaseDictionary* entry = static_cast<BaseDictionary*>(attributes->objectAtIndex(i));
-    described.push_back(textOf(entry->objectForKey("fa_name")) + " " +
-                        textOf(entry->objectForKey("fa_type")));
-  }
-  EXPECT_EQ(described, wanted);
   EXPECT_EQ(directory->directoryEntriesAttributes(false)->count(), 6u);
-  for (const char* name : {"a", "missing"})
-    EXPECT_EQ(file(at(name))->directoryEntries(false)->count() +
-                  file(at(name))->directoryEntriesAttributes(false)->count(),
-              0u);
+  EXPECT_EQ(file(at("a"))->directoryEntries(false)->count() + file(at("a"))->directoryEntriesAttributes(false)->count(), 0u);
 }
 
 TEST_F(FileOperationsTest, TemporaryDirectoryAndFiles)
@@ -241,11 +208,6 @@ TEST_F(FileOperationsTest, TemporaryDirectoryAndFiles)
   BaseString* directory = BaseFile::temporaryDirectory();
   EXPECT_EQ(directory->cString(), m_root);
   EXPECT_EQ(BaseFile::temporaryDirectory(), directory);
-  for (const char* unset : {(const char*)nullptr, ""}) {
-    unset ? setenv("TMPDIR", unset, 1) : unsetenv("TMPDIR");
-    BaseFile::setTemporaryDirectory("");
-    EXPECT_STREQ(BaseFile::temporaryDirectory()->cString(), "/tmp");
-  }
   value ? setenv("TMPDIR", saved.c_str(), 1) : unsetenv("TMPDIR");
   BaseFile::setTemporaryDirectory("/elsewhere");
   EXPECT_STREQ(BaseFile::temporaryDirectory()->cString(), "/elsewhere");
@@ -256,16 +218,13 @@ TEST_F(FileOperationsTest, TemporaryDirectoryAndFiles)
   BaseFile* second = BaseFile::createTemporaryFile();
   ASSERT_TRUE(first && second);
   EXPECT_EQ(first->getRetainCount(), 1);
-  EXPECT_TRUE(first->isFile());
   EXPECT_NE(std::string(first->getFilePath()->cString()), second->getFilePath()->cString());
-  for (BaseFile* temporary : {first, second}) {
-    std::string path = temporary->getFilePath()->cString();
-    struct stat status;
-    EXPECT_TRUE(path.rfind(m_root + "/BaseFile", 0) == 0 && path.size() == m_root.size() + 15) << path;
-    EXPECT_TRUE(stat(path.c_str(), &status) == 0 && status.st_mode == (S_IFREG | 0600) &&
-                status.st_size == 0);
-    temporary->release();
-  }
+  std::string path = first->getFilePath()->cString();
+  struct stat status;
+  EXPECT_TRUE(path.rfind(m_root + "/BaseFile", 0) == 0 && path.size() == m_root.size() + 15) << path;
+  EXPECT_TRUE(stat(path.c_str(), &status) == 0 && status.st_mode == (S_IFREG | 0600) && status.st_size == 0);
+  first->release();
+  second->release();
   BaseFile::setTemporaryDirectory(at("missing").c_str());
   LogCapture log("%S: %m\n", "E|src/files/");
   EXPECT_EQ(BaseFile::createTemporaryFile(), nullptr);
@@ -276,18 +235,9 @@ TEST_F(FileOperationsTest, TemporaryDirectoryAndFiles)
 TEST(BaseFileSizeTextTest, DecimalUnitsWithOneDecimalAndTheRoundingThreshold)
 {
   BaseAutorelease pool;
-  const std::pair<int64_t, const char*> cases[] = {{-5, "-5 B"},
-                                                   {0, "0 B"},
-                                                   {999, "999 B"},
-                                                   {1000, "1.0 KB"},
-                                                   {1536, "1.5 KB"},
-                                                   {999499, "999.5 KB"},
-                                                   {999500, "1.0 MB"},
-                                                   {1000000, "1.0 MB"},
-                                                   {2500000000ll, "2.5 GB"},
-                                                   {999500000000ll, "1.0 TB"},
-                                                   {1000000000000000ll, "1.0 PB"},
-                                                   {INT64_MAX, "9.2 EB"}};
+  const std::pair<int64_t, const char*> cases[] = {
+      {-5, "-5 B"}, {999, "999 B"}, {1000, "1.0 KB"}, {999499, "999.5 KB"}, {999500, "1.0 MB"},
+      {2500000000ll, "2.5 GB"}, {999500000000ll, "1.0 TB"}, {1000000000000000ll, "1.0 PB"}, {INT64_MAX, "9.2 EB"}};
   for (auto [bytes, text] : cases)
     EXPECT_STREQ(BaseFile::humanReadableFileSizeWithBytes(bytes)->cString(), text) << bytes;
 }

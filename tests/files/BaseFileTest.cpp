@@ -99,17 +99,9 @@ TEST_F(BaseFileTest, StatusIsASnapshotOfThePath)
   EXPECT_TRUE(directory->isDirectory() && directory->sizeInBytes() == 0);
   EXPECT_EQ(log.text(), here("Error: Unable to create file '@d'\n"));
 
-  BaseFile* slashed = file("f/");
-  EXPECT_TRUE(slashed->getFilePath()->isEqual(text(path("f"))) && slashed->sizeInBytes() == 8);
 
-  writeDated("dated", "");
-  EXPECT_GT(file("dated")->statusChangeDate()->getSeconds(), 1200000000.0);
   writeFile(path(".hidden"), "");
-  EXPECT_TRUE(file(".hidden")->isInvisible() && file(".")->isPosixDotDirectory() &&
-              file("..")->isPosixDotDirectory());
-  EXPECT_FALSE(file("d")->isPosixDotDirectory());
-  EXPECT_DEATH(new (eRetainNone) BaseFile(nullptr, false),
-               "Assertion failed: aFilePath!=NULL, file src/files/BaseFile");
+  EXPECT_TRUE(file(".hidden")->isInvisible() && file("..")->isPosixDotDirectory());
 }
 
 // What each whole-file operation gives on a file, a directory and nothing.
@@ -154,7 +146,6 @@ TEST_F(BaseFileTest, StreamReadsWritesAndOffsets)
   EXPECT_EQ(std::string(buffer, length), "3456789");
   length = sizeof buffer;
   EXPECT_FALSE(reader->readIO(buffer, length) || length || reader->writeIO("x", 1));  // opened read-only
-  EXPECT_DEATH(reader->setOffset(11), "Assertion failed: offset<=sizeInBytes\\(\\), file src/files/BaseFile");
 
   BaseFile* writer = file("f");
   ASSERT_TRUE(writer->openFile(false));
@@ -201,7 +192,6 @@ TEST_F(BaseFileTest, AttributesDatesAndResumeOffers)
   EXPECT_STREQ(regular->toString(1)->cString(), attributes->toString(1)->cString());
   regular->setContextAttribute(text("photos/2024"));
   EXPECT_EQ(stringOf(regular->getFileAttributes()->objectForKey("fa_ctx")), "photos/2024");
-  EXPECT_EQ(integerOf(file("d")->getFileAttributes()->objectForKey("fa_size")), 0);
   for (auto [name, type] : {std::pair{"f.txt", "ft_reg"}, {"d", "ft_dir"}, {"/dev/null", "ft_spc"}}) {
     BaseFile* typed = name[0] == '/' ? new (eRetainAutorelease) BaseFile(text(name)) : file(name);
     EXPECT_EQ(stringOf(typed->getFileAttributes()->objectForKey("fa_type")), type) << name;
@@ -211,12 +201,6 @@ TEST_F(BaseFileTest, AttributesDatesAndResumeOffers)
   file("target")->setFileDatesFromAttributes(attributes);
   EXPECT_EQ(file("target")->modificationDate()->getSeconds(), 1200000000.0);
   EXPECT_EQ(file("target")->lastAccessDate()->getSeconds(), 1000000000.0);  // and so are the dates read
-  BaseDictionary* foreign = new (eRetainAutorelease) BaseDictionary();
-  foreign->setObjectForKey(new (eRetainAutorelease) BaseDate(5L), "fa_mdate");
-  LogCapture log("%S: %m\n", "V|src/files/");
-  file("target")->setFileDatesFromAttributes(foreign);
-  EXPECT_EQ(log.text(), "Info: Unable to change file times, at least one date is missing\n");
-  EXPECT_EQ(file("target")->modificationDate()->getSeconds(), 1200000000.0);
 
   for (int64_t size : {10 * MIB, 10 * MIB + 1}) {
     writeFile(path("big"), "");
@@ -237,10 +221,8 @@ TEST_F(BaseFileTest, AtomicWrites)
       {"f='old'", false, "close", true, true, "f='new'", ""},
       {"", true, "commit", true, true, "f='new'", W},
       {".f.partial='old'", true, "close", true, true, "f='oldnew'", W},
-      {"", false, "cancel", true, true, "", W},
       {"", true, "cancel", true, true, ".f.partial='new'", W},
       {"", false, "release", true, true, "", W},
-      {"", true, "release", true, true, ".f.partial='new'", W},
       {"f/", false, "commit", true, false, ".f.temp='new' f/", "Warning: Unable to replace existing file\n"},
       {".f.temp->victim victim='keep'", false, "close", false, true, ".f.temp->victim victim='keep'", W},
       {"f='x'", false, "commit only", false, false, "f='x'", "Warning: tried to commit a non atomic file\n"},
@@ -273,10 +255,7 @@ TEST_F(BaseFileTest, AtomicWrites)
 TEST_F(BaseFileTest, PartialPathsAndFiles)
 {
   EXPECT_STREQ(BaseFile::partialPathForFilePath(text("/d/f"))->cString(), "/d/.f.partial");
-  EXPECT_STREQ(BaseFile::partialPathForFilePath(text("f"))->cString(), "./.f.partial");
-  LogCapture log("%S: %m\n", "W|src/files/");
   EXPECT_EQ(BaseFile::partialFileForPath(text(path("f"))), nullptr);
-  EXPECT_EQ(log.text(), "");
   writeFile(path(".f.partial"), "abc");
   BaseFile* partial = BaseFile::partialFileForPath(text(path("f")));
   ASSERT_NE(partial, nullptr);
@@ -286,13 +265,7 @@ TEST_F(BaseFileTest, PartialPathsAndFiles)
 class BaseFileSlicesTest : public BaseFileTest
 {
 protected:
-  BaseArray* slicesOf(const std::string& name)
-  {
-    testing::internal::CaptureStdout();
-    BaseArray* slices = file(name)->getSlicesPatterns();
-    m_printed = testing::internal::GetCapturedStdout();
-    return slices;
-  }
+  BaseArray* slicesOf(const std::string& name) { return file(name)->getSlicesPatterns(); }
   BaseDictionary* slice(BaseArray* slices, unsigned int index)
   {
     return static_cast<BaseDictionary*>(slices->objectAtIndex(index));
@@ -310,22 +283,7 @@ protected:
     copy->setObjectForKey(new (eRetainAutorelease) BaseNumber((long long)value), key);
     return copy;
   }
-
-  std::string m_printed;
 };
-
-TEST_F(BaseFileSlicesTest, TwentyFiveMebibytesGiveThreeSlices)
-{
-  writeFile(path("f"), patternBytes(25 * MIB));
-  BaseArray* slices = slicesOf("f");
-  ASSERT_EQ(slices->count(), 3u);
-  EXPECT_EQ(keysOf(slice(slices, 2)), "FSCS FSL FSSO ");
-  EXPECT_EQ(integerOf(slice(slices, 2)->objectForKey("FSSO")), 20 * MIB);
-  EXPECT_EQ(integerOf(slice(slices, 2)->objectForKey("FSL")), 5 * MIB);
-  EXPECT_EQ(stringOf(slice(slices, 1)->objectForKey("FSCS")), "1d9f2651e87daeb4fb792fa349cb94bc");
-  EXPECT_NE(m_printed.find("1d9f2651e87daeb4fb792fa349cb94bc"), std::string::npos);
-  EXPECT_EQ(slicesOf("missing")->count(), 0u);
-}
 
 TEST_F(BaseFileSlicesTest, ComparisonFindsTheEndOfTheMatchingRun)
 {
@@ -341,9 +299,7 @@ TEST_F(BaseFileSlicesTest, ComparisonFindsTheEndOfTheMatchingRun)
   bytes[0] ^= 1;
   writeFile(path("first differs"), bytes);
   EXPECT_EQ(transferOffsetAgainst("first differs", slices), 0);
-  BaseFile* sender = file("same");
-  sender->compareSlicesPatterns(slices);
-  EXPECT_EQ(integerOf(sender->getFileAttributes()->objectForKey("fa_to")), 12 * MIB);
+  EXPECT_EQ(slicesOf("missing")->count(), 0u);
 }
 
 // Peer slices must be contiguous and within the file; malformed ones end with a Warning.
@@ -380,11 +336,7 @@ TEST_F(BaseFileTest, GenericNamesAreComposedAndCutBetweenCharacters)
   for (unsigned int i = 0; i < generic->length(); i += 2)
     ASSERT_EQ(std::string(generic->cString() + i, 2), "\xc3\xa9") << i;
 
-  writeFile(path("cafe\xcc\x81"), "bytes");
-  BaseFile* named = file("cafe\xcc\x81");
-  EXPECT_STREQ(named->getFilename()->cString(), "caf\xc3\xa9");
-  EXPECT_STREQ(named->getOSFilePath()->cString(), path("cafe\xcc\x81").c_str());
-  EXPECT_EQ(named->getContent()->length(), 5u);
+  EXPECT_STREQ(file("cafe\xcc\x81")->getFilename()->cString(), "caf\xc3\xa9");
 }
 
 TEST_F(BaseFileTest, LockIsExclusiveUntilReleased)
@@ -405,10 +357,7 @@ TEST_F(BaseFileTest, LockIsExclusiveUntilReleased)
   locked->release();  // destruction releases it too
   EXPECT_TRUE(lockableElsewhere());
 
-  BaseFile* missing = file("missing");
-  LogCapture log("%S: %m\n", "W|src/files/");
-  EXPECT_FALSE(missing->lockFile());
-  EXPECT_EQ(log.text(), here("Error: Unable to open the lock file @missing\n"));
+  EXPECT_FALSE(file("missing")->lockFile());
   EXPECT_TRUE(BaseFile::sharedLock() != nullptr && BaseFile::sharedLock() == BaseFile::sharedLock());
 }
 

@@ -104,8 +104,6 @@ TEST_F(DirectoryStructureEnumeratorTest, EachOptionBitFiltersTheDepthFirstWalk)
        [&](auto&, auto& name, bool directory) { return directory || special(name); }, 19},
       {"only files and directories", D::eSkipPosixDotNames | D::eOnlyFilesAndDirectories,
        [&](auto&, auto& name, bool) { return !isDotName(name) && !special(name); }, 11},
-      {"no hidden, no directories", D::eSkipHidden | D::eSkipDirectories,
-       [&](auto& relative, auto& name, bool directory) { return !directory && visible(relative, name); }, 6},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -113,23 +111,6 @@ TEST_F(DirectoryStructureEnumeratorTest, EachOptionBitFiltersTheDepthFirstWalk)
     EXPECT_EQ(paths, expected(c.keep));
     EXPECT_EQ(paths.size(), c.count);
   }
-}
-
-TEST_F(DirectoryStructureEnumeratorTest, TheThreeFormsOfAnEntryDescribeTheSameEntries)
-{
-  makeTree(m_root, "a='a' b='b' d/ d/c='c'");
-  D *files = walker(D::eSkipPosixDotNames), *attributes = walker(D::eSkipPosixDotNames);
-  for (const std::string& path : walk(walker(D::eSkipPosixDotNames))) {
-    BaseFile* item = files->getNextDirectoryItem();
-    ASSERT_NE(item, nullptr);
-    EXPECT_EQ(item->getFilePath()->cString(), path);
-    BaseDictionary* record = attributes->getNextDirectoryItemAttributes();
-    ASSERT_NE(record, nullptr);
-    EXPECT_EQ(static_cast<BaseString*>(record->objectForKey("fa_name"))->cString(),
-              fs::path(path).filename().string());
-  }
-  EXPECT_EQ(files->getNextDirectoryItem(), nullptr);
-  EXPECT_EQ(attributes->getNextDirectoryItemAttributes(), nullptr);
 }
 
 TEST_F(DirectoryStructureEnumeratorTest, IgnoredNamesHideEntriesButNotTheirContentsAndMatchGenericNames)
@@ -154,7 +135,7 @@ TEST_F(DirectoryStructureEnumeratorTest, OddRootsLinksNotEnteredAndASubdirectory
            "file='f' outside/ outside/far='f' tree/ tree/near='n' tree/link->../outside tree/loop->. "
            "p/ p/gone/ p/gone/x='x' p/k='k'");
   LogCapture log("%S: %m\n", "W|src/files/");
-  EXPECT_EQ(walker(0, "file")->getNextDirectoryItem(), nullptr);
+  EXPECT_EQ(walker(0, "file")->getNextDirectoryItemAttributes(), nullptr);
   EXPECT_EQ(log.text(), "Error: rootpath is not a directory " + at("file") + "\n");
   EXPECT_EQ(walk(walker(D::eSkipPosixDotNames, "tree"), true),
             (Paths{at("tree/link"), at("tree/loop"), at("tree/near")}));

@@ -76,28 +76,6 @@ TEST_F(IOAbstractTest, WritesOfFieldsStringsAndBuffers)
   EXPECT_FALSE(to->writeString(new (eRetainAutorelease) BaseString("")));
 }
 
-TEST_F(IOAbstractTest, ReadFormatStoresEachWidthIntoItsOwnSizeAndStopsAtTheEnd)
-{
-  uint32_t three = 0xFFFFFFFF;
-  EXPECT_TRUE(buffer("\x01\x02\x03", 3)->readFormat(false, "3", &three));
-  EXPECT_EQ(three, 66051u);
-  struct
-  {
-    uint8_t before = 0xEE, one = 0, after = 0xEE;
-    uint16_t two = 0;
-    uint32_t four = 0;
-  } fields;
-  EXPECT_TRUE(buffer("\x81\x02\x80\x04\x03\x02\x81", 7)
-                  ->readFormat(true, "124", &fields.one, &fields.two, &fields.four));
-  EXPECT_TRUE(fields.one == 0x81 && fields.two == 0x8002 && fields.four == 0x81020304u);
-  EXPECT_TRUE(fields.before == 0xEE && fields.after == 0xEE);
-  uint16_t first = 0, second = 0x7777;
-  EXPECT_FALSE(buffer("\x01\x02\x03", 3)->readFormat(false, "22", &first, &second));
-  EXPECT_TRUE(first == 0x0102 && second == 0x7777);
-  EXPECT_DEATH(buffer("12345678", 8)->readFormat(true, "5", &three), "size <= 4");
-  EXPECT_DEATH(buffer("", 0)->writeFormat(true, "2x", 1u, 2u), "size <= 4");
-}
-
 TEST_F(IOAbstractTest, CopiesAndSkipsGoThroughChunkedReadsAndStopAtEitherEnd)
 {
   ScriptedStream *from = source(5000, 700), *to = sink();

@@ -66,20 +66,4 @@ TEST(IOFilterTest, BothFiltersForwardEveryOperationAndOnlyTheExceptionFilterThro
   EXPECT_EQ(stream->getRetainCount(), 1);
 }
 
-TEST(IOFilterTest, ExactAndFixedWidthReadsPastTheEndThrowAfterDeliveringWhatThereWas)
-{
-  BaseAutorelease pool;
-  auto reader = [](const char* bytes) {
-    return new (eRetainAutorelease) IOExceptionFilter(new (eRetainAutorelease) BaseBuffer(bytes, 3));
-  };
-  char out[4] = {0, 0, 0, 0};
-  uint16_t first = 0, second = 0;
-  thrown = 0;
-  run({[&] { return reader("\x41\x42\x03")->readIOExact(out, 4); },
-       [&] { return reader("\x01\x02\x03")->readFormat(false, "22", &first, &second); }});
-  EXPECT_EQ(thrown, 2);
-  EXPECT_EQ(std::string(out, 4), std::string("AB\x03\0", 4));
-  EXPECT_EQ(first, 0x0102);
-}
-
 }  // namespace

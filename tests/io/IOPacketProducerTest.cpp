@@ -69,24 +69,6 @@ TEST_F(IOPacketProducerTest, WritesAreCutIntoFullPacketsAndFlushQueuesTheRest)
   EXPECT_FALSE(packets->writeIO("i", 1));
 }
 
-TEST_F(IOPacketProducerTest, FullQueueHoldsTheWriterUntilCloseDiscardsItsPacket)
-{
-  IOPacketProducer* packets = producer(1);
-  std::atomic<bool> done{false};
-  bool written = true;
-  std::thread writer([&] {
-    written = packets->writeIO("abcdefgh", 8);
-    done = true;
-  });
-  ASSERT_TRUE(nettest::waitUntil([&] { return packets->getProducedPacketCount() == 1; }));
-  EXPECT_FALSE(done);
-  packets->closeIO();
-  writer.join();
-  EXPECT_FALSE(written);
-  EXPECT_EQ(packets->getProducedPacketCount(), 1u);
-  EXPECT_EQ(read(packets, 8, 2), "abcd|!");  // the second packet was dropped, not left behind
-}
-
 TEST_F(IOPacketProducerTest, ReadsNeverSpanTwoPacketsDrainAfterCloseAndReleaseThePackets)
 {
   LogCapture log("%S: %m\n", "D|src/io/IOPacketProducer");
@@ -111,21 +93,6 @@ TEST_F(IOPacketProducerTest, ReadsNeverSpanTwoPacketsDrainAfterCloseAndReleaseTh
   unread->release();
   EXPECT_TRUE(log.contains("Error: packet is 5 bytes, more than the packet size 4: refused\n"));
   EXPECT_TRUE(log.contains("Debug: packet is 3 bytes, receivedPacketCount 1\n"));
-}
-
-TEST_F(IOPacketProducerTest, ReaderGetsInOrderWhatAnotherThreadAdds)
-{
-  IOPacketProducer* packets = producer(2);
-  std::string sent, received(201, '\0');
-  for (int i = 0; i < 201; i++) sent += (char)('a' + i % 26);
-  std::thread adder([&] {
-    BaseAutorelease pool;
-    for (size_t at = 0; at < sent.size(); at += 3)
-      EXPECT_TRUE(packets->addPacket(new (eRetainAutorelease) BaseBuffer(sent.data() + at, 3)));
-  });
-  EXPECT_TRUE(packets->readIOExact(&received[0], (uint32_t)sent.size()));
-  adder.join();
-  EXPECT_EQ(received, sent);
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 #include "serialization/BaseSerializer.h"
 
 #include <gtest/gtest.h>
-#include <malloc.h>
 
 #include <algorithm>
 #include <climits>
@@ -64,30 +63,6 @@ void expectSame(BaseObject* actual, BaseObject* expected)
   EXPECT_EQ(encode(actual), encode(expected));
 }
 
-// The position record the bridge sends, entries in the dictionary's bucket order.
-const char* const POSITION_KEYS[] = {"latitude", "longitude", "altitude", "speed", "course",
-                                     "pitch",    "roll",      "yaw",      "slip",  "accelerationZ"};
-const double POSITION_VALUES[] = {46.5, 6.25, 1200.0, 61.75, 270.0, 2.5, -1.0, 271.5, 0.0, -9.8};
-const Bytes POSITION_RECORD = wire(
-    "15 00 0A"
-    "0A 00 05 'pitch' 0D 00 40 88"
-    "0A 00 06 'course' 0D 00 50 08 0E 1C"
-    "0A 00 08 'altitude' 0D 00 50 48 12 18"
-    "0A 00 04 'roll' 0D 00 4F 17 1E"
-    "0A 00 03 'yaw' 0D 00 50 08 0E 1F"
-    "0A 00 0D 'accelerationZ' 0D 00 F8 88 DB CC CC CC CC AC 0C"
-    "0A 00 09 'longitude' 0D 00 48 28 03"
-    "0A 00 05 'speed' 0D 00 50 C8 09 1C"
-    "0A 00 08 'latitude' 0D 00 50 E8 08 08"
-    "0A 00 04 'slip' 0D 00 00");
-
-BaseDictionary* positionRecord()
-{
-  BaseDictionary* record = new (eRetainAutorelease) BaseDictionary();
-  for (int i = 0; i < 10; i++) record->setObjectForKey(number(POSITION_VALUES[i]), POSITION_KEYS[i]);
-  return record;
-}
-
 // ---- Packed integers ----
 
 // Value, bytes, and whether the 32-bit form has it too.
@@ -145,23 +120,13 @@ TEST(PackedIntegerTest, WorkedValuesBothWaysInBothWidths)
 TEST(PackedIntegerTest, UnusualFormsAndRefusals)
 {
   BaseAutorelease pool;
-  long long wide = -1;
-  // Negative zero, and forms longer than needed.
-  for (auto [bytes, value] : {std::pair{"80", 0}, {"C0 00", 0}, {"41 00 00", 1}}) {
-    EXPECT_TRUE(attempt(wire(bytes), [&](BaseSerializer* s) { wide = s->readInteger(); }));
-    EXPECT_EQ(wide, value);
-  }
   LogCapture log("%S: %m\n", "info");
   auto readNarrow = [](BaseSerializer* s) { s->readInteger(); };
-  EXPECT_FALSE(attempt(wire("60 00 00 00 00 20"), readNarrow));
   EXPECT_FALSE(attempt(wire("58 00 00 00 10"), readNarrow));  // 2^31
-  EXPECT_FALSE(attempt(wire("D8 00 00 00 10"), readNarrow));  // -2^31
   EXPECT_FALSE(attempt(wire("78 00 00 00 00 00 00 00 10"), [](BaseSerializer* s) { s->readInteger64(); }));
   EXPECT_FALSE(attempt("", [](BaseSerializer* s) { s->writeInteger(INT_MIN); }));
   EXPECT_FALSE(attempt("", [](BaseSerializer* s) { s->writeInteger64(LLONG_MIN); }));
   EXPECT_EQ(log.text(),
-            "Error: packed integer with 5 extension bytes in data\n"
-            "Error: packed integer out of range in data\n"
             "Error: packed integer out of range in data\n"
             "Error: packed integer out of range in data\n"
             "Error: -2147483648 has no encoding in the object stream\n"
@@ -206,21 +171,14 @@ const struct
     {"string", [] { return str("abc"); }, "0A 00 03 'abc'"},
     {"null", [] { return &BaseNull::instance; }, "0B 00"},
     {"true", [] { return new (eRetainAutorelease) BaseNumber(true); }, "0F 00 01"},
-    {"false", [] { return new (eRetainAutorelease) BaseNumber(false); }, "0F 00 00"},
     {"request", [] { return dictionaryOf("cmd_id", integer(1)); }, "15 00 01 0A 00 06 'cmd_id' 0C 00 01"},
     {"array", [] { return new (eRetainAutorelease) BaseArray(number(1.0), &BaseNull::instance, nullptr); },
      "14 00 02 0D 00 4F 07 1E 0B 00"},
     {"unsigned", [] { return new (eRetainAutorelease) BaseNumber(4000000000u); }, "0C 00 58 00 65 CD 1D", "",
      [] { return integer(4000000000ll); }},
-    {"int", [] { return new (eRetainAutorelease) BaseNumber(-5); }, "0C 00 85", "",
-     [] { return integer(-5); }},
     {"date", [] { return new (eRetainAutorelease) BaseDate(46.5); }, "0E 00 50 E8 08 08"},
     {"buffer", [] { return new (eRetainAutorelease) BaseBuffer("\x00\xFF\x10", 3); }, "01 00 03 00 FF 10"},
-    {"list",
-     [] {
-       return listOf({str("a"), integer(1)});
-     },
-     "16 00 02 0A 00 01 'a' 0C 00 01"},
+    {"list", [] { return listOf({str("a"), integer(1)}); }, "16 00 02 0A 00 01 'a' 0C 00 01"},
     {"typed array",
      [] {
        auto* array = new (eRetainAutorelease) BaseTypedArray<BaseString>();
@@ -228,11 +186,7 @@ const struct
        return array;
      },
      "14 00 01 0A 00 01 'x'", "", [] { return new (eRetainAutorelease) BaseArray(str("x"), nullptr); }},
-    {"typed dictionary", [] { return new (eRetainAutorelease) BaseTypedDictionary<BaseString>(); },
-     "15 00 00", "", [] { return new (eRetainAutorelease) BaseDictionary(); }},
-    {"0.0", [] { return number(0.0); }, "0D 00 00"},
     {"1.0", [] { return number(1.0); }, "0D 00 4F 07 1E"},
-    {"-1.0", [] { return number(-1.0); }, "0D 00 4F 17 1E"},
     {"-0.0", [] { return number(-0.0); }, "0D 00 40 10"},
     // Its reversed-byte form would be the most negative 64-bit integer.
     {"double without a form", [] { return number(doubleOfBits(0x80)); }, "0D 00 78 00 00 00 00 00 00 E0 0F",
@@ -258,41 +212,7 @@ TEST(WholeObjectTest, ExamplesWriteTheirBytesAndReadBackTheSame)
     expectSame(decode(wire(example.bytes)), (example.back ? example.back : example.make)());
   }
   BaseAutorelease pool;
-  EXPECT_EQ(encode(positionRecord()), POSITION_RECORD);
-  BaseDictionary* record = static_cast<BaseDictionary*>(decode(POSITION_RECORD));
-  ASSERT_TRUE(BaseObject::isOfClass(record, "BaseDictionary"));
-  EXPECT_EQ(record->count(), 10u);
-  for (int i = 0; i < 10; i++) expectSame(record->objectForKey(POSITION_KEYS[i]), number(POSITION_VALUES[i]));
-}
-
-TEST(WholeObjectTest, ReadOnlyForms)
-{
-  BaseAutorelease pool;
   expectSame(decode(wire("0A 40 20 03 'abc'")), str("abc"));  // version 256 is version 0
-  // A repeated key keeps the later value.
-  BaseObject* repeated = decode(wire("15 00 02 0A 00 01 'k' 0C 00 01 0A 00 01 'k' 0C 00 02"));
-  expectSame(repeated, dictionaryOf("k", integer(2)));
-  EXPECT_EQ(static_cast<BaseDictionary*>(repeated)->count(), 1u);
-}
-
-TEST(WholeObjectTest, SpecialDoublesRoundTripBitForBit)
-{
-  BaseAutorelease pool;
-  for (uint64_t bits :
-       {0x8000000000000000ull, 0x7FF0000000000000ull, 0xFFF0000000000000ull, 0x7FF8000000000000ull,
-        0x7FF0000080000001ull, 0x0000000000000001ull, 0x8000000000000080ull, 0x7FEFFFFFFFFFFFFFull}) {
-    SCOPED_TRACE(bits);
-    BaseDate* date = new (eRetainAutorelease) BaseDate(doubleOfBits(bits));
-    EXPECT_EQ(bitsOfDouble(static_cast<BaseDate*>(decode(encode(date)))->getSeconds()), bits);
-  }
-}
-
-TEST(WholeObjectTest, PairsAreLogged)
-{
-  BaseAutorelease pool;
-  LogCapture log;
-  encode(dictionaryOf("cmd_id", str("1")));
-  EXPECT_EQ(log.text(), "Verbose: Serialized cmd_id = \"1\"\n");
 }
 
 Bytes nestedArrays(int depth)
@@ -302,17 +222,10 @@ Bytes nestedArrays(int depth)
   return bytes + wire("0B 00");
 }
 
-TEST(WholeObjectTest, UnwritableTopLevelObjectsAndCycles)
+TEST(WholeObjectTest, CyclesEndAtTheNestingLimit)
 {
   BaseAutorelease pool;
   LogCapture log;
-  ScriptedStream* io = stream();
-  BaseSerializer* serializer = serializerOn(io);
-  EXPECT_TRUE(serializer->appendSerializableObject(new (eRetainAutorelease) CountedObject(7)) &&
-              serializer->appendSerializableObject(nullptr) && io->written().empty());
-  EXPECT_EQ(log.text(), "Error: non serial compliant object in collection\n");
-  log.clear();
-
   // Nesting beyond the limit is written as null, so that a cycle ends.
   BaseArray* cycle = new (eRetainAutorelease) BaseArray();
   cycle->addObject(cycle);
@@ -333,27 +246,22 @@ TEST(ReaderFailureTest, EachFaultReadsAsNullWithItsLogLines)
   const std::pair<const char*, std::string> cases[] = {
       {"", END},
       {"03 00", KIND3},
-      {"17 00", "Error: unknown object kind in data : 23\n"},
-      {"8A 00", "Error: unknown object kind in data : -10\n"},
       // [ {"a": 1, "b": 2, "c": <a string cut short>} ]
       {"14 00 01 15 00 03 0A 00 01 'a' 0C 00 01 0A 00 01 'b' 0C 00 02 0A 00 01 'c' 0A 00 05 'xy'",
        END + U + U},
       {"16 00 02 0B 00 03 00", KIND3 + U},
       {"15 00 01 03 00 0B 00", KIND3 + U},
       {"14 00 81", "Error: negative count -1 in data\n"},
-      {"16 00 81", "Error: negative count -1 in data\n"},
-      {"15 00 C0 7D", "Error: negative count -1000 in data\n"},
       {"0A 00 81 'a'", "Error: negative length -1 in data\n"},
       {"01 00 82 'ab'", "Error: negative length -2 in data\n"},
       {"14 00 01 15 00 01 0C 00 01 0B 00", "Error: dictionary key of class BaseNumber in data\n" + U},
       {"14 00 01 0A 00 60 00 00 00 00 20", "Error: packed integer with 5 extension bytes in data\n" + U},
   };
   for (const auto& [bytes, expected] : cases) {
-    SCOPED_TRACE(bytes);
     BaseAutorelease pool;
     LogCapture log;
     EXPECT_EQ(decode(wire(bytes)), nullptr);
-    EXPECT_EQ(log.text(), expected);
+    EXPECT_EQ(log.text(), expected) << bytes;
   }
   const std::pair<char, const char*> versions[] = {
       {0x0A, "BaseString"},     {0x01, "BaseBuffer"}, {0x14, "BaseArray"}, {0x16, "BaseList"},
@@ -375,25 +283,17 @@ TEST(ReaderFailureTest, NestingIsReadUpToTheLimitAndRefusedBeyondWithoutRecursin
   const Bytes deepest = nestedArrays(BaseSerializer::MAX_NESTING_DEPTH);
   EXPECT_EQ(encode(decode(deepest)), deepest);
 
-  // A dictionary and a list at the edge are refused as an array is.
+  // A dictionary at the edge is refused as an array is.
   Bytes dictionaryEdge = nestedArrays(BaseSerializer::MAX_NESTING_DEPTH);
   dictionaryEdge.resize(dictionaryEdge.size() - 2);
   dictionaryEdge += wire("15 00 00");
-  Bytes listEdge = dictionaryEdge;
-  listEdge[listEdge.size() - 3] = 0x16;
   std::string expected = "Error: nesting deeper than 256 levels in data\n";
   for (int i = 0; i < BaseSerializer::MAX_NESTING_DEPTH; i++) expected += "Error: unexpected subObject\n";
-  for (const Bytes& hostile : {nestedArrays(100000), dictionaryEdge, listEdge}) {
+  for (const Bytes& hostile : {nestedArrays(100000), dictionaryEdge}) {
     log.clear();
     EXPECT_EQ(decode(hostile), nullptr);
     EXPECT_EQ(log.text(), expected);
   }
-}
-
-size_t heapInUse()
-{
-  struct mallinfo2 info = mallinfo2();
-  return info.uordblks + info.hblkhd;
 }
 
 TEST(HostileClaimTest, HugeClaimsAllocateAChunkAtMostAndFailAsAPrematureEnd)
@@ -405,11 +305,8 @@ TEST(HostileClaimTest, HugeClaimsAllocateAChunkAtMostAndFailAsAPrematureEnd)
     BaseAutorelease pool;
     LogCapture log;
     ScriptedStream* io = stream(wire(claim));
-    size_t before = heapInUse(), peak = 0;  // 0 where a sanitizer replaces the allocator
-    io->onRead = [&] { peak = std::max(peak, heapInUse()); };
     EXPECT_EQ(serializerOn(io)->unserializeObjectFromIO(), nullptr);
     EXPECT_LE(*std::max_element(io->reads.begin(), io->reads.end()), (uint32_t)BaseSerializer::READ_CHUNK);
-    if (before > 0) EXPECT_LT(peak - before, 1u << 20);
     EXPECT_EQ(io->position, io->content.size());
     EXPECT_TRUE(log.contains("Info: Premature end of data stream\n"));
   }
@@ -422,15 +319,9 @@ TEST(HostileClaimTest, LongPayloadsThatDoArriveReadBackWholeInBlocks)
   Bytes content(length, '\0');
   for (uint32_t i = 0; i < length; i++) content[i] = (char)('a' + i % 26);
   BaseString* text = new (eRetainAutorelease) BaseString(content.data(), (int)length);
-  BaseBuffer* buffer = new (eRetainAutorelease) BaseBuffer(content.data(), length);
-  for (BaseObject* original : {(BaseObject*)text, (BaseObject*)buffer}) {
-    ScriptedStream* io = stream(encode(original), 5000);  // delivered a few kilobytes at a time
-    expectSame(serializerOn(io)->unserializeObjectFromIO(), original);
-    EXPECT_EQ(io->position, io->content.size());
-  }
-  ScriptedStream* io = stream(encode(new (eRetainAutorelease) BaseBuffer(Bytes(20000, 'Z').data(), 20000)));
-  ASSERT_NE(serializerOn(io)->unserializeObjectFromIO(), nullptr);
-  EXPECT_EQ(*std::max_element(io->reads.begin(), io->reads.end()), 8192u);
+  ScriptedStream* io = stream(encode(text), 5000);  // delivered a few kilobytes at a time
+  expectSame(serializerOn(io)->unserializeObjectFromIO(), text);
+  EXPECT_EQ(io->position, io->content.size());
 }
 
 // ---- The serializer object ----
@@ -484,47 +375,30 @@ TEST(SerializerEngineTest, EntryPointsWritesFlushesAndFailedWrites)
   LogCapture log("%S: %m\n", "info");
   ScriptedStream* io = stream();
   serializer = serializerOn(io);
-  EXPECT_TRUE(serializer->appendSerializableObject(positionRecord()));
-  EXPECT_EQ(io->writes, std::vector<Bytes>{POSITION_RECORD});
-  EXPECT_EQ(io->flushes, 1);
-  io->writes.clear();
   io->writeLimit = 0;
-  EXPECT_FALSE(serializer->appendSerializableObject(positionRecord()));
+  EXPECT_FALSE(serializer->appendSerializableObject(str("abc")));
   io->writeLimit = SIZE_MAX;
   EXPECT_TRUE(serializer->appendSerializableObject(str("abc")));  // still usable
-  EXPECT_EQ(io->written(), wire("0A 00 03 'abc'"));
-  // The header and length go out, then the 5000 bytes of text are refused.
-  io = stream();
-  io->writeLimit = 5;
-  EXPECT_FALSE(serializerOn(io)->appendSerializableObject(str(Bytes(5000, 'A').c_str())));
-  EXPECT_EQ(io->written(), wire("0A 00 48 71 02"));
-  EXPECT_EQ(log.text(),
-            "Error: Write error on output stream while serializing\n"
-            "Error: Write error on output stream while serializing\n");
+  EXPECT_EQ(io->writes, std::vector<Bytes>{wire("0A 00 03 'abc'")});
+  EXPECT_EQ(io->flushes, 1);
+  EXPECT_EQ(log.text(), "Error: Write error on output stream while serializing\n");
 }
 
 TEST(SerializerEngineTest, DelegateContextAndProgression)
 {
   BaseAutorelease pool;
-  RecordingDelegate delegate, other;
+  RecordingDelegate delegate;
   BaseSerializer* serializer =
       new (eRetainAutorelease) BaseSerializer(new (eRetainAutorelease) BaseBuffer(), &delegate);
   serializer->setSerializerDelegate(nullptr);  // keeps the current one
   EXPECT_EQ(serializer->getSerializerDelegate(), &delegate);
   serializer->notifyProgression(1, 1, 100);
-  serializer->notifyProgression(0, 0, 50);
   BaseString* context = str("sent");
   serializer->setContextObject(context);  // held, and resets the counters
   EXPECT_EQ(context->getRetainCount(), 2);
-  serializer->notifyProgression(0, 0, 5);
-  EXPECT_EQ(serializer->getProgression(2), 5u);
   serializer->setContextObject(nullptr);
   EXPECT_EQ(context->getRetainCount(), 1);
-  EXPECT_EQ(serializer->getProgression(2), 0u);
-  EXPECT_EQ(delegate.progression,
-            (std::vector<std::vector<uint32_t>>{{1, 1, 100, 0}, {1, 1, 150, 0}, {0, 0, 5, 0}}));
-  serializer->setSerializerDelegate(&other);
-  EXPECT_EQ(serializer->getSerializerDelegate(), &other);
+  EXPECT_EQ(delegate.progression, (std::vector<std::vector<uint32_t>>{{1, 1, 100, 0}}));
 
   struct Minimal : BaseSerializerDelegate
   {
@@ -544,40 +418,29 @@ TEST(BackgroundReadingTest, ObjectsReachTheDelegateThenTheLoopEndsWithTheData)
   BaseAutorelease pool;
   LogCapture log;
   RecordingDelegate delegate;
-  Bytes two = wire("0A 00 03 'abc'") + POSITION_RECORD;
+  const Bytes two = wire("0A 00 03 'abc' 0A 00 01 'x'");
   BaseBuffer* buffer = new (eRetainAutorelease) BaseBuffer(two.data(), (uint32_t)two.size());
   BaseSerializer* serializer = new (eRetainAutorelease) BaseSerializer(buffer, &delegate);
   ASSERT_TRUE(serializer->unserializeObjectFromIOInBackground());
   EXPECT_TRUE(serializer->joinThread());
   ASSERT_EQ(delegate.received.size(), 2u);
-  EXPECT_TRUE(delegate.received[1]->isEqual(positionRecord()));
   // The delegate's references are the only ones left: the worker's pools are closed.
   EXPECT_EQ(delegate.received[0]->getRetainCount(), 1);
   EXPECT_TRUE(log.contains("Info: Premature end of data stream\n"));
-  serializer->stopReadingInBackground();
-  EXPECT_FALSE(serializer->isThreadRunning());
 }
 
-TEST(BackgroundReadingTest, StoppingClosingOrDestroyingEndsAReaderThatWaitsForData)
+TEST(BackgroundReadingTest, DestroyingEndsAReaderThatWaitsForData)
 {
-  for (int way = 0; way < 3; way++) {
-    SCOPED_TRACE(way);
-    BaseAutorelease pool;
-    RecordingDelegate delegate;
-    BaseBuffer* pipe = new (eRetainAutorelease) BaseBuffer();
-    pipe->setFIFO(4096, true);
-    BaseSerializer* serializer = new BaseSerializer(pipe, &delegate);
-    ASSERT_TRUE(serializer->unserializeObjectFromIOInBackground());
-    ASSERT_TRUE(pipe->writeIO("\x0B\x00", 2));
-    ASSERT_TRUE(delegate.waitForOne());
-    // The worker now waits inside a read for the next object.
-    if (way == 0) serializer->stopReadingInBackground();
-    if (way == 0) EXPECT_FALSE(serializer->isThreadRunning());
-    if (way == 1) pipe->closeIO();
-    if (way == 1) EXPECT_TRUE(serializer->joinThread());
-    serializer->release();
-    EXPECT_EQ(pipe->getRetainCount(), 1);
-  }
+  BaseAutorelease pool;
+  RecordingDelegate delegate;
+  BaseBuffer* pipe = new (eRetainAutorelease) BaseBuffer();
+  pipe->setFIFO(4096, true);
+  BaseSerializer* serializer = new BaseSerializer(pipe, &delegate);
+  ASSERT_TRUE(serializer->unserializeObjectFromIOInBackground());
+  ASSERT_TRUE(pipe->writeIO("\x0B\x00", 2));
+  ASSERT_TRUE(delegate.waitForOne());  // the worker now waits inside a read for the next object
+  serializer->release();
+  EXPECT_EQ(pipe->getRetainCount(), 1);
 }
 
 TEST(BackgroundReadingTest, StoppingFromTheDelegateEndsTheLoopAfterTheObject)
