@@ -46,11 +46,6 @@ TEST_F(PositionRecordTest, IncompleteOrForeignRepliesAreRefusedWithTheReason)
   EXPECT_FALSE(PositionRecord::fromReply(reply, m_record, m_problem));
   EXPECT_EQ(m_problem, "nothing under \"slip\"");
 
-  reply = bridgeReply();
-  reply->setObjectForKey(new (eRetainAutorelease) BaseString("47.5"), "latitude");
-  EXPECT_FALSE(PositionRecord::fromReply(reply, m_record, m_problem));
-  EXPECT_EQ(m_problem, "no number under \"latitude\"");
-
   EXPECT_FALSE(PositionRecord::fromReply(new (eRetainAutorelease) BaseString("1"), m_record, m_problem));
   EXPECT_EQ(m_problem, "a BaseString instead of a dictionary");
 }

@@ -14,15 +14,6 @@ BaseString* text(const char* value)
   return new (eRetainAutorelease) BaseString(value);
 }
 
-BaseDictionary* loginRequest(const char* userAgent, const char* userName, const char* password)
-{
-  BaseDictionary* request = new (eRetainAutorelease) BaseDictionary();
-  request->setObjectForKey(text(userAgent), "User-Agent");
-  request->setObjectForKey(text(userName), "Username");
-  request->setObjectForKey(text(password), "Password");
-  return request;
-}
-
 BaseDictionary* commandRequest(BaseObject* command)
 {
   BaseDictionary* request = new (eRetainAutorelease) BaseDictionary();
@@ -72,7 +63,11 @@ BaseObject* BridgeApp::receive(int limitMs)
 
 BaseDictionary* BridgeApp::login(int limitMs)
 {
-  send(loginRequest(USER_AGENT, "pilot", PASSWORD));
+  BaseDictionary* request = new (eRetainAutorelease) BaseDictionary();
+  request->setObjectForKey(text(USER_AGENT), "User-Agent");
+  request->setObjectForKey(text("pilot"), "Username");
+  request->setObjectForKey(text(PASSWORD), "Password");
+  send(request);
   return dynamic_cast<BaseDictionary*>(receive(limitMs));
 }
 

@@ -25,8 +25,6 @@ const char* const ALREADY_CONNECTED =
 
 // A new autoreleased string, for building requests.
 BaseString* text(const char* value);
-// A login dictionary.
-BaseDictionary* loginRequest(const char* userAgent, const char* userName, const char* password);
 // {"cmd_id": command}.
 BaseDictionary* commandRequest(BaseObject* command);
 

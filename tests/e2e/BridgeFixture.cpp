@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <fstream>
 #include <utility>
 
 #include "net/SocketTestSupport.h"
@@ -39,6 +38,16 @@ std::vector<long> violationCounts(const std::string& out)
   return counts;
 }
 
+int descriptorsOf(const SimProcess& sim)
+{
+  return nettest::entriesOf(("/proc/" + std::to_string(sim.pid()) + "/fd").c_str(), 0);
+}
+
+int threadsOf(const SimProcess& sim)
+{
+  return nettest::entriesOf(("/proc/" + std::to_string(sim.pid()) + "/task").c_str(), 0);
+}
+
 }  // namespace
 
 SimProcess::SimProcess(const std::vector<std::string>& options) : ChildProcess(hostArguments(options)) {}
@@ -56,12 +65,8 @@ long SimProcess::run(const std::string& command, int limitMs)
 
 bool SimProcess::startBridge()
 {
-  return run("menu Start Corvane bridge") == 0 && isListening(21777);
-}
-
-bool SimProcess::isListening(uint16_t port) const
-{
-  const int fd = nettest::listenRaw(port);
+  if (run("menu Start Corvane bridge") != 0) return false;
+  const int fd = nettest::listenRaw(21777);
   if (fd >= 0) close(fd);
   return fd < 0;
 }
@@ -74,25 +79,6 @@ size_t SimProcess::countOutLines(const std::string& line) const
 bool SimProcess::waitForOutLines(const std::string& line, size_t times, int limitMs) const
 {
   return waitForOut([&](const std::string& out) { return count(out, line) >= times; }, limitMs);
-}
-
-int SimProcess::openDescriptors() const
-{
-  return nettest::entriesOf(("/proc/" + std::to_string(pid()) + "/fd").c_str(), 0);
-}
-
-int SimProcess::threads() const
-{
-  return nettest::entriesOf(("/proc/" + std::to_string(pid()) + "/task").c_str(), 0);
-}
-
-long SimProcess::_statusKiB(const std::string& field) const
-{
-  std::ifstream status("/proc/" + std::to_string(pid()) + "/status");
-  for (std::string line; std::getline(status, line);)
-    if (line.compare(0, field.size(), field) == 0)
-      return std::strtol(line.c_str() + field.size(), nullptr, 10);
-  return -1;
 }
 
 ChildExit SimProcess::finish(int limitMs)
@@ -109,30 +95,16 @@ void expectCleanExit(const ChildExit& end)
   EXPECT_TRUE(!counts.empty() && counts.back() == 0) << end.out;
 }
 
-HostLoad loadOf(const SimProcess& sim)
-{
-  return HostLoad{sim.openDescriptors(), sim.threads(), sim.residentKiB()};
-}
-
 HostLoad settledLoadOf(const SimProcess& sim)
 {
-  const auto counts = settledReading([&] { return std::make_pair(sim.openDescriptors(), sim.threads()); });
-  return HostLoad{counts.first, counts.second, sim.residentKiB()};
+  const auto counts = settledReading([&] { return std::make_pair(descriptorsOf(sim), threadsOf(sim)); });
+  return HostLoad{counts.first, counts.second};
 }
 
 bool backTo(const SimProcess& sim, HostLoad idle, int limitMs)
 {
   return nettest::waitUntil(
-      [&] { return sim.openDescriptors() <= idle.descriptors && sim.threads() <= idle.threads; }, limitMs);
-}
-
-bool SharedBridgeTest::bridgeIdle()
-{
-  // The bridge's DNS-SD worker may end after `idle` was taken: what it held is then no longer
-  // counted, and the figure to come back to is the lower one.
-  if (!backTo(*sim, idle)) return false;
-  idle = settledLoadOf(*sim);
-  return true;
+      [&] { return descriptorsOf(sim) <= idle.descriptors && threadsOf(sim) <= idle.threads; }, limitMs);
 }
 
 SimProcess* SharedBridgeTest::sim = nullptr;
@@ -160,7 +132,9 @@ void SharedBridgeTest::SetUp()
 
 void SharedBridgeTest::TearDown()
 {
-  EXPECT_TRUE(bridgeIdle()) << "the bridge still holds an app";
+  // The bridge's DNS-SD worker may end after `idle` was taken: the figure is then the lower one.
+  EXPECT_TRUE(backTo(*sim, idle)) << "the bridge still holds an app";
+  idle = settledLoadOf(*sim);
   EXPECT_EQ(sim->run(""), 0);
 }
 

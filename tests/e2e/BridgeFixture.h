@@ -1,12 +1,10 @@
 // What the bridge's end-to-end tests share: corvane-sim with the Corvane plug-in as a running
 // child, the plug-in's standard-error lines, the end every host must come to, and a fixture whose
-// cases share one host with a started bridge. Tests that read the host's whole standard error run
-// a host of their own.
+// cases share one host with a started bridge.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <string>
 
 #include "support/ChildProcess.h"
@@ -15,14 +13,12 @@ namespace e2e {
 
 const std::string STARTING = "\n*** Starting Corvane bridge\n";
 const std::string STOPPING = "\n*** Stopping Corvane bridge\n";
-const std::string DISCONNECTING = "\nWARNING : Disconnecting user from bridge\n";
 const std::string DESTROYED = "\nWARNING : Destroying bridge\n";
 // The host's quit after a stop: XPluginDisable, then XPluginStop, each find no bridge.
 const std::string QUIT_WHILE_STOPPED =
     "\nWARNING : bridge is already stopped\n\nWARNING : bridge is already stopped\n";
 
 // corvane-sim --strict-threads --keep-loaded OPTIONS PLUGIN, driven one command line at a time.
-// The plug-in stays mapped until the host exits, so that a leak report can name its code.
 class SimProcess : public ChildProcess
 {
 public:
@@ -30,41 +26,28 @@ public:
   // Sends `command` and waits until the host has carried it out: a "violations" command after it
   // must have answered. The threading violations counted so far, or -1 when it did not answer.
   long run(const std::string& command, int limitMs = 10000);
-  // "menu Start Corvane bridge", then true once this child listens on the bridge's port.
+  // "menu Start Corvane bridge", then true once a program listens on the bridge's port.
   bool startBridge();
   bool stopBridge() { return run("menu Stop Corvane bridge") == 0; }
-  // True while a program (this child, in these tests) listens on `port` of 127.0.0.1.
-  bool isListening(uint16_t port) const;
   // Whole lines of standard output equal to `line`; true once there are `times` of them.
   size_t countOutLines(const std::string& line) const;
   bool waitForOutLines(const std::string& line, size_t times, int limitMs = 10000) const;
-  // Entries of /proc/<pid>/fd and /proc/<pid>/task; -1 when unreadable.
-  int openDescriptors() const;
-  int threads() const;
-  // Resident memory now and at its peak (VmRSS, VmHWM) in KiB; -1 when unreadable.
-  long residentKiB() const { return _statusKiB("VmRSS:"); }
-  long peakResidentKiB() const { return _statusKiB("VmHWM:"); }
   // "quit", then ChildProcess::finish.
   ChildExit finish(int limitMs = 30000);
 
 private:
-  long _statusKiB(const std::string& field) const;
   size_t m_barriers = 0;  // "violations" answers awaited so far
 };
 
 // Exit status 0, and the host's summary counts no call into it from another thread.
 void expectCleanExit(const ChildExit& end);
 
-// The host's descriptors, threads and resident memory (KiB). backTo compares the first two:
-// memory only settles, it does not return to an exact figure.
+// The host's descriptors and threads, once those of threads that just ended are no longer listed.
 struct HostLoad
 {
   int descriptors;
   int threads;
-  long residentKiB = -1;
 };
-HostLoad loadOf(const SimProcess& sim);
-// The load to come back to, once the host's threads that just ended are no longer listed.
 HostLoad settledLoadOf(const SimProcess& sim);
 // True once the host holds no more than at `idle` (taken with the bridge listening and no app):
 // the bridge has let every app go, which it does a moment after closing the app's connection.
@@ -79,7 +62,6 @@ protected:
   // After each case the bridge must have let every app go, and the host must still count no
   // threading violation.
   void TearDown() override;
-  static bool bridgeIdle();
 
   static SimProcess* sim;
   static bool bridgeStarted;

@@ -22,10 +22,8 @@ void printRecord(const char* label, const PositionSample& sample)
   BaseDictionary* record = PositionSampler::recordFromSample(sample);
   printf("probe: %s valid %d entries %u\n", label, sample.valid ? 1 : 0, record->count());
   for (unsigned int i = 0; i < record->count(); i++) {
-    BaseObject* value = record->objectForKeyIndex(i);
-    const char* kind = BaseObject::isOfClass(value, "BaseNumber") ? "number" : "other";
-    printf("probe: %s %s = %.17g (%s)\n", label, record->keyAtIndex(i)->cString(),
-           static_cast<BaseNumber*>(value)->getDouble(), kind);
+    printf("probe: %s %s = %.17g\n", label, record->keyAtIndex(i)->cString(),
+           static_cast<BaseNumber*>(record->objectForKeyIndex(i))->getDouble());
   }
   fflush(stdout);
 }
@@ -33,11 +31,10 @@ void printRecord(const char* label, const PositionSample& sample)
 void handler(void*, void* itemRef)
 {
   switch (reinterpret_cast<intptr_t>(itemRef)) {
-    case 1: printRecord("now", sampler->sampleNow()); break;
-    case 2: sampler->startSampling(); break;
-    case 3: sampler->stopSampling(); break;
-    case 4: printRecord("latest", sampler->latestSample()); break;
-    case 5: std::thread([] { printRecord("thread", sampler->latestSample()); }).join(); break;
+    case 1: sampler->startSampling(); break;
+    case 2: sampler->stopSampling(); break;
+    case 3: printRecord("latest", sampler->latestSample()); break;
+    case 4: std::thread([] { printRecord("thread", sampler->latestSample()); }).join(); break;
     default: break;
   }
 }
@@ -52,8 +49,8 @@ PLUGIN_API int XPluginStart(char* outName, char* outSig, char* outDesc)
   XPLMMenuID plugins = XPLMFindPluginsMenu();
   int item = XPLMAppendMenuItem(plugins, "Position Probe", nullptr, 1);
   XPLMMenuID menu = XPLMCreateMenu("Position Probe", plugins, item, handler, nullptr);
-  const char* items[] = {"Sample now", "Start sampling", "Stop sampling", "Print latest", "Print latest from a thread"};
-  for (intptr_t i = 0; i < 5; i++) XPLMAppendMenuItem(menu, items[i], reinterpret_cast<void*>(i + 1), 1);
+  const char* items[] = {"Start sampling", "Stop sampling", "Print latest", "Print latest from a thread"};
+  for (intptr_t i = 0; i < 4; i++) XPLMAppendMenuItem(menu, items[i], reinterpret_cast<void*>(i + 1), 1);
   sampler = new PositionSampler();
   return 1;
 }
