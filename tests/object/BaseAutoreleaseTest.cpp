@@ -116,6 +116,10 @@ TEST_F(BaseAutoreleaseTest, NestedAllocationsUseThePendingSlotsAndAThrowFreesIts
   };
   BaseAutorelease pool;
   for (int i = 0; i < 4; i++) EXPECT_ANY_THROW(new (eRetainAutorelease) Throwing(i));
+  {
+    BaseAutorelease inner;
+    for (int i = 0; i < 4; i++) EXPECT_ANY_THROW(new (eRetainAutoreleaseParent) Throwing(i));
+  }
   EXPECT_EQ(pool.count(), 0u);
   // Had the slots stayed taken, a fourth registration would have stopped the program.
   EXPECT_EQ((new (eRetainAutorelease) CountedObject())->getRetainCount(), 1);

@@ -51,7 +51,7 @@ TEST_F(BaseObjectEncodingTest, EncodeAppendsJSONXMLOrOneObjectOfTheObjectStreamA
   EXPECT_TRUE(str("ab")->encode(out, BaseObject::eToStringSerialized));
   LogCapture log("%S: %m\n", "I|src/object/\nI|BaseObjectEncoding");
   EXPECT_FALSE(num(1)->encode(out, BaseObject::eToStringLua));
-  EXPECT_EQ(data(out), std::string("x[ 1, \"a\\\"b\" ]<number>42</number>\x0a\x00\x02" "ab", 37));
+  EXPECT_EQ(data(out), std::string("x[ 1, \"a\\\"b\" ]<number>42</number>\x0a\x00\x02" "ab", 38));
   EXPECT_EQ(log.text(), "Info: unsupported encode format 2\n");
   EXPECT_EQ(num(1)->decode(buffer("[1]"), nullptr), nullptr);
 }
