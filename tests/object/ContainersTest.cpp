@@ -1,8 +1,6 @@
 // What every container does with its elements: one reference per element held, each given
 // back once, an element out of its container before its destructor runs; and the two
 // small containers, the list and the bounded queue (its references: IOPacketProducerTest).
-#include <thread>
-
 #include "object/BaseDictionary.h"
 #include "object/BaseList.h"
 #include "object/BaseQueue.h"
@@ -84,60 +82,24 @@ TEST_F(ContainersTest, RemovedElementIsOutBeforeItsDestructorRunsAndClearingTake
   EXPECT_EQ(CountedObject::destroyed, 5);  // the autoreleased one is the pool's
 }
 
-TEST_F(ContainersTest, ListWalksFromFirstToLastThenStops)
+TEST_F(ContainersTest, ListWalksInOrderAndQueueKeepsItsBoundAcrossTheWrap)
 {
   BaseList* list = new (eRetainAutorelease) BaseList();
-  BaseListNode* cursor = nullptr;
-  EXPECT_FALSE(list->getNext(cursor));
-  EXPECT_EQ(cursor, nullptr);
-  EXPECT_STREQ(list->getClass(), "BaseList");
   for (int i = 1; i <= 3; i++) list->addTrailingObject(new (eRetainAutorelease) CountedObject(i));
-  EXPECT_EQ(list->count(), 3u);
+  BaseListNode* cursor = nullptr;
   int expected = 1;
   while (list->getNext(cursor)) EXPECT_EQ(valueOf(cursor->object), expected++);
   EXPECT_EQ(expected, 4);
-  BaseListNode* last = cursor;
-  EXPECT_FALSE(list->getNext(cursor));
-  EXPECT_EQ(cursor, last);
-}
 
-TEST_F(ContainersTest, QueueKeepsOrderAndItsBoundAcrossTheWrap)
-{
   BaseQueue* queue = new (eRetainAutorelease) BaseQueue(2, true);
   EXPECT_TRUE(queue->tryEnqueue(new (eRetainAutorelease) CountedObject(0)));
-  for (int value = 1; value < 5; value++) {
+  for (int value = 1; value < 3; value++) {
     EXPECT_TRUE(queue->tryEnqueue(new (eRetainAutorelease) CountedObject(value)));
     EXPECT_FALSE(queue->tryEnqueue(new (eRetainAutorelease) CountedObject(99)));
     EXPECT_EQ(valueOf(queue->tryDequeue()), value - 1);
   }
-  EXPECT_EQ(valueOf(queue->tryDequeue()), 4);
+  EXPECT_EQ(valueOf(queue->tryDequeue()), 2);
   EXPECT_EQ(queue->tryDequeue(), nullptr);
-}
-
-TEST_F(ContainersTest, QueueOperationsAreSafeWithOrWithoutTheCallersLock)
-{
-  BaseQueue* queue = new (eRetainAutorelease) BaseQueue(3, true);
-  const int total = 300;
-  std::thread producer([&] {
-    for (int value = 0; value < total; value++) {
-      CountedObject* object = new CountedObject(value);
-      for (bool queued = false; !queued; std::this_thread::yield()) {
-        queue->lockQueue();
-        queued = queue->tryEnqueue(object);
-        queue->unlockQueue();
-      }
-      object->release();
-    }
-  });
-  for (int expected = 0; expected < total; std::this_thread::yield()) {
-    BaseAutorelease each;
-    BaseObject* object = queue->tryDequeue();
-    if (object) {
-      EXPECT_EQ(valueOf(object), expected++);
-    }
-  }
-  producer.join();
-  EXPECT_EQ(queue->count(), 0u);
 }
 
 }  // namespace
