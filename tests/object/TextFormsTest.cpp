@@ -71,9 +71,10 @@ TEST_F(TextFormsTest, EveryValueClassInEachFormat)
   const int formats[] = {P, J, L, X};
   for (const auto& [object, plain, json, lua, xml] : forms) {
     const std::string* expected[] = {&plain, &json, &lua, &xml};
-    for (int i = 0; i < 4; i++)
+    for (int i = 0; i < 4; i++) {
       if (!expected[i]->empty())
         EXPECT_EQ(text(object, formats[i]), *expected[i]) << object->getClass() << " format " << i;
+    }
   }
 
   // Numbers print the same in plain, JSON and Lua: doubles as "%.16g", and XML elements.
