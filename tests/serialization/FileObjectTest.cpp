@@ -257,6 +257,13 @@ TEST_F(FileObjectTest, WhatCannotBeSentIsSaidSo)
             "Error: Couldn't read file at path source, ignored\n"
             "Warning: Invalid file in the stream, ignored\n");
 
+  // A missing file is not written at all.
+  log.clear();
+  EXPECT_EQ(BaseSerializer::serializeObject(new (eRetainAutorelease) BaseFile(str(source() + "/missing")))
+                ->length(),
+            0u);
+  EXPECT_EQ(log.text(), "Error: non serial compliant object in collection\n");
+
   // A file that shrank after its size was taken fails the write instead of sending fewer
   // bytes than it announces.
   BaseFile* shrinking = sourceFile("shrinking", patternBytes(9000));
