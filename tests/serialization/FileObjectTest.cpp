@@ -258,10 +258,9 @@ TEST_F(FileObjectTest, WhatCannotBeSentIsSaidSo)
             "Warning: Invalid file in the stream, ignored\n");
 
   // A missing file is not written at all.
+  BaseFile* missing = new (eRetainAutorelease) BaseFile(str(source() + "/missing"));
   log.clear();
-  EXPECT_EQ(BaseSerializer::serializeObject(new (eRetainAutorelease) BaseFile(str(source() + "/missing")))
-                ->length(),
-            0u);
+  EXPECT_EQ(BaseSerializer::serializeObject(missing)->length(), 0u);
   EXPECT_EQ(log.text(), "Error: non serial compliant object in collection\n");
 
   // A file that shrank after its size was taken fails the write instead of sending fewer
