@@ -12,10 +12,10 @@
 
 #include "support/TemporaryDirectory.h"
 
-// Makes the entries of `spec` under `root`, in order.
-inline void makeTree(const std::string& root, const std::string& spec)
+// Makes the entries of `layout` under `root`, in order.
+inline void makeTree(const std::string& root, const std::string& layout)
 {
-  std::istringstream entries(spec);
+  std::istringstream entries(layout);
   for (std::string entry; entries >> entry;) {
     size_t quote = entry.find("='"), arrow = entry.find("->");
     if (quote != std::string::npos)
