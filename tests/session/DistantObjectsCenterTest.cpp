@@ -390,6 +390,7 @@ TEST_F(DistantObjectsCenterNamesTest, HostnameCarriesTheListeningPortAndTheShare
             std::string(host) + ".local:" + std::to_string(port));
   EXPECT_EQ(DistantObjectsCenter::sharedTCPServer(0, str("X-Plane"), str("corvane_gps")), first);
   EXPECT_EQ(listeningPort(first), port);
+  first->closeAndWait();  // no accept loop may outlive the test's statics at exit
 }
 
 }  // namespace
