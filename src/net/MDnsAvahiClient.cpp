@@ -6,7 +6,6 @@
 #include <avahi-common/error.h>
 #include <avahi-common/strlst.h>
 #include <avahi-common/thread-watch.h>
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <strings.h>
 #include <unistd.h>
@@ -19,6 +18,7 @@
 #include <new>
 
 #include "net/MDnsWrapper.h"
+#include "platform/DynamicLibrary.h"
 #include "runtime/Debug.h"
 
 namespace {
@@ -52,7 +52,7 @@ AvahiFunctions api;
 template <typename Function>
 bool lookUp(void* library, const char* name, Function& function, std::string& problem)
 {
-  function = reinterpret_cast<Function>(dlsym(library, name));
+  function = reinterpret_cast<Function>(platform::librarySymbol(library, name));
   if (!function && problem.empty()) problem = std::string("no function ") + name;
   return function != nullptr;
 }

@@ -1,12 +1,11 @@
 #include "net/MDnsWrapper.h"
 
-#include <dlfcn.h>
-
 #include <mutex>
 #include <string>
 #include <type_traits>
 
 #include "net/MDnsAvahiClient.h"
+#include "platform/DynamicLibrary.h"
 #include "runtime/Debug.h"
 
 namespace {
@@ -26,8 +25,9 @@ std::mutex loaderLock;
 void* openLibrary(const char* name)
 {
   // Local: its names must never meet those of the host or of another plug-in.
-  void* library = dlopen(name, RTLD_NOW | RTLD_LOCAL);
-  if (!library) BASE_LOG(nullptr, eMsgDebug, "%s not loaded: %s", name, dlerror());
+  std::string reason;
+  void* library = platform::openLibrary(name, &reason);
+  if (!library) BASE_LOG(nullptr, eMsgDebug, "%s not loaded: %s", name, reason.c_str());
   return library;
 }
 
@@ -35,7 +35,7 @@ void* openLibrary(const char* name)
 // unloaded with them, it would strand that state at every close. Once in, it stays.
 void keepDBusLoaded()
 {
-  if (void* dbus = dlopen("libdbus-1.so.3", RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE)) dlclose(dbus);
+  platform::pinLoadedLibrary("libdbus-1.so.3");
 }
 
 }  // namespace
@@ -101,7 +101,7 @@ bool MDnsWrapper::CloseMDnsLibrary()
   std::lock_guard<std::mutex> guard(loaderLock);
   // The client library before the common one it needs.
   for (int i = 1; i >= 0; --i) {
-    if (m_libraries[i]) dlclose(m_libraries[i]);
+    platform::closeLibrary(m_libraries[i]);
     m_libraries[i] = nullptr;
   }
   m_library = eMDnsLibraryNone;
@@ -158,7 +158,7 @@ bool MDnsWrapper::_loadDnsSdInternal()
   if (!library) return false;
   const char* missing = nullptr;
   auto lookUp = [&](auto& entry, const char* name) {
-    entry = reinterpret_cast<std::remove_reference_t<decltype(entry)>>(dlsym(library, name));
+    entry = reinterpret_cast<std::remove_reference_t<decltype(entry)>>(platform::librarySymbol(library, name));
     if (!entry && !missing) missing = name;
   };
   lookUp(m_browse, "DNSServiceBrowse");

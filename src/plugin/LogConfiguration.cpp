@@ -1,12 +1,12 @@
 #include "plugin/LogConfiguration.h"
 
-#include <dlfcn.h>
 #include <sys/stat.h>
 
 #include <cstdio>
 
 #include "object/BaseArray.h"
 #include "object/BaseAutorelease.h"
+#include "platform/DynamicLibrary.h"
 #include "runtime/Debug.h"
 
 const char LogConfiguration::FILE_NAME[] = "log.conf";
@@ -57,9 +57,8 @@ std::string LogConfiguration::pluginFolderOf(const std::string& modulePath)
 
 std::string LogConfiguration::pluginFolder()
 {
-  Dl_info info;
-  if (dladdr(&moduleAnchor, &info) == 0 || !info.dli_fname || !*info.dli_fname) return std::string();
-  return pluginFolderOf(info.dli_fname);
+  const std::string module = platform::modulePathOf(&moduleAnchor);
+  return module.empty() ? std::string() : pluginFolderOf(module);
 }
 
 BaseArray* LogConfiguration::loadSinks(const std::string& path)

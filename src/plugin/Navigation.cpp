@@ -2,7 +2,6 @@
 // commands a pilot can bind to keys, the creation and release of the one bridge, and the
 // log sinks of a pilot's log.conf, kept while the plug-in is loaded. The host calls
 // everything here on its main thread, one call at a time, so the state here needs no lock.
-#include <dlfcn.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -10,6 +9,7 @@
 
 #include "object/BaseArray.h"
 #include "object/BaseAutorelease.h"
+#include "platform/DynamicLibrary.h"
 #include "net/MDnsPublication.h"
 #include "plugin/GPSBridge.h"
 #include "plugin/HostLog.h"
@@ -89,9 +89,7 @@ void showState()
 void keepModuleIfThreadsRemain()
 {
   if (MDnsPublication::abandonedCount() == 0) return;
-  Dl_info self;
-  if (dladdr(reinterpret_cast<void*>(&keepModuleIfThreadsRemain), &self) && self.dli_fname)
-    dlopen(self.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+  platform::pinModuleOf(reinterpret_cast<const void*>(&keepModuleIfThreadsRemain));
 }
 
 }  // namespace
