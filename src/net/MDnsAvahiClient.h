@@ -4,7 +4,7 @@
 // registration may be used by one thread at a time; its results come from Avahi's own thread.
 #pragma once
 
-#include <dns_sd.h>
+#include "platform/DnsSd.h"
 
 #include <string>
 
@@ -35,12 +35,4 @@ public:
   // Stops Avahi's thread for this registration, withdraws the service and frees the reference.
   // Withdrawing is one synchronous D-Bus call to the daemon.
   static void DNSSD_API refDeallocate(DNSServiceRef service);
-
-  // TXT records built as libdns_sd builds them (same bytes, same results); no library needed.
-  static void DNSSD_API txtCreate(TXTRecordRef* txt, uint16_t bufferLength, void* buffer);
-  static DNSServiceErrorType DNSSD_API txtSetValue(TXTRecordRef* txt, const char* key, uint8_t valueLength,
-                                                   const void* value);
-  static uint16_t DNSSD_API txtGetLength(const TXTRecordRef* txt);
-  static const void* DNSSD_API txtGetBytesPtr(const TXTRecordRef* txt);
-  static void DNSSD_API txtDeallocate(TXTRecordRef* txt);
 };

@@ -1,12 +1,8 @@
 #include "net/MDnsPublication.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <chrono>
+#include <cstring>
+#include <thread>
 
 #include "net/MDnsWrapper.h"
 #include "object/BaseAutorelease.h"
@@ -39,9 +35,18 @@ struct LateWorkerWait
   {
     for (int waited = 0; lateWorkers.load(std::memory_order_acquire) > 0 && waited < LATE_WORKER_WAIT_MS;
          ++waited)
-      usleep(1000);
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
 };
+
+// DNS-SD takes ports in network byte order.
+uint16_t networkOrder(uint16_t port)
+{
+  const uint8_t bytes[2] = {uint8_t(port >> 8), uint8_t(port)};
+  uint16_t ordered;
+  memcpy(&ordered, bytes, 2);
+  return ordered;
+}
 
 }  // namespace
 
@@ -60,10 +65,8 @@ MDnsPublication::MDnsPublication(MDnsWrapper* wrapper, BaseString* name, BaseStr
       m_replyResult(kDNSServiceErr_NoError),
       m_reported(false),
       m_reportedResult(kDNSServiceErr_NoError),
-      m_wakeFds{-1, -1},
       m_state(eWorkerRunning)
 {
-  if (pipe2(m_wakeFds, O_CLOEXEC | O_NONBLOCK) != 0) m_wakeFds[0] = m_wakeFds[1] = -1;
   m_wrapper->m_txtCreate(&m_txtRecord, 512, nullptr);
   for (unsigned int i = 0, n = txtEntries ? txtEntries->count() : 0; i < n; ++i) {
     BaseString* key = txtEntries->keyAtIndex(i);
@@ -83,8 +86,6 @@ MDnsPublication::~MDnsPublication()
 {
   // Only a worker that never ran leaves the record; the registration never outlives it.
   if (m_txtCreated) m_wrapper->m_txtDeallocate(&m_txtRecord);
-  for (int fd : m_wakeFds)
-    if (fd != -1) close(fd);
   m_name->release();
   m_type->release();
   // May be the last holder: the DNS-SD libraries are closed here, on whichever thread this is.
@@ -98,7 +99,7 @@ const char* MDnsPublication::getClass() const
 
 bool MDnsPublication::start()
 {
-  if (m_wakeFds[0] == -1) {
+  if (!m_wake.isValid()) {
     BASE_LOG(this, eMsgError, "no wake-up pipe for the DNS-SD worker");
     return false;
   }
@@ -110,10 +111,7 @@ void MDnsPublication::withdraw()
 {
   if (!isThreadRunning()) return;
   m_keepRunning.store(false);
-  char byte = 1;
-  // A full pipe already holds a wake-up.
-  ssize_t ignored = write(m_wakeFds[1], &byte, 1);
-  (void)ignored;
+  m_wake.signal();
   bool abandoned;
   {
     BaseMutexLocker guard(m_stateLock);
@@ -150,7 +148,7 @@ void MDnsPublication::threadMethod()
   if (m_keepRunning.load()) {
     DNSServiceErrorType error =
         m_wrapper->m_register(&m_service, 0, 0, m_name->cString(), m_type->cString(), nullptr, nullptr,
-                              htons(m_port), m_wrapper->m_txtGetLength(&m_txtRecord),
+                              networkOrder(m_port), m_wrapper->m_txtGetLength(&m_txtRecord),
                               m_wrapper->m_txtGetBytesPtr(&m_txtRecord), _registrationReplied, this);
     if (error != kDNSServiceErr_NoError) {
       m_service = nullptr;
@@ -174,17 +172,18 @@ void MDnsPublication::_watchRegistration()
   bool awaitingReply = true;
   int fd = m_wrapper->m_refSockFD(m_service);
   while (m_keepRunning.load()) {
-    // A negative descriptor is skipped by poll: then only a withdrawal or the time-out ends it.
-    struct pollfd watched[2] = {{m_wakeFds[0], POLLIN, 0}, {fd, POLLIN, 0}};
+    // A negative descriptor is not watched: then only a withdrawal or the time-out ends it.
+    const int watched[2] = {m_wake.descriptor(), fd};
+    bool readable[2];
     int timeoutMs = -1;
     if (awaitingReply) {
       auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
       timeoutMs = left < 0 ? 0 : int(left);
     }
-    int ready = poll(watched, 2, timeoutMs);
+    int error = 0;
+    int ready = platform::waitForReadable(watched, readable, 2, timeoutMs, &error);
     if (ready < 0) {
-      if (errno == EINTR) continue;
-      BASE_LOG(this, eMsgError, "DNS-SD registration of %s no longer watched (%i)", m_name->cString(), errno);
+      BASE_LOG(this, eMsgError, "DNS-SD registration of %s no longer watched (%i)", m_name->cString(), error);
       return;
     }
     if (ready == 0) {
@@ -194,7 +193,7 @@ void MDnsPublication::_watchRegistration()
       _report(MDnsWrapper::ERR_TIMEOUT);
       continue;
     }
-    if (watched[0].revents) return;
+    if (readable[0]) return;
     // A readable reference may carry other traffic of the library first: only a callback is
     // a verdict.
     m_replied = false;

@@ -6,14 +6,14 @@
 // libraries, until the worker has let go. start and withdraw belong to one controlling thread.
 #pragma once
 
-#include <dns_sd.h>
-
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <string>
 
 #include "object/BaseObject.h"
+#include "platform/DnsSd.h"
+#include "platform/ReadySignal.h"
 #include "runtime/BaseMutex.h"
 #include "runtime/BaseThread.h"
 
@@ -102,7 +102,7 @@ protected:
   std::string m_replyName;
   bool m_reported;  // an outcome was posted; m_reportedResult is its code
   DNSServiceErrorType m_reportedResult;
-  int m_wakeFds[2];        // withdraw writes, the worker watches the read end
+  platform::ReadySignal m_wake;  // withdraw signals, the worker watches
   BaseMutex m_stateLock;
   std::condition_variable_any m_stateChanged;  // waited on with m_stateLock held
   eWorkerState m_state GUARDED_BY(m_stateLock);

@@ -5,14 +5,16 @@
 #include <type_traits>
 
 #include "net/MDnsAvahiClient.h"
+#include "net/MDnsTxtRecord.h"
 #include "platform/DynamicLibrary.h"
+#include "platform/SystemDnsSd.h"
 #include "runtime/Debug.h"
 
 namespace {
 
 const char* const AVAHI_COMMON = "libavahi-common.so.3";
 const char* const AVAHI_CLIENT = "libavahi-client.so.3";
-const char* const DNS_SD = "libdns_sd.so.1";
+const char* const DNS_SD = platform::DNS_SD_LIBRARY;
 
 // Guards sharedWrapper, and keeps a holder's last release from racing a new caller's retain.
 std::mutex sharedLock;
@@ -35,7 +37,19 @@ void* openLibrary(const char* name)
 // unloaded with them, it would strand that state at every close. Once in, it stays.
 void keepDBusLoaded()
 {
-  platform::pinLoadedLibrary("libdbus-1.so.3");
+  if (platform::DNS_SD_THROUGH_AVAHI) platform::pinLoadedLibrary("libdbus-1.so.3");
+}
+
+const char* describe(MDnsWrapper::eMDnsLibrary library)
+{
+  switch (library) {
+    case MDnsWrapper::eMDnsLibraryAvahiClient:
+      return "Avahi's client library";
+    case MDnsWrapper::eMDnsLibrarySystem:
+      return "the system's own service";
+    default:
+      return DNS_SD;
+  }
 }
 
 }  // namespace
@@ -78,8 +92,8 @@ MDnsWrapper* MDnsWrapper::sharedMDNSWrapper()
 
 bool MDnsWrapper::InitMDnsLibrary()
 {
-  if (!m_tableFilled && !_loadInternal(eMDnsLibraryAvahiClient) && !_loadInternal(eMDnsLibraryDnsSd))
-    return false;
+  const eMDnsLibrary first = platform::DNS_SD_THROUGH_AVAHI ? eMDnsLibraryAvahiClient : eMDnsLibrarySystem;
+  if (!m_tableFilled && !_loadInternal(first) && !_loadInternal(eMDnsLibraryDnsSd)) return false;
   m_loaded = true;
   return true;
 }
@@ -97,7 +111,11 @@ bool MDnsWrapper::InitMDnsLibrary(eMDnsLibrary only)
 bool MDnsWrapper::CloseMDnsLibrary()
 {
   _clearTableInternal();
-  if (m_library == eMDnsLibraryAvahiClient) MDnsAvahiClient::detach();
+  // Only Linux builds Avahi's client adapter: elsewhere it is never referred to.
+  if constexpr (platform::DNS_SD_THROUGH_AVAHI) {
+    if (m_library == eMDnsLibraryAvahiClient) MDnsAvahiClient::detach();
+  }
+  if (m_library == eMDnsLibrarySystem) platform::SystemDnsSd::detach();
   std::lock_guard<std::mutex> guard(loaderLock);
   // The client library before the common one it needs.
   for (int i = 1; i >= 0; --i) {
@@ -117,6 +135,7 @@ bool MDnsWrapper::_loadInternal(eMDnsLibrary library)
     std::lock_guard<std::mutex> guard(loaderLock);
     loaded = library == eMDnsLibraryAvahiClient ? _loadAvahiClientInternal()
              : library == eMDnsLibraryDnsSd     ? _loadDnsSdInternal()
+             : library == eMDnsLibrarySystem    ? _loadSystemInternal()
                                                 : false;
     if (loaded) keepDBusLoaded();
   }
@@ -126,30 +145,55 @@ bool MDnsWrapper::_loadInternal(eMDnsLibrary library)
   }
   m_library = library;
   m_tableFilled = true;
-  BASE_LOG(this, eMsgInfo, "DNS-SD through %s",
-           library == eMDnsLibraryAvahiClient ? "Avahi's client library" : DNS_SD);
+  BASE_LOG(this, eMsgInfo, "DNS-SD through %s", describe(library));
   return true;
 }
 
 bool MDnsWrapper::_loadAvahiClientInternal()
 {
-  if (!(m_libraries[0] = openLibrary(AVAHI_COMMON)) || !(m_libraries[1] = openLibrary(AVAHI_CLIENT)))
+  if constexpr (!platform::DNS_SD_THROUGH_AVAHI) {
     return false;
+  } else {
+    if (!(m_libraries[0] = openLibrary(AVAHI_COMMON)) || !(m_libraries[1] = openLibrary(AVAHI_CLIENT)))
+      return false;
+    std::string problem;
+    if (!MDnsAvahiClient::attach(m_libraries[0], m_libraries[1], problem)) {
+      BASE_LOG(this, eMsgDebug, "%s not usable: %s", AVAHI_CLIENT, problem.c_str());
+      return false;
+    }
+    m_register = &MDnsAvahiClient::registerService;
+    m_processResult = &MDnsAvahiClient::processResult;
+    m_refSockFD = &MDnsAvahiClient::refSockFD;
+    m_refDeallocate = &MDnsAvahiClient::refDeallocate;
+    _fillTxtBuildingInternal();
+    return true;
+  }
+}
+
+bool MDnsWrapper::_loadSystemInternal()
+{
+  using platform::SystemDnsSd;
+  if (!SystemDnsSd::LIBRARY || !(m_libraries[0] = openLibrary(SystemDnsSd::LIBRARY))) return false;
   std::string problem;
-  if (!MDnsAvahiClient::attach(m_libraries[0], m_libraries[1], problem)) {
-    BASE_LOG(this, eMsgDebug, "%s not usable: %s", AVAHI_CLIENT, problem.c_str());
+  if (!SystemDnsSd::attach(m_libraries[0], problem)) {
+    BASE_LOG(this, eMsgDebug, "%s not usable: %s", SystemDnsSd::LIBRARY, problem.c_str());
     return false;
   }
-  m_register = &MDnsAvahiClient::registerService;
-  m_processResult = &MDnsAvahiClient::processResult;
-  m_refSockFD = &MDnsAvahiClient::refSockFD;
-  m_refDeallocate = &MDnsAvahiClient::refDeallocate;
-  m_txtCreate = &MDnsAvahiClient::txtCreate;
-  m_txtSetValue = &MDnsAvahiClient::txtSetValue;
-  m_txtGetLength = &MDnsAvahiClient::txtGetLength;
-  m_txtGetBytesPtr = &MDnsAvahiClient::txtGetBytesPtr;
-  m_txtDeallocate = &MDnsAvahiClient::txtDeallocate;
+  m_register = &SystemDnsSd::registerService;
+  m_processResult = &SystemDnsSd::processResult;
+  m_refSockFD = &SystemDnsSd::refSockFD;
+  m_refDeallocate = &SystemDnsSd::refDeallocate;
+  _fillTxtBuildingInternal();
   return true;
+}
+
+void MDnsWrapper::_fillTxtBuildingInternal()
+{
+  m_txtCreate = &MDnsTxtRecord::txtCreate;
+  m_txtSetValue = &MDnsTxtRecord::txtSetValue;
+  m_txtGetLength = &MDnsTxtRecord::txtGetLength;
+  m_txtGetBytesPtr = &MDnsTxtRecord::txtGetBytesPtr;
+  m_txtDeallocate = &MDnsTxtRecord::txtDeallocate;
 }
 
 bool MDnsWrapper::_loadDnsSdInternal()
@@ -158,7 +202,8 @@ bool MDnsWrapper::_loadDnsSdInternal()
   if (!library) return false;
   const char* missing = nullptr;
   auto lookUp = [&](auto& entry, const char* name) {
-    entry = reinterpret_cast<std::remove_reference_t<decltype(entry)>>(platform::librarySymbol(library, name));
+    entry =
+        reinterpret_cast<std::remove_reference_t<decltype(entry)>>(platform::librarySymbol(library, name));
     if (!entry && !missing) missing = name;
   };
   lookUp(m_browse, "DNSServiceBrowse");

@@ -1,11 +1,13 @@
 // The table of DNS-SD entry points through which every DNS-SD call goes, filled from a library
-// loaded at run time (never linked: the plug-in must load on a machine without one) and shared
+// loaded at run time (never linked: the plug-in must load on a machine without one) with the
+// back-ends of this system (platform/DnsSd.h): on Linux Avahi's client library or a libdns_sd,
+// on Windows the system's own service or Bonjour's dnssd.dll. Shared
 // by the drivers that publish a service, one reference each; tests may put fakes in the public
 // entries. sharedMDNSWrapper may be called from any thread; the table is not guarded: it is
 // filled before the instance is handed out, and whoever changes it must not race its users.
 #pragma once
 
-#include <dns_sd.h>
+#include "platform/DnsSd.h"
 
 #include "object/BaseObject.h"
 
@@ -29,13 +31,19 @@ public:
     // Avahi's own client library (libavahi-client.so.3): registration and the TXT record
     // building functions only; the browsing, resolving and query entries stay null.
     eMDnsLibraryAvahiClient,
-    // libdns_sd.so.1, Avahi's compatibility library or the one of Apple's daemon: all entries.
-    eMDnsLibraryDnsSd
+    // A library that exports dns_sd.h's names (platform::DNS_SD_LIBRARY): libdns_sd.so.1,
+    // Avahi's compatibility library or the one of Apple's daemon; Bonjour's dnssd.dll on
+    // Windows. All entries.
+    eMDnsLibraryDnsSd,
+    // The system's own service (platform::SystemDnsSd: Windows' dnsapi.dll): registration and
+    // the TXT record building functions only, as with Avahi's client library.
+    eMDnsLibrarySystem
   };
 
   // Unless the table was filled before (so that fakes put in by a test survive), fills it from
-  // the first library that loads: Avahi's client library, then libdns_sd.so.1. Marks the
-  // wrapper loaded and logs the library used; false when none loads.
+  // the first library that loads: Avahi's client library (Linux) or the system's own service
+  // (Windows), then the dns_sd library. Marks the wrapper loaded and logs the library used;
+  // false when none loads.
   bool InitMDnsLibrary();
   // The same with that library alone, replacing another one loaded before. False when it does
   // not load (and always with eMDnsLibraryNone): the table is then empty.
@@ -73,11 +81,14 @@ protected:
   bool _loadInternal(eMDnsLibrary library);
   bool _loadAvahiClientInternal();
   bool _loadDnsSdInternal();
+  bool _loadSystemInternal();
+  // Our own TXT record building, for the back-ends without it.
+  void _fillTxtBuildingInternal();
 
   bool m_loaded;
   bool m_tableFilled;  // set once the table is filled, so that filling happens once per object
   eMDnsLibrary m_library;
-  void* m_libraries[2];  // what dlopen gave for m_library, in opening order; null when unused
+  void* m_libraries[2];  // what the loader gave for m_library, in opening order; null when unused
 };
 
 // The reply callback of a service registration: logs the daemon's verdict at Info,

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "net/MDnsAvahiClient.h"
+#include "net/MDnsTxtRecord.h"
 #include "support/CaptureStream.h"
 
 namespace {
@@ -44,10 +45,11 @@ std::vector<void*> dnsSdFunctions()
 }
 
 using C = MDnsAvahiClient;
+using T = MDnsTxtRecord;
 // clang-format off
 const std::vector<void*> AVAHI_CLIENT = {nullptr, nullptr, (void*)&C::processResult, (void*)&C::refSockFD,
-    (void*)&C::refDeallocate, nullptr, nullptr, nullptr, (void*)&C::registerService, (void*)&C::txtGetLength,
-    (void*)&C::txtGetBytesPtr, (void*)&C::txtSetValue, (void*)&C::txtCreate, (void*)&C::txtDeallocate, nullptr};
+    (void*)&C::refDeallocate, nullptr, nullptr, nullptr, (void*)&C::registerService, (void*)&T::txtGetLength,
+    (void*)&T::txtGetBytesPtr, (void*)&T::txtSetValue, (void*)&T::txtCreate, (void*)&T::txtDeallocate, nullptr};
 // clang-format on
 
 const std::vector<void*> EMPTY(15, nullptr);

@@ -1,10 +1,10 @@
-// The TXT records built for Avahi's client library must be those libdns_sd builds, byte for
-// byte and result for result: the registration hands them to Avahi string by string, and a
-// caller may not see which library the table holds. The keys stay printable ASCII, the only
+// The TXT records we build for the back-ends without TXT functions (Avahi's client library,
+// Windows' own service) must be those libdns_sd builds, byte for byte and result for result:
+// a caller may not see which library the table holds. The keys stay printable ASCII, the only
 // keys dns_sd.h defines: beyond them Avahi's libdns_sd also takes control characters and
 // tells keys apart by letter case, where the DNS-SD rules do neither. Registration needs a
 // daemon: it runs in tests/dnssd.
-#include "net/MDnsAvahiClient.h"
+#include "net/MDnsTxtRecord.h"
 
 #include <gtest/gtest.h>
 
@@ -34,7 +34,7 @@ Built build(MDnsWrapper* table, uint16_t bufferLength, const Entries& entries)
   return built;
 }
 
-TEST(MDnsAvahiClientTest, TxtRecordsAreThoseOfLibdnsSd)
+TEST(MDnsTxtRecordTest, TxtRecordsAreThoseOfLibdnsSd)
 {
   const std::tuple<const char*, uint16_t, Entries> cases[] = {
       {"the bridge's entries", 0, {{"txtvers", "1"}, {"qtotal", "1"}, {"priority", "30"}}},
