@@ -1,9 +1,11 @@
 #include "platform/SystemDnsSd.h"
 
-// Winsock before windows.h, which would bring in the old one.
-#include <windns.h>
-#include <windows.h>
+// Winsock before windows.h, which would bring in the old one; windns.h needs windows.h.
 #include <winsock2.h>
+// clang-format off
+#include <windows.h>
+#include <windns.h>
+// clang-format on
 
 #include <chrono>
 #include <condition_variable>
