@@ -1,17 +1,13 @@
 #include "support/ChildProcess.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
 #include <sstream>
 
-extern char** environ;
+#include "platform/Descriptor.h"
+#include "platform/Process.h"
 
 int remainingMs(std::chrono::steady_clock::time_point end)
 {
@@ -32,36 +28,24 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv,
                            const std::vector<std::string>& extraEnvironment)
     : m_name(argv.front())
 {
-  // A child that quits before reading all its input must not kill the test with SIGPIPE.
-  std::signal(SIGPIPE, SIG_IGN);
-  std::vector<char*> args, environment;
-  for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-  for (const std::string& entry : extraEnvironment) environment.push_back(const_cast<char*>(entry.c_str()));
-  environment.push_back(const_cast<char*>("DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent/corvane-no-bus"));
-  environment.push_back(const_cast<char*>("AVAHI_COMPAT_NOWARN=1"));
-  for (char** entry = environ; *entry != nullptr; ++entry) environment.push_back(*entry);
-  args.push_back(nullptr);
-  environment.push_back(nullptr);
-  int pipes[3][2];  // standard input, output and error; the child's end of input is [0]
-  for (auto& ends : pipes)
-    if (pipe2(ends, O_CLOEXEC) != 0) return;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  for (int fd = 0; fd < 3; fd++) posix_spawn_file_actions_adddup2(&actions, pipes[fd][fd == 0 ? 0 : 1], fd);
-  pid_t pid = -1;
-  if (posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environment.data()) == 0) m_pid = pid;
-  posix_spawn_file_actions_destroy(&actions);
-  for (int fd = 0; fd < 3; fd++) close(pipes[fd][fd == 0 ? 0 : 1]);
-  m_inFd = pipes[0][1];
-  fcntl(m_inFd, F_SETFL, O_NONBLOCK);
-  m_reader = std::thread(&ChildProcess::_readOutputs, this, pipes[1][0], pipes[2][0]);
+  // A child that quits before reading all its input must not kill the test.
+  platform::ignoreBrokenPipes();
+  std::vector<std::string> environment = extraEnvironment;
+  environment.push_back("DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent/corvane-no-bus");
+  environment.push_back("AVAHI_COMPAT_NOWARN=1");
+  int ends[3];  // standard input's write end, output's and error's read ends
+  m_process = platform::startProcess(argv, environment, ends);
+  if (m_process == -1) return;
+  m_inFd = ends[0];
+  platform::setNonBlocking(m_inFd);
+  m_reader = std::thread(&ChildProcess::_readOutputs, this, ends[1], ends[2]);
 }
 
 ChildProcess::~ChildProcess()
 {
   if (running()) {
-    kill(m_pid, SIGKILL);
-    waitpid(m_pid, nullptr, 0);
+    platform::killProcess(m_process);
+    platform::waitForExit(m_process);
   }
   if (m_inFd >= 0) close(m_inFd);
   if (m_reader.joinable()) m_reader.join();
@@ -71,16 +55,19 @@ void ChildProcess::_readOutputs(int outFd, int errFd)
 {
   char buffer[65536];
   for (bool open[2] = {true, true}; open[0] || open[1];) {
-    pollfd watched[2] = {{open[0] ? outFd : -1, POLLIN, 0}, {open[1] ? errFd : -1, POLLIN, 0}};
-    if (poll(watched, 2, -1) < 0) continue;
+    const int fds[2] = {outFd, errFd};
+    const int ready = platform::waitForInput(open[0] ? fds : fds + 1, open[0] && open[1] ? 2 : 1, -1);
+    if (ready <= 0) continue;
+    const int bits = open[0] ? ready : ready << 1;
     // Standard error after standard output: what the child wrote there first is in err() once the
     // output shows.
     std::lock_guard<std::mutex> guard(m_lock);
     for (int i : {0, 1}) {
-      const ssize_t got = watched[i].revents ? read(watched[i].fd, buffer, sizeof buffer) : -1;
+      if (!(bits & (1 << i))) continue;
+      const auto got = read(fds[i], buffer, sizeof buffer);
       if (got > 0)
         (i ? m_err : m_out).append(buffer, size_t(got));
-      else if (watched[i].revents && !(got < 0 && errno == EINTR))
+      else if (!(got < 0 && errno == EINTR))
         open[i] = false;
     }
     m_outputsClosed = !open[0] && !open[1];
@@ -94,13 +81,17 @@ bool ChildProcess::send(const std::string& text, int limitMs)
 {
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
   for (size_t written = 0; written < text.size();) {
-    pollfd writable = {m_inFd, POLLOUT, 0};
-    if (m_inFd < 0 || poll(&writable, 1, remainingMs(end)) != 1) return false;
-    const ssize_t sent = write(m_inFd, text.data() + written, text.size() - written);
+    if (m_inFd < 0 || !platform::waitForRoom(m_inFd, remainingMs(end))) return false;
+    const auto sent = write(m_inFd, text.data() + written, unsigned(text.size() - written));
     if (sent < 0 && errno != EAGAIN && errno != EINTR) return false;
     written += sent > 0 ? size_t(sent) : 0;
   }
   return true;
+}
+
+int ChildProcess::pid() const
+{
+  return platform::processId(m_process);
 }
 
 std::string ChildProcess::out() const
@@ -129,12 +120,10 @@ ChildExit ChildProcess::finish(int limitMs)
   m_inFd = -1;
   // The outputs close as the child exits.
   result.timedOut = !waitForOut([&](const std::string&) { return m_outputsClosed; }, limitMs);
-  if (result.timedOut) kill(m_pid, SIGKILL);
-  int raw = 0;
-  waitpid(m_pid, &raw, 0);
+  if (result.timedOut) platform::killProcess(m_process);
+  result.status = platform::waitForExit(m_process);
   m_finished = true;
   m_reader.join();
-  result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : WIFSIGNALED(raw) ? 128 + WTERMSIG(raw) : -1;
   result.out = out();
   result.err = err();
   // A sanitized child that found a fault may still exit 0 (leaks, recoverable reports): any

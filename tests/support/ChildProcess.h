@@ -5,9 +5,8 @@
 // advertised on this machine's network. One test thread drives it; snapshots from any thread.
 #pragma once
 
-#include <sys/types.h>
-
 #include <chrono>
+#include <cstdint>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -38,8 +37,8 @@ public:
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
-  bool running() const { return m_pid > 0 && !m_finished; }
-  pid_t pid() const { return m_pid; }
+  bool running() const { return m_process != -1 && !m_finished; }
+  int pid() const;
   // True when every byte went to the child's standard input within `limitMs`.
   bool send(const std::string& text, int limitMs = 10000);
 
@@ -58,7 +57,7 @@ private:
   void _readOutputs(int outFd, int errFd);
 
   std::string m_name;
-  pid_t m_pid = -1;
+  intptr_t m_process = -1;  // platform::startProcess
   int m_inFd = -1;
   bool m_finished = false;
   std::thread m_reader;
