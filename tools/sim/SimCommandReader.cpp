@@ -1,9 +1,10 @@
 #include "SimCommandReader.h"
 
-#include <fcntl.h>
-#include <poll.h>
 #include <unistd.h>
+
 #include <cerrno>
+
+#include "platform/Descriptor.h"
 
 SimCommandReader::SimCommandReader(int fd) : m_fd(fd) {}
 
@@ -14,7 +15,7 @@ SimCommandReader::~SimCommandReader()
 
 bool SimCommandReader::start()
 {
-  if (pipe2(m_wake, O_CLOEXEC) != 0) return false;
+  if (!platform::openPipe(m_wake)) return false;
   m_thread = std::thread(&SimCommandReader::run, this);
   return true;
 }
@@ -28,7 +29,7 @@ void SimCommandReader::stop()
   m_changed.notify_all();
   if (m_wake[1] >= 0) {
     const char byte = 0;
-    ssize_t written;
+    int written;
     do {
       written = write(m_wake[1], &byte, 1);
     } while (written < 0 && errno == EINTR);
@@ -82,18 +83,15 @@ void SimCommandReader::run()
   Line pending;
   char buffer[4096];
   for (;;) {
-    pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
-    const int ready = poll(fds, 2, -1);
-    if (ready < 0) {
-      if (errno == EINTR) continue;
-      break;
-    }
-    if (fds[1].revents != 0) return;  // stop(): the main thread no longer wants lines
-    if (fds[0].revents == 0) continue;
-    const ssize_t got = read(m_fd, buffer, sizeof buffer);
+    const int fds[2] = {m_fd, m_wake[0]};
+    const int ready = platform::waitForInput(fds, 2, -1);
+    if (ready < 0) break;
+    if (ready & 2) return;  // stop(): the main thread no longer wants lines
+    if (!(ready & 1)) continue;
+    const int got = int(read(m_fd, buffer, sizeof buffer));
     if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
     if (got <= 0) break;
-    for (ssize_t i = 0; i < got; ++i) {
+    for (int i = 0; i < got; ++i) {
       const char c = buffer[i];
       if (c == '\n') {
         if (!push(std::move(pending))) return;

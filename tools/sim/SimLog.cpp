@@ -2,10 +2,12 @@
 
 #include "SimOutput.h"
 
-#include <fcntl.h>
 #include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
+
+#include "platform/Descriptor.h"
 
 SimLog::~SimLog()
 {
@@ -14,7 +16,7 @@ SimLog::~SimLog()
 
 bool SimLog::open(const std::string& path, std::string& error)
 {
-  m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  m_fd = platform::createFile(path.c_str());
   if (m_fd < 0) {
     error = std::strerror(errno);
     return false;
@@ -28,7 +30,7 @@ void SimLog::write(const std::string& text)
 {
   size_t done = 0;
   while (m_fd >= 0 && done < text.size()) {
-    const ssize_t wrote = ::write(m_fd, text.data() + done, text.size() - done);
+    const int wrote = int(::write(m_fd, text.data() + done, unsigned(text.size() - done)));
     if (wrote > 0) {
       done += static_cast<size_t>(wrote);
     } else if (wrote == 0 || errno != EINTR) {

@@ -1,16 +1,16 @@
 #include "SimPlugin.h"
 
-#include <dlfcn.h>
-
 #include <cstdlib>
 #include <cstring>
+
+#include "platform/DynamicLibrary.h"
 
 namespace {
 
 template <typename Function>
 bool findEntryPoint(void* library, const char* name, Function& function, std::string& error)
 {
-  void* symbol = dlsym(library, name);
+  void* symbol = platform::librarySymbol(library, name);
   if (symbol == nullptr) {
     error = std::string("missing entry point ") + name;
     return false;
@@ -31,15 +31,10 @@ bool SimPlugin::load(const std::string& path, std::string& error)
   // Under a leak checker, a plug-in that is unmapped at exit takes the names of its frames
   // and the roots held by its (and its libraries') process-lifetime objects with it, so
   // every such object reads as a leak that cannot even be named. CORVANE_SIM_NODELETE keeps
-  // the library mapped after dlclose; everything else, the output included, is unchanged.
-  int flags = RTLD_NOW | RTLD_LOCAL;
-  if (getenv("CORVANE_SIM_NODELETE") != nullptr) flags |= RTLD_NODELETE;
-  m_library = dlopen(path.c_str(), flags);
-  if (m_library == nullptr) {
-    const char* reason = dlerror();
-    error = reason != nullptr ? reason : "dlopen failed";
-    return false;
-  }
+  // the library mapped after it is closed; everything else, the output included, is unchanged.
+  m_library = platform::openLibrary(path.c_str(), &error);
+  if (m_library == nullptr) return false;
+  if (getenv("CORVANE_SIM_NODELETE") != nullptr) platform::pinLoadedLibrary(path.c_str());
   if (!findEntryPoint(m_library, "XPluginStart", m_start, error) ||
       !findEntryPoint(m_library, "XPluginEnable", m_enable, error) ||
       !findEntryPoint(m_library, "XPluginDisable", m_disable, error) ||
@@ -102,7 +97,7 @@ void SimPlugin::receiveMessage(int from, int message, void* param)
 
 void SimPlugin::unload()
 {
-  if (m_library != nullptr) dlclose(m_library);
+  platform::closeLibrary(m_library);
   abandon();
 }
 

@@ -1,4 +1,4 @@
-// One plug-in file, loaded the way X-Plane loads it (dlopen with RTLD_NOW | RTLD_LOCAL), with its
+// One plug-in file, loaded the way X-Plane loads it (on Linux dlopen with RTLD_NOW | RTLD_LOCAL), with its
 // five entry points and the lifecycle they imply: started, enabled or disabled, stopped. Owns the
 // library handle and closes it at unload or destruction; times every entry-point call into the
 // call times it is given. Main thread only.
