@@ -94,7 +94,7 @@ void keepModuleIfThreadsRemain()
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) void startGPSBridge()
+PLUGIN_API void startGPSBridge()
 {
   BaseAutorelease pool;
   if (bridge) {
@@ -107,7 +107,7 @@ extern "C" __attribute__((visibility("default"))) void startGPSBridge()
   HostLog::flush();
 }
 
-extern "C" __attribute__((visibility("default"))) void stopGPSBridge()
+PLUGIN_API void stopGPSBridge()
 {
   BaseAutorelease pool;
   if (!bridge) {

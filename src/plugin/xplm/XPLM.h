@@ -8,8 +8,17 @@
 extern "C" {
 #endif
 
-#define XPLM_API __attribute__((visibility("default")))
-#define PLUGIN_API extern "C" __attribute__((visibility("default")))
+// The plug-in's export declarations. On Linux everything is hidden unless marked; on
+// Windows a module exports what its .def file lists (src/plugin/Corvane.def,
+// src/plugin/xplm/XPLM_64.def) and a call to another module's function goes through the
+// import library, so nothing needs marking.
+#if defined(_WIN32)
+#define CORVANE_EXPORT
+#else
+#define CORVANE_EXPORT __attribute__((visibility("default")))
+#endif
+#define XPLM_API CORVANE_EXPORT
+#define PLUGIN_API extern "C" CORVANE_EXPORT
 
 typedef void* XPLMMenuID;
 typedef void* XPLMDataRef;
