@@ -6,7 +6,8 @@ set -euo pipefail
 packages=(cmake ninja-build g++ make pkg-config ccache binutils locales libgtest-dev libgmock-dev
   clang libclang-rt-14-dev libbenchmark-dev libmsgpack-dev libplist-dev rapidjson-dev
   avahi-daemon avahi-utils libavahi-client-dev libavahi-compat-libdnssd-dev dbus iproute2 libutf8proc-dev
-  zlib1g-dev python3 debootstrap gcovr)
+  zlib1g-dev python3 debootstrap gcovr
+  g++-mingw-w64-x86-64-posix libz-mingw-w64-dev mingw-w64-tools wine64)
 
 missing=()
 for package in "${packages[@]}"; do

@@ -2,7 +2,8 @@
 # Everything a fresh machine needs to run the whole test suite: installs what is missing,
 # then builds and runs every test twice, in a normal build and in a build with
 # AddressSanitizer and UndefinedBehaviorSanitizer, runs the tests that start threads once
-# more under ThreadSanitizer, and runs the fuzzers briefly.
+# more under ThreadSanitizer, cross-builds for Windows and runs the tests there under wine,
+# and runs the fuzzers briefly.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -83,5 +84,8 @@ if [ "$(id -u)" -eq 0 ]; then
 else
   echo "=== release: skipped (building in the Debian 11 root needs root)"
 fi
+
+# Windows: the same sources cross-built with mingw-w64, the tests run under wine.
+bash scripts/test-windows.sh
 
 bash scripts/fuzz.sh "${CORVANE_FUZZ_SECONDS:-105}"

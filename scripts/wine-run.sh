@@ -16,10 +16,12 @@ wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
 # One setup at a time: parallel tests all find the prefix missing at first.
 exec 9>"$WINEPREFIX.lock"
 flock -w 300 9
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  "$wine" wineboot --init >/dev/null 2>&1 || true
+# -p: the server stays after the last program; a second start finds it running and fails.
+# A server started here gets its session's system programs (services, devices) started at
+# once, with no standard stream of the caller's: started by the first program instead, they
+# would hold its output pipe open long after it ended.
+if wineserver -p >/dev/null 2>&1 </dev/null || [ ! -f "$WINEPREFIX/system.reg" ]; then
+  "$wine" wineboot --init >/dev/null 2>&1 </dev/null || true
 fi
-# -p: the server stays after the last program; a second start finds it running and quits.
-wineserver -p >/dev/null 2>&1 </dev/null || true
 flock -u 9
 exec "$wine" "$@"

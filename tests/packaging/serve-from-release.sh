@@ -2,10 +2,11 @@
 # Loads the release archive's plug-in into corvane-sim as X-Plane would and has it serve an
 # app: the menu is there, "Start Corvane bridge" serves corvane-client three records over
 # 127.0.0.1, "Stop Corvane bridge" and the unload are clean, with no SDK call off the main
-# thread. Arguments: the archive, then optionally the host and client programs to use
-# (default: the archive's own bin/).
+# thread. Arguments: the archive (or a folder holding Corvane/, such as a build's plugins/),
+# then optionally the host and client programs to use (default: the archive's own bin/).
+# Windows programs (.exe) run under wine and load win_x64/Corvane.xpl.
 set -euo pipefail
-archive=$1
+release=$1
 work=$(mktemp -d)
 sim_pid=""
 cleanup() {
@@ -14,11 +15,19 @@ cleanup() {
 }
 trap cleanup EXIT
 
-tar -xzf "$archive" -C "$work"
-top=$(find "$work" -mindepth 1 -maxdepth 1 -type d)
+if [ -d "$release" ]; then
+  top=$release
+else
+  tar -xzf "$release" -C "$work"
+  top=$(find "$work" -mindepth 1 -maxdepth 1 -type d)
+fi
 sim=${2:-$top/bin/corvane-sim}
 client=${3:-$top/bin/corvane-client}
-plugin=$top/Corvane/lin_x64/Corvane.xpl
+folder=lin_x64 run=()
+if [[ $sim == *.exe ]]; then
+  folder=win_x64 run=(bash "$(dirname "$0")/../../scripts/wine-run.sh")
+fi
+plugin=$top/Corvane/$folder/Corvane.xpl
 
 fail() {
   echo "FAIL ($sim): $*"
@@ -28,12 +37,12 @@ fail() {
 }
 
 mkfifo "$work/commands"
-"$sim" --strict-threads "$plugin" <"$work/commands" >"$work/sim.out" 2>&1 &
+"${run[@]}" "$sim" --strict-threads "$plugin" <"$work/commands" >"$work/sim.out" 2>&1 &
 sim_pid=$!
 exec 3>"$work/commands"
 echo "menus" >&3
 echo "menu Start Corvane bridge" >&3
-if ! timeout 30 "$client" --host 127.0.0.1 --count 3 --wait 10 --csv >"$work/client.out" 2>"$work/client.err"; then
+if ! timeout 60 "${run[@]}" "$client" --host 127.0.0.1 --count 3 --wait 10 --csv >"$work/client.out" 2>"$work/client.err"; then
   cat "$work/client.err"
   fail "the client was not served"
 fi
