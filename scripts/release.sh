@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Builds the release archive dist/corvane-VERSION-linux-x64.tar.gz: the plug-in folder
-# Corvane/ (lin_x64/Corvane.xpl, the log configuration example, the installation note) and
-# the tools in bin/.
+# Builds the release archive dist/corvane-VERSION.tar.gz: the plug-in folder Corvane/ for
+# both systems (lin_x64/Corvane.xpl, win_x64/Corvane.xpl, the log configuration example, the
+# installation note), the Linux tools in bin/ and the Windows ones in bin/win_x64/.
 #
 # The release is built inside a Debian 11 root with Debian 11's own compiler, so that it
 # asks for nothing newer than glibc 2.31 (Ubuntu 20.04, Debian 11 and everything after):
@@ -9,6 +9,9 @@
 # versions. The root is made once with debootstrap from Debian's archive and kept, with its
 # build tree and compiler cache, outside the checkout (CORVANE_RELEASE_ROOT), so later runs
 # only compile what changed. Needs root (debootstrap, chroot, mounts).
+#
+# The Windows part is cross-built on this machine with mingw-w64 (build-win-release): linked
+# -static, it needs only Windows' own DLLs whichever compiler made it.
 #
 #   scripts/release.sh               build the archive into dist/
 #   scripts/release.sh --run CMD...  run CMD inside the root, with the checkout at /src (read
@@ -99,7 +102,24 @@ in_root bash -euc '
   rm -rf /build/_CPack_Packages /build/corvane-*.tar.gz
   cd /build && cpack -G TGZ >/dev/null
 '
-archive=$(cd "$root/build" && ls corvane-*-linux-x64.tar.gz)
+linux_archive=$root/build/$(cd "$root/build" && ls corvane-*-linux-x64.tar.gz)
+
+say "cross-building for Windows"
+windows=$checkout/build-win-release
+export CCACHE_BASEDIR=$checkout CCACHE_NOHASHDIR=1
+cmake -S "$checkout" -B "$windows" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$checkout/cmake/mingw-w64-x86_64.cmake" \
+  -DCMAKE_BUILD_TYPE=Release -DCORVANE_TESTS=OFF >/dev/null
+cmake --build "$windows" -j "${CORVANE_JOBS:-2}"
+
+version=$(sed -n 's/^project(Corvane VERSION \([0-9.]*\).*/\1/p' "$checkout/CMakeLists.txt")
+stage=$(mktemp -d)
+trap 'rm -rf "$stage"' EXIT
+tar -xzf "$linux_archive" -C "$stage"
+mv "$stage"/corvane-*-linux-x64 "$stage/corvane-$version"
+cmake --install "$windows" --prefix "$stage/windows" >/dev/null
+mv "$stage/windows/Corvane/win_x64" "$stage/corvane-$version/Corvane/win_x64"
+mkdir -p "$stage/corvane-$version/bin/win_x64"
+mv "$stage/windows/bin"/* "$stage/corvane-$version/bin/win_x64/"
 mkdir -p "$checkout/dist"
-cp "$root/build/$archive" "$checkout/dist/$archive"
-say "dist/$archive"
+tar -czf "$checkout/dist/corvane-$version.tar.gz" -C "$stage" --owner=0 --group=0 "corvane-$version"
+say "dist/corvane-$version.tar.gz"

@@ -70,22 +70,24 @@ if [ -n "$(ls -A "$tsan_reports")" ]; then
 fi
 [ "$tsan_status" -eq 0 ] || exit "$tsan_status"
 
+# Windows: the same sources cross-built with mingw-w64, the tests run under wine.
+bash scripts/test-windows.sh
+
 # The release: built inside a Debian 11 root (kept between runs), checked for what it needs
-# of a pilot's system, and loaded by the stand-in host built there and by this machine's.
+# of a pilot's system, and loaded by the stand-in host built there and by this machine's, and
+# its Windows plug-in by its own Windows host under wine.
 if [ "$(id -u)" -eq 0 ]; then
   echo "=== release"
   bash scripts/release.sh
   version=$(sed -n 's/^project(Corvane VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
-  archive=dist/corvane-$version-linux-x64.tar.gz
+  archive=dist/corvane-$version.tar.gz
   bash tests/packaging/check-release.sh "$archive"
   bash scripts/release.sh --run bash /src/tests/packaging/serve-from-release.sh "/src/$archive"
   unshare --net bash -c 'ip link set lo up && exec bash tests/packaging/serve-from-release.sh "$@"' bash \
     "$archive" build/tools/sim/corvane-sim build/tools/client/corvane-client
+  bash tests/packaging/serve-from-release.sh "$archive" windows
 else
   echo "=== release: skipped (building in the Debian 11 root needs root)"
 fi
-
-# Windows: the same sources cross-built with mingw-w64, the tests run under wine.
-bash scripts/test-windows.sh
 
 bash scripts/fuzz.sh "${CORVANE_FUZZ_SECONDS:-105}"

@@ -2,7 +2,8 @@
 # Checks that the release plug-in loads on every Linux since glibc 2.31: it needs no shared
 # library beyond the C library family (the C++ runtime is inside), no glibc symbol version
 # newer than 2.31, and exports exactly the host's five entry points and the two bridge
-# functions. Argument: the release archive.
+# functions; and that its Windows plug-in passes check-windows-plugin.sh. Argument: the
+# release archive.
 set -euo pipefail
 archive=$1
 work=$(mktemp -d)
@@ -33,6 +34,10 @@ newest_glibc=$(echo "$versions" | grep '^GLIBC_' | sort -V | tail -1)
   fail "needs $newest_glibc, newer than GLIBC_2.31"
 others=$(echo "$versions" | grep -v '^GLIBC_' || true)
 [ -z "$others" ] || fail "needs symbol versions of other libraries: $others"
+
+windows=$(find "$work" -path '*/Corvane/win_x64/Corvane.xpl')
+[ -f "$windows" ] || fail "no Corvane/win_x64/Corvane.xpl"
+[ -f "$windows" ] && { bash "$(dirname "$0")/check-windows-plugin.sh" x86_64-w64-mingw32-objdump "$windows" || status=1; }
 
 exports=$(nm -D --defined-only "$plugin" | awk '{print $3}' | LC_ALL=C sort | tr '\n' ' ')
 expected="XPluginDisable XPluginEnable XPluginReceiveMessage XPluginStart XPluginStop startGPSBridge stopGPSBridge "

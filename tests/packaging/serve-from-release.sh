@@ -4,7 +4,8 @@
 # 127.0.0.1, "Stop Corvane bridge" and the unload are clean, with no SDK call off the main
 # thread. Arguments: the archive (or a folder holding Corvane/, such as a build's plugins/),
 # then optionally the host and client programs to use (default: the archive's own bin/).
-# Windows programs (.exe) run under wine and load win_x64/Corvane.xpl.
+# Windows programs (.exe) run under wine and load win_x64/Corvane.xpl; "windows" in place of
+# the host means the archive's own bin/win_x64/.
 set -euo pipefail
 release=$1
 work=$(mktemp -d)
@@ -21,6 +22,7 @@ else
   tar -xzf "$release" -C "$work"
   top=$(find "$work" -mindepth 1 -maxdepth 1 -type d)
 fi
+[ "${2:-}" = windows ] && set -- "$1" "$top/bin/win_x64/corvane-sim.exe" "$top/bin/win_x64/corvane-client.exe"
 sim=${2:-$top/bin/corvane-sim}
 client=${3:-$top/bin/corvane-client}
 folder=lin_x64 run=()
