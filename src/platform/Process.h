@@ -30,6 +30,18 @@ void killProcess(intptr_t process);
 // runs in a signal handler, on Windows on a thread of the system's.
 void onInterrupt(void (*handler)());
 
+enum NetworkIsolation
+{
+  eIsolated,          // in a network of its own, with only loopback up
+  eNotIsolated,       // the system does not allow it (no privilege, or not Linux): unchanged
+  eIsolationFailed    // in a network of its own whose loopback would not come up; errno says why
+};
+
+// Moves this process into a network of its own with only its loopback interface up, where the
+// system allows it: the threads and children it starts later stay there. Call it before any
+// thread starts (Linux network namespaces belong to a thread).
+NetworkIsolation isolateNetwork();
+
 // A write to a pipe whose reader has gone fails instead of ending the process (SIGPIPE on
 // POSIX; Windows behaves so already).
 void ignoreBrokenPipes();

@@ -5,40 +5,20 @@
 // anything outside. Without the privilege it stays in the machine's namespace, where CTest's
 // resource lock keeps its own bridges apart.
 #include <gtest/gtest.h>
-#include <net/if.h>
-#include <sched.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 
-namespace {
-
-bool bringLoopbackUp()
-{
-  const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  ifreq loopback = {};
-  strncpy(loopback.ifr_name, "lo", IFNAMSIZ - 1);
-  bool up = fd >= 0 && ioctl(fd, SIOCGIFFLAGS, &loopback) == 0;
-  loopback.ifr_flags |= IFF_UP;
-  up = up && ioctl(fd, SIOCSIFFLAGS, &loopback) == 0;
-  if (fd >= 0) close(fd);
-  return up;
-}
-
-}  // namespace
+#include "platform/Process.h"
 
 int main(int argc, char** argv)
 {
   // A host that has gone away must not kill the run through its command pipe.
-  std::signal(SIGPIPE, SIG_IGN);
+  platform::ignoreBrokenPipes();
   // Before any thread starts: a namespace belongs to the thread that enters it, and the
   // threads and children it starts later.
-  if (unshare(CLONE_NEWNET) == 0 && !bringLoopbackUp()) {
+  if (platform::isolateNetwork() == platform::eIsolationFailed) {
     std::fprintf(stderr, "no loopback interface in the private network namespace: %s\n", strerror(errno));
     return 1;
   }

@@ -1,11 +1,16 @@
 #include "platform/Process.h"
 
 #include <fcntl.h>
+#include <net/if.h>
+#include <sched.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
+#include <cstring>
 
 extern char** environ;
 
@@ -82,6 +87,19 @@ void onInterrupt(void (*handler)())
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+}
+
+NetworkIsolation isolateNetwork()
+{
+  if (unshare(CLONE_NEWNET) != 0) return eNotIsolated;
+  const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  ifreq loopback = {};
+  strncpy(loopback.ifr_name, "lo", IFNAMSIZ - 1);
+  bool up = fd >= 0 && ioctl(fd, SIOCGIFFLAGS, &loopback) == 0;
+  loopback.ifr_flags |= IFF_UP;
+  up = up && ioctl(fd, SIOCSIFFLAGS, &loopback) == 0;
+  if (fd >= 0) close(fd);
+  return up ? eIsolated : eIsolationFailed;
 }
 
 void ignoreBrokenPipes()

@@ -149,6 +149,11 @@ void onInterrupt(void (*handler)())
   SetConsoleCtrlHandler(onControl, TRUE);
 }
 
+NetworkIsolation isolateNetwork()
+{
+  return eNotIsolated;
+}
+
 void ignoreBrokenPipes() {}
 
 }  // namespace platform
