@@ -9,6 +9,7 @@
 #include "object/BaseArray.h"
 #include "object/BaseAutorelease.h"
 #include "object/BaseDictionary.h"
+#include "platform/Algorithms.h"
 #include "runtime/BaseAssert.h"
 #include "runtime/Debug.h"
 
@@ -17,7 +18,7 @@ namespace {
 // Byte searches see past embedded NULs, unlike strstr and strrchr.
 const char* findBytes(const char* bytes, size_t length, const char* pattern, size_t patternLength)
 {
-  return static_cast<const char*>(memmem(bytes, length, pattern, patternLength));
+  return static_cast<const char*>(platform::findBytes(bytes, length, pattern, patternLength));
 }
 
 const char* findLastByte(const char* bytes, size_t length, char wanted)
@@ -264,10 +265,10 @@ void BaseString::_appendBytes(const char* bytes, size_t count)
   setModified();
 }
 
-void BaseString::appendUTF8(wchar_t character)
+void BaseString::appendUTF8(uint32_t character)
 {
   char bytes[6];
-  _appendBytes(bytes, (size_t)encodeUTF8((uint32_t)character, bytes));
+  _appendBytes(bytes, (size_t)encodeUTF8(character, bytes));
 }
 
 // clang-format off
@@ -408,6 +409,17 @@ const wchar_t* BaseString::wString()
     if (value < smallestValue[count]) {
       overlong = true;
       break;
+    }
+    if (sizeof(wchar_t) == 2 && value > 0xFFFF) {
+      // Every such character took four UTF-8 bytes or more, so its pair fits in the room
+      // counted for them.
+      if (value > 0x10FFFF) {
+        wide[out++] = (wchar_t)0xFFFD;
+      } else {
+        wide[out++] = (wchar_t)(0xD800 + ((value - 0x10000) >> 10));
+        wide[out++] = (wchar_t)(0xDC00 + ((value - 0x10000) & 0x3FF));
+      }
+      continue;
     }
     wide[out++] = (wchar_t)value;
   }

@@ -33,9 +33,9 @@ public:
   void setString(BaseString* aString);
   void append(const char* text, int length = -1);
   void append(BaseString* aString);
-  // One character as UTF-8 (1 to 5 bytes). Values above 0x3FFFFFF (and negative ones)
-  // have no such form and are written as U+FFFD, the replacement character.
-  void appendUTF8(wchar_t character);
+  // One character as UTF-8 (1 to 5 bytes). Values above 0x3FFFFFF (negative wchar_t
+  // values among them) have no such form and are written as U+FFFD, the replacement character.
+  void appendUTF8(uint32_t character);
   // Joins with exactly one "/" between the receiver and `component` ("" + "a" gives "/a").
   void appendPathComponent(BaseString* component);
   // Appends the parts with `separator` between them (null counts as empty).
@@ -68,7 +68,9 @@ public:
   static BaseString* stringWithFormat(const char* format, ...);
 
   // The wide-character copy, owned by the string until its next change; null (with an
-  // Error log line) when the bytes are not valid UTF-8.
+  // Error log line) when the bytes are not valid UTF-8. Where wchar_t holds 16 bits
+  // (Windows) it is UTF-16: characters above U+FFFF become surrogate pairs, and those
+  // above U+10FFFF, which UTF-16 cannot spell, U+FFFD.
   const wchar_t* wString();
   bool hasPrefix(const char* prefix) const;
   bool hasPrefix(BaseString* prefix) const;

@@ -56,7 +56,7 @@ TEST_F(BaseStringTest, GrowthAndCopies)
 
 TEST_F(BaseStringTest, UTF8AndWideText)
 {
-  const std::pair<wchar_t, const char*> encodings[] = {
+  const std::pair<uint32_t, const char*> encodings[] = {
       {0x41, "A"}, {0xE9, "\xC3\xA9"}, {0x20AC, "\xE2\x82\xAC"}, {0x1F600, "\xF0\x9F\x98\x80"},
       {0x200000, "\xF8\x88\x80\x80\x80"}, {0x4000000, "\xEF\xBF\xBD"}};
   for (auto [character, expected] : encodings) {
@@ -70,10 +70,18 @@ TEST_F(BaseStringTest, UTF8AndWideText)
   const wchar_t unpaired[] = {L'a', 0xD800, L'b', 0};
   EXPECT_EQ(text(new (eRetainAutorelease) BaseString(unpaired, -1)), "a");
 
-  const std::wstring wide{L'h', 0xE9, 0x20AC, 0x1F600, 0x200000};
-  BaseString* value = new (eRetainAutorelease) BaseString(wide.c_str(), -1);
-  ASSERT_NE(value->wString(), nullptr);
-  EXPECT_EQ(std::wstring(value->wString()), wide);
+  // Wide text is UTF-32 where wchar_t holds 32 bits and UTF-16 where it holds 16, as the
+  // literals are; beyond U+10FFFF only UTF-32 has room.
+  const std::pair<const char*, std::wstring> wideForms[] = {
+      {"h\xC3\xA9\xE2\x82\xAC", L"h\u00E9\u20AC"}, {"\xF0\x9F\x98\x80!\xF4\x8F\xBF\xBF", L"\U0001F600!\U0010FFFF"},
+      {"\xF8\x88\x80\x80\x80", sizeof(wchar_t) == 4 ? std::wstring(1, wchar_t(0x200000)) : L"\uFFFD"}};
+  for (const auto& [utf8, wide] : wideForms) {
+    const wchar_t* converted = str(utf8)->wString();
+    EXPECT_EQ(converted ? std::wstring(converted) : L"(null)", wide) << utf8;
+    if (wide != L"\uFFFD") {
+      EXPECT_EQ(text(new (eRetainAutorelease) BaseString(wide.c_str(), -1)), utf8);
+    }
+  }
   // Overlong forms, bad continuations, stray or too-many-ones lead bytes: no wide text.
   for (const char* invalid : {"\xC0\x80", "\xE0\x80\x80", "\xC3\x28", "\xBF", "\xFE\x80\x80\x80\x80\x80\x80"})
     EXPECT_EQ(str(invalid)->wString(), nullptr) << ::testing::PrintToString(invalid);
