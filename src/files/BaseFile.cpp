@@ -1,11 +1,5 @@
 #include "files/BaseFile.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/time.h>
-#include <utf8proc.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -20,6 +14,7 @@
 #include "object/BaseDictionary.h"
 #include "object/BaseNumber.h"
 #include "object/BaseString.h"
+#include "platform/Unicode.h"
 #include "runtime/BaseAssert.h"
 #include "runtime/BaseMutex.h"
 #include "runtime/Debug.h"
@@ -39,25 +34,25 @@ void setNumberForKey(BaseDictionary* dictionary, long long value, const char* ke
 bool removeFileAtPath(BaseString* path)
 {
   BaseFile* file = new (eRetainNone) BaseFile(path, false);
-  bool removed = file->isFile() && unlink(path->cString()) == 0;
+  bool removed = file->isFile() && platform::removeFile(path->cString());
   file->release();
   return removed;
 }
 
 bool renamePath(BaseString* from, BaseString* to)
 {
-  if (rename(from->cString(), to->cString()) == 0) return true;
+  if (platform::renamePath(from->cString(), to->cString())) return true;
   BASE_LOG(nullptr, eMsgError, "%S -> %S: %s", from, to, strerror(errno));
   return false;
 }
 
 // A whole-second time from a date that may come from a peer: NaN, infinities and values
 // beyond what time_t holds are refused rather than converted.
-bool secondsOfDate(BaseDate* date, time_t& seconds)
+bool secondsOfDate(BaseDate* date, int64_t& seconds)
 {
   double value = date->getSeconds();
   if (!std::isfinite(value) || value < -9.0e15 || value > 9.0e15) return false;
-  seconds = (time_t)value;
+  seconds = (int64_t)value;
   return true;
 }
 
@@ -66,19 +61,17 @@ bool secondsOfDate(BaseDate* date, time_t& seconds)
 BaseFile::BaseFile(BaseString* aFilePath, bool create)
     : m_path(nullptr),
       m_atomicPath(nullptr),
-      m_directoryHandle(nullptr),
       m_stream(nullptr),
       m_readBuffer(nullptr),
       m_contextAttribute(nullptr),
-      m_lockDescriptor(-1),
+      m_lock(platform::NO_FILE_LOCK),
       m_resume(false),
       m_transferOffset(0)
 {
   BASE_ASSERT(aFilePath!=NULL);
-  memset(&m_status, 0, sizeof(m_status));
   m_path = retain(aFilePath->substringByDeletingTrailingSlash());
   if (create) {
-    FILE* created = fopen(m_path->cString(), "wb+e");
+    FILE* created = platform::openStream(m_path->cString(), "wb+e");
     if (created)
       fclose(created);
     else
@@ -92,7 +85,6 @@ BaseFile::~BaseFile()
   if (m_atomicPath) cancelAtomicWrite();
   unlockFile();
   _closeStream();
-  if (m_directoryHandle) closedir(m_directoryHandle);
   release(m_path);
   release(m_readBuffer);
   release(m_contextAttribute);
@@ -113,9 +105,8 @@ BaseString* BaseFile::toString(int flags)
 
 bool BaseFile::_takeStatus(BaseString* path, bool logFailure)
 {
-  if (stat(path->cString(), &m_status) == 0) return true;
+  if (platform::fileStatus(path->cString(), m_status)) return true;
   int error = errno;
-  memset(&m_status, 0, sizeof(m_status));
   // An empty path names no file at all (a file object that stands for nothing): no news.
   if (logFailure && path->length() > 0) BASE_LOG(this, eMsgWarning, "%S : %s", path, strerror(error));
   return false;
@@ -127,28 +118,28 @@ bool BaseFile::exists() const
 }
 bool BaseFile::isDirectory() const
 {
-  return S_ISDIR(m_status.st_mode);
+  return m_status.kind == platform::eFileDirectory;
 }
 bool BaseFile::isFile() const
 {
-  return S_ISREG(m_status.st_mode);
+  return m_status.kind == platform::eFileRegular;
 }
 int64_t BaseFile::sizeInBytes() const
 {
-  return isFile() ? (int64_t)m_status.st_size : 0;
+  return isFile() ? m_status.size : 0;
 }
 
 BaseDate* BaseFile::lastAccessDate() const
 {
-  return new (eRetainAutorelease) BaseDate((long)m_status.st_atime);
+  return new (eRetainAutorelease) BaseDate((double)m_status.accessTime);
 }
 BaseDate* BaseFile::modificationDate() const
 {
-  return new (eRetainAutorelease) BaseDate((long)m_status.st_mtime);
+  return new (eRetainAutorelease) BaseDate((double)m_status.modificationTime);
 }
 BaseDate* BaseFile::statusChangeDate() const
 {
-  return new (eRetainAutorelease) BaseDate((long)m_status.st_ctime);
+  return new (eRetainAutorelease) BaseDate((double)m_status.changeTime);
 }
 
 BaseString* BaseFile::getFilePath()
@@ -162,8 +153,9 @@ BaseString* BaseFile::getFilename()
 
 bool BaseFile::isInvisible() const
 {
-  const char* slash = strrchr(m_path->cString(), '/');
-  const char* name = slash ? slash + 1 : m_path->cString();
+  const char* name = m_path->cString();
+  for (const char* c = name; *c; c++)
+    if (platform::isPathSeparator(*c)) name = c + 1;
   return name[0] == '.';
 }
 
@@ -183,13 +175,8 @@ BaseString* BaseFile::osFileNameToGeneric(BaseString* aName)
   if (!aName || aName->isPlainASCII() || aName->length() > 0x7FFFFFFFu) return aName;
   // Bytes that are not UTF-8 have no Unicode form to normalize: such a name stays as the
   // file system spells it, so that it still names the same file.
-  utf8proc_uint8_t* composed = nullptr;
-  utf8proc_ssize_t composedLength =
-      utf8proc_map(reinterpret_cast<const utf8proc_uint8_t*>(aName->cString()), (utf8proc_ssize_t)aName->length(),
-                   &composed, utf8proc_option_t(UTF8PROC_STABLE | UTF8PROC_COMPOSE));
-  if (composedLength < 0) return aName;
-  std::string text(reinterpret_cast<const char*>(composed), (size_t)composedLength);
-  free(composed);
+  std::string text;
+  if (!platform::composeUnicode(aName->cString(), aName->length(), text)) return aName;
 
   // A longer name is cut at the last whole character that fits, never inside one.
   size_t length = text.size();
@@ -206,7 +193,7 @@ bool BaseFile::openFile(bool readOnly)
 {
   if (m_stream) return true;
   if (!isFile()) return false;
-  m_stream = fopen(m_path->cString(), readOnly ? "rbe" : "rb+e");
+  m_stream = platform::openStream(m_path->cString(), readOnly ? "rbe" : "rb+e");
   if (!m_stream) {
     perror("Can't open file");
     return false;
@@ -249,8 +236,8 @@ bool BaseFile::writeIO(const void* bytes, uint32_t length)
   if (!m_stream) return false;
   if (fwrite(bytes, 1, length, m_stream) != length) return false;
   // An overwrite inside the file leaves its size as it was; only a write past the end grows it.
-  off_t end = ftello(m_stream);
-  if (S_ISREG(m_status.st_mode) && end > m_status.st_size) m_status.st_size = end;
+  int64_t end = platform::streamOffset(m_stream);
+  if (m_status.kind == platform::eFileRegular && end > m_status.size) m_status.size = end;
   return true;
 }
 
@@ -263,12 +250,12 @@ bool BaseFile::skipBytesInIO(uint32_t count)
 {
   if (!m_stream) return false;
   // Like a read, a skip ends at the end of the file: one past it meets a premature end.
-  struct stat status;
-  off_t position = ftello(m_stream);
-  if (position < 0 || fflush(m_stream) != 0 || fstat(fileno(m_stream), &status) != 0 ||
-      (off_t)count > status.st_size - position)
+  platform::FileStatus status;
+  int64_t position = platform::streamOffset(m_stream);
+  if (position < 0 || fflush(m_stream) != 0 || !platform::streamStatus(m_stream, status) ||
+      (int64_t)count > status.size - position)
     return false;
-  return fseeko(m_stream, (off_t)count, SEEK_CUR) == 0;
+  return platform::seekStream(m_stream, (int64_t)count, SEEK_CUR);
 }
 
 uint32_t BaseFile::getNextBytes(unsigned char** bytes, uint32_t count)
@@ -299,14 +286,14 @@ uint32_t BaseFile::getNextBytes(unsigned char** bytes, uint32_t count)
 
 int64_t BaseFile::getOffset()
 {
-  return m_stream ? (int64_t)ftello(m_stream) : 0;
+  return m_stream ? platform::streamOffset(m_stream) : 0;
 }
 
 void BaseFile::setOffset(int64_t offset)
 {
   BASE_ASSERT(offset<=sizeInBytes());
   if (!m_stream) return;
-  if (fseeko(m_stream, (off_t)offset, SEEK_SET) != 0)
+  if (!platform::seekStream(m_stream, offset, SEEK_SET))
     BASE_LOG(this, eMsgError, "setOffset failed %s", strerror(errno));
 }
 
@@ -316,7 +303,7 @@ void BaseFile::setLength(int64_t length)
     BASE_LOG(this, eMsgError, "unable to set length of an open file.");
     return;
   }
-  if (length < 0 || truncate(m_path->cString(), (off_t)length) != 0) {
+  if (length < 0 || !platform::truncateFile(m_path->cString(), length)) {
     BASE_LOG(this, eMsgWarning, "unable to set length of '%S'", m_path);
     return;
   }
@@ -335,7 +322,7 @@ BaseBuffer* BaseFile::getContent()
   }
   BaseBuffer* content = new (eRetainAutorelease) BaseBuffer((unsigned long)size + 1);
   if (size > 0 && content->setLength((uint32_t)size)) {
-    fseeko(m_stream, 0, SEEK_SET);
+    platform::seekStream(m_stream, 0, SEEK_SET);
     size_t got = fread(content->bytes(), 1, (size_t)size, m_stream);
     content->setLength((uint32_t)got);
   }
@@ -346,7 +333,7 @@ BaseBuffer* BaseFile::getContent()
 bool BaseFile::setContent(BaseBuffer* buffer)
 {
   if (!buffer || !openFile(false)) return false;
-  bool written = fseeko(m_stream, 0, SEEK_SET) == 0 && writeBuffer(buffer);
+  bool written = platform::seekStream(m_stream, 0, SEEK_SET) && writeBuffer(buffer);
   written = _closeStream() && written;
   return written;
 }
@@ -381,10 +368,10 @@ void BaseFile::setFileDatesFromAttributes(BaseDictionary* attributes)
     BASE_LOG(this, eMsgInfo, "Unable to change file times, at least one date is missing");
     return;
   }
-  struct timeval times[2] = {};
-  if (!secondsOfDate(static_cast<BaseDate*>(access), times[0].tv_sec) ||
-      !secondsOfDate(static_cast<BaseDate*>(modification), times[1].tv_sec) ||
-      utimes(m_path->cString(), times) != 0)
+  int64_t accessTime = 0, modificationTime = 0;
+  if (!secondsOfDate(static_cast<BaseDate*>(access), accessTime) ||
+      !secondsOfDate(static_cast<BaseDate*>(modification), modificationTime) ||
+      !platform::setFileTimes(m_path->cString(), accessTime, modificationTime))
     BASE_LOG(this, eMsgWarning, "Unable to change file times of '%S'", m_path);
 }
 
@@ -420,8 +407,9 @@ BaseFile* BaseFile::partialFileForPath(BaseString* aPath)
 {
   BaseString* partialPath = partialPathForFilePath(aPath);
   // Probe first: no partial file is the common case and not worth a Warning.
-  struct stat status;
-  if (stat(partialPath->cString(), &status) != 0 || !(S_ISREG(status.st_mode) || S_ISDIR(status.st_mode)))
+  platform::FileStatus status;
+  if (!platform::fileStatus(partialPath->cString(), status) ||
+      !(status.kind == platform::eFileRegular || status.kind == platform::eFileDirectory))
     return nullptr;
   BaseFile* partial = new (eRetainAutorelease) BaseFile(partialPath, false);
   return partial->exists() ? partial : nullptr;
@@ -437,13 +425,9 @@ bool BaseFile::openFileForAtomicWrite(bool resume)
   _takeStatus(m_atomicPath, false);
   bool continuing = resume && exists();
   // Never through a link planted under the hidden name: the data goes to this directory only.
-  int descriptor =
-      continuing ? open(m_atomicPath->cString(), O_RDWR | O_NOFOLLOW | O_CLOEXEC)
-                 : open(m_atomicPath->cString(), O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
-  m_stream = descriptor >= 0 ? fdopen(descriptor, continuing ? "rb+" : "wb+") : nullptr;
+  m_stream = platform::openStreamNoFollow(m_atomicPath->cString(), !continuing);
   if (!m_stream) {
     perror("Can't open file");
-    if (descriptor >= 0) close(descriptor);
     // No atomic write is under way: a later close must not move whatever sits under the
     // hidden name (a planted link, say) into place.
     setMember(&m_atomicPath, nullptr);
@@ -567,28 +551,23 @@ void BaseFile::compareSlicesPatterns(BaseArray* slices)
 
 bool BaseFile::lockFile()
 {
-  if (m_lockDescriptor >= 0) return true;
-  int descriptor = open(m_path->cString(), O_RDONLY | O_CLOEXEC);
-  if (descriptor < 0) {
-    BASE_LOG(this, eMsgError, "Unable to open the lock file %S", m_path);
+  if (m_lock != platform::NO_FILE_LOCK) return true;
+  bool opened = false;
+  m_lock = platform::lockFile(m_path->cString(), opened);
+  if (m_lock == platform::NO_FILE_LOCK) {
+    if (opened)
+      BASE_LOG(this, eMsgError, "Unable to lock the file %S", m_path);
+    else
+      BASE_LOG(this, eMsgError, "Unable to open the lock file %S", m_path);
     return false;
   }
-  while (flock(descriptor, LOCK_EX) != 0) {
-    if (errno == EINTR) continue;
-    BASE_LOG(this, eMsgError, "Unable to lock the file %S", m_path);
-    close(descriptor);
-    return false;
-  }
-  m_lockDescriptor = descriptor;
   return true;
 }
 
 void BaseFile::unlockFile()
 {
-  if (m_lockDescriptor < 0) return;
-  flock(m_lockDescriptor, LOCK_UN);
-  close(m_lockDescriptor);
-  m_lockDescriptor = -1;
+  platform::unlockFile(m_lock);
+  m_lock = platform::NO_FILE_LOCK;
 }
 
 BaseMutex* BaseFile::sharedLock()

@@ -7,13 +7,11 @@
 // through lockFile().
 #pragma once
 
-#include <dirent.h>
-#include <sys/stat.h>
-
 #include <cstdint>
 #include <cstdio>
 
 #include "io/IOAbstract.h"
+#include "platform/Files.h"
 
 class BaseArray;
 class BaseBuffer;
@@ -135,7 +133,7 @@ public:
     eDeleteEmptiedParents = 2,  // then the parents that became empty, going upwards
     eDeleteForAtomicWrite = 4   // no effect of its own
   };
-  // Closes the stream or directory handle first. False when nothing (or only a device, pipe
+  // Closes the stream first. False when nothing (or only a device, pipe
   // or socket) is at the path, or at the first entry of a recursive delete that cannot be
   // removed. A symbolic link is removed itself; its target is never touched or entered.
   bool deleteFile(int flags);
@@ -167,8 +165,9 @@ public:
   BaseTypedArray<BaseString>* directoryEntries(bool skipDotNames, bool genericNames = true);
   // getFileAttributes() of each entry, same order and skipping, in a new autoreleased array.
   BaseArray* directoryEntriesAttributes(bool skipDotNames);
-  // The process-wide string itself, filled from "TMPDIR" ("/tmp" when unset or empty) the
-  // first time it is asked for while empty. Any thread; change it only before threads share it.
+  // The process-wide string itself, filled from "TMPDIR" ("/tmp" when unset or empty; the
+  // user's temporary folder on Windows) the first time it is asked for while empty. Any
+  // thread; change it only before threads share it.
   static BaseString* temporaryDirectory();
   static void setTemporaryDirectory(const char* text);
   // A new, empty file "<temporary directory>/BaseFileXXXXXX" made by mkstemp (mode 0600),
@@ -189,12 +188,11 @@ protected:
 
   BaseString* m_path;          // without a trailing slash; retained
   BaseString* m_atomicPath;    // the temporary path while an atomic write is open; retained
-  DIR* m_directoryHandle;      // open only while the directory is being listed
-  struct stat m_status;        // snapshot; zeroed when the status could not be taken
+  platform::FileStatus m_status;  // snapshot; cleared when the status could not be taken
   FILE* m_stream;              // the open file
   BaseBuffer* m_readBuffer;    // made by the first getNextBytes, then reused
   BaseString* m_contextAttribute;
-  int m_lockDescriptor;        // -1 when no lock is held
+  platform::FileLock m_lock;   // NO_FILE_LOCK when no lock is held
   bool m_resume;
   int64_t m_transferOffset;
 };

@@ -1,21 +1,19 @@
 // The operations of BaseFile that act on paths and whole files rather than on one open
 // stream: delete, move, copy, content extraction, directories, listings, the temporary
 // directory and the text form of a size.
-#include <dirent.h>
-#include <errno.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <string>
+#include <vector>
 
 #include "files/BaseFile.h"
 #include "object/BaseArray.h"
 #include "object/BaseAutorelease.h"
 #include "object/BaseDictionary.h"
 #include "object/BaseString.h"
+#include "platform/Files.h"
 #include "runtime/BaseAssert.h"
 #include "runtime/Debug.h"
 
@@ -47,36 +45,37 @@ BaseString* filledTemporaryDirectory(TemporaryDirectory& record)
 {
   if (!record.path) record.path = new (eRetainNone) BaseString();
   if (record.path->length() == 0) {
-    const char* value = getenv("TMPDIR");
-    record.path->setCString(value && *value ? value : "/tmp");
+    record.path->setCString(platform::defaultTemporaryDirectory().c_str());
   }
   return record.path;
 }
 
+platform::eFileKind kindAtPath(BaseString* path, bool followLinks)
+{
+  platform::FileStatus status;
+  platform::fileStatus(path->cString(), status, followLinks);
+  return status.kind;
+}
+
 bool isDirectoryAtPath(BaseString* path)
 {
-  struct stat status;
-  return stat(path->cString(), &status) == 0 && S_ISDIR(status.st_mode);
+  return kindAtPath(path, true) == platform::eFileDirectory;
 }
 
 bool isSymbolicLinkAtPath(BaseString* path)
 {
-  struct stat status;
-  return lstat(path->cString(), &status) == 0 && S_ISLNK(status.st_mode);
+  return kindAtPath(path, false) == platform::eFileSymbolicLink;
 }
 
 bool isRegularFileItselfAtPath(BaseString* path)
 {
-  struct stat status;
-  return lstat(path->cString(), &status) == 0 && S_ISREG(status.st_mode);
+  return kindAtPath(path, false) == platform::eFileRegular;
 }
 
 // Two paths that reach one file: copying one onto the other would empty it before it is read.
 bool isSameFile(BaseString* first, BaseString* second)
 {
-  struct stat a, b;
-  return stat(first->cString(), &a) == 0 && stat(second->cString(), &b) == 0 && a.st_dev == b.st_dev &&
-         a.st_ino == b.st_ino;
+  return platform::isSameFile(first->cString(), second->cString());
 }
 
 bool isPosixDotName(const char* name)
@@ -90,48 +89,32 @@ bool isPosixDotName(const char* name)
 
 bool BaseFile::deleteFile(int flags)
 {
-  if (m_stream) {
-    _closeStream();
-  } else if (m_directoryHandle) {
-    closedir(m_directoryHandle);
-    m_directoryHandle = nullptr;
-  }
+  _closeStream();
 
   BaseAutorelease pool;
   const char* path = m_path->cString();
   bool removed;
   if (isSymbolicLinkAtPath(m_path)) {
     // The link goes, dangling or not; what it points to is outside this delete.
-    removed = unlink(path) == 0;
+    removed = platform::removeFile(path);
   } else if (isDirectory()) {
     if (flags & eDeleteRecursive) {
       // Listed without following a link that replaced the directory since its status was taken.
-      int descriptor = open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-      m_directoryHandle = descriptor >= 0 ? fdopendir(descriptor) : nullptr;
-      if (!m_directoryHandle) {
-        if (descriptor >= 0) close(descriptor);
-        return false;
-      }
-      BaseTypedArray<BaseString>* names = new (eRetainAutorelease) BaseTypedArray<BaseString>();
-      while (struct dirent* entry = readdir(m_directoryHandle)) {
-        if (isPosixDotName(entry->d_name)) continue;
-        BaseString* name = new (eRetainNone) BaseString(entry->d_name);
-        names->addObject(name);
-        name->release();
-      }
-      closedir(m_directoryHandle);
-      m_directoryHandle = nullptr;
+      std::vector<std::string> names;
+      if (!platform::listDirectory(path, true, names)) return false;
       // Names as the file system spells them: a generic (recomposed) name may reach nothing.
-      for (unsigned int i = 0; i < names->count(); i++) {
+      for (const std::string& name : names) {
+        if (isPosixDotName(name.c_str())) continue;
         BaseAutorelease entryPool;
-        BaseString* entryPath = BaseString::stringWithFormat("%S%P", m_path, names->objectAtIndex(i));
+        BaseString* entryName = new (eRetainAutorelease) BaseString(name.c_str(), (int)name.size());
+        BaseString* entryPath = BaseString::stringWithFormat("%S%P", m_path, entryName);
         BaseFile* entry = new (eRetainAutorelease) BaseFile(entryPath, false);
         if (!entry->deleteFile(eDeleteRecursive)) return false;
       }
     }
-    removed = rmdir(path) == 0;
+    removed = platform::removeDirectory(path);
   } else if (isFile()) {
-    removed = unlink(path) == 0;
+    removed = platform::removeFile(path);
   } else {
     return false;
   }
@@ -140,7 +123,7 @@ bool BaseFile::deleteFile(int flags)
     BaseString* parent = m_path;
     for (;;) {
       parent = parent->substringByDeletingLastPathComponent();
-      if (parent->length() == 0 || rmdir(parent->cString()) != 0) break;
+      if (parent->length() == 0 || !platform::removeDirectory(parent->cString())) break;
     }
   }
   return removed;
@@ -155,7 +138,7 @@ bool BaseFile::deleteFile(BaseString* aPath, int flags)
 
 bool BaseFile::movePath(BaseString* fromPath, BaseString* toPath)
 {
-  if (rename(fromPath->cString(), toPath->cString()) == 0) return true;
+  if (platform::renamePath(fromPath->cString(), toPath->cString())) return true;
   int error = errno;
   BASE_LOG(nullptr, eMsgError, "%S -> %S: %s", fromPath, toPath, strerror(error));
   return false;
@@ -203,8 +186,8 @@ bool BaseFile::appendContentOfFile(BaseFile* other, int64_t offset)
   if (!other->openFile(true)) return false;
   // The content is what the file holds now: a source that grows while it is read (such as
   // this very file through another object) must not make the copy run on until the disk is full.
-  struct stat current;
-  int64_t expected = fstat(fileno(other->m_stream), &current) == 0 ? (int64_t)current.st_size - offset : -1;
+  platform::FileStatus current;
+  int64_t expected = platform::streamStatus(other->m_stream, current) ? current.size - offset : -1;
   other->setOffset(offset);
   bool written = expected >= 0 && other->getOffset() == offset;
   int64_t copied = 0;
@@ -287,12 +270,12 @@ BaseFile* BaseFile::writeContentAtOffsetToFile(BaseString* destinationPath, int6
 
 bool BaseFile::createDirectory()
 {
-  return mkdir(m_path->cString(), 0777) == 0;
+  return platform::makeDirectory(m_path->cString());
 }
 
 bool BaseFile::createDirectoryAtPath(BaseString* aPath, bool intermediate)
 {
-  if (mkdir(aPath->cString(), 0777) == 0) return true;
+  if (platform::makeDirectory(aPath->cString())) return true;
   // "Already there" means a directory: a file of that name is a failure, not a success.
   if (errno == EEXIST || !intermediate) return isDirectoryAtPath(aPath);
 
@@ -305,7 +288,7 @@ bool BaseFile::createDirectoryAtPath(BaseString* aPath, bool intermediate)
     const char* text = prefix->cString();
     // The root, or a drive root such as "C:/", is never made.
     if (prefix->length() == 1 || (prefix->length() == 3 && text[1] == ':')) continue;
-    if (mkdir(text, 0777) != 0 && errno != EEXIST && errno != EISDIR) {
+    if (!platform::makeDirectory(text) && errno != EEXIST && errno != EISDIR) {
       int error = errno;
       BASE_LOG(nullptr, eMsgError, "%S failed %s", aPath, strerror(error));
       return false;
@@ -321,16 +304,13 @@ BaseTypedArray<BaseString>* BaseFile::directoryEntries(bool skipDotNames, bool g
   entries->retain();
   entries->autorelease(1);
   if (!isDirectory()) return entries;
-  if (m_directoryHandle) closedir(m_directoryHandle);
-  m_directoryHandle = opendir(m_path->cString());
-  if (!m_directoryHandle) return entries;
-  while (struct dirent* entry = readdir(m_directoryHandle)) {
-    if (skipDotNames && entry->d_name[0] == '.') continue;
-    BaseString* name = new (eRetainAutorelease) BaseString(entry->d_name);
+  std::vector<std::string> names;
+  if (!platform::listDirectory(m_path->cString(), false, names)) return entries;
+  for (const std::string& text : names) {
+    if (skipDotNames && text[0] == '.') continue;
+    BaseString* name = new (eRetainAutorelease) BaseString(text.c_str(), (int)text.size());
     entries->addObject(genericNames ? osFileNameToGeneric(name) : name);
   }
-  closedir(m_directoryHandle);
-  m_directoryHandle = nullptr;
   return entries;
 }
 
@@ -381,13 +361,11 @@ BaseFile* BaseFile::createTemporaryFile()
     path[length] = 0;
   }
   // mkstemp picks a name nobody can predict and creates the file exclusively (mode 0600).
-  int descriptor = mkstemp(path);
-  if (descriptor < 0) {
+  if (!platform::createUniqueFile(path)) {
     int error = errno;
     BASE_LOG(nullptr, eMsgError, "Unable to create a temporary file %s: %s", path, strerror(error));
     return nullptr;
   }
-  close(descriptor);
   BaseString* filePath = new (eRetainAutorelease) BaseString(path);
   return new (eRetainNone) BaseFile(filePath, false);
 }

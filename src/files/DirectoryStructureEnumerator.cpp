@@ -1,13 +1,12 @@
 #include "files/DirectoryStructureEnumerator.h"
 
-#include <sys/stat.h>
-
 #include "files/BaseFile.h"
 #include "object/BaseArray.h"
 #include "object/BaseAutorelease.h"
 #include "object/BaseDictionary.h"
 #include "object/BaseNull.h"
 #include "object/BaseString.h"
+#include "platform/Files.h"
 #include "runtime/Debug.h"
 
 namespace {
@@ -15,8 +14,8 @@ namespace {
 // A link to a directory would take the walk out of the tree, or round a loop for ever.
 bool isSymbolicLink(BaseString* path)
 {
-  struct stat status;
-  return lstat(path->cString(), &status) == 0 && S_ISLNK(status.st_mode);
+  platform::FileStatus status;
+  return platform::fileStatus(path->cString(), status, false) && status.kind == platform::eFileSymbolicLink;
 }
 
 }  // namespace

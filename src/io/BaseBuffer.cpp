@@ -4,6 +4,8 @@
 #include <cstring>
 
 #include "object/BaseString.h"
+#include "platform/Algorithms.h"
+#include "platform/Files.h"
 #include "runtime/BaseAssert.h"
 #include "runtime/BaseMutex.h"
 #include "runtime/Debug.h"
@@ -296,11 +298,12 @@ void BaseBuffer::copySubstringBetween(const char* delimiter, char* output, uint3
   const char* text = reinterpret_cast<const char*>(m_bufferBytes) + start;
   const void* zero = memchr(text, 0, m_bufferLength - start);
   size_t textLength = zero ? (size_t)(static_cast<const char*>(zero) - text) : m_bufferLength - start;
-  const char* first = static_cast<const char*>(memmem(text, textLength, delimiter, delimiterLength));
+  const char* first =
+      static_cast<const char*>(platform::findBytes(text, textLength, delimiter, delimiterLength));
   if (!first) return;
   const char* inner = first + delimiterLength;
   const char* second = static_cast<const char*>(
-      memmem(inner, textLength - (size_t)(inner - text), delimiter, delimiterLength));
+      platform::findBytes(inner, textLength - (size_t)(inner - text), delimiter, delimiterLength));
   if (!second) return;
   size_t count = (size_t)(second - inner);
   if (count > room - 1) count = room - 1;
@@ -311,7 +314,7 @@ void BaseBuffer::copySubstringBetween(const char* delimiter, char* output, uint3
 
 bool BaseBuffer::writeToFile(const char* path) const
 {
-  FILE* file = fopen(path, "wb+");
+  FILE* file = platform::openStream(path, "wb+");
   if (!file) {
     BASE_LOG(const_cast<BaseBuffer*>(this), eMsgError, "unable to open %s", path);
     return false;
@@ -323,7 +326,7 @@ bool BaseBuffer::writeToFile(const char* path) const
 
 bool BaseBuffer::readFromFile(const char* path)
 {
-  FILE* file = fopen(path, "rb");
+  FILE* file = platform::openStream(path, "rb");
   if (!file) {
     BASE_LOG(this, eMsgError, "unable to open %s", path);
     return false;

@@ -7,6 +7,7 @@
 
 #include "object/BaseAutorelease.h"
 #include "object/BaseString.h"
+#include "platform/Algorithms.h"
 #include "runtime/BaseAssert.h"
 #include "runtime/Debug.h"
 
@@ -233,7 +234,7 @@ struct SortContext
   bool descending;
 };
 
-int compareWithContext(const void* a, const void* b, void* sortContext)
+int compareWithContext(void* sortContext, const void* a, const void* b)
 {
   const SortContext* sort = static_cast<const SortContext*>(sortContext);
   int order = sort->function(sort->context, *static_cast<BaseObject* const*>(a),
@@ -248,7 +249,7 @@ void BaseArray::sortArray(void* context, int (*function)(void*, BaseObject*, Bas
 {
   if (m_objectsCount < 2) return;
   SortContext sort = {context, function, descending};
-  qsort_r(m_objects, m_objectsCount, sizeof(BaseObject*), compareWithContext, &sort);
+  platform::sortWithContext(m_objects, m_objectsCount, sizeof(BaseObject*), compareWithContext, &sort);
 }
 
 void BaseArray::shiftUp(unsigned int index)

@@ -9,6 +9,7 @@
 #include "object/BaseBits.h"
 #include "object/BaseNumber.h"
 #include "object/BaseString.h"
+#include "platform/Time.h"
 #include "runtime/Debug.h"
 
 // Texts are made and read here from the two patterns, with our own English name tables and
@@ -149,7 +150,7 @@ bool readDate(const char* text, const char* pattern, double& seconds)
   broken.tm_hour = hour;
   broken.tm_min = minute;
   broken.tm_sec = second;
-  seconds = static_cast<double>(timegm(&broken));
+  seconds = static_cast<double>(platform::timeFromUTC(broken));
   return true;
 }
 
@@ -208,7 +209,7 @@ bool formatSeconds(double seconds, BaseDate::eFormat format, char* out, size_t s
   if (!std::isfinite(whole) || std::fabs(whole) > MAX_FORMATTABLE_SECONDS) return false;
   time_t time = static_cast<time_t>(whole);
   struct tm broken;
-  if (!gmtime_r(&time, &broken)) return false;
+  if (!platform::utcTime(time, broken)) return false;
   writeDate(broken, BaseDate::getFormat(format), out, size);
   return true;
 }

@@ -1,8 +1,5 @@
 #include "object/BaseNumber.h"
 
-
-#include <locale.h>
-
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -10,6 +7,7 @@
 
 #include "object/BaseBits.h"
 #include "object/BaseString.h"
+#include "platform/CLocale.h"
 #include "runtime/BaseAssert.h"
 
 namespace {
@@ -213,11 +211,7 @@ uint32_t BaseNumber::hash()
 
 char* BaseNumber::formatDouble(char* buffer, size_t size, double value)
 {
-  // The C locale of this thread only, for the one call: the host's own locale is left alone.
-  static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", (locale_t)0);
-  locale_t previous = cLocale ? uselocale(cLocale) : (locale_t)0;
-  int length = snprintf(buffer, size, "%.16g", value);
-  if (previous) uselocale(previous);
+  int length = platform::formatDouble(buffer, size, value);
   if (length < 0) length = 0;
   return buffer + (size_t(length) < size ? size_t(length) : size - 1);
 }

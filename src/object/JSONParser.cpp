@@ -14,7 +14,6 @@
 #pragma clang attribute pop
 #endif
 
-#include <locale.h>
 #include <algorithm>
 #include <charconv>
 #include <climits>
@@ -29,6 +28,7 @@
 #include "object/BaseNull.h"
 #include "object/BaseNumber.h"
 #include "object/BaseString.h"
+#include "platform/CLocale.h"
 #include "runtime/Debug.h"
 
 namespace {
@@ -62,8 +62,7 @@ public:
       if (read.ec == std::errc() && read.ptr == end) return addNew(new BaseNumber(integer));
     }
     // Out of the 64-bit range, or with a fraction or an exponent. The text is terminated.
-    static locale_t cLocale = newlocale(LC_ALL_MASK, "C", (locale_t)0);
-    double value = cLocale ? strtod_l(text, nullptr, cLocale) : strtod(text, nullptr);
+    double value = platform::parseDouble(text);
     if (!std::isfinite(value)) {
       m_failure = "number too big to be stored in a double";
       return false;

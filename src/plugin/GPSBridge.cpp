@@ -1,7 +1,5 @@
 #include "plugin/GPSBridge.h"
 
-#include <unistd.h>
-
 #include <cstdlib>
 #include <cstdio>
 #include <cstring>
@@ -13,6 +11,7 @@
 #include "object/BaseDictionary.h"
 #include "object/BaseNumber.h"
 #include "object/BaseString.h"
+#include "platform/Console.h"
 #include "plugin/HostLog.h"
 #include "plugin/PositionSampler.h"
 #include "runtime/NotificationCenter.h"
@@ -32,15 +31,9 @@ const int LOGIN_MODE = LoginManager::eCheckUserAgent | LoginManager::eCheckPassw
 const uint32_t REQUEST_READ_LIMIT = 64 * 1024;
 
 // Unbuffered: the host may buffer its own streams, and these lines must show as they happen.
-void writeLine(int fd, const char* text)
+void writeLine(void (*write)(const char*, size_t), const char* text)
 {
-  size_t length = strlen(text);
-  while (length > 0) {
-    ssize_t written = write(fd, text, length);
-    if (written <= 0) return;
-    text += written;
-    length -= size_t(written);
-  }
+  write(text, strlen(text));
 }
 
 }  // namespace
@@ -83,7 +76,7 @@ GPSBridge::~GPSBridge()
   _retireSession(m_ended);
   BaseObject::release(m_client);
   m_sampler->release();
-  writeLine(STDERR_FILENO, "\nWARNING : Destroying bridge\n");
+  writeLine(platform::writeStandardError, "\nWARNING : Destroying bridge\n");
 }
 
 const char* GPSBridge::getClass() const
@@ -149,7 +142,7 @@ void GPSBridge::stop()
   }
   if (client) {
     HostLog::post("app at %s disconnected (the bridge stopped)", address.c_str());
-    writeLine(STDERR_FILENO, "\nWARNING : Disconnecting user from bridge\n");
+    writeLine(platform::writeStandardError, "\nWARNING : Disconnecting user from bridge\n");
     // No connectionDidTerminate comes back: the delegate is cleared first.
     client->closeAndWait();
     client->release();
@@ -201,7 +194,7 @@ void GPSBridge::handleIncommingConnections(DistantObjectsCenter* session)
   if (!taken) {
     HostLog::post("a second app at %s was turned away: the bridge serves one app at a time", address.c_str());
     session->close();
-    writeLine(STDOUT_FILENO,
+    writeLine(platform::writeStandardOutput,
               "DistantObjectDelegateCocoa : user is already connected, can handle only 1 connection at a time, "
               "bailing\n");
     return;
@@ -222,7 +215,7 @@ void GPSBridge::handleIncommingObject(BaseObject* object, DistantObjectsCenter* 
   if (commandId == 1)
     sendGPSDataToClient(session);
   else
-    writeLine(STDOUT_FILENO, "DistantObjectDelegateCocoa : command not implemented\n");
+    writeLine(platform::writeStandardOutput, "DistantObjectDelegateCocoa : command not implemented\n");
 }
 
 void GPSBridge::connectionDidTerminate(DistantObjectsCenter* session)

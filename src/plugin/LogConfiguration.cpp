@@ -1,12 +1,11 @@
 #include "plugin/LogConfiguration.h"
 
-#include <sys/stat.h>
-
 #include <cstdio>
 
 #include "object/BaseArray.h"
 #include "object/BaseAutorelease.h"
 #include "platform/DynamicLibrary.h"
+#include "platform/Files.h"
 #include "runtime/Debug.h"
 
 const char LogConfiguration::FILE_NAME[] = "log.conf";
@@ -24,7 +23,7 @@ const char MARKER[] = "\n__|__\n";
 // the host's output.
 bool namesATarget(const std::string& path)
 {
-  FILE* file = fopen(path.c_str(), "rb");
+  FILE* file = platform::openStream(path.c_str(), "rb");
   if (!file) return false;
   std::string content;
   char chunk[4096];
@@ -38,19 +37,27 @@ bool namesATarget(const std::string& path)
   return content.find(MARKER) != std::string::npos;
 }
 
+// The last '/' (or, on Windows, '\\' too), or npos.
+size_t lastSeparator(const std::string& path)
+{
+  for (size_t i = path.size(); i > 0; i--)
+    if (platform::isPathSeparator(path[i - 1])) return i - 1;
+  return std::string::npos;
+}
+
 }  // namespace
 
 std::string LogConfiguration::pluginFolderOf(const std::string& modulePath)
 {
-  size_t slash = modulePath.rfind('/');
+  size_t slash = lastSeparator(modulePath);
   if (slash == std::string::npos) return ".";
-  std::string folder = slash == 0 ? "/" : modulePath.substr(0, slash);
-  size_t parentSlash = folder.rfind('/');
+  std::string folder = slash == 0 ? modulePath.substr(0, 1) : modulePath.substr(0, slash);
+  size_t parentSlash = lastSeparator(folder);
   std::string last = parentSlash == std::string::npos ? folder : folder.substr(parentSlash + 1);
-  for (const char* platform : {"lin_x64", "mac_x64", "win_x64", "64"}) {
-    if (last != platform) continue;
+  for (const char* platformFolder : {"lin_x64", "mac_x64", "win_x64", "64"}) {
+    if (last != platformFolder) continue;
     if (parentSlash == std::string::npos) return ".";
-    return parentSlash == 0 ? "/" : folder.substr(0, parentSlash);
+    return parentSlash == 0 ? folder.substr(0, 1) : folder.substr(0, parentSlash);
   }
   return folder;
 }
@@ -64,8 +71,8 @@ std::string LogConfiguration::pluginFolder()
 BaseArray* LogConfiguration::loadSinks(const std::string& path)
 {
   // Only a regular file: opening a FIFO or a device could block the simulator for good.
-  struct stat status;
-  if (stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return nullptr;
+  platform::FileStatus status;
+  if (!platform::fileStatus(path.c_str(), status) || status.kind != platform::eFileRegular) return nullptr;
   if (!namesATarget(path)) return nullptr;
 
   // setFromFile hands its sinks to the pool one level out from its own: this one, which

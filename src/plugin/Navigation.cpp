@@ -2,15 +2,15 @@
 // commands a pilot can bind to keys, the creation and release of the one bridge, and the
 // log sinks of a pilot's log.conf, kept while the plug-in is loaded. The host calls
 // everything here on its main thread, one call at a time, so the state here needs no lock.
-#include <unistd.h>
 
 #include <cstring>
 #include <string>
 
 #include "object/BaseArray.h"
 #include "object/BaseAutorelease.h"
-#include "platform/DynamicLibrary.h"
 #include "net/MDnsPublication.h"
+#include "platform/Console.h"
+#include "platform/DynamicLibrary.h"
 #include "plugin/GPSBridge.h"
 #include "plugin/HostLog.h"
 #include "plugin/LogConfiguration.h"
@@ -61,8 +61,7 @@ BaseArray* logSinks = nullptr;
 // the host's stdio buffering.
 void writeStderr(const char* message)
 {
-  ssize_t written = write(STDERR_FILENO, message, strlen(message));
-  (void)written;
+  platform::writeStandardError(message, strlen(message));
 }
 
 // The host hands out 256-byte buffers.

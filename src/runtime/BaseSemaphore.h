@@ -1,9 +1,7 @@
-// A reference-counted counting semaphore on a named POSIX semaphore whose name is
+// A reference-counted counting semaphore on a named system semaphore whose name is
 // unique to the object and the process; the object creates the name and removes it
 // again when destroyed. Any thread may wait on it or signal it.
 #pragma once
-
-#include <semaphore.h>
 
 #include "object/BaseObject.h"
 
@@ -22,8 +20,5 @@ public:
   bool reset();
 
 protected:
-  // "/corvane-<pid>-<address>": the leading slash is what sem_open expects, the process id
-  // keeps names apart between processes where the same address may be in use.
-  char m_name[48];
-  sem_t* m_semaphore;
+  void* m_semaphore;  // platform/Semaphore.h
 };

@@ -18,6 +18,7 @@
 #include "object/BaseArray.h"
 #include "object/BaseAutorelease.h"
 #include "object/BaseString.h"
+#include "platform/Files.h"
 #include "runtime/BaseThread.h"
 #include "runtime/DebugInternal.h"
 
@@ -238,7 +239,7 @@ bool DebugManager::setTarget(const char* target)
       mode = argument;
       path = std::string(afterWord.substr(secondColon + 1));
     }
-    FILE* file = isFileMode(mode) ? fopen(path.c_str(), mode.c_str()) : nullptr;
+    FILE* file = isFileMode(mode) ? platform::openStream(path.c_str(), mode.c_str()) : nullptr;
     if (file) {
       m_file = file;
       m_targetKind = eTargetStdio;
@@ -288,7 +289,7 @@ bool DebugManager::setFromFile(const char* path)
   FacilityScope inside;
   BaseAutorelease pool;
 
-  FILE* file = fopen(path, "rb");
+  FILE* file = platform::openStream(path, "rb");
   if (!file) return false;
   std::string content;
   char chunk[4096];

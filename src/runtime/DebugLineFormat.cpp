@@ -4,6 +4,7 @@
 #include <time.h>
 
 #include <cctype>
+#include <chrono>
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
@@ -16,6 +17,7 @@
 
 #include "object/BaseAutorelease.h"
 #include "object/BaseString.h"
+#include "platform/Time.h"
 #include "runtime/Debug.h"
 #include "runtime/DebugInternal.h"
 
@@ -216,7 +218,7 @@ BaseString* DebugManager::getDate(const char*& cursor, const char* end)
   struct tm local;
   size_t length = 0;
   // 0 means the expansion did not fit (or was empty): the date then writes nothing.
-  if (!pattern.empty() && localtime_r(&now, &local))
+  if (!pattern.empty() && platform::localTime(now, local))
     length = strftime(text, sizeof text, pattern.c_str(), &local);
   cursor += close + 2;
   return new (eRetainAutorelease) BaseString(text, (int)length);
@@ -251,9 +253,8 @@ pthread_t DebugManager::getCurrentThread()
 
 uint32_t DebugManager::getMilliseconds()
 {
-  struct timespec now;
-  clock_gettime(CLOCK_REALTIME, &now);
-  return (uint32_t)((uint64_t)now.tv_sec * 1000u + (uint64_t)now.tv_nsec / 1000000u);
+  auto sinceEpoch = std::chrono::system_clock::now().time_since_epoch();
+  return (uint32_t)(uint64_t)std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch).count();
 }
 
 int64_t DebugManager::getCPUClocks()
@@ -261,8 +262,7 @@ int64_t DebugManager::getCPUClocks()
 #if defined(__x86_64__) || defined(__i386__)
   return (int64_t)__rdtsc();
 #else
-  struct timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return (int64_t)now.tv_sec * 1000000000 + now.tv_nsec;
+  auto sinceStart = std::chrono::steady_clock::now().time_since_epoch();
+  return (int64_t)std::chrono::duration_cast<std::chrono::nanoseconds>(sinceStart).count();
 #endif
 }
