@@ -80,5 +80,8 @@ std::string defaultTemporaryDirectory();
 
 // Whether `c` separates path components: '/' everywhere, and '\\' too on Windows.
 bool isPathSeparator(char c);
+// Whether `c`, in a name received from elsewhere, could reach outside the folder the name
+// is put in: a path separator, and on Windows ':' too (drive letters, alternate streams).
+bool isUnsafeInFileName(char c);
 
 }  // namespace platform

@@ -12,6 +12,7 @@
 #include "object/BaseDictionary.h"
 #include "object/BaseNumber.h"
 #include "object/BaseString.h"
+#include "platform/Files.h"
 #include "runtime/BaseAssert.h"
 #include "runtime/Debug.h"
 #include "serialization/BaseSerializerInternal.h"
@@ -44,7 +45,10 @@ bool isSafeFileName(BaseObject* object)
   const char* text = name->cString();
   const unsigned int length = name->length();
   if (length == 0 || strcmp(text, ".") == 0 || strcmp(text, "..") == 0) return false;
-  return !memchr(text, '/', length) && !memchr(text, 0, length);
+  if (memchr(text, 0, length)) return false;
+  for (unsigned int i = 0; i < length; i++)
+    if (platform::isUnsafeInFileName(text[i])) return false;
+  return true;
 }
 
 // A relative path that stays below the directory it is appended to.
@@ -54,13 +58,17 @@ bool isSafeContextPath(BaseObject* object)
   BaseString* path = static_cast<BaseString*>(object);
   const char* text = path->cString();
   const unsigned int length = path->length();
-  if (memchr(text, 0, length) || (length > 0 && text[0] == '/')) return false;
-  for (const char* component = text; *component;) {
-    const char* end = strchr(component, '/');
-    size_t componentLength = end ? (size_t)(end - component) : strlen(component);
-    if (componentLength == 2 && component[0] == '.' && component[1] == '.') return false;
-    if (!end) break;
-    component = end + 1;
+  if (memchr(text, 0, length) || (length > 0 && platform::isPathSeparator(text[0]))) return false;
+  // Components are split at every separator of this system; a character that is unsafe
+  // in a name but no separator (':' on Windows) is refused outright.
+  size_t componentStart = 0;
+  for (size_t i = 0; i <= length; i++) {
+    if (i < length && !platform::isPathSeparator(text[i])) {
+      if (platform::isUnsafeInFileName(text[i])) return false;
+      continue;
+    }
+    if (i - componentStart == 2 && text[componentStart] == '.' && text[componentStart + 1] == '.') return false;
+    componentStart = i + 1;
   }
   return true;
 }

@@ -174,4 +174,9 @@ bool isPathSeparator(char c)
   return c == '/';
 }
 
+bool isUnsafeInFileName(char c)
+{
+  return c == '/';
+}
+
 }  // namespace platform

@@ -385,4 +385,9 @@ bool isPathSeparator(char c)
   return c == '/' || c == '\\';
 }
 
+bool isUnsafeInFileName(char c)
+{
+  return c == '/' || c == '\\' || c == ':';
+}
+
 }  // namespace platform
