@@ -77,8 +77,9 @@ bool fileTimeOf(int64_t seconds, FILETIME& time)
 HANDLE openForStatus(const char* path, bool followLinks, DWORD access = FILE_READ_ATTRIBUTES)
 {
   DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (followLinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
-  HANDLE handle = CreateFileW(wideFromUtf8(path).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, flags, nullptr);
+  HANDLE handle =
+      CreateFileW(wideFromUtf8(path).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, flags, nullptr);
   if (handle == INVALID_HANDLE_VALUE) setErrnoFromLastError();
   return handle;
 }
@@ -258,8 +259,9 @@ bool removeFile(const char* path)
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
       (attributes & FILE_ATTRIBUTE_REPARSE_POINT) && RemoveDirectoryW(wide.c_str()))
     return true;
-  SetLastError(attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) ? ERROR_ACCESS_DENIED
-                                                                                               : GetLastError());
+  SetLastError(attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)
+                   ? ERROR_ACCESS_DENIED
+                   : GetLastError());
   setErrnoFromLastError();
   return false;
 }
@@ -280,7 +282,8 @@ bool makeDirectory(const char* path)
 
 bool renamePath(const char* from, const char* to)
 {
-  if (MoveFileExW(wideFromUtf8(from).c_str(), wideFromUtf8(to).c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+  if (MoveFileExW(wideFromUtf8(from).c_str(), wideFromUtf8(to).c_str(), MOVEFILE_REPLACE_EXISTING))
+    return true;
   setErrnoFromLastError();
   return false;
 }

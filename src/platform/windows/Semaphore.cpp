@@ -12,7 +12,8 @@ void* createSemaphore(const void* owner, unsigned int count)
   // The session's own namespace; the process id keeps names apart between processes where
   // the same address may be in use. The name goes with the last handle.
   wchar_t name[64];
-  swprintf(name, sizeof name / sizeof name[0], L"Local\\corvane-%lu-%p", (unsigned long)GetCurrentProcessId(), owner);
+  swprintf(name, sizeof name / sizeof name[0], L"Local\\corvane-%lu-%p", (unsigned long)GetCurrentProcessId(),
+           owner);
   LONG initial = count > LONG_MAX ? LONG_MAX : LONG(count);
   HANDLE semaphore = CreateSemaphoreW(nullptr, initial, LONG_MAX, name);
   if (semaphore && GetLastError() == ERROR_ALREADY_EXISTS) {
