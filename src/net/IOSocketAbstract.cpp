@@ -1,35 +1,27 @@
 #include "net/IOSocketAbstract.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netdb.h>
-#include <netinet/tcp.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 
 #include "io/BaseBuffer.h"
 #include "net/IOSocketAbstractInternal.h"
 #include "object/BaseDictionary.h"
 #include "object/BaseString.h"
+#include "platform/SystemCalls.h"
 #include "runtime/Debug.h"
-#include "runtime/SystemCalls.h"
 
+using namespace platform;
 using SocketInternal::socketError;
 
 namespace {
 
 int64_t monotonicMilliseconds()
 {
-  struct timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return int64_t(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
 }
 
 // What a failed call on a connection says of how it ended: the peer or the path to it is gone
@@ -40,7 +32,7 @@ IOSocketAbstract::eEndReason endReasonOf(int error)
     case ETIMEDOUT:
     case EHOSTUNREACH:
     case ENETUNREACH:
-    case EHOSTDOWN:
+    case SOCKET_ERROR_HOST_DOWN:
     case ENETDOWN:
     case ECONNRESET:
     case ECONNABORTED:
@@ -54,18 +46,17 @@ IOSocketAbstract::eEndReason endReasonOf(int error)
 
 // The outcome of a connection that an interrupted connect left under way; bounded by the
 // system's own connect time-out, as the connect call is.
-int finishInterruptedConnect(int fd)
+int finishInterruptedConnect(SocketHandle fd)
 {
-  struct pollfd watched = {fd, POLLOUT, 0};
+  PollEntry watched = {fd, ePollOut, 0};
   int ready;
   do {
     ready = sysPoll(&watched, 1, -1);
-  } while (ready < 0 && errno == EINTR);
-  int error = 0;
-  socklen_t length = sizeof error;
-  if (ready < 0 || getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return -1;
+  } while (ready < 0 && lastSocketError() == EINTR);
+  if (ready < 0) return -1;
+  int error = pendingSocketError(fd);
   if (error != 0) {
-    errno = error;
+    setLastSocketError(error);
     return -1;
   }
   return 0;
@@ -78,7 +69,7 @@ IOSocketAbstract::IOSocketAbstract()
       m_port(0),
       m_socketAddress(nullptr),
       m_socketAddressLength(0),
-      m_socketfd(-1),
+      m_socketfd(INVALID_SOCKET_HANDLE),
       m_readDeadline(0),
       m_readLimit(-1),
       m_endReason(eEndNone),
@@ -86,7 +77,6 @@ IOSocketAbstract::IOSocketAbstract()
       m_serverOptions(nullptr),
       m_maxClientCount(0),
       m_publication(nullptr),
-      m_wakeFds{-1, -1},
       m_readAhead(nullptr),
       m_readAheadStart(0),
       m_readAheadEnd(0),
@@ -122,7 +112,7 @@ void IOSocketAbstract::setSocketAddress(const char* host, uint16_t port)
   }
   free(m_host);
   m_host = nullptr;
-  if (!m_socketAddress || m_socketfd.load() == -1) {
+  if (!m_socketAddress || m_socketfd.load() == INVALID_SOCKET_HANDLE) {
     // Half a socket (a failed earlier creation) must not leak its descriptor.
     _releaseSocketInternal();
     makeSocket();
@@ -131,24 +121,10 @@ void IOSocketAbstract::setSocketAddress(const char* host, uint16_t port)
   m_port = port;
 }
 
-bool IOSocketAbstract::lookupHost(const char* host, uint16_t port, struct sockaddr_in* address)
+bool IOSocketAbstract::lookupHost(const char* host, uint16_t port, void* address)
 {
   if (!host || !address) return false;
-  memset(address, 0, sizeof *address);
-  address->sin_family = AF_INET;
-  struct addrinfo hints;
-  memset(&hints, 0, sizeof hints);
-  hints.ai_family = AF_INET;
-  struct addrinfo* found = nullptr;
-  if (getaddrinfo(host, nullptr, &hints, &found) == 0 && found) {
-    address->sin_addr = reinterpret_cast<struct sockaddr_in*>(found->ai_addr)->sin_addr;
-    freeaddrinfo(found);
-  } else {
-    if (found) freeaddrinfo(found);
-    if (inet_pton(AF_INET, host, &address->sin_addr) != 1) return false;
-  }
-  address->sin_port = htons(port);
-  return true;
+  return lookupIpv4Address(host, port, address);
 }
 
 bool IOSocketAbstract::lookupAddress()
@@ -157,17 +133,16 @@ bool IOSocketAbstract::lookupAddress()
     BASE_LOG(this, eMsgError, "NULL address or host");
     return false;
   }
-  struct sockaddr_in address;
+  // Room for the address whatever the buffer's size: only the part that fits is kept.
+  alignas(8) unsigned char address[64];
+  const unsigned int size = socketAddressSize(eFamilyIPv4);
   if (m_host) {
-    if (!lookupHost(m_host, m_port, &address)) return false;
+    if (!lookupHost(m_host, m_port, address)) return false;
   } else {
     BASE_LOG(this, eMsgInfo, "setting socket as server on port %i", (int)m_port);
-    memset(&address, 0, sizeof address);
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_ANY);
-    address.sin_port = htons(m_port);
+    lookupIpv4Address(nullptr, m_port, address);
   }
-  memcpy(m_socketAddress, &address, sizeof address < m_socketAddressLength ? sizeof address : m_socketAddressLength);
+  memcpy(m_socketAddress, address, size < m_socketAddressLength ? size : m_socketAddressLength);
   return true;
 }
 
@@ -183,7 +158,8 @@ const char* IOSocketAbstract::MDNSProtocolTag()
   return nullptr;
 }
 
-void IOSocketAbstract::setConnectedClientDescriptors(int descriptor, const void* address, unsigned int addressLength)
+void IOSocketAbstract::setConnectedClientDescriptors(SocketHandle descriptor, const void* address,
+                                                     unsigned int addressLength)
 {
   _releaseSocketInternal();
   m_socketAddress = static_cast<unsigned char*>(calloc(1, addressLength ? addressLength : 1));
@@ -203,11 +179,10 @@ void IOSocketAbstract::getOurAddress(char* output, int outputLength)
     BASE_LOG(this, eMsgError, "unable to get our address, socket not connected");
     return;
   }
-  struct sockaddr_in local;
-  socklen_t length = sizeof local;
-  char dotted[INET_ADDRSTRLEN] = "";
-  if (getsockname(m_socketfd.load(), reinterpret_cast<struct sockaddr*>(&local), &length) != 0 ||
-      local.sin_family != AF_INET || !inet_ntop(AF_INET, &local.sin_addr, dotted, sizeof dotted))
+  alignas(8) unsigned char local[128];
+  unsigned int length = sizeof local;
+  char dotted[IPV4_TEXT_SIZE] = "";
+  if (!socketLocalAddress(m_socketfd.load(), local, &length) || !ipv4AddressParts(local, length, dotted, nullptr))
     return;
   strncpy(output, dotted, outputLength - 1);
   output[outputLength - 1] = '\0';
@@ -215,11 +190,8 @@ void IOSocketAbstract::getOurAddress(char* output, int outputLength)
 
 BaseString* IOSocketAbstract::getRemoteAddress()
 {
-  if (!m_socketAddress || m_socketAddressLength < sizeof(struct sockaddr_in)) return nullptr;
-  const struct sockaddr_in* address = reinterpret_cast<const struct sockaddr_in*>(m_socketAddress);
-  if (address->sin_family != AF_INET) return nullptr;
-  char dotted[INET_ADDRSTRLEN];
-  if (!inet_ntop(AF_INET, &address->sin_addr, dotted, sizeof dotted)) return nullptr;
+  char dotted[IPV4_TEXT_SIZE];
+  if (!ipv4AddressParts(m_socketAddress, m_socketAddressLength, dotted, nullptr)) return nullptr;
   BaseString* text = new BaseString(dotted);
   text->autorelease();
   return text;
@@ -249,11 +221,11 @@ bool IOSocketAbstract::openIO()
     BASE_LOG(this, eMsgError, "Invalid address");
     return false;
   }
-  int fd = m_socketfd.load();
-  int connected = sysConnect(fd, reinterpret_cast<struct sockaddr*>(m_socketAddress), m_socketAddressLength);
+  SocketHandle fd = m_socketfd.load();
+  int connected = sysConnect(fd, m_socketAddress, m_socketAddressLength);
   // A signal does not stop a connection under way, only our wait for it: failing here
   // would leave a socket that may still connect, and then refuses every later attempt.
-  if (connected != 0 && errno == EINTR) connected = finishInterruptedConnect(fd);
+  if (connected != 0 && lastSocketError() == EINTR) connected = finishInterruptedConnect(fd);
   if (connected != 0) {
     BASE_LOG(this, eMsgError, "unable to connect to %s : %hu", m_host, m_port);
     return false;
@@ -266,10 +238,10 @@ bool IOSocketAbstract::openIO()
 
 void IOSocketAbstract::_releaseSocketInternal()
 {
-  int fd = m_socketfd.exchange(-1);
-  if (fd != -1) {
-    shutdown(fd, SHUT_RDWR);
-    close(fd);
+  SocketHandle fd = m_socketfd.exchange(INVALID_SOCKET_HANDLE);
+  if (fd != INVALID_SOCKET_HANDLE) {
+    shutdownSocket(fd);
+    closeSocket(fd);
   }
   free(m_socketAddress);
   m_socketAddress = nullptr;
@@ -294,7 +266,7 @@ bool IOSocketAbstract::closeIO()
   m_socketLock->lock();
   _releaseSocketInternal();
   m_connected.store(false);
-  _closeWakePipe();
+  _closeWakeUp();
   m_socketLock->unlock();
   IODriverAbstract::closeIO();
   return true;
@@ -303,27 +275,19 @@ bool IOSocketAbstract::closeIO()
 // ---------------------------------------------------------------------------------------
 // Waiting and waking (the server side is in IOSocketAbstractServer.cpp)
 
-bool IOSocketAbstract::_openWakePipe()
+bool IOSocketAbstract::_openWakeUp()
 {
-  if (m_wakeFds[0] != -1) return true;
-  return pipe2(m_wakeFds, O_CLOEXEC | O_NONBLOCK) == 0;
+  return m_wakeUp.open();
 }
 
 void IOSocketAbstract::_wakeWorker()
 {
-  if (m_wakeFds[1] == -1) return;
-  char byte = 1;
-  // A full pipe already holds a wake-up; nothing else can go wrong that matters here.
-  ssize_t ignored = write(m_wakeFds[1], &byte, 1);
-  (void)ignored;
+  m_wakeUp.wake();
 }
 
-void IOSocketAbstract::_closeWakePipe()
+void IOSocketAbstract::_closeWakeUp()
 {
-  for (int& fd : m_wakeFds) {
-    if (fd != -1) close(fd);
-    fd = -1;
-  }
+  m_wakeUp.close();
 }
 
 int IOSocketAbstract::_millisecondsOf(unsigned int timeoutSeconds)
@@ -331,16 +295,15 @@ int IOSocketAbstract::_millisecondsOf(unsigned int timeoutSeconds)
   return timeoutSeconds >= unsigned(INT_MAX / 1000) ? INT_MAX : int(timeoutSeconds * 1000);
 }
 
-IOSocketAbstract::eWaitResult IOSocketAbstract::_waitForDescriptor(int fd, short events, int timeoutMs)
+IOSocketAbstract::eWaitResult IOSocketAbstract::_waitForDescriptor(SocketHandle fd, short events, int timeoutMs)
 {
-  struct pollfd watched[2];
-  watched[0].fd = fd;
+  PollEntry watched[2];
+  watched[0].handle = fd;
   watched[0].events = events;
-  nfds_t count = 1;
-  int wakeFd = m_wakeFds[0];
-  if (wakeFd != -1) {
-    watched[1].fd = wakeFd;
-    watched[1].events = POLLIN;
+  unsigned int count = 1;
+  if (m_wakeUp.isOpen()) {
+    watched[1].handle = m_wakeUp.handle();
+    watched[1].events = ePollIn;
     count = 2;
   }
   int64_t deadline = monotonicMilliseconds() + timeoutMs;
@@ -349,16 +312,14 @@ IOSocketAbstract::eWaitResult IOSocketAbstract::_waitForDescriptor(int fd, short
     int remaining = int(deadline - monotonicMilliseconds());
     if (remaining < 0) remaining = 0;
     int result = sysPoll(watched, count, remaining);
-    if (result < 0 && errno == EINTR) continue;
+    if (result < 0 && lastSocketError() == EINTR) continue;
     if (result <= 0) return eWaitTimeout;
     if (count == 2 && watched[1].revents) {
-      char drained[16];
-      while (read(wakeFd, drained, sizeof drained) > 0) {
-      }
+      m_wakeUp.drain();
       return eWaitWoken;
     }
     // A peer's hang-up is readable: the read then sees the end of the stream.
-    if (watched[0].revents & (events | ((events & POLLIN) ? POLLHUP : 0))) return eWaitReady;
+    if (watched[0].revents & (events | ((events & ePollIn) ? ePollHangUp : 0))) return eWaitReady;
     return eWaitException;
   }
 }
@@ -377,14 +338,11 @@ uint32_t IOSocketAbstract::_takeReadAhead(unsigned char* output, uint32_t length
   return count;
 }
 
-unsigned char* IOSocketAbstract::_readAheadBlock(int fd)
+unsigned char* IOSocketAbstract::_readAheadBlock(SocketHandle fd)
 {
   if (!m_readAheadChecked) {
     m_readAheadChecked = true;
-    int type = 0;
-    socklen_t length = sizeof type;
-    if (getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &length) == 0 && type == SOCK_STREAM)
-      m_readAhead = static_cast<unsigned char*>(malloc(READ_AHEAD_SIZE));
+    if (isStreamSocket(fd)) m_readAhead = static_cast<unsigned char*>(malloc(READ_AHEAD_SIZE));
   }
   return m_readAhead;
 }
@@ -392,8 +350,8 @@ unsigned char* IOSocketAbstract::_readAheadBlock(int fd)
 bool IOSocketAbstract::readWithTimeout(void* buffer, uint32_t& length, unsigned int timeoutSeconds)
 {
   if (length == 0) return true;
-  int fd = m_socketfd.load();
-  if (fd == -1) {
+  SocketHandle fd = m_socketfd.load();
+  if (fd == INVALID_SOCKET_HANDLE) {
     length = 0;
     return false;
   }
@@ -417,14 +375,14 @@ bool IOSocketAbstract::readWithTimeout(void* buffer, uint32_t& length, unsigned 
         int64_t left = deadline - monotonicMilliseconds();
         if (left < waitMs) waitMs = left < 0 ? 0 : int(left);
       }
-      eWaitResult waited = _waitForDescriptor(fd, POLLIN | POLLPRI, waitMs);
+      eWaitResult waited = _waitForDescriptor(fd, ePollIn | ePollPriority, waitMs);
       if (waited == eWaitTimeout || waited == eWaitWoken) {
         BASE_LOG(this, eMsgError, "Socket read timeout");
         break;
       }
       if (waited == eWaitException) {
         int error = socketError(fd);
-        BASE_LOG(this, eMsgError, "Socket Select error while reading : %s", strerror(error));
+        BASE_LOG(this, eMsgError, "Socket Select error while reading : %s", socketErrorText(error).c_str());
         _noteEnd(endReasonOf(error));
         closeIO();
         break;
@@ -432,11 +390,11 @@ bool IOSocketAbstract::readWithTimeout(void* buffer, uint32_t& length, unsigned 
     }
     uint32_t rest = wanted - received;
     unsigned char* block = rest < READ_AHEAD_SIZE ? _readAheadBlock(fd) : nullptr;
-    ssize_t count = block ? sysRecv(fd, block, READ_AHEAD_SIZE, 0) : sysRecv(fd, output + received, rest, 0);
+    ptrdiff_t count = block ? sysRecv(fd, block, READ_AHEAD_SIZE) : sysRecv(fd, output + received, rest);
     if (count < 0) {
-      if (errno == EINTR) continue;
-      int error = errno;
-      BASE_LOG(this, eMsgError, "Socket read error : %s", strerror(error));
+      int error = lastSocketError();
+      if (error == EINTR) continue;
+      BASE_LOG(this, eMsgError, "Socket read error : %s", socketErrorText(error).c_str());
       _noteEnd(endReasonOf(error));
       closeIO();
       break;
@@ -476,39 +434,36 @@ void IOSocketAbstract::shutdownIO()
   // Under the lock that closing takes, so that the number cannot be closed and reused
   // between reading it and shutting it down.
   m_socketLock->lock();
-  int fd = m_socketfd.load();
-  if (fd != -1) {
+  SocketHandle fd = m_socketfd.load();
+  if (fd != INVALID_SOCKET_HANDLE) {
     _noteEnd(eEndLocal);
-    shutdown(fd, SHUT_RDWR);
+    shutdownSocket(fd);
   }
   m_socketLock->unlock();
 }
 
 bool IOSocketAbstract::enableKeepAlive(int idleSeconds, int intervalSeconds, int probes)
 {
-  int fd = m_socketfd.load();
-  const int on = 1;
+  SocketHandle fd = m_socketfd.load();
   // Without this, data waiting for an acknowledgement suspends the probes and a vanished
   // peer is only noticed after the retransmissions give up, many minutes later.
-  const unsigned int userTimeoutMs = unsigned(idleSeconds + intervalSeconds * probes) * 1000u;
-  bool applied = sysSetsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) == 0;
-  applied = sysSetsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idleSeconds, sizeof idleSeconds) == 0 && applied;
-  applied = sysSetsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &intervalSeconds, sizeof intervalSeconds) == 0 && applied;
-  applied = sysSetsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes) == 0 && applied;
-  applied = sysSetsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeoutMs, sizeof userTimeoutMs) == 0 && applied;
-  if (!applied) BASE_LOG(this, eMsgError, "Set socket options error (%i)", errno);
+  const int userTimeoutMs = (idleSeconds + intervalSeconds * probes) * 1000;
+  bool applied = sysSetKeepAlive(fd, idleSeconds, intervalSeconds, probes) == 0;
+  int error = applied ? 0 : lastSocketError();
+  if (sysSetOption(fd, eOptionUserTimeout, userTimeoutMs) != 0) applied = false, error = lastSocketError();
+  if (!applied) BASE_LOG(this, eMsgError, "Set socket options error (%i)", error);
   return applied;
 }
 
 bool IOSocketAbstract::writeWithTimeout(const void* bytes, uint32_t length, unsigned int timeoutSeconds)
 {
-  int fd = m_socketfd.load();
-  if (fd == -1) return false;
+  SocketHandle fd = m_socketfd.load();
+  if (fd == INVALID_SOCKET_HANDLE) return false;
   uint32_t sent = 0;
   while (sent < length) {
     if (!isIOConnected()) break;
     if (timeoutSeconds != NO_TIMEOUT) {
-      eWaitResult waited = _waitForDescriptor(fd, POLLOUT, _millisecondsOf(timeoutSeconds));
+      eWaitResult waited = _waitForDescriptor(fd, ePollOut, _millisecondsOf(timeoutSeconds));
       if (waited == eWaitTimeout || waited == eWaitWoken) {
         BASE_LOG(this, eMsgError, "Socket write timeout");
         _noteEnd(eEndVanished);
@@ -517,18 +472,18 @@ bool IOSocketAbstract::writeWithTimeout(const void* bytes, uint32_t length, unsi
       }
       if (waited == eWaitException) {
         int error = socketError(fd);
-        BASE_LOG(this, eMsgError, "Socket write error : %s", strerror(error));
+        BASE_LOG(this, eMsgError, "Socket write error : %s", socketErrorText(error).c_str());
         _noteEnd(endReasonOf(error));
         closeIO();
         break;
       }
     }
-    // MSG_NOSIGNAL: a peer that went away must fail this call, not end the host process.
-    ssize_t count = sysSend(fd, static_cast<const char*>(bytes) + sent, length - sent, MSG_NOSIGNAL);
+    // Never SIGPIPE: a peer that went away must fail this call, not end the host process.
+    ptrdiff_t count = sysSend(fd, static_cast<const char*>(bytes) + sent, length - sent);
     if (count < 0) {
-      if (errno == EINTR) continue;
-      int error = errno;
-      BASE_LOG(this, eMsgError, "Socket write error : %s", strerror(error));
+      int error = lastSocketError();
+      if (error == EINTR) continue;
+      BASE_LOG(this, eMsgError, "Socket write error : %s", socketErrorText(error).c_str());
       _noteEnd(endReasonOf(error));
       closeIO();
       break;
@@ -542,18 +497,18 @@ bool IOSocketAbstract::isReadable()
 {
   if (!isIOConnected()) return false;
   if (m_readAheadEnd > m_readAheadStart) return true;
-  int fd = m_socketfd.load();
-  if (fd == -1) {
+  SocketHandle fd = m_socketfd.load();
+  if (fd == INVALID_SOCKET_HANDLE) {
     BASE_LOG(this, eMsgError, "bad descriptor");
     return false;
   }
-  struct pollfd watched = {fd, POLLIN, 0};
+  PollEntry watched = {fd, ePollIn, 0};
   int result = sysPoll(&watched, 1, 0);
   if (result < 0) {
     BASE_LOG(this, eMsgError, "select error");
     return false;
   }
-  return result > 0 && (watched.revents & (POLLIN | POLLHUP));
+  return result > 0 && (watched.revents & (ePollIn | ePollHangUp));
 }
 
 bool IOSocketAbstract::readUpTo(const char* terminator, BaseBuffer* buffer, unsigned int timeoutSeconds)
@@ -603,11 +558,7 @@ void sig_catch(int signalNumber)
 
 void IOSocketAbstract::enableSignalHandler()
 {
-  struct sigaction action;
-  memset(&action, 0, sizeof action);
-  action.sa_handler = sig_catch;
-  sigemptyset(&action.sa_mask);
-  if (sigaction(SIGPIPE, &action, nullptr) == 0)
+  if (catchBrokenPipeSignal(sig_catch))
     BASE_LOG(this, eMsgInfo, "signal catcher installed");
   else
     BASE_LOG(this, eMsgError, "can't install signal catcher ");

@@ -1,4 +1,4 @@
-// A driver on BSD sockets: holds the peer or listening address, connects as a client,
+// A driver on the system's sockets (platform/Sockets.h): holds the peer or listening address, connects as a client,
 // binds, listens and accepts as a server (each accepted connection becomes a new driver of
 // the concrete class in the client list), reads and writes with per-wait time-outs, and
 // publishes a server through DNS-SD when server options are set. The socket itself comes
@@ -7,12 +7,11 @@
 // any thread but the server's worker; it wakes the worker at once and waits for it.
 #pragma once
 
-#include <netinet/in.h>
-
 #include <atomic>
 #include <cstdint>
 
 #include "net/IODriverAbstract.h"
+#include "platform/Sockets.h"
 
 class BaseBuffer;
 class BaseDictionary;
@@ -68,16 +67,18 @@ public:
                        unsigned int maxLength);
   // Exactly `length` bytes into the buffer, without time-out.
   bool read_data(BaseBuffer* buffer, uint32_t length);
-  // Adopts a connected descriptor (the driver closes it) and a copy of the peer address.
-  void setConnectedClientDescriptors(int descriptor, const void* address, unsigned int addressLength);
-  int getSocketfd() const { return m_socketfd.load(std::memory_order_acquire); }
+  // Adopts a connected socket (the driver closes it) and a copy of the peer address.
+  void setConnectedClientDescriptors(platform::SocketHandle descriptor, const void* address,
+                                     unsigned int addressLength);
+  platform::SocketHandle getSocketfd() const { return m_socketfd.load(std::memory_order_acquire); }
   // Our local IPv4 address in dotted form; empty when neither connected nor serving.
   void getOurAddress(char* output, int outputLength);
   // The IPv4 address of the address buffer (the peer, for an accepted client),
   // autoreleased; null when there is none.
   BaseString* getRemoteAddress();
-  // Resolves a host name or dotted address into `address`, with the port.
-  static bool lookupHost(const char* host, uint16_t port, struct sockaddr_in* address);
+  // Resolves a host name or dotted address, with the port, into `address`
+  // (platform::socketAddressSize(platform::eFamilyIPv4) bytes).
+  static bool lookupHost(const char* host, uint16_t port, void* address);
   // Bounds every read until clearReadDeadline, plain stream reads included: once the
   // deadline (milliseconds from now) has passed, reads end as on a read time-out. For a
   // handshake that must not hold its thread whatever the peer does.
@@ -137,15 +138,15 @@ protected:
     eWaitWoken,      // closeIO woke the worker
     eWaitException   // an error or hang-up without the event asked for
   };
-  // One bounded wait for `events` on `fd` (and on the wake-up pipe when serving).
-  // Interrupted waits go on with the time that is left.
-  eWaitResult _waitForDescriptor(int fd, short events, int timeoutMs);
+  // One bounded wait for `events` (platform::ePollEvents) on `fd` (and on the wake-up when
+  // serving). Interrupted waits go on with the time that is left.
+  eWaitResult _waitForDescriptor(platform::SocketHandle fd, short events, int timeoutMs);
   // Resolves the address and binds the socket to it, logging what fails.
   bool _bindInternal();
   static int _millisecondsOf(unsigned int timeoutSeconds);
-  bool _openWakePipe();
+  bool _openWakeUp();
   void _wakeWorker();
-  void _closeWakePipe();
+  void _closeWakeUp();
   // Keeps the first reason only: closing after a failure does not overwrite it.
   void _noteEnd(eEndReason reason);
   // Frees the address and, when the descriptor is set, closes it; under no lock.
@@ -154,13 +155,13 @@ protected:
   uint32_t _takeReadAhead(unsigned char* output, uint32_t length);
   // The read-ahead block, made on first use; null for datagram sockets, whose surplus
   // belongs to no later read.
-  unsigned char* _readAheadBlock(int fd);
+  unsigned char* _readAheadBlock(platform::SocketHandle fd);
 
   char* m_host;
   uint16_t m_port;
   unsigned char* m_socketAddress;
   unsigned int m_socketAddressLength;
-  std::atomic<int> m_socketfd;
+  std::atomic<platform::SocketHandle> m_socketfd;
   std::atomic<int64_t> m_readDeadline;  // monotonic milliseconds; 0: none
   int64_t m_readLimit;                  // bytes reads may still deliver; -1: no limit
   std::atomic<int> m_endReason;         // an eEndReason
@@ -168,8 +169,8 @@ protected:
   BaseDictionary* m_serverOptions;
   unsigned int m_maxClientCount;
   MDnsPublication* m_publication;  // null while not published
-  // Written by closeIO to end the worker's wait at once; read end watched by the worker.
-  int m_wakeFds[2];
+  // Woken by closeIO to end the worker's wait at once; watched by the worker.
+  platform::SocketWakeUp m_wakeUp;
   // The reader's own: bytes received beyond what was asked for, [start, end) of the block.
   // Emptied when a connection is opened or adopted; closing leaves it to fail the next read.
   unsigned char* m_readAhead;

@@ -1,8 +1,5 @@
 // IOSocketAbstract's DNS-SD publication: the server options that name the service, and the
 // registration handed to an MDnsPublication, whose own worker waits for the daemon.
-#include <arpa/inet.h>
-#include <sys/socket.h>
-
 #include "net/IOSocketAbstract.h"
 #include "net/MDnsPublication.h"
 #include "net/MDnsWrapper.h"
@@ -34,11 +31,7 @@ bool IOSocketAbstract::publishServerWithMDNS()
   if (typeOption && protocol) type->setFormat("_%s.%s.", typeOption->cString(), protocol);
   // The port the socket is bound to: with port 0 the system chose it.
   uint16_t port = m_port;
-  struct sockaddr_in bound;
-  socklen_t boundLength = sizeof bound;
-  if (getsockname(m_socketfd.load(), reinterpret_cast<struct sockaddr*>(&bound), &boundLength) == 0 &&
-      bound.sin_family == AF_INET && bound.sin_port != 0)
-    port = ntohs(bound.sin_port);
+  if (uint16_t bound = platform::socketLocalPort(m_socketfd.load())) port = bound;
 
   MDnsPublication* publication = nullptr;
   if (!protocol) {

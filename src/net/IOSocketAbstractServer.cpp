@@ -1,17 +1,15 @@
 // IOSocketAbstract's server side: binding and listening, the server options, and the loop
 // that accepts clients on the server's worker thread and hands each to a driver of its own.
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdlib>
 
 #include "net/IOSocketAbstract.h"
 #include "net/IOSocketAbstractInternal.h"
 #include "object/BaseDictionary.h"
+#include "platform/SystemCalls.h"
 #include "runtime/Debug.h"
-#include "runtime/SystemCalls.h"
 
+using namespace platform;
 using SocketInternal::socketError;
 
 namespace {
@@ -26,8 +24,8 @@ const int ACCEPT_BACKOFF_MS = 100;
 bool isTransientAcceptError(int error)
 {
   return error == EINTR || error == ECONNABORTED || error == EAGAIN || error == EWOULDBLOCK ||
-         error == EPROTO || error == EPERM || error == ENETDOWN || error == ENONET ||
-         error == EHOSTUNREACH || error == ENETUNREACH || error == EHOSTDOWN || error == EOPNOTSUPP;
+         error == EPROTO || error == EPERM || error == ENETDOWN || error == SOCKET_ERROR_NO_NETWORK ||
+         error == EHOSTUNREACH || error == ENETUNREACH || error == SOCKET_ERROR_HOST_DOWN || error == EOPNOTSUPP;
 }
 
 bool isResourceAcceptError(int error)
@@ -43,8 +41,8 @@ bool IOSocketAbstract::_bindInternal()
     BASE_LOG(this, eMsgError, "invalid address");
     return false;
   }
-  if (bind(m_socketfd.load(), reinterpret_cast<struct sockaddr*>(m_socketAddress), m_socketAddressLength) != 0) {
-    BASE_LOG(this, eMsgError, "Socket bind error : %d", errno);
+  if (!bindSocket(m_socketfd.load(), m_socketAddress, m_socketAddressLength)) {
+    BASE_LOG(this, eMsgError, "Socket bind error : %d", lastSocketError());
     return false;
   }
   return true;
@@ -53,14 +51,14 @@ bool IOSocketAbstract::_bindInternal()
 bool IOSocketAbstract::createServer()
 {
   if (!_bindInternal()) return false;
-  if (listen(m_socketfd.load(), LISTEN_BACKLOG) != 0) {
-    BASE_LOG(this, eMsgError, "Socket listen error : %d", errno);
+  if (!listenSocket(m_socketfd.load(), LISTEN_BACKLOG)) {
+    BASE_LOG(this, eMsgError, "Socket listen error : %d", lastSocketError());
     return false;
   }
   if (m_serverOptions && !publishServerWithMDNS())
     BASE_LOG(this, eMsgWarning, "unable to publish our service via MDNS");
-  // Without the pipe the loop still ends, only after its 2-second wait.
-  _openWakePipe();
+  // Without the wake-up the loop still ends, only after its 2-second wait.
+  _openWakeUp();
   return IODriverAbstract::createServer();
 }
 
@@ -80,21 +78,21 @@ void IOSocketAbstract::waitForClients()
 {
   for (;;) {
     if (!m_keepRunning.load() || !isServerStarted()) {
-      if (m_socketfd.load() != -1)
+      if (m_socketfd.load() != INVALID_SOCKET_HANDLE)
         BASE_LOG(this, eMsgError, "Server loop finished but socket was not closed correctly.");
       return;
     }
-    socklen_t peerLength = m_socketAddressLength;
+    unsigned int peerLength = m_socketAddressLength;
     unsigned char* peer = static_cast<unsigned char*>(calloc(1, peerLength ? peerLength : 1));
     m_socketLock->lock();
-    int listening = m_socketfd.load();
-    if (listening == -1) {
+    SocketHandle listening = m_socketfd.load();
+    if (listening == INVALID_SOCKET_HANDLE) {
       BASE_LOG(this, eMsgError, "Socket listen error");
       m_socketLock->unlock();
       free(peer);
       return;
     }
-    eWaitResult waited = _waitForDescriptor(listening, POLLIN, ACCEPT_WAIT_MS);
+    eWaitResult waited = _waitForDescriptor(listening, ePollIn, ACCEPT_WAIT_MS);
     if (waited == eWaitException) {
       BASE_LOG(this, eMsgError, "Socket Accept error : %d", socketError(listening));
       m_socketLock->unlock();
@@ -102,9 +100,9 @@ void IOSocketAbstract::waitForClients()
       return;
     }
     if (waited == eWaitReady) {
-      int client = sysAccept4(listening, reinterpret_cast<struct sockaddr*>(peer), &peerLength, SOCK_CLOEXEC);
-      if (client == -1) {
-        int error = errno;
+      SocketHandle client = sysAccept(listening, peer, &peerLength);
+      if (client == INVALID_SOCKET_HANDLE) {
+        int error = lastSocketError();
         BASE_LOG(this, eMsgError, "Socket Accept error : %d", error);
         if (!isTransientAcceptError(error) && !isResourceAcceptError(error)) {
           m_socketLock->unlock();
@@ -112,19 +110,19 @@ void IOSocketAbstract::waitForClients()
           return;
         }
         // A peer that resets before we accept must not end the server for everyone.
-        if (isResourceAcceptError(error)) _waitForDescriptor(m_wakeFds[0], POLLIN, ACCEPT_BACKOFF_MS);
+        if (isResourceAcceptError(error)) _waitForDescriptor(m_wakeUp.handle(), ePollIn, ACCEPT_BACKOFF_MS);
       } else if (m_maxClientCount != 0 && clientsCount() >= m_maxClientCount) {
         BASE_LOG(this, eMsgWarning, "Max client count reached, closing incomming request");
-        close(client);
+        closeSocket(client);
       } else {
         IODriverAbstract* made = makeIODriverObject();
         IOSocketAbstract* driver = dynamic_cast<IOSocketAbstract*>(made);
         if (!driver) {
           BaseObject::release(made);
-          close(client);
+          closeSocket(client);
         } else {
           driver->setConnectedClientDescriptors(client, peer, m_socketAddressLength);
-          BASE_LOG(this, eMsgInfo, "New client connected (%i)", client);
+          BASE_LOG(this, eMsgInfo, "New client connected (%lld)", (long long)client);
           addClient(driver);
           driver->release();
         }

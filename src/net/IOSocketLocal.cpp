@@ -1,14 +1,11 @@
 #include "net/IOSocketLocal.h"
 
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/un.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <cstring>
 
 #include "runtime/Debug.h"
+
+using namespace platform;
 
 IOSocketLocal::~IOSocketLocal()
 {
@@ -28,14 +25,16 @@ IODriverAbstract* IOSocketLocal::makeIODriverObject()
 
 bool IOSocketLocal::makeSocket()
 {
-  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  // Refused where the system has no local sockets (Windows): the driver then stays
+  // without a socket, and connecting or serving fails with a line of its own.
+  SocketHandle fd = openSocket(eFamilyLocal, eSocketStream);
   m_socketfd.store(fd);
-  if (fd == -1) {
+  if (fd == INVALID_SOCKET_HANDLE) {
     BASE_LOG(this, eMsgError, "unable to create socket");
     return false;
   }
-  m_socketAddress = static_cast<unsigned char*>(calloc(1, sizeof(struct sockaddr_un)));
-  m_socketAddressLength = sizeof(struct sockaddr_un);
+  m_socketAddressLength = socketAddressSize(eFamilyLocal);
+  m_socketAddress = static_cast<unsigned char*>(calloc(1, m_socketAddressLength));
   return true;
 }
 
@@ -45,24 +44,20 @@ bool IOSocketLocal::lookupAddress()
     BASE_LOG(this, eMsgError, "NULL address or host");
     return false;
   }
-  struct sockaddr_un* address = reinterpret_cast<struct sockaddr_un*>(m_socketAddress);
-  size_t length = strlen(m_host);
   // A cut path would name another file: refuse it instead.
-  if (length >= sizeof address->sun_path) {
+  unsigned int length = m_socketAddressLength;
+  if (strlen(m_host) >= localSocketPathCapacity() || !makeLocalSocketAddress(m_host, m_socketAddress, &length)) {
     BASE_LOG(this, eMsgError, "socket path too long : %s", m_host);
     return false;
   }
-  memset(address, 0, sizeof *address);
-  address->sun_family = AF_UNIX;
-  memcpy(address->sun_path, m_host, length);
   return true;
 }
 
 bool IOSocketLocal::createServer()
 {
-  if (m_host) unlink(m_host);
+  if (m_host) removeLocalSocketFile(m_host);
   bool created = IOSocketAbstract::createServer();
-  if (created && m_host) chmod(m_host, 0777);
+  if (created && m_host) shareLocalSocketFile(m_host);
   return created;
 }
 
@@ -70,6 +65,6 @@ bool IOSocketLocal::closeIO()
 {
   bool serving = isServerStarted();
   bool closed = IOSocketAbstract::closeIO();
-  if (serving && m_host) unlink(m_host);
+  if (serving && m_host) removeLocalSocketFile(m_host);
   return closed;
 }

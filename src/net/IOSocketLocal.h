@@ -1,6 +1,7 @@
 // Unix-domain stream sockets addressed by a file-system path (held in the host field; the
 // port is unused). A server replaces whatever file is at its path, opens the socket to
-// everybody, and removes the file when it closes. Local sockets are never published.
+// everybody, and removes the file when it closes. Local sockets are never published. Where
+// the system has none (Windows), connecting and serving fail, each with a log line.
 #pragma once
 
 #include "net/IOSocketAbstract.h"

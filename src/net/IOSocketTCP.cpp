@@ -1,13 +1,12 @@
 #include "net/IOSocketTCP.h"
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-
-#include <cerrno>
 #include <cstdlib>
+#include <utility>
 
+#include "platform/SystemCalls.h"
 #include "runtime/Debug.h"
-#include "runtime/SystemCalls.h"
+
+using namespace platform;
 
 IOSocketTCP::~IOSocketTCP()
 {
@@ -32,18 +31,19 @@ const char* IOSocketTCP::MDNSProtocolTag()
 
 bool IOSocketTCP::makeSocket()
 {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  SocketHandle fd = openSocket(eFamilyIPv4, eSocketStream);
   m_socketfd.store(fd);
-  if (fd == -1) {
+  if (fd == INVALID_SOCKET_HANDLE) {
     BASE_LOG(this, eMsgError, "unable to create socket");
     return false;
   }
-  const int options[][2] = {{SO_REUSEADDR, 1}, {SO_SNDBUF, SOCKET_BUFFER_SIZE}, {SO_RCVBUF, SOCKET_BUFFER_SIZE}};
+  const std::pair<eSocketOption, int> options[] = {
+      {eOptionReuseAddress, 1}, {eOptionSendBuffer, SOCKET_BUFFER_SIZE}, {eOptionReceiveBuffer, SOCKET_BUFFER_SIZE}};
   for (const auto& option : options) {
-    if (sysSetsockopt(fd, SOL_SOCKET, option[0], &option[1], sizeof option[1]) != 0)
-      BASE_LOG(this, eMsgError, "Set socket options error (%i)", errno);
+    if (sysSetOption(fd, option.first, option.second) != 0)
+      BASE_LOG(this, eMsgError, "Set socket options error (%i)", lastSocketError());
   }
-  m_socketAddress = static_cast<unsigned char*>(calloc(1, sizeof(struct sockaddr_in)));
-  m_socketAddressLength = sizeof(struct sockaddr_in);
+  m_socketAddressLength = socketAddressSize(eFamilyIPv4);
+  m_socketAddress = static_cast<unsigned char*>(calloc(1, m_socketAddressLength));
   return true;
 }

@@ -1,9 +1,5 @@
 #include "net/IOSocketUDP.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -12,8 +8,10 @@
 #include "object/BaseDictionary.h"
 #include "object/BaseString.h"
 #include "runtime/Debug.h"
+#include "platform/SystemCalls.h"
 #include "runtime/NotificationCenter.h"
-#include "runtime/SystemCalls.h"
+
+using namespace platform;
 
 const char* const IOSocketUDP::IOSOCKETUDP_INCOMMING_DATAGRAM = "IOSOCKETUDP_INCOMMING_DATAGRAM";
 
@@ -43,17 +41,15 @@ const char* IOSocketUDP::MDNSProtocolTag()
 
 bool IOSocketUDP::makeSocket()
 {
-  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  SocketHandle fd = openSocket(eFamilyIPv4, eSocketDatagram);
   m_socketfd.store(fd);
-  if (fd == -1) {
+  if (fd == INVALID_SOCKET_HANDLE) {
     BASE_LOG(this, eMsgError, "unable to create socket");
     return false;
   }
-  const int on = 1;
-  if (sysSetsockopt(fd, SOL_SOCKET, SO_REUSEPORT, &on, sizeof on) != 0)
-    BASE_LOG(this, eMsgError, "Set socket options error");
-  m_socketAddress = static_cast<unsigned char*>(calloc(1, sizeof(struct sockaddr_in)));
-  m_socketAddressLength = sizeof(struct sockaddr_in);
+  if (sysSetOption(fd, eOptionReusePort, 1) != 0) BASE_LOG(this, eMsgError, "Set socket options error");
+  m_socketAddressLength = socketAddressSize(eFamilyIPv4);
+  m_socketAddress = static_cast<unsigned char*>(calloc(1, m_socketAddressLength));
   return true;
 }
 
@@ -63,7 +59,7 @@ bool IOSocketUDP::createServer()
   if (!m_datagramBuffer) m_datagramBuffer = static_cast<unsigned char*>(malloc(DATAGRAM_BUFFER_SIZE));
   if (m_serverOptions && !publishServerWithMDNS())
     BASE_LOG(this, eMsgWarning, "unable to publish our service via MDNS");
-  _openWakePipe();
+  _openWakeUp();
   m_serverStarted.store(true);
   return startThread();
 }
@@ -72,23 +68,23 @@ void IOSocketUDP::waitForClients()
 {
   BaseString* name = new BaseString(IOSOCKETUDP_INCOMMING_DATAGRAM);
   while (m_keepRunning.load() && isServerStarted()) {
-    int fd = m_socketfd.load();
-    if (_waitForDescriptor(fd, POLLIN, RECEIVE_WAIT_MS) != eWaitReady) continue;
-    struct sockaddr_in sender;
-    socklen_t senderLength = sizeof sender;
-    ssize_t count = recvfrom(fd, m_datagramBuffer, DATAGRAM_BUFFER_SIZE, 0,
-                             reinterpret_cast<struct sockaddr*>(&sender), &senderLength);
+    SocketHandle fd = m_socketfd.load();
+    if (_waitForDescriptor(fd, ePollIn, RECEIVE_WAIT_MS) != eWaitReady) continue;
+    alignas(8) unsigned char sender[128];
+    unsigned int senderLength = sizeof sender;
+    ptrdiff_t count = receiveFrom(fd, m_datagramBuffer, DATAGRAM_BUFFER_SIZE, sender, &senderLength);
     if (count < 0) {
       BASE_LOG(this, eMsgError, "revc datagram");
       continue;
     }
-    char dotted[INET_ADDRSTRLEN] = "";
-    inet_ntop(AF_INET, &sender.sin_addr, dotted, sizeof dotted);
+    char dotted[IPV4_TEXT_SIZE] = "";
+    uint16_t senderPort = 0;
+    ipv4AddressParts(sender, senderLength, dotted, &senderPort);
     BaseDictionary* info = new BaseDictionary();
     BaseString* host = new BaseString(dotted);
     // Not autoreleased: the worker's pool lasts as long as the server.
     BaseString* port = new BaseString();
-    port->setFormat("%hu", ntohs(sender.sin_port));
+    port->setFormat("%hu", senderPort);
     BaseBuffer* data = new BaseBuffer(m_datagramBuffer, uint32_t(count));
     info->setObjectForKey(host, "REMOTE_HOST");
     info->setObjectForKey(port, "REMOTE_PORT");
@@ -104,18 +100,19 @@ void IOSocketUDP::waitForClients()
 
 bool IOSocketUDP::read(char* host, uint16_t& port, void* data, uint32_t& length)
 {
-  struct sockaddr_in sender;
-  socklen_t senderLength = sizeof sender;
-  ssize_t count;
+  alignas(8) unsigned char sender[128];
+  unsigned int senderLength;
+  ptrdiff_t count;
   do {
-    count = recvfrom(m_socketfd.load(), data, length, 0, reinterpret_cast<struct sockaddr*>(&sender), &senderLength);
-  } while (count < 0 && errno == EINTR);
+    senderLength = sizeof sender;
+    count = receiveFrom(m_socketfd.load(), data, length, sender, &senderLength);
+  } while (count < 0 && lastSocketError() == EINTR);
   if (count < 0) {
     length = 0;
     return false;
   }
-  if (host && !inet_ntop(AF_INET, &sender.sin_addr, host, INET_ADDRSTRLEN)) host[0] = '\0';
-  port = ntohs(sender.sin_port);
+  port = 0;
+  if (!ipv4AddressParts(sender, senderLength, host, &port) && host) host[0] = '\0';
   length = uint32_t(count);
   return true;
 }
@@ -123,7 +120,7 @@ bool IOSocketUDP::read(char* host, uint16_t& port, void* data, uint32_t& length)
 bool IOSocketUDP::readWithTimeoutUDP(char* host, uint16_t& port, void* data, uint32_t& length,
                                      unsigned int timeoutSeconds)
 {
-  eWaitResult waited = _waitForDescriptor(m_socketfd.load(), POLLIN, _millisecondsOf(timeoutSeconds));
+  eWaitResult waited = _waitForDescriptor(m_socketfd.load(), ePollIn, _millisecondsOf(timeoutSeconds));
   if (waited == eWaitReady) return read(host, port, data, length);
   if (waited == eWaitException) {
     BASE_LOG(this, eMsgError, "while receiving data");
@@ -137,20 +134,21 @@ bool IOSocketUDP::readWithTimeoutUDP(char* host, uint16_t& port, void* data, uin
 bool IOSocketUDP::write(const void* data, uint32_t length, const char* host, uint16_t port)
 {
   setSocketAddress(host, port);
-  struct sockaddr_in address;
-  if (!lookupHost(host, port, &address)) {
+  alignas(8) unsigned char address[128];
+  if (!lookupHost(host, port, address)) {
     BASE_LOG(this, eMsgError, "Lookup %s port %i", host, (int)port);
     return false;
   }
-  ssize_t sent;
+  const unsigned int addressLength = socketAddressSize(eFamilyIPv4);
+  ptrdiff_t sent;
   do {
-    sent = sendto(m_socketfd.load(), data, length, MSG_NOSIGNAL, reinterpret_cast<struct sockaddr*>(&address),
-                  sizeof address);
-  } while (sent < 0 && errno == EINTR);
+    sent = sendTo(m_socketfd.load(), data, length, address, addressLength);
+  } while (sent < 0 && lastSocketError() == EINTR);
   if (sent < 0) {
-    char dotted[INET_ADDRSTRLEN] = "";
-    inet_ntop(AF_INET, &address.sin_addr, dotted, sizeof dotted);
-    BASE_LOG(this, eMsgError, "Sendto command failed %s : %hu : %s", dotted, port, strerror(errno));
+    const int error = lastSocketError();
+    char dotted[IPV4_TEXT_SIZE] = "";
+    ipv4AddressParts(address, addressLength, dotted, nullptr);
+    BASE_LOG(this, eMsgError, "Sendto command failed %s : %hu : %s", dotted, port, socketErrorText(error).c_str());
     return false;
   }
   return true;

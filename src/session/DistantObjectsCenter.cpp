@@ -1,7 +1,5 @@
 #include "session/DistantObjectsCenter.h"
 
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
 #include <climits>
@@ -16,6 +14,7 @@
 #include "object/BaseDictionary.h"
 #include "object/BaseNumber.h"
 #include "object/BaseString.h"
+#include "platform/Sockets.h"
 #include "runtime/Debug.h"
 #include "runtime/NotificationCenter.h"
 #include "serialization/BaseSerializer.h"
@@ -374,10 +373,7 @@ bool DistantObjectsCenter::isClosed()
 
 BaseString* DistantObjectsCenter::getServerHostname()
 {
-  char host[256] = "";
-  gethostname(host, sizeof host - 1);
-  host[sizeof host - 1] = '\0';
-  return BaseString::stringWithFormat("%s.local:%hu", host, m_port);
+  return BaseString::stringWithFormat("%s.local:%hu", platform::localHostName().c_str(), m_port);
 }
 
 BaseString* DistantObjectsCenter::getServerAddress()

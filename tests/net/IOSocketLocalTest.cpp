@@ -1,7 +1,6 @@
 #include "net/IOSocketLocal.h"
 
-#include <sys/stat.h>
-#include <sys/un.h>
+#include <filesystem>
 
 #include "net/SocketTestSupport.h"
 #include "support/CaptureStream.h"
@@ -31,10 +30,9 @@ TEST(IOSocketLocalTest, ServerReplacesItsPathIsNeverPublishedAndRemovesItsPathWh
             "Error: MDNS not supported : unsupported protocol class\n"
             "Warning: unable to publish our service via MDNS\n");
   EXPECT_FALSE(server->isPublishedWithMDNS());
-  struct stat info;
-  ASSERT_EQ(lstat(path.c_str(), &info), 0);
-  EXPECT_TRUE(S_ISSOCK(info.st_mode));
-  EXPECT_EQ(info.st_mode & 0777, 0777u);
+  const std::filesystem::file_status status = std::filesystem::symlink_status(path);
+  EXPECT_EQ(status.type(), std::filesystem::file_type::socket);
+  EXPECT_EQ(status.permissions() & std::filesystem::perms::all, std::filesystem::perms::all);
 
   IOSocketLocal* client = new (eRetainAutorelease) IOSocketLocal();
   ASSERT_TRUE(client->connect_socket(path.c_str(), 0));
@@ -48,12 +46,26 @@ TEST(IOSocketLocalTest, ServerReplacesItsPathIsNeverPublishedAndRemovesItsPathWh
   EXPECT_TRUE(server->closeIO());
   EXPECT_FALSE(present(path));
   recorder->stop();
-  const std::string longPath = "/tmp/" + std::string(sizeof(sockaddr_un::sun_path), 'p');
+  const std::string longPath = "/tmp/" + std::string(platform::localSocketPathCapacity(), 'p');
   server = new (eRetainAutorelease) IOSocketLocal();
   server->setSocketAddress(longPath.c_str(), 0);
   log.clear();
   EXPECT_FALSE(server->createServer());
   EXPECT_EQ(log.text(), "Error: socket path too long : " + longPath + "\nError: invalid address\n");
+}
+
+// Where the system has none (Windows), serving and connecting only fail, saying why.
+TEST(IOSocketLocalTest, WithoutLocalSocketsServingAndConnectingFail)
+{
+  if (platform::localSocketPathCapacity() != 0) GTEST_SKIP() << "this system has local sockets";
+  BaseAutorelease pool;
+  LogCapture log("%S: %m\n", "W|src/net/");
+  IOSocketLocal* driver = new (eRetainAutorelease) IOSocketLocal();
+  driver->setSocketAddress("bridge.sock", 0);
+  EXPECT_FALSE(driver->createServer());
+  EXPECT_FALSE(driver->connect_socket("bridge.sock", 0));
+  const std::string noSocket = "Error: unable to create socket\nError: NULL address or host\n";
+  EXPECT_EQ(log.text(), noSocket + "Error: invalid address\n" + noSocket + "Error: Invalid address\n");
 }
 
 }  // namespace

@@ -9,16 +9,14 @@ using namespace nettest;
 namespace {
 
 // A datagram socket bound to 127.0.0.1 on an ephemeral port, and a send to a port there.
-int boundDatagramSocket()
+SocketHandle boundDatagramSocket()
 {
-  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  struct sockaddr_in address = loopback(0);
-  return bind(fd, reinterpret_cast<struct sockaddr*>(&address), sizeof address), fd;
+  return rawSocket(0, false, true);
 }
-void sendTo(int fd, uint16_t port, const std::string& bytes)
+void sendTo(SocketHandle fd, uint16_t port, const std::string& bytes)
 {
-  struct sockaddr_in address = loopback(port);
-  sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<struct sockaddr*>(&address), sizeof address);
+  Loopback address(port);
+  platform::sendTo(fd, bytes.data(), bytes.size(), address.bytes, address.length);
 }
 std::string textOf(BaseDictionary* info, const char* key)
 {
@@ -35,7 +33,7 @@ TEST(IOSocketUDPTest, EachDatagramIsPostedOnceWithSenderAndBytes)
   IOSocketUDP* server = new (eRetainAutorelease) IOSocketUDP();
   server->setSocketAddress("127.0.0.1", 0);
   ASSERT_TRUE(server->createServer());
-  int sender = boundDatagramSocket();
+  SocketHandle sender = boundDatagramSocket();
   sendTo(sender, boundPort(server->getSocketfd()), "0123456789");
   ASSERT_TRUE(waitUntil([&] { return recorder->count() == 1; }));
   BaseDictionary* info = recorder->info(0);
@@ -51,7 +49,7 @@ TEST(IOSocketUDPTest, EachDatagramIsPostedOnceWithSenderAndBytes)
   EXPECT_TRUE(server->closeIO());
   EXPECT_FALSE(server->isThreadRunning());
   recorder->stop();
-  close(sender);
+  platform::closeSocket(sender);
 }
 
 TEST(IOSocketUDPTest, DatagramsTravelBetweenDriversAndAWaitForNoneTimesOut)
@@ -60,9 +58,9 @@ TEST(IOSocketUDPTest, DatagramsTravelBetweenDriversAndAWaitForNoneTimesOut)
   IOSocketUDP* receiver = new (eRetainAutorelease) IOSocketUDP();
   receiver->setSocketAddress("127.0.0.1", 0);
   // Bound without a server: readWithTimeoutUDP serves the caller directly.
-  int fd = receiver->getSocketfd();
-  struct sockaddr_in any = loopback(0);
-  ASSERT_EQ(bind(fd, reinterpret_cast<struct sockaddr*>(&any), sizeof any), 0);
+  SocketHandle fd = receiver->getSocketfd();
+  Loopback any(0);
+  ASSERT_TRUE(platform::bindSocket(fd, any.bytes, any.length));
 
   IOSocketUDP* sender = new (eRetainAutorelease) IOSocketUDP();
   ASSERT_TRUE(sender->write("ping", 4, "127.0.0.1", boundPort(fd)));

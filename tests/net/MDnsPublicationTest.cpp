@@ -3,6 +3,9 @@
 // answering, refusing, silent or hung daemon, and when the service is withdrawn. The real
 // daemon is exercised by the tests that run in their own network namespace.
 
+#include <arpa/inet.h>
+#include <unistd.h>
+
 #include <climits>
 #include <condition_variable>
 

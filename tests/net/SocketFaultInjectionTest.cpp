@@ -3,8 +3,6 @@
 // of descriptors, sends and receives that fail for good. Each case checks the documented
 // result and that nothing is left behind: descriptors (/proc/self/fd) and threads
 // (/proc/self/task) come back to what they were.
-#include <poll.h>
-
 #include <cstring>
 
 #include "net/SocketTestSupport.h"
@@ -13,6 +11,8 @@
 #include "support/CaptureStream.h"
 
 using namespace nettest;
+using platform::SystemCalls;
+using platform::setLastSocketError;
 
 namespace {
 
@@ -26,18 +26,20 @@ std::string pattern(size_t length)
   return bytes;
 }
 
-std::string receiveExactly(int fd, size_t length)
+std::string receiveExactly(SocketHandle fd, size_t length)
 {
   std::string bytes(length, '\0');
-  ssize_t count = 0;
+  ptrdiff_t count = 0;
   for (size_t received = 0; received < length; received += size_t(count))
-    if ((count = recv(fd, &bytes[received], length - received, 0)) <= 0) return bytes.substr(0, received);
+    if ((count = platform::receiveBytes(fd, &bytes[received], length - received)) <= 0)
+      return bytes.substr(0, received);
   return bytes;
 }
 
 // Faults go to this descriptor only; every other one sees the native calls.
-std::atomic<int> g_target{-1}, g_countdown{0}, g_error{0}, g_calls{0}, g_polls{0};
-bool targeted(int fd)
+std::atomic<SocketHandle> g_target{platform::INVALID_SOCKET_HANDLE};
+std::atomic<int> g_countdown{0}, g_error{0}, g_calls{0}, g_polls{0};
+bool targeted(SocketHandle fd)
 {
   return fd == g_target.load();
 }
@@ -48,7 +50,7 @@ class SocketFaultTest : public TcpServerTest
 protected:
   void SetUp() override
   {
-    g_target = -1, g_countdown = 0, g_error = 0, g_calls = 0, g_polls = 0;
+    g_target = platform::INVALID_SOCKET_HANDLE, g_countdown = 0, g_error = 0, g_calls = 0, g_polls = 0;
     std::thread([] {}).join();  // a sanitizer's own thread is there before the count
     m_descriptors = openDescriptors(), m_threads = settledThreads();
   }
@@ -66,20 +68,21 @@ protected:
     g_target = m_client->getSocketfd();
   }
   IOSocketTCP* m_client = nullptr;
-  int m_peer = -1, m_descriptors = 0, m_threads = 0;
+  SocketHandle m_peer = platform::INVALID_SOCKET_HANDLE;
+  int m_descriptors = 0, m_threads = 0;
 };
 
 TEST_F(SocketFaultTest, InterruptedWaitsAndShortInterruptedReceivesFillTheRequestedLength)
 {
   connectPair();
-  SystemCalls::poll = [](struct pollfd* fds, nfds_t count, int timeoutMs) -> int {
-    if (targeted(fds[0].fd) && g_polls.fetch_add(1) % 2 == 0) return errno = EINTR, -1;
-    return ::poll(fds, count, timeoutMs);
+  SystemCalls::poll = [](platform::PollEntry* fds, unsigned int count, int timeoutMs) -> int {
+    if (targeted(fds[0].handle) && g_polls.fetch_add(1) % 2 == 0) return setLastSocketError(EINTR), -1;
+    return platform::pollSockets(fds, count, timeoutMs);
   };
   // A receive takes at most 3 bytes, and every fourth is interrupted.
-  SystemCalls::recv = [](int fd, void* buffer, size_t length, int flags) -> ssize_t {
-    if (targeted(fd) && g_calls.fetch_add(1) % 4 == 3) return errno = EINTR, -1;
-    return ::recv(fd, buffer, targeted(fd) ? std::min(length, size_t(3)) : length, flags);
+  SystemCalls::recv = [](SocketHandle fd, void* buffer, size_t length) -> ptrdiff_t {
+    if (targeted(fd) && g_calls.fetch_add(1) % 4 == 3) return setLastSocketError(EINTR), -1;
+    return platform::receiveBytes(fd, buffer, targeted(fd) ? std::min(length, size_t(3)) : length);
   };
   // Small reads go through the read-ahead block, large ones straight into the caller's
   // buffer; plain stream reads make no readiness wait. All of them must come out whole.
@@ -105,10 +108,10 @@ TEST_F(SocketFaultTest, InterruptedWaitsAndShortInterruptedReceivesFillTheReques
 TEST_F(SocketFaultTest, InterruptedAndShortSendsDeliverEveryByteInOrder)
 {
   connectPair();
-  SystemCalls::send = [](int fd, const void* bytes, size_t length, int flags) -> ssize_t {
+  SystemCalls::send = [](SocketHandle fd, const void* bytes, size_t length) -> ptrdiff_t {
     int call = targeted(fd) ? g_calls.fetch_add(1) : 1;
-    if (call % 3 == 0) return errno = EINTR, -1;
-    return ::send(fd, bytes, targeted(fd) ? std::min(length, size_t(1 + call * 37 % 5000)) : length, flags);
+    if (call % 3 == 0) return setLastSocketError(EINTR), -1;
+    return platform::sendBytes(fd, bytes, targeted(fd) ? std::min(length, size_t(1 + call * 37 % 5000)) : length);
   };
   const std::string block = pattern(300000);
   std::string received;
@@ -125,9 +128,9 @@ TEST_F(SocketFaultTest, InterruptedConnectStillConnects)
 {
   startServer();
   // The signal came after the connection was under way; it goes on in the kernel.
-  SystemCalls::connect = [](int fd, const struct sockaddr* address, socklen_t length) -> int {
+  SystemCalls::connect = [](SocketHandle fd, const void* address, unsigned int length) -> int {
     g_calls.fetch_add(1);
-    return ::connect(fd, address, length) ? -1 : (errno = EINTR, -1);
+    return platform::connectSocket(fd, address, length) ? -1 : (setLastSocketError(EINTR), -1);
   };
   IOSocketTCP* driver = new (eRetainAutorelease) IOSocketTCP();
   LogCapture log("%S: %m\n", "W|src/net/");
@@ -146,13 +149,14 @@ std::atomic<int64_t> g_failureTimes[3];
 
 TEST_F(AcceptFailureTest, LoopGoesOnAfterAPauseOrEnds)
 {
-  SystemCalls::accept4 = [](int fd, struct sockaddr* address, socklen_t* length, int flags) -> int {
+  SystemCalls::accept = [](SocketHandle fd, void* address, unsigned int* length) -> SocketHandle {
     int left = g_countdown.fetch_sub(1);
-    if (left <= 0) return ::accept4(fd, address, length, flags);
+    if (left <= 0) return platform::acceptSocket(fd, address, length);
     g_failureTimes[(3 - left) % 3] = std::chrono::duration_cast<std::chrono::milliseconds>(
                                          std::chrono::steady_clock::now().time_since_epoch())
                                          .count();
-    return errno = g_error.load(), -1;  // the connection stays queued, the socket readable
+    // The connection stays queued, the socket readable.
+    return setLastSocketError(g_error.load()), platform::INVALID_SOCKET_HANDLE;
   };
   for (auto [error, pauses, goesOn] : {std::tuple{EINTR, false, true},
                                        {ECONNABORTED, false, true},
@@ -161,7 +165,7 @@ TEST_F(AcceptFailureTest, LoopGoesOnAfterAPauseOrEnds)
                                        {ENOBUFS, true, true},
                                        {ENOMEM, true, true},
                                        {EINVAL, false, false}}) {
-    SCOPED_TRACE(strerrorname_np(error));
+    SCOPED_TRACE(platform::socketErrorText(error));
     g_countdown = 3, g_error = error;
     BaseObject::release(m_server);
     startServer();
@@ -189,21 +193,21 @@ TEST_F(AcceptFailureTest, LoopGoesOnAfterAPauseOrEnds)
 
 TEST_F(SocketFaultTest, ServerThatCannotAcceptClosesCleanly)
 {
-  SystemCalls::accept4 = [](int, struct sockaddr*, socklen_t*, int) {
-    return g_calls.fetch_add(1), errno = EMFILE, -1;
+  SystemCalls::accept = [](SocketHandle, void*, unsigned int*) {
+    return g_calls.fetch_add(1), setLastSocketError(EMFILE), platform::INVALID_SOCKET_HANDLE;
   };
   startServer();
-  int fd = peer();
+  SocketHandle fd = peer();
   ASSERT_TRUE(waitUntil([] { return g_calls.load() >= 2; }));
   EXPECT_TRUE(m_server->isThreadRunning());
   EXPECT_TRUE(m_server->closeIO());
   EXPECT_FALSE(m_server->isThreadRunning());
-  EXPECT_EQ(m_server->getSocketfd(), -1);
+  EXPECT_EQ(m_server->getSocketfd(), platform::INVALID_SOCKET_HANDLE);
   // The connection never accepted is reset once the listening socket is gone.
-  struct pollfd watched = {fd, POLLIN, 0};
+  platform::PollEntry watched = {fd, platform::ePollIn, 0};
   char byte;
-  EXPECT_EQ(poll(&watched, 1, 5000), 1);
-  EXPECT_TRUE(recv(fd, &byte, 1, MSG_DONTWAIT) == 0 || errno == ECONNRESET);
+  EXPECT_EQ(platform::pollSockets(&watched, 1, 5000), 1);
+  EXPECT_TRUE(platform::receiveBytes(fd, &byte, 1) == 0 || platform::lastSocketError() == ECONNRESET);
 }
 
 // Sends and receives that fail for good: the documented result, the connection closed,
@@ -212,20 +216,21 @@ TEST_F(SocketFaultTest, FailingSendsAndReceivesCloseTheConnection)
 {
   for (auto [sending, error] :
        {std::pair{true, EPIPE}, {true, ECONNRESET}, {false, ECONNRESET}, {false, ETIMEDOUT}}) {
-    SCOPED_TRACE(strerrorname_np(error));
+    SCOPED_TRACE(platform::socketErrorText(error));
     SystemCalls::restore();
     g_calls = 0, g_error = error;
-    if (m_server) m_server->closeIO(), BaseObject::release(m_server), close(m_peer), m_peers.clear();
+    if (m_server) m_server->closeIO(), BaseObject::release(m_server), platform::closeSocket(m_peer), m_peers.clear();
     connectPair();
     int open = openDescriptors();
     // The first send takes a few bytes, the next one fails.
-    SystemCalls::send = [](int fd, const void* bytes, size_t length, int flags) -> ssize_t {
-      if (!targeted(fd)) return ::send(fd, bytes, length, flags);
-      return g_calls.fetch_add(1) == 0 ? ::send(fd, bytes, std::min(length, size_t(5)), flags)
-                                       : (errno = g_error, -1);
+    SystemCalls::send = [](SocketHandle fd, const void* bytes, size_t length) -> ptrdiff_t {
+      if (!targeted(fd)) return platform::sendBytes(fd, bytes, length);
+      return g_calls.fetch_add(1) == 0 ? platform::sendBytes(fd, bytes, std::min(length, size_t(5)))
+                                       : (setLastSocketError(g_error), -1);
     };
-    SystemCalls::recv = [](int fd, void* buffer, size_t length, int flags) -> ssize_t {
-      return targeted(fd) ? (g_calls.fetch_add(1), errno = g_error, -1) : ::recv(fd, buffer, length, flags);
+    SystemCalls::recv = [](SocketHandle fd, void* buffer, size_t length) -> ptrdiff_t {
+      return targeted(fd) ? (g_calls.fetch_add(1), setLastSocketError(g_error), -1)
+                          : platform::receiveBytes(fd, buffer, length);
     };
     LogCapture log("%S: %m\n", NET_LINES);
     const std::string block = pattern(20000);
@@ -236,9 +241,9 @@ TEST_F(SocketFaultTest, FailingSendsAndReceivesCloseTheConnection)
     EXPECT_EQ(length, sending ? 4u : 0u);
     EXPECT_EQ(log.text(),
               std::string(sending ? "Error: Socket write error : " : "Error: Socket read error : ") +
-                  strerror(error) + "\n");
+                  platform::socketErrorText(error) + "\n");
     EXPECT_EQ(m_client->endReason(), IOSocketAbstract::eEndVanished);
-    EXPECT_EQ(m_client->getSocketfd(), -1);
+    EXPECT_EQ(m_client->getSocketfd(), platform::INVALID_SOCKET_HANDLE);
     EXPECT_EQ(openDescriptors(), open - 1);
     EXPECT_EQ(receiveExactly(m_peer, block.size()), sending ? block.substr(0, 5) : "");  // then the end
     int calls = g_calls.load();
@@ -275,10 +280,10 @@ TEST_F(SocketFaultTest, ReplyFailingMidObjectEndsTheSessionOnce)
   ASSERT_TRUE(waitUntil([&] { return m_recorder->count() == 1; }));
   IOSocketTCP* bridgeDriver = static_cast<IOSocketTCP*>(m_server->clientAtIndex(0));
   g_target = bridgeDriver->getSocketfd();
-  SystemCalls::send = [](int fd, const void* bytes, size_t length, int flags) -> ssize_t {
-    if (!targeted(fd)) return ::send(fd, bytes, length, flags);
-    return g_calls.fetch_add(1) == 0 ? ::send(fd, bytes, std::min(length, size_t(1000)), flags)
-                                     : (errno = EPIPE, -1);
+  SystemCalls::send = [](SocketHandle fd, const void* bytes, size_t length) -> ptrdiff_t {
+    if (!targeted(fd)) return platform::sendBytes(fd, bytes, length);
+    return g_calls.fetch_add(1) == 0 ? platform::sendBytes(fd, bytes, std::min(length, size_t(1000)))
+                                     : (setLastSocketError(EPIPE), -1);
   };
   int open = openDescriptors();
   DistantObjectsCenter *app = new DistantObjectsCenter(appDriver),

@@ -3,10 +3,8 @@
 // subscriber that records notifications posted by drivers' workers.
 #pragma once
 
-#include <arpa/inet.h>
 #include <dirent.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <functional>
 #include <mutex>
@@ -14,11 +12,15 @@
 #include "net/IOSocketTCP.h"
 #include "object/BaseAutorelease.h"
 #include "object/BaseString.h"
+#include "platform/SystemCalls.h"
 #include "runtime/NotificationCenter.h"
-#include "runtime/SystemCalls.h"
 #include "support/Settled.h"
 
 namespace nettest {
+
+using platform::SocketHandle;
+// Started for the whole test program by any file that uses these helpers.
+inline const platform::SocketLibrary socketLibrary;
 
 // Polls `done` every millisecond for at most `limitMs`; true as soon as it holds.
 inline bool waitUntil(const std::function<bool()>& done, int limitMs = 5000)
@@ -29,43 +31,45 @@ inline bool waitUntil(const std::function<bool()>& done, int limitMs = 5000)
   return true;
 }
 
-// The port a bound descriptor has, in host order; 0 on failure.
-inline uint16_t boundPort(int fd)
+// The port a bound socket has, in host order; 0 on failure.
+inline uint16_t boundPort(SocketHandle fd)
 {
-  struct sockaddr_in address;
-  socklen_t length = sizeof address;
-  return getsockname(fd, reinterpret_cast<struct sockaddr*>(&address), &length) ? 0 : ntohs(address.sin_port);
+  return platform::socketLocalPort(fd);
 }
-inline const auto loopback = [](uint16_t port) {
-  return sockaddr_in{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
+// 127.0.0.1:port, as the socket calls take it.
+struct Loopback
+{
+  explicit Loopback(uint16_t port) { platform::lookupIpv4Address("127.0.0.1", port, bytes); }
+  alignas(8) unsigned char bytes[64];
+  const unsigned int length = platform::socketAddressSize(platform::eFamilyIPv4);
 };
 
-// A raw stream socket on 127.0.0.1:port, listening (as another program holding the port
-// would) or connected; -1 on failure.
-inline int rawSocket(uint16_t port, bool listening)
+// A raw socket on 127.0.0.1:port: a stream listening (as another program holding the port
+// would) or connected, or a bound datagram socket; INVALID_SOCKET_HANDLE on failure.
+inline SocketHandle rawSocket(uint16_t port, bool listening, bool datagram = false)
 {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0), on = 1;
-  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  struct sockaddr_in address = loopback(port);
-  auto* raw = reinterpret_cast<struct sockaddr*>(&address);
-  bool made = listening ? bind(fd, raw, sizeof address) == 0 && listen(fd, 1) == 0
-                        : connect(fd, raw, sizeof address) == 0;
-  if (!made) close(fd);
-  return made ? fd : -1;
+  using namespace platform;
+  SocketHandle fd = openSocket(eFamilyIPv4, datagram ? eSocketDatagram : eSocketStream);
+  setSocketOption(fd, eOptionReuseAddress, 1);
+  Loopback address(port);
+  bool made = datagram    ? bindSocket(fd, address.bytes, address.length)
+              : listening ? bindSocket(fd, address.bytes, address.length) && listenSocket(fd, 1)
+                          : connectSocket(fd, address.bytes, address.length) == 0;
+  if (!made) closeSocket(fd);
+  return made ? fd : platform::INVALID_SOCKET_HANDLE;
 }
 inline const auto listenRaw = [](uint16_t port) { return rawSocket(port, true); };
 inline const auto connectRaw = [](uint16_t port) { return rawSocket(port, false); };
-inline const auto sendAll = [](int fd, const std::string& bytes) {
-  ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+inline const auto sendAll = [](SocketHandle fd, const std::string& bytes) {
+  platform::sendBytes(fd, bytes.data(), bytes.size());
 };
 
 // True when the peer has closed `fd` (a read sees the end) within the limit.
-inline bool closedByPeer(int fd, int limitMs = 5000)
+inline bool closedByPeer(SocketHandle fd, int limitMs = 5000)
 {
-  struct timeval limit = {limitMs / 1000, (limitMs % 1000) * 1000};
-  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  platform::PollEntry watched = {fd, platform::ePollIn, 0};
   char byte;
-  return recv(fd, &byte, 1, 0) == 0;
+  return platform::pollSockets(&watched, 1, limitMs) == 1 && platform::receiveBytes(fd, &byte, 1) == 0;
 }
 
 // Server options as the bridge publishes itself: name "X-Plane" (or none), type
@@ -141,8 +145,8 @@ class TcpServerTest : public ::testing::Test
 protected:
   void TearDown() override
   {
-    SystemCalls::restore();
-    for (int fd : m_peers) close(fd);
+    platform::SystemCalls::restore();
+    for (SocketHandle fd : m_peers) platform::closeSocket(fd);
     if (m_server) m_server->closeIO();
     BaseObject::release(m_server), m_recorder->stop(), m_recorder->release();
   }
@@ -154,7 +158,7 @@ protected:
     m_port = boundPort(m_server->getSocketfd());
     return m_server;
   }
-  int peer() { return m_peers.push_back(connectRaw(m_port)), m_peers.back(); }
+  SocketHandle peer() { return m_peers.push_back(connectRaw(m_port)), m_peers.back(); }
   // Connects a peer and returns the server's driver for it.
   IOSocketTCP* accepted()
   {
@@ -170,7 +174,7 @@ protected:
   NotificationRecorder* m_recorder = new NotificationRecorder("NEW_CLIENT_CONNECTED_NOTIFICATION");
   IOSocketTCP* m_server = nullptr;
   uint16_t m_port = 0;
-  std::vector<int> m_peers;
+  std::vector<SocketHandle> m_peers;
 };
 
 }  // namespace nettest

@@ -1,7 +1,6 @@
 #include "session/DistantObjectsCenter.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -102,7 +101,12 @@ protected:
     return (IOSocketAbstract*)session->getDriver();
   }
   // Nothing to read yet and no end of the stream: the other side keeps the connection open.
-  static bool stillOpen(int fd) { return recv(fd, &fd, 1, MSG_DONTWAIT | MSG_PEEK) == -1 && errno == EAGAIN; }
+  // Neither closed nor written to: nothing to read, not even the end.
+  static bool stillOpen(SocketHandle fd)
+  {
+    platform::PollEntry watched = {fd, platform::ePollIn, 0};
+    return platform::pollSockets(&watched, 1, 0) == 0;
+  }
   static int occurrences(const std::string& text, const std::string& line)
   {
     int count = 0;
@@ -120,7 +124,7 @@ protected:
   void TearDown() override
   {
     for (DistantObjectsCenter* client : m_clients) client->close(), client->release();
-    for (int fd : m_peers) close(fd);
+    for (SocketHandle fd : m_peers) platform::closeSocket(fd);
     m_server->close();
     m_delegate->retireSessions();
     m_server->setDistantObjectDelegate(nullptr);
@@ -139,7 +143,7 @@ protected:
     return session;
   }
   DistantObjectsCenter* loggedIn() { return client(0, APP_PASSWORD); }
-  int rawPeer() { return m_peers.push_back(connectRaw(m_port)), m_peers.back(); }
+  SocketHandle rawPeer() { return m_peers.push_back(connectRaw(m_port)), m_peers.back(); }
   // The next object from the peer, or null when none comes within five seconds.
   static BaseObject* readObject(DistantObjectsCenter* session)
   {
@@ -160,9 +164,9 @@ protected:
     return request;
   }
   // Silent peers, each accepted before the next connects, so that their order is known.
-  std::vector<int> silentPeers(unsigned int count)
+  std::vector<SocketHandle> silentPeers(unsigned int count)
   {
-    std::vector<int> peers;
+    std::vector<SocketHandle> peers;
     for (unsigned int i = 0; i < count; i++) {
       const int before = occurrences(m_log.text(), "Client connected from");
       peers.push_back(rawPeer());
@@ -183,7 +187,7 @@ protected:
   RecordingDelegate* m_delegate = new RecordingDelegate();
   uint16_t m_port = 0;
   std::vector<DistantObjectsCenter*> m_clients;
-  std::vector<int> m_peers;
+  std::vector<SocketHandle> m_peers;
 };
 
 // What the session itself decides: the protocol version and the delegate's word. The
@@ -229,10 +233,10 @@ TEST_F(SessionTest, ClientKeepsTheNameItWasGivenOrGetsNoReply)
 {
   EXPECT_STREQ(loggedIn()->getOtherSideName()->cString(), "X-Plane");
   EXPECT_EQ(client(0, "wrong", LoginManager::eLoginBadPassword)->getOtherSideName(), nullptr);
-  int listener = listenRaw(0);  // accepts and hangs up at once
+  SocketHandle listener = listenRaw(0);  // accepts and hangs up at once
   m_peers.push_back(listener);
   DistantObjectsCenter* session = client(boundPort(listener));
-  close(accept(listener, nullptr, nullptr));
+  platform::closeSocket(platform::acceptSocket(listener, nullptr, nullptr));
   EXPECT_EQ(session->performLogin(str(APP_AGENT), nullptr, str(APP_PASSWORD)), LoginManager::eLoginNoReply);
 }
 
@@ -251,7 +255,7 @@ TEST_F(SessionTest, FirstObjectThatIsNoLoginIsClosedAndAFileReachesTheDiskOnlyIf
       std::string("\x02\x00", 2) + std::string((const char*)encoded->bytes(), encoded->length()) + "data"};
   for (int accepted : {0, 1, 2}) {
     m_delegate->files.store(accepted == 2);
-    int fd = rawPeer();
+    SocketHandle fd = rawPeer();
     sendAll(fd, objects[accepted != 0]);
     EXPECT_TRUE(closedByPeer(fd)) << accepted;
     EXPECT_EQ(access(planted.c_str(), F_OK) == 0, accepted == 2);
@@ -275,14 +279,14 @@ TEST_F(SessionTest, OldestWaitingLoginGivesWayToANewerConnection)
   for (int grace : {0, 60000}) {
     SCOPED_TRACE(grace);
     DistantObjectsCenter::setLoginGrace(grace);
-    std::vector<int> silent = silentPeers(DistantObjectsCenter::MAX_PENDING_LOGINS);
+    std::vector<SocketHandle> silent = silentPeers(DistantObjectsCenter::MAX_PENDING_LOGINS);
     const int given = givenUp();
     const auto start = std::chrono::steady_clock::now();
     ASSERT_NE(loggedIn(), nullptr);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
     if (grace) {
-      for (int fd : silent) EXPECT_TRUE(stillOpen(fd));
-      std::vector<int> more =
+      for (SocketHandle fd : silent) EXPECT_TRUE(stillOpen(fd));
+      std::vector<SocketHandle> more =
           silentPeers(DistantObjectsCenter::MAX_WAITING_LOGINS - DistantObjectsCenter::MAX_PENDING_LOGINS);
       silent.insert(silent.end(), more.begin(), more.end());
       ASSERT_NE(loggedIn(), nullptr);
@@ -290,7 +294,7 @@ TEST_F(SessionTest, OldestWaitingLoginGivesWayToANewerConnection)
     EXPECT_TRUE(closedByPeer(silent[0], 2000)) << "the oldest, closed at once";
     for (size_t i = 1; i < silent.size(); i++) EXPECT_TRUE(stillOpen(silent[i])) << i;
     EXPECT_TRUE(waitUntil([&] { return givenUp() == given + 1; })) << givenUp();
-    for (int fd : silent) shutdown(fd, SHUT_RDWR);  // the rest fail their logins
+    for (SocketHandle fd : silent) platform::shutdownSocket(fd);  // the rest fail their logins
     EXPECT_TRUE(logged(FAILED, failed += int(silent.size())));
   }
   EXPECT_TRUE(waitUntil([&] { return m_delegate->connections.load() == 3; }));
@@ -301,7 +305,7 @@ TEST_F(SessionTest, ClosingWithSilentPeersWaitingReturnsPromptlyAndLeavesNothing
   const int threadsBefore = settledThreads(), descriptorsBefore = openDescriptors();
   DistantObjectsCenter* server = DistantObjectsCenter::newTCPServer(0, nullptr, nullptr);
   server->retain();
-  std::vector<int> silent;
+  std::vector<SocketHandle> silent;
   for (unsigned int i = 0; i < DistantObjectsCenter::MAX_PENDING_LOGINS; i++)
     silent.push_back(connectRaw(listeningPort(server)));
   // The accept thread and one login thread for each.
@@ -309,8 +313,8 @@ TEST_F(SessionTest, ClosingWithSilentPeersWaitingReturnsPromptlyAndLeavesNothing
   const auto start = std::chrono::steady_clock::now();
   server->close();
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
-  for (int fd : silent) EXPECT_TRUE(closedByPeer(fd, 1000));
-  for (int fd : silent) close(fd);
+  for (SocketHandle fd : silent) EXPECT_TRUE(closedByPeer(fd, 1000));
+  for (SocketHandle fd : silent) platform::closeSocket(fd);
   server->release();
   EXPECT_TRUE(waitUntil([&] { return threads() == threadsBefore; }));
   EXPECT_EQ(openDescriptors(), descriptorsBefore);
@@ -321,9 +325,9 @@ TEST_F(SessionTest, ObjectsClaimingTwoGigabytesAreCutOffAtTheReadLimit)
 {
   for (size_t sent : {60 * 1024, 68 * 1024}) {
     LogCapture netLog("%S: %m\n", "E|src/net/");
-    int fd = rawPeer();
+    SocketHandle fd = rawPeer();
     sendAll(fd, claimingDictionary("User-Agent", sent));
-    if (sent < 64 * 1024) shutdown(fd, SHUT_WR);  // only the peer's end ends the claim early
+    if (sent < 64 * 1024) platform::shutdownSocketSending(fd);  // only the peer's end ends the claim early
     EXPECT_TRUE(closedByPeer(fd, 5000));
     EXPECT_EQ(netLog.contains("Error: Socket read limit reached\n"), sent > 64 * 1024) << sent;
   }
@@ -373,21 +377,20 @@ TEST_F(SessionTest, DelegateMayDropTheLastReferenceAndAClosedServerTakesNoMore)
   m_server->close();
   EXPECT_TRUE(m_server->isClosed());
   EXPECT_EQ(m_server->getRetainCount(), subscribed - 1);  // the notification center let it go
-  EXPECT_EQ(connectRaw(m_port), -1);
+  EXPECT_EQ(connectRaw(m_port), platform::INVALID_SOCKET_HANDLE);
 }
 
 using DistantObjectsCenterNamesTest = SessionTest;
 
 TEST_F(DistantObjectsCenterNamesTest, HostnameCarriesTheListeningPortAndTheSharedServerIsBuiltOnce)
 {
-  char host[256] = "";
-  gethostname(host, sizeof host - 1);
-  int probe = listenRaw(0);
+  const std::string host = platform::localHostName();
+  SocketHandle probe = listenRaw(0);
   uint16_t port = boundPort(probe);
-  close(probe);
+  platform::closeSocket(probe);
   DistantObjectsCenter* first = DistantObjectsCenter::sharedTCPServer(port, nullptr, nullptr);
   EXPECT_EQ(std::string(first->getServerHostname()->cString()),
-            std::string(host) + ".local:" + std::to_string(port));
+            host + ".local:" + std::to_string(port));
   EXPECT_EQ(DistantObjectsCenter::sharedTCPServer(0, str("X-Plane"), str("corvane_gps")), first);
   EXPECT_EQ(listeningPort(first), port);
   first->closeAndWait();  // no accept loop may outlive the test's statics at exit
