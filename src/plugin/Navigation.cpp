@@ -11,6 +11,7 @@
 #include "net/MDnsPublication.h"
 #include "platform/Console.h"
 #include "platform/DynamicLibrary.h"
+#include "platform/Sockets.h"
 #include "plugin/GPSBridge.h"
 #include "plugin/HostLog.h"
 #include "plugin/LogConfiguration.h"
@@ -85,6 +86,8 @@ void showState()
 
 // A DNS-SD registration given up while its daemon hung may still be running our code after
 // the host unloads us: then this module stays mapped for the rest of the process.
+bool socketsStarted = false;  // by XPluginStart, until XPluginStop
+
 void keepModuleIfThreadsRemain()
 {
   if (MDnsPublication::abandonedCount() == 0) return;
@@ -129,6 +132,8 @@ PLUGIN_API int XPluginStart(char* outName, char* outSig, char* outDesc)
     std::string folder = LogConfiguration::pluginFolder();
     if (!folder.empty()) logSinks = LogConfiguration::loadSinks(folder + "/" + LogConfiguration::FILE_NAME);
   }
+  // Counted: another plug-in's use of the socket library is not disturbed by ours.
+  if (!socketsStarted) socketsStarted = platform::startSockets();
   copyIdentity(outName, PLUGIN_NAME);
   copyIdentity(outSig, PLUGIN_SIGNATURE);
   copyIdentity(outDesc, PLUGIN_DESCRIPTION);
@@ -165,6 +170,8 @@ PLUGIN_API void XPluginStop(void)
   }
   menu = nullptr;
   keepModuleIfThreadsRemain();
+  // A registration still running keeps its sockets: the library stays started under it.
+  if (socketsStarted && MDnsPublication::abandonedCount() == 0) platform::stopSockets(), socketsStarted = false;
   // After the bridge's stop, the last thing worth logging. Destroying the sinks closes the
   // log file and takes them out of the logging facility (a line that a late thread is
   // still writing is waited for).

@@ -1,11 +1,5 @@
 #include "BridgeConnection.h"
 
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -15,9 +9,12 @@
 #include "net/IOSocketTCP.h"
 #include "object/BaseDictionary.h"
 #include "object/BaseString.h"
+#include "platform/Sockets.h"
 #include "serialization/BaseSerializer.h"
 #include "session/DistantObjectsCenter.h"
 #include "session/LoginManager.h"
+
+using namespace platform;
 
 namespace {
 
@@ -32,15 +29,15 @@ int millisecondsUntil(Clock::time_point deadline)
 
 // Waits for `events` on `fd` or for a stop request: the events seen, 0 on time-out, -1 when
 // stopped.
-int waitFor(int fd, short events, Clock::time_point deadline)
+int waitFor(SocketHandle fd, short events, Clock::time_point deadline)
 {
-  pollfd fds[2] = {{fd, events, 0}, {StopSignal::descriptor(), POLLIN, 0}};
+  PollEntry fds[2] = {{fd, events, 0}, {StopSignal::descriptor(), ePollIn, 0}};
   for (;;) {
     if (StopSignal::raised()) return -1;
-    const int ready = poll(fds, fds[1].fd < 0 ? 1 : 2, millisecondsUntil(deadline));
+    const int ready = pollSockets(fds, fds[1].handle == INVALID_SOCKET_HANDLE ? 1 : 2, millisecondsUntil(deadline));
     if (ready > 0 && fds[0].revents) return fds[0].revents;
     // Interrupted waits go on with the time that is left.
-    if (ready == 0 || (ready < 0 && errno != EINTR)) return 0;
+    if (ready == 0 || (ready < 0 && lastSocketError() != EINTR)) return 0;
   }
 }
 
@@ -56,28 +53,27 @@ BridgeConnection::~BridgeConnection()
   close();
 }
 
-int BridgeConnection::_connectOnce(const void* address, unsigned int addressLength, int timeoutMs)
+SocketHandle BridgeConnection::_connectOnce(const void* address, unsigned int addressLength, int timeoutMs)
 {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (fd == -1) return -1;
-  int error = 0;
-  if (::connect(fd, static_cast<const sockaddr*>(address), addressLength) != 0) {
-    error = errno;
+  const SocketHandle fd = openSocket(eFamilyIPv4, eSocketStream);
+  if (fd == INVALID_SOCKET_HANDLE) return INVALID_SOCKET_HANDLE;
+  int error = setSocketBlocking(fd, false) ? 0 : lastSocketError();
+  if (error == 0 && connectSocket(fd, address, addressLength) != 0) {
+    error = lastSocketError();
     if (error == EINPROGRESS) {
-      const int events = waitFor(fd, POLLOUT, Clock::now() + std::chrono::milliseconds(timeoutMs));
-      socklen_t length = sizeof error;
+      const int events = waitFor(fd, ePollOut, Clock::now() + std::chrono::milliseconds(timeoutMs));
       if (events > 0)
-        getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length);
+        error = pendingSocketError(fd);
       else
         error = events < 0 ? EINTR : ETIMEDOUT;
     }
   }
   // The driver reads and writes with blocking calls bounded by its own waits.
-  if (error == 0 && fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) error = errno;
+  if (error == 0 && !setSocketBlocking(fd, true)) error = lastSocketError();
   if (error != 0) {
-    ::close(fd);
-    errno = error;
-    return -1;
+    closeSocket(fd);
+    setLastSocketError(error);
+    return INVALID_SOCKET_HANDLE;
   }
   return fd;
 }
@@ -85,25 +81,27 @@ int BridgeConnection::_connectOnce(const void* address, unsigned int addressLeng
 BridgeConnection::eConnect BridgeConnection::connect(const std::string& host, uint16_t port, int timeoutMs)
 {
   close();
-  sockaddr_in address;
-  if (!IOSocketAbstract::lookupHost(host.c_str(), port, &address)) {
+  alignas(8) unsigned char address[128];
+  const unsigned int addressLength = socketAddressSize(eFamilyIPv4);
+  if (!IOSocketAbstract::lookupHost(host.c_str(), port, address)) {
     m_problem = "unknown host \"" + host + "\"";
     return eConnectFailed;
   }
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  int fd = -1;
+  SocketHandle fd = INVALID_SOCKET_HANDLE;
   for (;;) {
     // At least one attempt with a useful bound, even with no time left to wait.
-    fd = _connectOnce(&address, sizeof address, std::max(millisecondsUntil(deadline), RETRY_MS));
-    if (fd != -1 || StopSignal::raised()) break;
-    m_problem = "cannot connect to " + host + ":" + std::to_string(port) + ": " + strerror(errno);
+    fd = _connectOnce(address, addressLength, std::max(millisecondsUntil(deadline), RETRY_MS));
+    if (fd != INVALID_SOCKET_HANDLE || StopSignal::raised()) break;
+    const int error = lastSocketError();
+    m_problem = "cannot connect to " + host + ":" + std::to_string(port) + ": " + socketErrorText(error);
     // Only a refusal may pass: nothing listens yet. Anything else will not get better soon.
-    if (errno != ECONNREFUSED || Clock::now() >= deadline) return eConnectFailed;
+    if (error != ECONNREFUSED || Clock::now() >= deadline) return eConnectFailed;
     if (StopSignal::sleepFor(std::min(millisecondsUntil(deadline), RETRY_MS))) break;
   }
-  if (fd == -1) return eConnectStopped;
+  if (fd == INVALID_SOCKET_HANDLE) return eConnectStopped;
   IOSocketTCP* driver = new IOSocketTCP();
-  driver->setConnectedClientDescriptors(fd, &address, sizeof address);
+  driver->setConnectedClientDescriptors(fd, address, addressLength);
   m_session = new DistantObjectsCenter(driver);
   driver->release();
   return eConnected;
@@ -139,7 +137,7 @@ BridgeConnection::eReply BridgeConnection::request(const std::string& command, i
   }
   // Waiting for the first byte outside the serializer keeps a late reply from leaving the
   // stream out of step: nothing has been read when the wait ends without one.
-  const int events = waitFor(socket->getSocketfd(), POLLIN, deadline);
+  const int events = waitFor(socket->getSocketfd(), ePollIn, deadline);
   if (events < 0) return eReplyStopped;
   if (events == 0) {
     m_problem = "no reply within " + std::to_string(timeoutMs) + " ms";

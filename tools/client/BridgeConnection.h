@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/Sockets.h"
+
 class BaseObject;
 class DistantObjectsCenter;
 
@@ -53,8 +55,9 @@ public:
   static constexpr int RETRY_MS = 200;
 
 private:
-  // One non-blocking connect bounded by `timeoutMs`: the descriptor, or -1 with errno set.
-  static int _connectOnce(const void* address, unsigned int addressLength, int timeoutMs);
+  // One non-blocking connect bounded by `timeoutMs`: the socket, or INVALID_SOCKET_HANDLE
+  // with the last socket error set.
+  static platform::SocketHandle _connectOnce(const void* address, unsigned int addressLength, int timeoutMs);
 
   DistantObjectsCenter* m_session = nullptr;
   std::string m_problem;

@@ -1,18 +1,14 @@
 #include "BridgeFinder.h"
 
-#include <arpa/inet.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <vector>
 
 #include "StopSignal.h"
 #include "net/MDnsWrapper.h"
+#include "platform/Sockets.h"
 
 struct BridgeFinder::Candidate
 {
@@ -96,7 +92,9 @@ void resolveReply(DNSServiceRef, DNSServiceFlags, uint32_t, DNSServiceErrorType 
   if (errorCode != kDNSServiceErr_NoError) return;
   BridgeLocation& out = *state->out;
   out.hostTarget = hostTarget ? hostTarget : "";
-  out.port = ntohs(port);
+  // In network order: the high byte first in memory.
+  const unsigned char* portBytes = reinterpret_cast<const unsigned char*>(&port);
+  out.port = uint16_t(portBytes[0] << 8 | portBytes[1]);
   out.txt.clear();
   MDnsWrapper* wrapper = state->wrapper;
   for (uint16_t i = 0, n = wrapper->m_txtGetCount(txtLength, txtRecord); i < n; ++i) {
@@ -119,8 +117,10 @@ void addressReply(DNSServiceRef, DNSServiceFlags flags, uint32_t, DNSServiceErro
   }
   if (!(flags & kDNSServiceFlagsAdd) || rrtype != kDNSServiceType_A || rdlen != 4 || !state->address.empty())
     return;
-  char dotted[INET_ADDRSTRLEN];
-  if (inet_ntop(AF_INET, rdata, dotted, sizeof dotted)) state->address = dotted;
+  const unsigned char* bytes = static_cast<const unsigned char*>(rdata);
+  char dotted[platform::IPV4_TEXT_SIZE];
+  snprintf(dotted, sizeof dotted, "%u.%u.%u.%u", bytes[0], bytes[1], bytes[2], bytes[3]);
+  state->address = dotted;
 }
 
 // Owns one service reference for the length of a step.
@@ -165,15 +165,18 @@ bool BridgeFinder::isThisMachine(const std::string& hostTarget, const std::strin
 BridgeFinder::eWait BridgeFinder::_processUntil(DNSServiceRef service, Clock::time_point deadline,
                                                 const std::function<bool()>& done)
 {
-  pollfd fds[2] = {{m_wrapper->m_refSockFD(service), POLLIN, 0}, {StopSignal::descriptor(), POLLIN, 0}};
-  if (fds[0].fd < 0) return eWaitFailed;
+  auto serviceSocket = m_wrapper->m_refSockFD(service);
+  if (serviceSocket == decltype(serviceSocket)(-1)) return eWaitFailed;
+  platform::PollEntry fds[2] = {{platform::SocketHandle(serviceSocket), platform::ePollIn, 0},
+                                {StopSignal::descriptor(), platform::ePollIn, 0}};
   while (!done()) {
     if (StopSignal::raised()) return eWaitStopped;
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0) return eWaitTimeout;
-    const int ready = poll(fds, fds[1].fd < 0 ? 1 : 2, int(left));
-    if (ready < 0 && errno != EINTR) return eWaitFailed;
-    if (ready <= 0 || !(fds[0].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+    const int ready =
+        platform::pollSockets(fds, fds[1].handle == platform::INVALID_SOCKET_HANDLE ? 1 : 2, int(left));
+    if (ready < 0 && platform::lastSocketError() != EINTR) return eWaitFailed;
+    if (ready <= 0 || !(fds[0].revents & (platform::ePollIn | platform::ePollHangUp | platform::ePollError))) continue;
     const DNSServiceErrorType error = m_wrapper->m_processResult(service);
     if (error != kDNSServiceErr_NoError) {
       m_problem = "the DNS-SD daemon stopped answering (error " + std::to_string(error) + ")";
@@ -275,24 +278,20 @@ bool BridgeFinder::_lookupAddress(uint32_t interfaceIndex, BridgeLocation& out)
 {
   if (_queryAddressRecord(interfaceIndex, out)) return true;
   if (StopSignal::raised()) return false;
-  char hostName[256] = "";
-  if (gethostname(hostName, sizeof hostName - 1) == 0 && isThisMachine(out.hostTarget, hostName)) {
+  const std::string hostName = platform::localHostName();
+  if (!hostName.empty() && isThisMachine(out.hostTarget, hostName)) {
     out.address = "127.0.0.1";
     out.addressSource = "this machine's own host name";
     return true;
   }
   // Blocks within the resolver's own time-outs: the last resort.
-  addrinfo hints = {};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  if (getaddrinfo(out.hostTarget.c_str(), nullptr, &hints, &found) != 0 || !found) {
+  alignas(8) unsigned char found[128];
+  char dotted[platform::IPV4_TEXT_SIZE] = "";
+  if (!platform::lookupIpv4Address(out.hostTarget.c_str(), 0, found) ||
+      !platform::ipv4AddressParts(found, platform::socketAddressSize(platform::eFamilyIPv4), dotted, nullptr)) {
     m_problem = "the bridge's host " + out.hostTarget + " has no address that this machine can find";
     return false;
   }
-  char dotted[INET_ADDRSTRLEN] = "";
-  inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr, dotted, sizeof dotted);
-  freeaddrinfo(found);
   out.address = dotted;
   out.addressSource = "the system's resolver";
   return true;

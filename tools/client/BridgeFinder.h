@@ -1,7 +1,7 @@
 // Finds the bridge the way the app does: browses DNS-SD for the bridge's service type,
 // resolves the chosen instance to a host name, port and TXT record, and turns the host name
 // into an IPv4 address. Every call goes through the table of an MDnsWrapper of its own,
-// filled from libdns_sd.so.1 (the one library that browses); every wait polls the service's socket beside StopSignal's pipe
+// filled from libdns_sd.so.1 (the one library that browses); every wait polls the service's socket beside StopSignal's wake-up
 // and is bounded, so DNSServiceProcessResult only runs with a reply waiting. One thread.
 //
 // The host name is "<name>.local.", which the system's resolver knows only with an mDNS

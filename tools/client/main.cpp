@@ -19,6 +19,7 @@
 #include "StopSignal.h"
 #include "object/BaseAutorelease.h"
 #include "object/BaseString.h"
+#include "platform/Sockets.h"
 
 namespace {
 
@@ -222,9 +223,14 @@ int main(int argc, char** argv)
     case ClientOptions::eRun:
       break;
   }
+  platform::SocketLibrary sockets;
+  if (!sockets.isStarted()) {
+    say("the system's socket library cannot be started");
+    return ClientExit::eExitCannotConnect;
+  }
   if (!StopSignal::install()) say("cannot watch for Ctrl-C: it will end the client at once");
   // A closed standard output is seen as a failed write, so that polling ends in order and the
   // record files are closed; the signal would end the process in the middle of them.
-  signal(SIGPIPE, SIG_IGN);
+  platform::catchBrokenPipeSignal(SIG_IGN);
   return run(options);
 }
