@@ -1,10 +1,11 @@
-// A driver on the system's sockets (platform/Sockets.h): holds the peer or listening address, connects as a client,
-// binds, listens and accepts as a server (each accepted connection becomes a new driver of
-// the concrete class in the client list), reads and writes with per-wait time-outs, and
-// publishes a server through DNS-SD when server options are set. The socket itself comes
-// from the subclass (makeSocket). Sends never raise SIGPIPE. A client driver has no lock
-// around reads and writes: one reader and one writer at a time. closeIO may be called from
-// any thread but the server's worker; it wakes the worker at once and waits for it.
+// A driver on the system's sockets (platform/Sockets.h): holds the peer or listening
+// address, connects as a client, binds, listens and accepts as a server (each accepted
+// connection becomes a new driver of the concrete class in the client list), reads and
+// writes with per-wait time-outs, and publishes a server through DNS-SD when server options
+// are set. The socket itself comes from the subclass (makeSocket). Sends never raise
+// SIGPIPE. A client driver has no lock around reads and writes: one reader and one writer at
+// a time. closeIO may be called from any thread but the server's worker; it wakes the
+// worker at once and waits for it.
 #pragma once
 
 #include <atomic>

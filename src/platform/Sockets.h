@@ -106,7 +106,8 @@ void removeLocalSocketFile(const char* path);
 void shareLocalSocketFile(const char* path);
 
 // Datagrams to and from any peer; -1 on failure. Sending never raises a signal.
-ptrdiff_t receiveFrom(SocketHandle socket, void* buffer, size_t length, void* address, unsigned int* addressLength);
+ptrdiff_t receiveFrom(SocketHandle socket, void* buffer, size_t length, void* address,
+                      unsigned int* addressLength);
 ptrdiff_t sendTo(SocketHandle socket, const void* bytes, size_t length, const void* address,
                  unsigned int addressLength);
 
@@ -151,7 +152,7 @@ enum eSocketOption
   eOptionReusePort,     // several datagram sockets on one port
   eOptionSendBuffer,
   eOptionReceiveBuffer,
-  eOptionUserTimeout    // milliseconds that sent data may stay unacknowledged
+  eOptionUserTimeout  // milliseconds that sent data may stay unacknowledged
 };
 // 0 on success, -1 with the error set.
 int setSocketOption(SocketHandle socket, eSocketOption option, int value);

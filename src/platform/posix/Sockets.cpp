@@ -16,7 +16,8 @@
 
 namespace platform {
 
-static_assert(sizeof(PollEntry) == sizeof(struct pollfd) && offsetof(PollEntry, revents) == offsetof(struct pollfd, revents),
+static_assert(sizeof(PollEntry) == sizeof(struct pollfd) &&
+                  offsetof(PollEntry, revents) == offsetof(struct pollfd, revents),
               "a PollEntry is handed to poll as it is");
 static_assert(ePollIn == POLLIN && ePollPriority == POLLPRI && ePollOut == POLLOUT && ePollError == POLLERR &&
                   ePollHangUp == POLLHUP && ePollInvalid == POLLNVAL,
@@ -149,7 +150,8 @@ uint16_t socketLocalPort(SocketHandle socket)
   struct sockaddr_in bound;
   unsigned int length = sizeof bound;
   uint16_t port = 0;
-  if (!socketLocalAddress(socket, &bound, &length) || !ipv4AddressParts(&bound, length, nullptr, &port)) return 0;
+  if (!socketLocalAddress(socket, &bound, &length) || !ipv4AddressParts(&bound, length, nullptr, &port))
+    return 0;
   return port;
 }
 
@@ -189,7 +191,8 @@ void shareLocalSocketFile(const char* path)
   if (path) chmod(path, 0777);
 }
 
-ptrdiff_t receiveFrom(SocketHandle socket, void* buffer, size_t length, void* address, unsigned int* addressLength)
+ptrdiff_t receiveFrom(SocketHandle socket, void* buffer, size_t length, void* address,
+                      unsigned int* addressLength)
 {
   socklen_t size = *addressLength;
   ssize_t count = recvfrom(socket, buffer, length, 0, static_cast<struct sockaddr*>(address), &size);
@@ -200,7 +203,8 @@ ptrdiff_t receiveFrom(SocketHandle socket, void* buffer, size_t length, void* ad
 ptrdiff_t sendTo(SocketHandle socket, const void* bytes, size_t length, const void* address,
                  unsigned int addressLength)
 {
-  return sendto(socket, bytes, length, MSG_NOSIGNAL, static_cast<const struct sockaddr*>(address), addressLength);
+  return sendto(socket, bytes, length, MSG_NOSIGNAL, static_cast<const struct sockaddr*>(address),
+                addressLength);
 }
 
 bool catchBrokenPipeSignal(void (*handler)(int))
@@ -230,7 +234,8 @@ ptrdiff_t sendBytes(SocketHandle socket, const void* bytes, size_t length)
 SocketHandle acceptSocket(SocketHandle socket, void* address, unsigned int* addressLength)
 {
   socklen_t length = addressLength ? *addressLength : 0;
-  int accepted = accept4(socket, static_cast<struct sockaddr*>(address), addressLength ? &length : nullptr, SOCK_CLOEXEC);
+  int accepted = accept4(socket, static_cast<struct sockaddr*>(address), addressLength ? &length : nullptr,
+                         SOCK_CLOEXEC);
   if (addressLength && accepted != -1) *addressLength = length;
   return accepted;
 }
@@ -246,11 +251,21 @@ bool nativeOption(eSocketOption option, int& level, int& name)
 {
   level = SOL_SOCKET;
   switch (option) {
-    case eOptionReuseAddress: name = SO_REUSEADDR; return true;
-    case eOptionReusePort: name = SO_REUSEPORT; return true;
-    case eOptionSendBuffer: name = SO_SNDBUF; return true;
-    case eOptionReceiveBuffer: name = SO_RCVBUF; return true;
-    case eOptionUserTimeout: level = IPPROTO_TCP, name = TCP_USER_TIMEOUT; return true;
+    case eOptionReuseAddress:
+      name = SO_REUSEADDR;
+      return true;
+    case eOptionReusePort:
+      name = SO_REUSEPORT;
+      return true;
+    case eOptionSendBuffer:
+      name = SO_SNDBUF;
+      return true;
+    case eOptionReceiveBuffer:
+      name = SO_RCVBUF;
+      return true;
+    case eOptionUserTimeout:
+      level = IPPROTO_TCP, name = TCP_USER_TIMEOUT;
+      return true;
   }
   return false;
 }
@@ -277,9 +292,11 @@ int setKeepAlive(SocketHandle socket, int idleSeconds, int intervalSeconds, int 
   // Every option is tried; the error is the last refusal's.
   bool applied = setsockopt(socket, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) == 0;
   int error = applied ? 0 : errno;
-  const int tcpOptions[][2] = {{TCP_KEEPIDLE, idleSeconds}, {TCP_KEEPINTVL, intervalSeconds}, {TCP_KEEPCNT, probes}};
+  const int tcpOptions[][2] = {
+      {TCP_KEEPIDLE, idleSeconds}, {TCP_KEEPINTVL, intervalSeconds}, {TCP_KEEPCNT, probes}};
   for (const auto& option : tcpOptions) {
-    if (setsockopt(socket, IPPROTO_TCP, option[0], &option[1], sizeof option[1]) != 0) applied = false, error = errno;
+    if (setsockopt(socket, IPPROTO_TCP, option[0], &option[1], sizeof option[1]) != 0)
+      applied = false, error = errno;
   }
   if (applied) return 0;
   errno = error;

@@ -17,10 +17,13 @@
 // - there are no Unix-domain sockets (wine refuses them): the local family fails at once.
 #include "platform/Sockets.h"
 
+// In this order: each needs the ones before it.
 #include <winsock2.h>
+// clang-format off
 #include <ws2tcpip.h>
 #include <mstcpip.h>
 #include <windows.h>
+// clang-format on
 
 #include <algorithm>
 #include <atomic>
@@ -131,7 +134,8 @@ int reportShutDown(PollEntry* entries, unsigned int count)
   int marked = 0;
   for (unsigned int i = 0; i < count; ++i) {
     if (entries[i].handle == INVALID_SOCKET_HANDLE ||
-        std::find(shutDownSockets.begin(), shutDownSockets.end(), SOCKET(entries[i].handle)) == shutDownSockets.end())
+        std::find(shutDownSockets.begin(), shutDownSockets.end(), SOCKET(entries[i].handle)) ==
+            shutDownSockets.end())
       continue;
     entries[i].revents = short((entries[i].events & (ePollIn | ePollOut)) | ePollHangUp);
     ++marked;
@@ -185,8 +189,9 @@ std::string socketErrorText(int code)
     if (known.portable == code) winsock = known.winsock;
   if (winsock < WSABASEERR && winsock != WSA_NOT_ENOUGH_MEMORY) return strerror(code);
   wchar_t* text = nullptr;
-  DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                nullptr, DWORD(winsock), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+      DWORD(winsock), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
   std::string message;
   if (length && text) {
     while (length > 0 && (text[length - 1] == L'\r' || text[length - 1] == L'\n' || text[length - 1] == L'.'))
@@ -194,7 +199,10 @@ std::string socketErrorText(int code)
     message = utf8FromWide(std::wstring(text, length));
   }
   if (text) LocalFree(text);
-  if (message.empty()) message = "socket error " + std::to_string(winsock);
+  // Wine has no texts for Winsock's codes: the C library's, where it knows the code.
+  if (message.empty() && code < WSABASEERR) message = strerror(code);
+  if (message.empty() || message.compare(0, 7, "Unknown") == 0)
+    message = "socket error " + std::to_string(winsock);
   return message;
 }
 
@@ -206,7 +214,8 @@ SocketHandle openSocket(eSocketFamily family, eSocketType type)
   }
   const int kind = type == eSocketDatagram ? SOCK_DGRAM : SOCK_STREAM;
   const int protocol = type == eSocketDatagram ? IPPROTO_UDP : IPPROTO_TCP;
-  SOCKET made = WSASocketW(AF_INET, kind, protocol, nullptr, 0, WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
+  SOCKET made =
+      WSASocketW(AF_INET, kind, protocol, nullptr, 0, WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
   if (made == INVALID_SOCKET && WSAGetLastError() == WSAEINVAL) {
     // Systems without the flag: the handle is made private right after.
     made = WSASocketW(AF_INET, kind, protocol, nullptr, 0, WSA_FLAG_OVERLAPPED);
@@ -262,7 +271,8 @@ int pendingSocketError(SocketHandle socket)
 
 bool bindSocket(SocketHandle socket, const void* address, unsigned int addressLength)
 {
-  return bind(SOCKET(socket), static_cast<const struct sockaddr*>(address), int(addressLength)) == 0 || failed(false);
+  return bind(SOCKET(socket), static_cast<const struct sockaddr*>(address), int(addressLength)) == 0 ||
+         failed(false);
 }
 
 bool listenSocket(SocketHandle socket, int backlog)
@@ -327,7 +337,8 @@ uint16_t socketLocalPort(SocketHandle socket)
   struct sockaddr_in bound;
   unsigned int length = sizeof bound;
   uint16_t port = 0;
-  if (!socketLocalAddress(socket, &bound, &length) || !ipv4AddressParts(&bound, length, nullptr, &port)) return 0;
+  if (!socketLocalAddress(socket, &bound, &length) || !ipv4AddressParts(&bound, length, nullptr, &port))
+    return 0;
   return port;
 }
 
@@ -354,7 +365,8 @@ void removeLocalSocketFile(const char*) {}
 
 void shareLocalSocketFile(const char*) {}
 
-ptrdiff_t receiveFrom(SocketHandle socket, void* buffer, size_t length, void* address, unsigned int* addressLength)
+ptrdiff_t receiveFrom(SocketHandle socket, void* buffer, size_t length, void* address,
+                      unsigned int* addressLength)
 {
   int size = int(*addressLength);
   int count = recvfrom(SOCKET(socket), static_cast<char*>(buffer), clampedLength(length), 0,
@@ -390,7 +402,8 @@ int pollSockets(PollEntry* entries, unsigned int count, int timeoutMs)
     if (entries[i].handle == INVALID_SOCKET_HANDLE) continue;
     WSAPOLLFD entry;
     entry.fd = SOCKET(entries[i].handle);
-    entry.events = short(((entries[i].events & ePollIn) ? POLLRDNORM : 0) | ((entries[i].events & ePollOut) ? POLLWRNORM : 0));
+    entry.events = short(((entries[i].events & ePollIn) ? POLLRDNORM : 0) |
+                         ((entries[i].events & ePollOut) ? POLLWRNORM : 0));
     entry.revents = 0;
     watched.push_back(entry);
     indexes.push_back(i);
@@ -401,7 +414,9 @@ int pollSockets(PollEntry* entries, unsigned int count, int timeoutMs)
   for (;;) {
     if (int shut = reportShutDown(entries, count)) return shut;
     const ULONGLONG waited = GetTickCount64() - start;
-    const int left = timeoutMs < 0 ? POLL_SLICE_MS : waited >= ULONGLONG(timeoutMs) ? 0 : int(timeoutMs - waited);
+    const int left = timeoutMs < 0                    ? POLL_SLICE_MS
+                     : waited >= ULONGLONG(timeoutMs) ? 0
+                                                      : int(timeoutMs - waited);
     const int slice = left < POLL_SLICE_MS ? left : POLL_SLICE_MS;
     int ready = 0;
     if (watched.empty()) {
@@ -453,7 +468,8 @@ SocketHandle acceptSocket(SocketHandle socket, void* address, unsigned int* addr
 
 int connectSocket(SocketHandle socket, const void* address, unsigned int addressLength)
 {
-  if (connect(SOCKET(socket), static_cast<const struct sockaddr*>(address), int(addressLength)) == 0) return 0;
+  if (connect(SOCKET(socket), static_cast<const struct sockaddr*>(address), int(addressLength)) == 0)
+    return 0;
   failed(0);
   if (lastError == EWOULDBLOCK) lastError = EINPROGRESS;
   return -1;
@@ -476,14 +492,16 @@ int setSocketOption(SocketHandle socket, eSocketOption option, int value)
       break;
     case eOptionUserTimeout: {
       const DWORD seconds = value <= 0 ? 0 : DWORD((value + 999) / 1000);
-      setsockopt(SOCKET(socket), IPPROTO_TCP, TCP_MAXRT, reinterpret_cast<const char*>(&seconds), sizeof seconds);
+      setsockopt(SOCKET(socket), IPPROTO_TCP, TCP_MAXRT, reinterpret_cast<const char*>(&seconds),
+                 sizeof seconds);
       return 0;
     }
     default:
       lastError = ENOPROTOOPT;
       return -1;
   }
-  if (setsockopt(SOCKET(socket), level, name, reinterpret_cast<const char*>(&value), sizeof value) == 0) return 0;
+  if (setsockopt(SOCKET(socket), level, name, reinterpret_cast<const char*>(&value), sizeof value) == 0)
+    return 0;
   return failed(-1);
 }
 
@@ -492,6 +510,9 @@ bool getSocketOption(SocketHandle socket, eSocketOption option, int* value)
   int name = 0;
   switch (option) {
     case eOptionReuseAddress:
+      // What the option stands for is the system's default here (see setSocketOption).
+      *value = 1;
+      return true;
     case eOptionReusePort:
       name = SO_REUSEADDR;
       break;
@@ -506,7 +527,8 @@ bool getSocketOption(SocketHandle socket, eSocketOption option, int* value)
       return false;
   }
   int length = sizeof *value;
-  return getsockopt(SOCKET(socket), SOL_SOCKET, name, reinterpret_cast<char*>(value), &length) == 0 || failed(false);
+  return getsockopt(SOCKET(socket), SOL_SOCKET, name, reinterpret_cast<char*>(value), &length) == 0 ||
+         failed(false);
 }
 
 int setKeepAlive(SocketHandle socket, int idleSeconds, int intervalSeconds, int probes)
@@ -527,7 +549,8 @@ int setKeepAlive(SocketHandle socket, int idleSeconds, int intervalSeconds, int 
     values.keepalivetime = ULONG(idleSeconds < 0 ? 0 : idleSeconds) * 1000u;
     values.keepaliveinterval = ULONG(intervalSeconds < 0 ? 0 : intervalSeconds) * 1000u;
     DWORD returned = 0;
-    if (WSAIoctl(native, SIO_KEEPALIVE_VALS, &values, sizeof values, nullptr, 0, &returned, nullptr, nullptr) != 0)
+    if (WSAIoctl(native, SIO_KEEPALIVE_VALS, &values, sizeof values, nullptr, 0, &returned, nullptr,
+                 nullptr) != 0)
       return failed(-1);
   }
   // Refused before Windows 10 (1709), whose count is fixed at 10.
@@ -547,8 +570,9 @@ bool SocketWakeUp::open()
   struct sockaddr_in address;
   unsigned int length = sizeof address;
   bool made = listening != INVALID_SOCKET_HANDLE && writer != INVALID_SOCKET_HANDLE &&
-              lookupIpv4Address("127.0.0.1", 0, &address) && bindSocket(listening, &address, sizeof address) &&
-              listenSocket(listening, 1) && socketLocalAddress(listening, &address, &length) &&
+              lookupIpv4Address("127.0.0.1", 0, &address) &&
+              bindSocket(listening, &address, sizeof address) && listenSocket(listening, 1) &&
+              socketLocalAddress(listening, &address, &length) &&
               connectSocket(writer, &address, length) == 0;
   if (made) {
     // Only our own writer may become the other end: another program could connect first.
@@ -566,7 +590,8 @@ bool SocketWakeUp::open()
     return false;
   }
   const DWORD noDelay = TRUE;
-  setsockopt(SOCKET(writer), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay), sizeof noDelay);
+  setsockopt(SOCKET(writer), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay),
+             sizeof noDelay);
   m_watched = reader;
   m_woken = writer;
   return true;
