@@ -10,13 +10,13 @@
 // here and 127.0.0.1 reaches it); the system's resolver.
 #pragma once
 
-#include <dns_sd.h>
-
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <string>
+
+#include "platform/DnsSd.h"
 
 class MDnsWrapper;
 
