@@ -15,8 +15,9 @@ namespace platform {
 #ifdef _WIN32
 using SocketHandle = uintptr_t;  // Winsock's SOCKET
 constexpr SocketHandle INVALID_SOCKET_HANDLE = ~SocketHandle(0);
-// Codes that C++'s <cerrno> does not name: Winsock's own values, which no mapping produces
-// for anything else.
+// Codes that C++'s <cerrno> does not name. WSAEHOSTDOWN passes unmapped; Windows has no
+// code for a machine off the network, so that one is WSAENETDOWN, which is never reported
+// (it becomes ENETDOWN).
 constexpr int SOCKET_ERROR_HOST_DOWN = 10064;
 constexpr int SOCKET_ERROR_NO_NETWORK = 10050;
 #else
@@ -112,8 +113,7 @@ ptrdiff_t sendTo(SocketHandle socket, const void* bytes, size_t length, const vo
                  unsigned int addressLength);
 
 // Hands SIGPIPE to `handler` (the signal number is passed; SIG_IGN ignores it). Windows has
-// no such signal:
-// true without doing anything.
+// no such signal: true without doing anything.
 bool catchBrokenPipeSignal(void (*handler)(int));
 
 // The calls below are the system's; the drivers reach them through SystemCalls.h so that
