@@ -63,20 +63,37 @@ bool renamePath(const char* from, const char* to);
 bool listDirectory(const char* path, bool noFollow, std::vector<std::string>& names);
 
 // An exclusive advisory lock on the existing file at the path, held until unlockFile();
-// blocks until granted. NO_FILE_LOCK when the file cannot be opened or locked; `opened`
-// tells which.
+// blocks until granted, or with `wait` false gives up at once when another holds it.
+// NO_FILE_LOCK when the file cannot be opened or locked; `opened` tells which.
 using FileLock = intptr_t;
 constexpr FileLock NO_FILE_LOCK = -1;
-FileLock lockFile(const char* path, bool& opened);
+FileLock lockFile(const char* path, bool& opened, bool wait = true);
 void unlockFile(FileLock lock);
 
 // mkstemp(): replaces the trailing "XXXXXX" of the template in place by a name nobody can
 // predict and creates that file exclusively, readable and writable by its owner only; the
 // file is left closed.
 bool createUniqueFile(char* pathTemplate);
+// mkdtemp(): the same for a new directory, readable, writable and searchable by its owner only.
+bool createUniqueDirectory(char* pathTemplate);
 // The folder for temporary files when nobody chose one: "TMPDIR" or "/tmp" on POSIX
 // systems, the user's temporary folder (without a trailing separator) on Windows.
 std::string defaultTemporaryDirectory();
+// The environment variable that chooses that folder: "TMPDIR", or "TMP" on Windows.
+const char* temporaryDirectoryVariable();
+
+// Further names for files, which the framework never makes but must cope with when it finds
+// them. False with errno ENOSYS where the system cannot make that kind (a named pipe on
+// Windows; a symbolic link on Windows without the privilege or under an emulation that
+// pretends to make it).
+// symlink(): a link at `path` to `target`, taken as it is (relative to the link's folder).
+bool makeSymbolicLink(const char* target, const char* path);
+// readlink(): the target a link holds, as it was written.
+bool readSymbolicLink(const char* path, std::string& target);
+// link(): a second name for an existing file.
+bool makeHardLink(const char* existing, const char* path);
+// mkfifo(): a named pipe, readable and writable by its owner.
+bool makeNamedPipe(const char* path);
 
 // Whether `c` separates path components: '/' everywhere, and '\\' too on Windows.
 bool isPathSeparator(char c);

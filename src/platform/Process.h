@@ -26,6 +26,10 @@ int waitForExit(intptr_t process);
 // Ends the process at once (SIGKILL; TerminateProcess with status 137 on Windows).
 void killProcess(intptr_t process);
 
+// setenv(), or unsetenv() when `value` is null: for this process and the children it starts
+// later. Not to be called while other threads may read the environment.
+bool setEnvironmentVariable(const char* name, const char* value);
+
 // Ctrl-C and termination requests call `handler`, which must only set a flag: on POSIX it
 // runs in a signal handler, on Windows on a thread of the system's.
 void onInterrupt(void (*handler)());

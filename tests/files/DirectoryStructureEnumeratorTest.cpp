@@ -4,7 +4,6 @@
 #include "files/DirectoryStructureEnumerator.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -44,8 +43,9 @@ protected:
     Paths paths;
     for (const std::string& name : rawListing(relative.empty() ? m_root : at(relative))) {
       std::string entry = relative.empty() ? name : relative + "/" + name;
-      struct stat status;
-      bool directory = lstat(at(entry).c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+      platform::FileStatus status;
+      bool directory = platform::fileStatus(at(entry).c_str(), status, false) &&
+                       status.kind == platform::eFileDirectory;
       if (keep(entry, name, directory)) paths.push_back(at(entry));
       if (directory && !isDotName(name)) {
         Paths inner = expected(keep, entry);
@@ -80,10 +80,10 @@ protected:
 
 TEST_F(DirectoryStructureEnumeratorTest, EachOptionBitFiltersTheDepthFirstWalk)
 {
-  makeTree(
-      m_root,
-      "a='a' b='b' d/ d/c='c' .hidden='h' .hiddenDirectory/ .hiddenDirectory/e1/ "
-      ".hiddenDirectory/e1/f1/ .hiddenDirectory/e1/f1/inside='i' d/e2/ d/e2/y='y' d/pipe| dangling->nowhere");
+  // The pipe and the dangling link where the system makes them.
+  const std::string tree = "a='a' b='b' d/ d/c='c' .hidden='h' .hiddenDirectory/ .hiddenDirectory/e1/ "
+                           ".hiddenDirectory/e1/f1/ .hiddenDirectory/e1/f1/inside='i' d/e2/ d/e2/y='y'";
+  const bool specials = makeTree(m_root, tree + " d/pipe| dangling->nowhere") || !makeTree(m_root, tree);
   auto visible = [](const std::string& relative, const std::string& name) {
     return name[0] != '.' && relative.rfind(".hiddenDirectory", 0) != 0;
   };
@@ -109,7 +109,7 @@ TEST_F(DirectoryStructureEnumeratorTest, EachOptionBitFiltersTheDepthFirstWalk)
     SCOPED_TRACE(c.name);
     Paths paths = walk(walker(c.options));
     EXPECT_EQ(paths, expected(c.keep));
-    EXPECT_EQ(paths.size(), c.count);
+    EXPECT_EQ(paths.size(), c.count - (specials ? 0 : c.keep("d/pipe", "pipe", false) + c.keep("dangling", "dangling", false)));
   }
 }
 
@@ -131,14 +131,13 @@ TEST_F(DirectoryStructureEnumeratorTest, IgnoredNamesHideEntriesButNotTheirConte
 TEST_F(DirectoryStructureEnumeratorTest, OddRootsLinksNotEnteredAndASubdirectoryRemovedDuringTheWalk)
 {
   EXPECT_EQ(walker(D::eSkipHidden)->getNextDirectoryItem(), nullptr);
-  makeTree(m_root,
-           "file='f' outside/ outside/far='f' tree/ tree/near='n' tree/link->../outside tree/loop->. "
-           "p/ p/gone/ p/gone/x='x' p/k='k'");
+  const std::string tree = "file='f' outside/ outside/far='f' tree/ tree/near='n' p/ p/gone/ p/gone/x='x' p/k='k'";
+  const bool links = makeTree(m_root, tree + " tree/link->../outside tree/loop->.") || !makeTree(m_root, tree);
   LogCapture log("%S: %m\n", "W|src/files/");
   EXPECT_EQ(walker(0, "file")->getNextDirectoryItemAttributes(), nullptr);
   EXPECT_EQ(log.text(), "Error: rootpath is not a directory " + at("file") + "\n");
   EXPECT_EQ(walk(walker(D::eSkipPosixDotNames, "tree"), true),
-            (Paths{at("tree/link"), at("tree/loop"), at("tree/near")}));
+            links ? Paths{at("tree/link"), at("tree/loop"), at("tree/near")} : Paths{at("tree/near")});
   Paths paths = walk(walker(D::eSkipPosixDotNames, "p"), false, [&](const std::string& path) {
     if (path == at("p/gone/x")) fs::remove_all(at("p/gone"));
   });

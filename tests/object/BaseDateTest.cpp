@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "object/BaseDate.h"
+#include "platform/Process.h"
 #include "support/CaptureStream.h"
 #include "support/Locales.h"
 #include "support/ValueTest.h"
@@ -16,7 +17,7 @@ namespace {
 
 struct KnownDate
 {
-  long seconds;
+  long long seconds;
   const char* iso;
   const char* rfc;
 };
@@ -104,13 +105,10 @@ TEST_F(BaseDateTest, IndependentOfTheTimeZoneAndTheLocale)
   const char* saved = getenv("TZ");
   std::string previous = saved ? saved : "";
   // Ten and a half hours east of UTC, with summer time; needs no zone database.
-  setenv("TZ", "CRV-10:30CRS,M10.1.0,M4.1.0/3", 1);
+  platform::setEnvironmentVariable("TZ", "CRV-10:30CRS,M10.1.0,M4.1.0/3");
   tzset();
   expectKnownDates();
-  if (saved)
-    setenv("TZ", previous.c_str(), 1);
-  else
-    unsetenv("TZ");
+  platform::setEnvironmentVariable("TZ", saved ? previous.c_str() : nullptr);
   tzset();
 
   std::string locale = setlocale(LC_ALL, nullptr);

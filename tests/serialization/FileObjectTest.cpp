@@ -2,8 +2,6 @@
 // storage or under the delegate's directory, resuming a partial copy, skipping content in a
 // stored stream, the file entry points, and the attributes a hostile peer may send.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <sys/time.h>
 
 #include <string>
 #include <tuple>
@@ -18,6 +16,7 @@
 #include "object/BaseNull.h"
 #include "object/BaseNumber.h"
 #include "object/BaseString.h"
+#include "platform/Files.h"
 #include "serialization/BaseSerializer.h"
 #include "support/CaptureStream.h"
 #include "support/TemporaryDirectory.h"
@@ -62,9 +61,7 @@ protected:
   void SetUp() override
   {
     ASSERT_FALSE(m_root.path().empty());
-    mkdir(source().c_str(), 0700);
-    mkdir(storage().c_str(), 0700);
-    mkdir(delegated().c_str(), 0700);
+    for (const std::string& folder : {source(), storage(), delegated()}) platform::makeDirectory(folder.c_str());
   }
 
   std::string source() const { return m_root.path() + "/source"; }
@@ -76,8 +73,7 @@ protected:
   {
     const std::string path = source() + "/" + name;
     writeFile(path, bytes);
-    struct timeval times[2] = {{1600000000, 0}, {1500000000, 0}};
-    utimes(path.c_str(), times);
+    platform::setFileTimes(path.c_str(), 1600000000, 1500000000);
     return new (eRetainAutorelease) BaseFile(str(path));
   }
 
@@ -112,11 +108,11 @@ protected:
     return bytes;
   }
 
-  static time_t modificationTime(const std::string& path)
+  static int64_t modificationTime(const std::string& path)
   {
-    struct stat status = {};
-    stat(path.c_str(), &status);
-    return status.st_mtime;
+    platform::FileStatus status;
+    platform::fileStatus(path.c_str(), status);
+    return status.modificationTime;
   }
 
   BaseAutorelease m_pool;

@@ -3,30 +3,53 @@
 // (a named pipe). Names may hold "/" for deeper entries; contents hold no space.
 #pragma once
 
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include <cerrno>
+#include <cstdio>
 #include <set>
 #include <sstream>
 #include <string>
 
+#include "platform/Files.h"
 #include "support/TemporaryDirectory.h"
 
-// Makes the entries of `layout` under `root`, in order.
-inline void makeTree(const std::string& root, const std::string& layout)
+// Whether this system makes symbolic links ('>') or named pipes ('|'): not every one does
+// (platform::makeSymbolicLink, makeNamedPipe). Tried once.
+inline bool systemMakes(char kind)
 {
+  static const bool links = [] {
+    TemporaryDirectory probe("corvane-probe");
+    return platform::makeSymbolicLink("target", (probe.path() + "/link").c_str()) || errno != ENOSYS;
+  }();
+  static const bool pipes = [] {
+    TemporaryDirectory probe("corvane-probe");
+    return platform::makeNamedPipe((probe.path() + "/pipe").c_str()) || errno != ENOSYS;
+  }();
+  return kind == '|' ? pipes : links;
+}
+
+// Makes the entries of `layout` under `root`, in order. False, making nothing, when the system
+// cannot make one of them: the caller leaves that case out, which is noted on standard output.
+inline bool makeTree(const std::string& root, const std::string& layout)
+{
+  for (char kind : {'>', '|'}) {
+    if (layout.find(kind == '>' ? "->" : "|") == std::string::npos || systemMakes(kind)) continue;
+    std::printf("[ LEFT OUT ] \"%s\": this system makes no %s\n", layout.c_str(),
+                kind == '|' ? "named pipes" : "symbolic links");
+    return false;
+  }
   std::istringstream entries(layout);
   for (std::string entry; entries >> entry;) {
     size_t quote = entry.find("='"), arrow = entry.find("->");
     if (quote != std::string::npos)
       writeFile(root + "/" + entry.substr(0, quote), entry.substr(quote + 2, entry.size() - quote - 3));
     else if (arrow != std::string::npos)
-      (void)!symlink(entry.substr(arrow + 2).c_str(), (root + "/" + entry.substr(0, arrow)).c_str());
+      platform::makeSymbolicLink(entry.substr(arrow + 2).c_str(), (root + "/" + entry.substr(0, arrow)).c_str());
     else if (entry.back() == '/')
-      mkdir((root + "/" + entry).c_str(), 0700);
+      platform::makeDirectory((root + "/" + entry).c_str());
     else if (entry.back() == '|')
-      mkfifo((root + "/" + entry.substr(0, entry.size() - 1)).c_str(), 0600);
+      platform::makeNamedPipe((root + "/" + entry.substr(0, entry.size() - 1)).c_str());
   }
+  return true;
 }
 
 // Everything under `root` in the same notation, sorted by name, links not followed.
@@ -36,17 +59,17 @@ inline std::string treeOf(const std::string& root, const std::string& prefix = "
   for (const std::string& name : rawListing(root + "/" + prefix)) {
     if (name == "." || name == "..") continue;
     std::string relative = prefix + name, path = root + "/" + relative;
-    struct stat status;
-    lstat(path.c_str(), &status);
-    if (S_ISLNK(status.st_mode)) {
-      char target[4096];
-      ssize_t length = readlink(path.c_str(), target, sizeof target);
-      entries.insert(relative + "->" + std::string(target, length > 0 ? (size_t)length : 0));
-    } else if (S_ISDIR(status.st_mode)) {
+    platform::FileStatus status;
+    platform::fileStatus(path.c_str(), status, false);
+    if (status.kind == platform::eFileSymbolicLink) {
+      std::string target;
+      platform::readSymbolicLink(path.c_str(), target);
+      entries.insert(relative + "->" + target);
+    } else if (status.kind == platform::eFileDirectory) {
       entries.insert(relative + "/");
       std::string inner = treeOf(root, relative + "/");
       if (!inner.empty()) entries.insert(inner);
-    } else if (S_ISFIFO(status.st_mode)) {
+    } else if (status.kind == platform::eFileOther) {
       entries.insert(relative + "|");
     } else {
       entries.insert(relative + "='" + readFile(path) + "'");

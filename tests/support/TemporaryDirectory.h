@@ -1,12 +1,8 @@
-// A fresh directory under /tmp for one test, removed with everything in it (links are
+// A fresh directory in the folder for temporary files (/tmp) for one test, removed with everything in it (links are
 // removed, never followed) when the object goes away; and the plain file helpers the file
 // tests check results with, independent of the classes under test.
 #pragma once
 
-#include <dirent.h>
-#include <sys/stat.h>
-
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -14,13 +10,15 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/Files.h"
+
 class TemporaryDirectory
 {
 public:
   explicit TemporaryDirectory(const std::string& prefix)
   {
-    std::string pattern = "/tmp/" + prefix + ".XXXXXX";
-    if (mkdtemp(pattern.data())) m_path = pattern;
+    std::string pattern = platform::defaultTemporaryDirectory() + "/" + prefix + ".XXXXXX";
+    if (platform::createUniqueDirectory(pattern.data())) m_path = pattern;
   }
   ~TemporaryDirectory()
   {
@@ -54,17 +52,14 @@ inline std::string readFile(const std::string& path)
 // Something, even a dangling link, is at `path`.
 inline bool present(const std::string& path)
 {
-  struct stat status;
-  return lstat(path.c_str(), &status) == 0;
+  platform::FileStatus status;
+  return platform::fileStatus(path.c_str(), status, false);
 }
 
 // The names as the platform lists them, in its order, "." and ".." included.
 inline std::vector<std::string> rawListing(const std::string& path)
 {
   std::vector<std::string> names;
-  DIR* directory = opendir(path.c_str());
-  if (!directory) return names;
-  while (struct dirent* entry = readdir(directory)) names.push_back(entry->d_name);
-  closedir(directory);
+  platform::listDirectory(path.c_str(), false, names);
   return names;
 }

@@ -4,6 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/Descriptor.h"
+#include "platform/Files.h"
+
 namespace {
 
 int hexValue(char c)
@@ -29,7 +32,9 @@ std::string describe(char c)
 bool DumpInput::readAll(const std::string& path, std::vector<unsigned char>& bytes, std::string& error)
 {
   const bool standardInput = path == "-";
-  FILE* file = standardInput ? stdin : fopen(path.c_str(), "rb");
+  // Standard input passes its bytes unchanged, also where it opens as text (Windows).
+  if (standardInput) platform::setBinaryMode(0);
+  FILE* file = standardInput ? stdin : platform::openStream(path.c_str(), "rb");
   const std::string name = standardInput ? "standard input" : path;
   if (!file) {
     error = "cannot open " + name + ": " + strerror(errno);

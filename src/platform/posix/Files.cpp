@@ -135,12 +135,12 @@ bool listDirectory(const char* path, bool noFollow, std::vector<std::string>& na
   return true;
 }
 
-FileLock lockFile(const char* path, bool& opened)
+FileLock lockFile(const char* path, bool& opened, bool wait)
 {
   int descriptor = open(path, O_RDONLY | O_CLOEXEC);
   opened = descriptor >= 0;
   if (!opened) return NO_FILE_LOCK;
-  while (flock(descriptor, LOCK_EX) != 0) {
+  while (flock(descriptor, LOCK_EX | (wait ? 0 : LOCK_NB)) != 0) {
     if (errno == EINTR) continue;
     close(descriptor);
     return NO_FILE_LOCK;
@@ -163,10 +163,44 @@ bool createUniqueFile(char* pathTemplate)
   return true;
 }
 
+bool createUniqueDirectory(char* pathTemplate)
+{
+  return mkdtemp(pathTemplate) != nullptr;
+}
+
 std::string defaultTemporaryDirectory()
 {
-  const char* value = getenv("TMPDIR");
+  const char* value = getenv(temporaryDirectoryVariable());
   return value && *value ? value : "/tmp";
+}
+
+const char* temporaryDirectoryVariable()
+{
+  return "TMPDIR";
+}
+
+bool makeSymbolicLink(const char* target, const char* path)
+{
+  return symlink(target, path) == 0;
+}
+
+bool readSymbolicLink(const char* path, std::string& target)
+{
+  char buffer[4096];
+  ssize_t length = readlink(path, buffer, sizeof buffer);
+  if (length < 0) return false;
+  target.assign(buffer, (size_t)length);
+  return true;
+}
+
+bool makeHardLink(const char* existing, const char* path)
+{
+  return link(existing, path) == 0;
+}
+
+bool makeNamedPipe(const char* path)
+{
+  return mkfifo(path, 0600) == 0;
 }
 
 bool isPathSeparator(char c)

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 
 extern char** environ;
@@ -78,6 +79,11 @@ void onSignal(int)
 }
 
 }  // namespace
+
+bool setEnvironmentVariable(const char* name, const char* value)
+{
+  return (value ? setenv(name, value, 1) : unsetenv(name)) == 0;
+}
 
 void onInterrupt(void (*handler)())
 {

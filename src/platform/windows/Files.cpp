@@ -313,7 +313,7 @@ bool listDirectory(const char* path, bool noFollow, std::vector<std::string>& na
   return true;
 }
 
-FileLock lockFile(const char* path, bool& opened)
+FileLock lockFile(const char* path, bool& opened, bool wait)
 {
   HANDLE handle = CreateFileW(wideFromUtf8(path).c_str(), GENERIC_READ,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
@@ -328,7 +328,7 @@ FileLock lockFile(const char* path, bool& opened)
   OVERLAPPED at = {};
   at.Offset = 0xFFFFFFFEu;
   at.OffsetHigh = 0x7FFFFFFFu;
-  if (!LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at)) {
+  if (!LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | (wait ? 0 : LOCKFILE_FAIL_IMMEDIATELY), 0, 1, 0, &at)) {
     setErrnoFromLastError();
     CloseHandle(handle);
     return NO_FILE_LOCK;
@@ -370,6 +370,25 @@ bool createUniqueFile(char* pathTemplate)
   return false;
 }
 
+bool createUniqueDirectory(char* pathTemplate)
+{
+  static const char LETTERS[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  size_t length = strlen(pathTemplate);
+  if (length < 6 || strcmp(pathTemplate + length - 6, "XXXXXX") != 0) {
+    errno = EINVAL;
+    return false;
+  }
+  std::random_device source;
+  for (int attempt = 0; attempt < 100; attempt++) {
+    for (size_t i = length - 6; i < length; i++) pathTemplate[i] = LETTERS[source() % (sizeof LETTERS - 1)];
+    // Inside the user's temporary folder, the inherited permissions are the user's alone.
+    if (CreateDirectoryW(wideFromUtf8(pathTemplate).c_str(), nullptr)) return true;
+    if (GetLastError() != ERROR_ALREADY_EXISTS && GetLastError() != ERROR_FILE_EXISTS) break;
+  }
+  setErrnoFromLastError();
+  return false;
+}
+
 std::string defaultTemporaryDirectory()
 {
   wchar_t buffer[MAX_PATH + 2];
@@ -381,6 +400,102 @@ std::string defaultTemporaryDirectory()
     if (c == '\\') c = '/';
   while (path.size() > 3 && path.back() == '/') path.pop_back();
   return path;
+}
+
+const char* temporaryDirectoryVariable()
+{
+  // GetTempPath reads TMP first, then TEMP.
+  return "TMP";
+}
+
+bool makeSymbolicLink(const char* target, const char* path)
+{
+  std::string native = target;
+  for (char& c : native)
+    if (c == '/') c = '\\';
+  // A link to a directory is made as one; the target is looked up from the link's folder.
+  std::string resolved = target;
+  bool absolute = !resolved.empty() && (isPathSeparator(resolved[0]) || resolved.find(':') != std::string::npos);
+  if (!absolute) {
+    std::string folder = path;
+    size_t end = folder.find_last_of("/\\");
+    resolved = (end == std::string::npos ? std::string(".") : folder.substr(0, end)) + "/" + resolved;
+  }
+  FileStatus status;
+  DWORD flags = fileStatus(resolved.c_str(), status) && status.kind == eFileDirectory ? SYMBOLIC_LINK_FLAG_DIRECTORY : 0;
+  std::wstring link = wideFromUtf8(path), wideTarget = wideFromUtf8(native);
+  // Without administrator rights only in developer mode (Windows 10 1703 on); older systems
+  // refuse the flag that asks for it.
+  const DWORD UNPRIVILEGED = 0x2;  // SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE
+  bool made = CreateSymbolicLinkW(link.c_str(), wideTarget.c_str(), flags | UNPRIVILEGED) ||
+              (GetLastError() == ERROR_INVALID_PARAMETER && CreateSymbolicLinkW(link.c_str(), wideTarget.c_str(), flags));
+  if (!made) {
+    if (GetLastError() == ERROR_PRIVILEGE_NOT_HELD) {
+      errno = ENOSYS;
+    } else {
+      setErrnoFromLastError();
+    }
+    return false;
+  }
+  // Wine answers success and makes nothing.
+  if (!fileStatus(path, status, false) || status.kind != eFileSymbolicLink) {
+    errno = ENOSYS;
+    return false;
+  }
+  return true;
+}
+
+bool readSymbolicLink(const char* path, std::string& target)
+{
+  HANDLE handle = openForStatus(path, false);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  // REPARSE_DATA_BUFFER's symbolic-link form, which only the driver kit's headers declare.
+  struct LinkReparseData
+  {
+    DWORD tag;
+    WORD dataLength;
+    WORD reserved;
+    WORD substituteOffset, substituteLength, printOffset, printLength;
+    DWORD flags;
+    WCHAR names[1];
+  };
+  union {
+    LinkReparseData data;
+    BYTE bytes[MAXIMUM_REPARSE_DATA_BUFFER_SIZE];
+  } buffer;
+  DWORD length = 0;
+  bool read = DeviceIoControl(handle, FSCTL_GET_REPARSE_POINT, nullptr, 0, &buffer, sizeof buffer, &length, nullptr);
+  if (!read) setErrnoFromLastError();
+  CloseHandle(handle);
+  if (!read) return false;
+  if (buffer.data.tag != IO_REPARSE_TAG_SYMLINK) {
+    errno = EINVAL;
+    return false;
+  }
+  // The name to show, as it was written; the name the system substitutes when there is none.
+  const WCHAR* names = buffer.data.names;
+  std::wstring wide =
+      buffer.data.printLength
+          ? std::wstring(names + buffer.data.printOffset / 2, buffer.data.printLength / 2)
+          : std::wstring(names + buffer.data.substituteOffset / 2, buffer.data.substituteLength / 2);
+  target = utf8FromWide(wide);
+  for (char& c : target)
+    if (c == '\\') c = '/';
+  return true;
+}
+
+bool makeHardLink(const char* existing, const char* path)
+{
+  if (CreateHardLinkW(wideFromUtf8(path).c_str(), wideFromUtf8(existing).c_str(), nullptr)) return true;
+  setErrnoFromLastError();
+  return false;
+}
+
+bool makeNamedPipe(const char*)
+{
+  // Windows' named pipes live apart from the file system.
+  errno = ENOSYS;
+  return false;
 }
 
 bool isPathSeparator(char c)

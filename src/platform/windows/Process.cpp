@@ -4,6 +4,7 @@
 #include <io.h>
 #include <windows.h>
 
+#include <cstdlib>
 #include <cwctype>
 
 #include "platform/windows/WideText.h"
@@ -129,6 +130,15 @@ int waitForExit(intptr_t process)
 void killProcess(intptr_t process)
 {
   TerminateProcess(reinterpret_cast<HANDLE>(process), 137);
+}
+
+bool setEnvironmentVariable(const char* name, const char* value)
+{
+  // The C runtime's copy, which getenv() reads, and the system's, which children inherit and
+  // the system's own calls read (GetTempPath), change together. Windows holds no empty value:
+  // "NAME=" removes the variable.
+  std::wstring entry = wideFromUtf8(name) + L"=" + (value ? wideFromUtf8(value) : std::wstring());
+  return _wputenv(entry.c_str()) == 0;
 }
 
 namespace {
