@@ -270,7 +270,7 @@ uint32_t BaseFile::getNextBytes(unsigned char** bytes, uint32_t count)
     BASE_LOG(this, eMsgWarning, "File error");
     return 0;
   }
-  if (!m_readBuffer) m_readBuffer = new (eRetainNone) BaseBuffer((unsigned long)READ_BUFFER_CAPACITY);
+  if (!m_readBuffer) m_readBuffer = new (eRetainNone) BaseBuffer((size_t)READ_BUFFER_CAPACITY);
   if (count > m_readBuffer->length() && !m_readBuffer->setLength(count)) return 0;
   uint32_t got = (uint32_t)fread(m_readBuffer->bytes(), 1, count, m_stream);
   if (got == 0) {
@@ -320,7 +320,7 @@ BaseBuffer* BaseFile::getContent()
     closeFile();
     return nullptr;
   }
-  BaseBuffer* content = new (eRetainAutorelease) BaseBuffer((unsigned long)size + 1);
+  BaseBuffer* content = new (eRetainAutorelease) BaseBuffer((size_t)size + 1);
   if (size > 0 && content->setLength((uint32_t)size)) {
     platform::seekStream(m_stream, 0, SEEK_SET);
     size_t got = fread(content->bytes(), 1, (size_t)size, m_stream);

@@ -40,14 +40,14 @@ BaseBuffer::BaseBuffer()
   initialize(DEFAULT_CAPACITY);
 }
 
-BaseBuffer::BaseBuffer(unsigned long capacity)
+BaseBuffer::BaseBuffer(size_t capacity)
 {
   initialize(capacity);
 }
 
 BaseBuffer::BaseBuffer(const void* bytes, uint32_t count)
 {
-  if (initialize((unsigned long)count + 1) && count > 0) {
+  if (initialize((size_t)count + 1) && count > 0) {
     memcpy(m_bufferBytes, bytes, count);
     m_bufferLength = count;
   }
@@ -56,7 +56,7 @@ BaseBuffer::BaseBuffer(const void* bytes, uint32_t count)
 BaseBuffer::BaseBuffer(const char* text)
 {
   size_t count = text ? strlen(text) : 0;
-  if (initialize((unsigned long)count + 1) && count > 0) {
+  if (initialize((size_t)count + 1) && count > 0) {
     memcpy(m_bufferBytes, text, count);
     m_bufferLength = (uint32_t)count;
   }
@@ -77,7 +77,7 @@ BaseBuffer::~BaseBuffer()
   BaseObject::release(m_fifoMutex);
 }
 
-bool BaseBuffer::initialize(unsigned long capacity)
+bool BaseBuffer::initialize(size_t capacity)
 {
   m_bufferLength = 0;
   m_streamPosition = 0;

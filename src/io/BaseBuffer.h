@@ -19,7 +19,7 @@ class BaseBuffer : public IOAbstract
 public:
   BaseBuffer();  // capacity 256
   // Capacities beyond 32 bits are refused ("unable to allocate memory", capacity 0).
-  explicit BaseBuffer(unsigned long capacity);
+  explicit BaseBuffer(size_t capacity);
   BaseBuffer(const void* bytes, uint32_t count);
   explicit BaseBuffer(const char* text);
   // The data only: the copy starts in the default mode at read position 0.
@@ -91,7 +91,7 @@ public:
 
 protected:
   // Fresh zero-filled storage of `capacity` bytes (at least one) and cleared state.
-  bool initialize(unsigned long capacity);
+  bool initialize(size_t capacity);
   // Room for `needed` bytes in all, growing by doubling (at least 256).
   bool _reserve(uint64_t needed);
   // Replaces the data with `count` bytes, which may lie in this buffer.

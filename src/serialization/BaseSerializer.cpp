@@ -718,7 +718,7 @@ BaseObject* BaseSerializer::unserializeBuffer(unsigned char)
   // Made to measure once the size is known; one that cannot make room logs why, and the
   // read is then refused.
   _readClaimedBytes((uint32_t)length, BUFFER_READ_BLOCK, [&buffer](uint32_t count) {
-    buffer.reset(count ? new BaseBuffer((unsigned long)count + 1) : new BaseBuffer());
+    buffer.reset(count ? new BaseBuffer((size_t)count + 1) : new BaseBuffer());
     return count == 0 || buffer->setLength(count) ? buffer->bytes() : nullptr;
   });
   return buffer.take();

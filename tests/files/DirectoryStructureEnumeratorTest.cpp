@@ -137,7 +137,7 @@ TEST_F(DirectoryStructureEnumeratorTest, OddRootsLinksNotEnteredAndASubdirectory
   EXPECT_EQ(walker(0, "file")->getNextDirectoryItemAttributes(), nullptr);
   EXPECT_EQ(log.text(), "Error: rootpath is not a directory " + at("file") + "\n");
   EXPECT_EQ(walk(walker(D::eSkipPosixDotNames, "tree"), true),
-            links ? Paths{at("tree/link"), at("tree/loop"), at("tree/near")} : Paths{at("tree/near")});
+            (links ? Paths{at("tree/link"), at("tree/loop"), at("tree/near")} : Paths{at("tree/near")}));
   Paths paths = walk(walker(D::eSkipPosixDotNames, "p"), false, [&](const std::string& path) {
     if (path == at("p/gone/x")) fs::remove_all(at("p/gone"));
   });

@@ -59,7 +59,7 @@ TEST_F(BaseBufferTest, ConstructionCopyAndGrowth)
   BaseBuffer* bytes = make(std::string("a\0b", 3));
   EXPECT_TRUE(bytes->capacity() == 4u && bytes->bytes()[3] == 0);
   LogCapture log;
-  BaseBuffer* huge = new (eRetainAutorelease) BaseBuffer(0x100000000ul);
+  BaseBuffer* huge = new (eRetainAutorelease) BaseBuffer((size_t)0x100000000ull);
   EXPECT_EQ(log.text(), "Error: unable to allocate memory\n");
   EXPECT_EQ(huge->capacity(), 0u);
   EXPECT_TRUE(huge->appendBytes("ab", 2) && huge->capacity() == 256u);  // the next append allocates
