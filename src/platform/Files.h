@@ -35,6 +35,9 @@ struct FileStatus
 bool fileStatus(const char* path, FileStatus& status, bool followLinks = true);
 // The status of the file behind an open stream.
 bool streamStatus(FILE* stream, FileStatus& status);
+// The permission bits of the file (st_mode & 07777), -1 when the status cannot be taken or, on
+// Windows, which grants access by lists rather than bits, always.
+int filePermissions(const char* path);
 // Whether both paths reach one and the same file (through links or other names).
 bool isSameFile(const char* first, const char* second);
 

@@ -128,10 +128,11 @@ TEST_F(FileObjectTest, AFileArrivesIdenticalInTheTemporaryStorage)
   Receiver receiver;
   BaseObject* received = receive(encoded, &receiver);
   const std::string arrived = storage() + "/caf\xC3\xA9.bin";
+  ASSERT_NE(received, nullptr);
   EXPECT_EQ(static_cast<BaseFile*>(received)->getOSFilePath()->cString(), arrived);
-  struct stat status = {};
-  stat(arrived.c_str(), &status);  // before reading it changes the access time
-  EXPECT_TRUE(status.st_atime == 1600000000 && status.st_mtime == 1500000000);
+  platform::FileStatus status;
+  platform::fileStatus(arrived.c_str(), status);  // before reading it changes the access time
+  EXPECT_TRUE(status.accessTime == 1600000000 && status.modificationTime == 1500000000);
   EXPECT_EQ(readFile(arrived), bytes);
   EXPECT_EQ(rawListing(storage()).size(), 3u);  // nothing left under a hidden name
   EXPECT_EQ(receiver.totals, (std::vector<uint32_t>{1, 1, 20000}));

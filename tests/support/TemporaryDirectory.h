@@ -23,7 +23,7 @@ public:
   ~TemporaryDirectory()
   {
     std::error_code ignored;
-    if (!m_path.empty()) std::filesystem::remove_all(m_path, ignored);
+    if (!m_path.empty()) std::filesystem::remove_all(std::filesystem::u8path(m_path), ignored);
   }
   TemporaryDirectory(const TemporaryDirectory&) = delete;
   TemporaryDirectory& operator=(const TemporaryDirectory&) = delete;
@@ -35,17 +35,18 @@ private:
   std::string m_path;
 };
 
+// Paths are UTF-8, as the framework's, also where the system's narrow names are not.
 // Makes the file at `path` hold exactly `bytes`.
 inline void writeFile(const std::string& path, const std::string& bytes)
 {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  std::ofstream out(std::filesystem::u8path(path), std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), (std::streamsize)bytes.size());
 }
 
 // The content of the file at `path`; empty when there is none.
 inline std::string readFile(const std::string& path)
 {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(std::filesystem::u8path(path), std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 

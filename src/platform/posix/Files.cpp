@@ -50,6 +50,12 @@ bool streamStatus(FILE* stream, FileStatus& status)
   return true;
 }
 
+int filePermissions(const char* path)
+{
+  struct stat raw;
+  return stat(path, &raw) == 0 ? int(raw.st_mode & 07777) : -1;
+}
+
 bool isSameFile(const char* first, const char* second)
 {
   struct stat a, b;

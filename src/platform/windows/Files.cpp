@@ -156,6 +156,11 @@ bool streamStatus(FILE* stream, FileStatus& status)
   return false;
 }
 
+int filePermissions(const char*)
+{
+  return -1;
+}
+
 bool isSameFile(const char* first, const char* second)
 {
   BY_HANDLE_FILE_INFORMATION information[2];
