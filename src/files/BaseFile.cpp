@@ -204,7 +204,7 @@ bool BaseFile::openFile(bool readOnly)
 bool BaseFile::_closeStream()
 {
   if (!m_stream) return true;
-  bool flushed = fflush(m_stream) == 0;
+  bool flushed = platform::flushStream(m_stream);
   bool closed = fclose(m_stream) == 0;
   m_stream = nullptr;
   return flushed && closed;
@@ -243,7 +243,7 @@ bool BaseFile::writeIO(const void* bytes, uint32_t length)
 
 bool BaseFile::flushIO()
 {
-  return m_stream && fflush(m_stream) == 0;
+  return m_stream && platform::flushStream(m_stream);
 }
 
 bool BaseFile::skipBytesInIO(uint32_t count)
@@ -252,7 +252,7 @@ bool BaseFile::skipBytesInIO(uint32_t count)
   // Like a read, a skip ends at the end of the file: one past it meets a premature end.
   platform::FileStatus status;
   int64_t position = platform::streamOffset(m_stream);
-  if (position < 0 || fflush(m_stream) != 0 || !platform::streamStatus(m_stream, status) ||
+  if (position < 0 || !platform::flushStream(m_stream) || !platform::streamStatus(m_stream, status) ||
       (int64_t)count > status.size - position)
     return false;
   return platform::seekStream(m_stream, (int64_t)count, SEEK_CUR);

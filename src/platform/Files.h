@@ -47,6 +47,9 @@ FILE* openStream(const char* path, const char* mode);
 // existing file ("rb+"), or, with `create`, a new or emptied one ("wb+", mode 0666 less the
 // creation mask). Kept out of child processes.
 FILE* openStreamNoFollow(const char* path, bool create);
+// fflush(): pending writes reach the file, and a stream that was read from stays where it was
+// (the Windows C library's fflush drops read-ahead bytes without moving the file back).
+bool flushStream(FILE* stream);
 // 64-bit positions, also where long holds 32 bits.
 int64_t streamOffset(FILE* stream);
 bool seekStream(FILE* stream, int64_t offset, int whence);

@@ -81,6 +81,11 @@ FILE* openStreamNoFollow(const char* path, bool create)
   return stream;
 }
 
+bool flushStream(FILE* stream)
+{
+  return fflush(stream) == 0;
+}
+
 int64_t streamOffset(FILE* stream)
 {
   return (int64_t)ftello(stream);

@@ -213,6 +213,15 @@ FILE* openStreamNoFollow(const char* path, bool create)
   return stream;
 }
 
+bool flushStream(FILE* stream)
+{
+  // A seek writes what is pending and drops read-ahead bytes, and leaves the stream where it
+  // was; streams that cannot seek (pipes, devices) read nothing ahead that could be lost.
+  int64_t at = _ftelli64(stream);
+  if (at >= 0 && _fseeki64(stream, at, SEEK_SET) == 0) return true;
+  return fflush(stream) == 0;
+}
+
 int64_t streamOffset(FILE* stream)
 {
   return _ftelli64(stream);
