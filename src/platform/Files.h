@@ -101,6 +101,8 @@ bool makeHardLink(const char* existing, const char* path);
 // mkfifo(): a named pipe, readable and writable by its owner.
 bool makeNamedPipe(const char* path);
 
+// Whether the path starts with a drive ("C:"), which only Windows has.
+bool startsWithDrive(const char* path);
 // Whether `c` separates path components: '/' everywhere, and '\\' too on Windows.
 bool isPathSeparator(char c);
 // Whether `c`, in a name received from elsewhere, could reach outside the folder the name

@@ -103,7 +103,7 @@ TEST_F(LogConfigurationTest, BesideThePluginItNamesThePortInUseAndTheMissingDnsS
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.err, LIFECYCLE_LINES);
   }
-  std::string log = readFile(logFile.string());
+  std::string log = readTextFile(logFile.string());
   EXPECT_NE(log.find(" Error: Socket bind error : " + std::to_string(EADDRINUSE) + "  ("), std::string::npos)
       << log;
   // Each line in the example's format, and nothing from its explanatory first sink.
@@ -115,7 +115,7 @@ TEST_F(LogConfigurationTest, BesideThePluginItNamesThePortInUseAndTheMissingDnsS
   // The publication learns that on its own thread, within milliseconds: the host gives it a
   // second before it stops the bridge.
   EXPECT_EQ(runStarted("sleep 1").status, 0);
-  log = readFile(logFile.string());
+  log = readTextFile(logFile.string());
   EXPECT_NE(log.find(" Warning: unable to publish our service via MDNS  ("), std::string::npos) << log;
   EXPECT_EQ(log.find("Socket bind error"), std::string::npos) << "the file is rewritten at each start";
 }

@@ -110,13 +110,13 @@ TEST_F(DebugTest, Targets)
   logAt(DebugManager::eMsgInfo, "fresh");
   sink->setTarget("windows");
   EXPECT_EQ(sink->getTargetKind(), DebugManager::eTargetWindows);
-  EXPECT_EQ(readFile(path("X.log")), "fresh\n");
+  EXPECT_EQ(readTextFile(path("X.log")), "fresh\n");
   // A mode in the middle appends; the path keeps any further colons.
   writeFile(path("append:ed.log"), "kept\n");
   sink->setTarget(("file:a:" + path("append:ed.log")).c_str());
   logAt(DebugManager::eMsgInfo, "added");
   drop(sink);
-  EXPECT_EQ(readFile(path("append:ed.log")), "kept\nadded\n");
+  EXPECT_EQ(readTextFile(path("append:ed.log")), "kept\nadded\n");
 
   // A live stream is retained while it is the target.
   int before = m_stream->getRetainCount();

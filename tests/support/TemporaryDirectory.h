@@ -50,6 +50,15 @@ inline std::string readFile(const std::string& path)
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// The same with every line ending in "\n", whatever a text stream of the system writes ("\r\n"
+// on Windows).
+inline std::string readTextFile(const std::string& path)
+{
+  std::string text = readFile(path);
+  for (size_t at = 0; (at = text.find("\r\n", at)) != std::string::npos;) text.erase(at, 1);
+  return text;
+}
+
 // Something, even a dangling link, is at `path`.
 inline bool present(const std::string& path)
 {

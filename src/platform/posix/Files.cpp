@@ -214,6 +214,11 @@ bool makeNamedPipe(const char* path)
   return mkfifo(path, 0600) == 0;
 }
 
+bool startsWithDrive(const char*)
+{
+  return false;
+}
+
 bool isPathSeparator(char c)
 {
   return c == '/';

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <random>
@@ -130,11 +131,48 @@ std::wstring wideMode(const char* mode)
   return wide;
 }
 
+// Names that Windows resolves to a device in any folder (NUL, CON, COM1, ...), and paths in
+// the device namespace ("\\\\.\\pipe\\..."): only a handle tells what they are.
+bool isDevicePath(const char* path)
+{
+  if ((isPathSeparator(path[0]) && isPathSeparator(path[1]) && (path[2] == '.' || path[2] == '?')))
+    return true;
+  const char* name = path;
+  for (const char* c = path; *c; c++)
+    if (isPathSeparator(*c) || *c == ':') name = c + 1;
+  std::string stem;
+  for (const char* c = name; *c && *c != '.'; c++) stem += (char)toupper((unsigned char)*c);
+  static const char* const DEVICES[] = {"NUL", "CON", "PRN", "AUX", "CONIN$", "CONOUT$"};
+  for (const char* device : DEVICES)
+    if (stem == device) return true;
+  return stem.size() == 4 && (stem.compare(0, 3, "COM") == 0 || stem.compare(0, 3, "LPT") == 0) &&
+         stem[3] >= '1' && stem[3] <= '9';
+}
+
 }  // namespace
 
 bool fileStatus(const char* path, FileStatus& status, bool followLinks)
 {
   status = FileStatus();
+  // Plain files and directories by name, without opening them (Wine counts some queries on an
+  // open file as an access); links and devices through a handle.
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!isDevicePath(path)) {
+    if (!GetFileAttributesExW(wideFromUtf8(path).c_str(), GetFileExInfoStandard, &data)) {
+      setErrnoFromLastError();
+      return false;
+    }
+    if (!(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+      status.kind = data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY ? eFileDirectory
+                    : data.dwFileAttributes & FILE_ATTRIBUTE_DEVICE  ? eFileOther
+                                                                      : eFileRegular;
+      status.size = (int64_t)(((uint64_t)data.nFileSizeHigh << 32) | data.nFileSizeLow);
+      status.accessTime = secondsOf(data.ftLastAccessTime);
+      status.modificationTime = secondsOf(data.ftLastWriteTime);
+      status.changeTime = secondsOf(data.ftCreationTime);
+      return true;
+    }
+  }
   HANDLE handle = openForStatus(path, followLinks);
   if (handle == INVALID_HANDLE_VALUE) return false;
   bool taken = statusOfHandle(handle, followLinks, status);
@@ -510,6 +548,11 @@ bool makeNamedPipe(const char*)
   // Windows' named pipes live apart from the file system.
   errno = ENOSYS;
   return false;
+}
+
+bool startsWithDrive(const char* path)
+{
+  return isalpha((unsigned char)path[0]) && path[1] == ':';
 }
 
 bool isPathSeparator(char c)
