@@ -234,9 +234,9 @@ bool DebugManager::setTarget(const char* target)
     m_file = stdout;
     m_targetKind = eTargetStdio;
   } else if (word == "file" && hasArgument) {
-    std::string mode = "wt", path = argument;
+    std::string mode = "wt", path(afterWord);
     // A drive is part of the path unless it reads as a mode: "file:C:/x.log", "file:a:C:/x.log".
-    bool drive = platform::startsWithDrive(std::string(afterWord).c_str()) && !isFileMode(argument);
+    bool drive = platform::startsWithDrive(path.c_str()) && !isFileMode(argument);
     if (secondColon != std::string_view::npos && !drive) {
       mode = argument;
       path = std::string(afterWord.substr(secondColon + 1));

@@ -112,7 +112,9 @@ TEST_F(BaseFileTest, WholeFileOperationsByKindOfPath)
   for (const auto& [before, opens, length, sets, after] : cases) {
     SCOPED_TRACE(before);
     makeTree(m_directory, before);
-    EXPECT_EQ(file("x")->openFile(true), opens);
+    BaseFile* opened = file("x");
+    EXPECT_EQ(opened->openFile(true), opens);
+    opened->closeFile();
     BaseBuffer* content = file("x")->getContent();
     EXPECT_EQ(content ? (int)content->length() : -1, length);
     EXPECT_EQ(file("x")->setContent(new (eRetainAutorelease) BaseBuffer("abc")), sets);

@@ -328,7 +328,19 @@ bool removeDirectory(const char* path)
 bool makeDirectory(const char* path)
 {
   if (CreateDirectoryW(wideFromUtf8(path).c_str(), nullptr)) return true;
+  bool pathNotFound = GetLastError() == ERROR_PATH_NOT_FOUND;
   setErrnoFromLastError();
+  if (!pathNotFound) return false;
+  // A file where a folder of the path should be is ENOTDIR, as on POSIX systems, rather than
+  // a missing path.
+  std::string ancestor = path;
+  for (size_t end; (end = ancestor.find_last_of("/\\")) != std::string::npos && end > 0;) {
+    ancestor.resize(end);
+    FileStatus status;
+    if (!fileStatus(ancestor.c_str(), status)) continue;
+    if (status.kind != eFileDirectory) errno = ENOTDIR;
+    break;
+  }
   return false;
 }
 
