@@ -226,7 +226,9 @@ TEST_F(FileOperationsTest, TemporaryDirectoryAndFiles)
   EXPECT_TRUE(path.rfind(m_root + "/BaseFile", 0) == 0 && path.size() == m_root.size() + 15) << path;
   EXPECT_TRUE(platform::fileStatus(path.c_str(), status) && status.kind == platform::eFileRegular && status.size == 0);
   const int permissions = platform::filePermissions(path.c_str());  // where the system has them
-  if (permissions != -1) EXPECT_EQ(permissions, 0600);
+  if (permissions != -1) {
+    EXPECT_EQ(permissions, 0600);
+  }
   first->release();
   second->release();
   BaseFile::setTemporaryDirectory(at("missing").c_str());
