@@ -9,6 +9,7 @@
 #include <ctime>
 
 #include "RecordPrinter.h"
+#include "platform/Time.h"
 
 namespace {
 
@@ -118,7 +119,7 @@ std::string FlightRecorder::utcTime(TimePoint time)
   const long long seconds = ms / 1000 - (ms % 1000 < 0 ? 1 : 0);
   const time_t whole = time_t(seconds);
   struct tm parts = {};
-  gmtime_r(&whole, &parts);
+  platform::utcTime(whole, parts);
   char text[48];
   const size_t length = strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &parts);
   snprintf(text + length, sizeof text - length, ".%03dZ", int(ms - seconds * 1000));

@@ -19,6 +19,7 @@
 #include "StopSignal.h"
 #include "object/BaseAutorelease.h"
 #include "object/BaseString.h"
+#include "platform/Process.h"
 #include "platform/Sockets.h"
 
 namespace {
@@ -209,7 +210,7 @@ int run(const ClientOptions& options)
 int main(int argc, char** argv)
 {
   // Our own program: Avahi's note that it emulates the dns_sd.h interface is not news here.
-  setenv("AVAHI_COMPAT_NOWARN", "1", 0);
+  if (!getenv("AVAHI_COMPAT_NOWARN")) platform::setEnvironmentVariable("AVAHI_COMPAT_NOWARN", "1");
   BaseAutorelease pool;
   ClientOptions options;
   std::string error;
