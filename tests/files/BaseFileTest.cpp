@@ -23,14 +23,6 @@ namespace {
 
 const int64_t MIB = 1048576;
 
-// Bytes with no short period, so that two slices of one file never share a digest.
-std::string patternBytes(int64_t count)
-{
-  std::string bytes((size_t)count, '\0');
-  for (int64_t i = 0; i < count; i++) bytes[(size_t)i] = (char)((uint32_t)((uint32_t)i * 2654435761u) >> 24);
-  return bytes;
-}
-
 BaseString* text(const std::string& value)
 {
   return new (eRetainAutorelease) BaseString(value.data(), (int)value.size());

@@ -23,13 +23,6 @@
 
 namespace {
 
-std::string patternBytes(size_t count)
-{
-  std::string bytes(count, '\0');
-  for (size_t i = 0; i < count; i++) bytes[i] = (char)((uint32_t)(i * 2654435761u) >> 24);
-  return bytes;
-}
-
 BaseString* str(const std::string& text)
 {
   return new (eRetainAutorelease) BaseString(text.data(), (int)text.size());

@@ -1,9 +1,7 @@
-// Test helpers for log lines: a stream that keeps what is written to it (and notices
-// overlapping writes), and LogCapture, a sink that writes every call into one for the
+// Test helpers for log lines: a stream that keeps what is written to it, and LogCapture, a sink that writes every call into one for the
 // lifetime of the capture. Create captures before the threads whose lines they catch.
 #pragma once
 
-#include <atomic>
 #include <cstdio>
 #include <functional>
 #include <mutex>
@@ -12,7 +10,7 @@
 #include "io/IOAbstract.h"
 #include "runtime/Debug.h"
 
-// A stream that keeps what the facility writes, and notices overlapping writes.
+// A stream that keeps what the facility writes.
 class CaptureStream : public IOAbstract
 {
 public:
@@ -23,14 +21,11 @@ public:
   }
   bool writeIO(const void* bytes, uint32_t length) override
   {
-    if (m_writing.exchange(true)) m_overlaps++;
     {
       std::lock_guard<std::mutex> guard(m_mutex);
       m_text.append(static_cast<const char*>(bytes), length);
-      m_writes++;
     }
     if (onWrite) onWrite();
-    m_writing = false;
     return true;
   }
   std::string text()
@@ -42,23 +37,13 @@ public:
   {
     std::lock_guard<std::mutex> guard(m_mutex);
     m_text.clear();
-    m_writes = 0;
   }
-  int writes()
-  {
-    std::lock_guard<std::mutex> guard(m_mutex);
-    return m_writes;
-  }
-  int overlaps() const { return m_overlaps; }
 
   std::function<void()> onWrite;
 
 private:
   std::mutex m_mutex;
   std::string m_text;
-  int m_writes = 0;
-  std::atomic<bool> m_writing{false};
-  std::atomic<int> m_overlaps{0};
 };
 
 // The target text that makes a sink write into `stream`.

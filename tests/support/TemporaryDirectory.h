@@ -59,6 +59,14 @@ inline std::string readTextFile(const std::string& path)
   return text;
 }
 
+// File content with no short period, so that two slices of one file never share a digest.
+inline std::string patternBytes(size_t count)
+{
+  std::string bytes(count, '\0');
+  for (size_t i = 0; i < count; i++) bytes[i] = (char)((uint32_t)(i * 2654435761u) >> 24);
+  return bytes;
+}
+
 // Something, even a dangling link, is at `path`.
 inline bool present(const std::string& path)
 {
