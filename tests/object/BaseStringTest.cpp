@@ -31,10 +31,10 @@ TEST_F(BaseStringTest, HashEqualityAndOrder)
   EXPECT_EQ(bytes(data)->hash(), 0xC620CF7Cu);  // long texts sample every fourth byte
 
   EXPECT_TRUE(str("abc")->isEqual(str("abc")));
-  EXPECT_FALSE(str("abc")->isEqual(str("abd")));
+  EXPECT_FALSE(str("abc")->isEqual(str("abd")) || str("")->isEqual(arrayOf({})));
   EXPECT_GT(str("a")->compare(str("b")), 0);
   EXPECT_EQ(str("abc")->compareCaseInsensitive(str("ABCdef")), 0);
-  EXPECT_EQ(str("abc")->compareCaseInsensitive(str("ABD")), 1);
+  EXPECT_EQ(str("abc")->compareCaseInsensitive(str("ABD")) - str("abd")->compareCaseInsensitive(str("ABC")), 2);
 }
 
 TEST_F(BaseStringTest, GrowthAndCopies)
@@ -69,6 +69,7 @@ TEST_F(BaseStringTest, UTF8AndWideText)
   EXPECT_EQ(text(new (eRetainAutorelease) BaseString(pair, -1)), "a\xF0\x9F\x98\x80" "b");
   const wchar_t unpaired[] = {L'a', 0xD800, L'b', 0};
   EXPECT_EQ(text(new (eRetainAutorelease) BaseString(unpaired, -1)), "a");
+  EXPECT_EQ(text(new (eRetainAutorelease) BaseString(pair, 2)), "a");  // the pair cut in half
 
   // Wide text is UTF-32 where wchar_t holds 32 bits and UTF-16 where it holds 16, as the
   // literals are; beyond U+10FFFF only UTF-32 has room.
@@ -83,7 +84,8 @@ TEST_F(BaseStringTest, UTF8AndWideText)
     }
   }
   // Overlong forms, bad continuations, stray or too-many-ones lead bytes: no wide text.
-  for (const char* invalid : {"\xC0\x80", "\xE0\x80\x80", "\xC3\x28", "\xBF", "\xFE\x80\x80\x80\x80\x80\x80"})
+  for (const char* invalid : {"\xC0\x80", "\xC1\xBF", "\xE0\x80\x80", "\xC3\x28",
+                              "\xE2\x28\xA1", "\xBF", "\xFE\x80\x80\x80\x80\x80\x80", "\xFF"})
     EXPECT_EQ(str(invalid)->wString(), nullptr) << ::testing::PrintToString(invalid);
 }
 
@@ -92,28 +94,30 @@ TEST_F(BaseStringTest, Searching)
   BaseString* value = str("config.json");
   EXPECT_TRUE(value->hasPrefix("conf") && value->hasPrefix(str("conf")));
   EXPECT_TRUE(value->hasSuffix(".json") && value->hasSuffix(str(".json")));
+  EXPECT_FALSE(str("a")->hasPrefix("ab") || str("a")->hasPrefix(str("ab")) || str("b")->hasSuffix("ab"));
   EXPECT_TRUE(value->containsString("fig"));
   EXPECT_EQ(value->indexOfString(str("json")), 7u);
   EXPECT_EQ(value->indexOfString(str("owt")), BaseString::NOT_FOUND);
   EXPECT_TRUE(value->isPlainASCII());
   EXPECT_FALSE(str("caf\xC3\xA9")->isPlainASCII());
   EXPECT_TRUE(str("_a1")->isValidIdentifier());
-  EXPECT_FALSE(str("1a")->isValidIdentifier());
+  EXPECT_FALSE(str("1a")->isValidIdentifier() || str("")->isValidIdentifier());
   EXPECT_EQ(str("  -17 apples")->toS64(), -17);
 }
 
 TEST_F(BaseStringTest, NewStringOperations)
 {
-  expectResults(&BaseString::escapeString, {{"a b/c.d", "a%20b%2fc.d"}});
-  expectResults(&BaseString::urlCompliantPath, {{"a b/c.d", "a%20b/c.d"}});
-  expectResults(&BaseString::unescapedString, {{"a%20b%2", "a b\x02"}, {"x%2Fy%2fz", "x/y/z"}, {"%zzkept", "kept"}});
-  expectResults(&BaseString::pathExtension, {{"/dir/file.tar.gz", "gz"}, {"/dir/file", ""}});
-  expectResults(&BaseString::pathWithoutExtension, {{"/dir/file.tar.gz", "/dir/file.tar"}});
+  expectResults(&BaseString::escapeString, {{"a b/c.d", "a%20b%2fc.d"}, {"Z9~[", "Z9%7e%5b"}});
+  expectResults(&BaseString::urlCompliantPath, {{"a b/c.d", "a%20b/c.d"}, {"", ""}});
+  expectResults(&BaseString::unescapedString, {{"a%20b%2", "a b\x02"}, {"x%2Fy%2fz", "x/y/z"}, {"%zzkept", "kept"}, {"a", "a"}});
+  expectResults(&BaseString::pathExtension, {{"/dir/file.tar.gz", "gz"}, {"/dir/file", ""}, {"file.", ""}});
+  expectResults(&BaseString::pathWithoutExtension, {{"/dir/file.tar.gz", "/dir/file.tar"}, {"file", "file"}});
   expectResults(&BaseString::substringByDeletingLastPathComponent, {{"/a/b/", "/a"}, {"a", ""}});
-  expectResults(&BaseString::substringByDeletingTrailingSlash, {{"/dir/", "/dir"}});
+  expectResults(&BaseString::substringByDeletingTrailingSlash, {{"/dir/", "/dir"}, {"/", "/"}, {"C:/", "C:/"}, {"x", "x"}});
   expectResults(&BaseString::toLower, {{"MiXeD 1", "mixed 1"}});
-  EXPECT_EQ(text(str("/dir/file.tar.gz")->lastPathComponent(false)), "file.tar");
-  EXPECT_EQ(text(str("abcdef")->substring(2, 100)), "cdef");
+  for (auto [path, expected] : {std::pair{"/dir/file.tar.gz", "file.tar"}, {"a.d/file", "file"}, {"file.c", "file"}})
+    EXPECT_EQ(text(str(path)->lastPathComponent(false)), expected);
+  EXPECT_EQ(text(str("abcdef")->substring(2, 100)) + text(str("ab")->substring(5, 9)) + text(str("ab")->substring(1, 0)), "cdef");
   // Replacement scans left to right without overlap.
   EXPECT_EQ(text(str("aaa")->replaceString("aa", "b")), "ba");
   EXPECT_EQ(text(str("a.b.c")->replaceString(".", "::")), "a::b::c");
@@ -123,14 +127,21 @@ TEST_F(BaseStringTest, NewStringOperations)
 
 TEST_F(BaseStringTest, PathsSplittingAndFusing)
 {
-  BaseString* joined = str("/x/");
-  joined->appendPathComponent(str("/a"));
-  EXPECT_EQ(text(joined), "/x/a");
+  for (auto [base, component, expected] : {std::tuple{"/x/", "/a", "/x/a"}, {"/x", "/a", "/x/a"}, {"/x/", "a", "/x/a"},
+                                           {"", "a", "/a"}, {"x", "", "x/"}, {"a/", nullptr, "a/a/"}}) {
+    BaseString* joined = str(base);
+    joined->appendPathComponent(component ? str(component) : joined);
+    EXPECT_EQ(text(joined), expected);
+  }
   EXPECT_EQ(texts(str("a,,b,")->split(",")), (Texts{"a", "", "b", ""}));
   EXPECT_EQ(texts(str("a,b,c")->split(",", 2)), (Texts{"a", "b,c"}));
+  EXPECT_EQ(texts(str("a,b")->split("")), (Texts{"a,b"}));
+  EXPECT_EQ(str("")->split(",")->count() + str("a")->split(nullptr)->count(), 0u);
   BaseString* value = str(">");
   value->fuse(str("a,,b")->split(","), ", ");
   EXPECT_EQ(text(value), ">a, , b");
+  value->fuse(str("c,d")->split(","), nullptr);
+  EXPECT_EQ(text(value), ">a, , bcd");
   // Fusing a string with itself uses the text from before the call.
   BaseString* self = str("0123456789");
   BaseTypedArray<BaseString>* list = new (eRetainAutorelease) BaseTypedArray<BaseString>();

@@ -89,6 +89,7 @@ TEST_F(TextFormsTest, EveryValueClassInEachFormat)
   // Decorations come first; the values of a container carry theirs too.
   BaseNumber* flag = num(true);
   EXPECT_EQ(text(flag, C | A | N), addressed("BaseNumber @%p  :\ntrue", flag));
+  EXPECT_EQ(text(flag, J | N), "true");  // no count to give: no comment
   EXPECT_EQ(text(arrayOf({str("a")}), J | C | N), "// BaseArray 1 entries \n[\n  // BaseString \n  \"a\"\n]");
 }
 
