@@ -1,6 +1,8 @@
 // BaseDictionary: iteration in bucket order and its growth, the index cursor, ownership of
 // keys and values, equality and hash, lookups that log, key-value hooks and key-value
 // pairs from strings (what every container does with references: ContainersTest).
+#include <functional>
+
 #include "object/BaseDictionary.h"
 #include "support/CaptureStream.h"
 #include "support/CountedObject.h"
@@ -56,7 +58,7 @@ TEST_F(BaseDictionaryTest, IterationFollowsTheBucketsAndTheirGrowth)
   EXPECT_EQ(texts(position->allKeys()), order);
   EXPECT_EQ(texts(position->allValues()), order);
   EXPECT_EQ(text((BaseString*)position->objectForKeyIndex(8)), "slip");
-  EXPECT_EQ(position->keyAtIndex(9), nullptr);
+  EXPECT_TRUE(position->keyAtIndex(9) == nullptr && position->objectForKeyIndex(9) == nullptr);
   // Removing the entry under the cursor.
   position->removeObjectForKey(position->keyAtIndex(4));
   EXPECT_EQ(text(position->keyAtIndex(4)), "longitude");
@@ -69,6 +71,7 @@ TEST_F(BaseDictionaryTest, IterationFollowsTheBucketsAndTheirGrowth)
   EXPECT_EQ(texts(table->allKeys()), (Texts{"a", "c", "b"}));
   table->removeAllObjects();
   EXPECT_EQ(table->count(), 0u);
+  EXPECT_EQ((new (eRetainAutorelease) BaseDictionary(rows + 3))->bucketCount(), 8u);  // no rows
   EXPECT_EQ(table->keyAtIndex(0), nullptr);
 }
 
@@ -99,32 +102,46 @@ TEST_F(BaseDictionaryTest, EqualityAndHashIgnoreTheInsertionOrder)
   BaseDictionary* single = dict({});
   single->setCStringForKey("b", "a");  // 128 ^ 131
   EXPECT_EQ(single->hash(), 3u);
-  EXPECT_FALSE(forward->isEqual(dict({"a", "i", "lon"})));
+  EXPECT_TRUE(forward->isEqual(forward));
+  for (BaseObject* other : {(BaseObject*)dict({"a", "i", "lon"}), (BaseObject*)dict({"a", "i"}), (BaseObject*)str("a")})
+    EXPECT_FALSE(forward->isEqual(other));
+  BaseDictionary* changed = dict({"a", "i", "lat"});
+  changed->setCStringForKey("x", "lat");
+  EXPECT_FALSE(forward->isEqual(changed));
 }
 
 TEST_F(BaseDictionaryTest, NullKeysAndValuesAreRefusedAndLogged)
 {
-  BaseDictionary* dictionary = dict({"a"});
-  LogCapture log;
-  EXPECT_EQ(dictionary->_setValueForKeyInternal(str("v"), nullptr), -1);
-  EXPECT_EQ(dictionary->_setValueForKeyInternal(str("v"), new (eRetainAutorelease) OddKey("b")), -1);
-  EXPECT_EQ(dictionary->_setValueForKeyInternal(nullptr, str("a")), -1);
-  EXPECT_EQ(dictionary->objectForKey((BaseString*)nullptr), nullptr);
-  EXPECT_EQ(BaseDictionary::objectForKey((BaseDictionary*)nullptr, "user"), nullptr);
-  EXPECT_EQ(log.text(),
-            "Error: NULL key, value not stored\n"
-            "Error: key of class OddKey, value not stored\n"
-            "Error: NULL value for key 'a', not stored\n"
-            "Error: lookup of a NULL key\n"
-            "Error: 'user' with NULL\n");
-  EXPECT_EQ(dictionary->count(), 1u);
+  BaseDictionary* d = dict({"a"});
+  // Each call returns -1 or null where it returns anything, and logs its one Error (or none).
+  const std::pair<std::function<bool()>, const char*> refusals[] = {
+      {[&] { return d->_setValueForKeyInternal(str("v"), nullptr) == -1; }, "NULL key, value not stored"},
+      {[&] { return d->_setValueForKeyInternal(str("v"), new (eRetainAutorelease) OddKey("b")) == -1; },
+       "key of class OddKey, value not stored"},
+      {[&] { return d->_setValueForKeyInternal(nullptr, str("a")) == -1; }, "NULL value for key 'a', not stored"},
+      {[&] { return !d->objectForKey((BaseString*)nullptr); }, "lookup of a NULL key"},
+      {[&] { return !d->objectForKey((const char*)nullptr); }, "lookup of a NULL key"},
+      {[&] { return !BaseDictionary::objectForKey((BaseDictionary*)nullptr, "user"); }, "'user' with NULL"},
+      {[&] { return !BaseDictionary::objectForKey((BaseDictionary*)nullptr, str("name")); }, "'name' with NULL"},
+      {[&] { return d->setObjectForKey(str("v"), (const char*)nullptr), true; }, "NULL key, value not stored"},
+      {[&] { return d->setCStringForKey(nullptr, "c"), true; }, "NULL value for key 'c', not stored"},
+      {[&] { return d->removeObjectForKey((BaseString*)nullptr), true; }, "removal of a NULL key"},
+      {[&] { return d->removeObjectForKey((const char*)nullptr), true; }, "removal of a NULL key"},
+      {[&] { return d->removeObjectForKey("absent"), d->addEntriesFromDictionary(nullptr), true; }, nullptr}};
+  for (const auto& [call, error] : refusals) {
+    LogCapture log;
+    EXPECT_TRUE(call()) << error;
+    EXPECT_EQ(log.text(), error ? std::string("Error: ") + error + "\n" : "");
+  }
+  EXPECT_EQ(d->count(), 1u);
 }
 
 TEST_F(BaseDictionaryTest, IntegersEntriesOfOthersAndKeyValuePairs)
 {
   BaseDictionary* target = dict({"a", "b"});
   target->setIntForKey(42, "n");
-  EXPECT_EQ(valueOf(target, "n"), "42");
+  target->setIntForKey(-7, str("m"));
+  EXPECT_EQ(valueOf(target, "n") + valueOf(target, "m"), "42-7");
   BaseDictionary* source = dict({"c"});
   source->setCStringForKey("B", "b");
   target->addEntriesFromDictionary(source);

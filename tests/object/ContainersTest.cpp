@@ -95,7 +95,7 @@ TEST_F(ContainersTest, ListWalksInOrderAndQueueKeepsItsBoundAcrossTheWrap)
   EXPECT_TRUE(queue->tryEnqueue(new (eRetainAutorelease) CountedObject(0)));
   for (int value = 1; value < 3; value++) {
     EXPECT_TRUE(queue->tryEnqueue(new (eRetainAutorelease) CountedObject(value)));
-    EXPECT_FALSE(queue->tryEnqueue(new (eRetainAutorelease) CountedObject(99)));
+    EXPECT_FALSE(queue->tryEnqueue(new (eRetainAutorelease) CountedObject(99)) || queue->count() != 2);
     EXPECT_EQ(valueOf(queue->tryDequeue()), value - 1);
   }
   EXPECT_EQ(valueOf(queue->tryDequeue()), 2);

@@ -47,6 +47,7 @@ TEST_F(KeyValueCodingTest, PathsReadThroughDictionariesAndArrays)
   EXPECT_EQ(root->getValueForKeyPath(str("items.7.b")), nullptr);
   EXPECT_EQ(root->getValueForKeyPath(str("a.missing.deeper")), nullptr);
   EXPECT_EQ(texts(BaseObject::splitKeyPath(str("/a/b"))), (Texts{"a", "b"}));
+  EXPECT_EQ(BaseObject::splitKeyPath(str(""))->count() + BaseObject::splitKeyPath(nullptr)->count(), 0u);
 }
 
 TEST_F(KeyValueCodingTest, SettingCreatesIntermediatesOfTheRightKindOnlyWhenAsked)
@@ -66,7 +67,7 @@ TEST_F(KeyValueCodingTest, SettingCreatesIntermediatesOfTheRightKindOnlyWhenAske
   EXPECT_EQ(root->getValueForKeyPath(str("map.k")), x);
 
   // An array cannot grow by more than one place, nor hold a dictionary key.
-  EXPECT_EQ(root->setValueForKeyPath(x, str("list.5"), nullptr, true), -1);
+  for (const char* path : {"list.5", "list.5.k", ""}) EXPECT_EQ(root->setValueForKeyPath(x, str(path), nullptr, true), -1);
 }
 
 TEST_F(KeyValueCodingTest, ObserversHearAdditionsAndReplacementsButNotTheirOwnChanges)
@@ -111,6 +112,7 @@ TEST_F(KeyValueCodingTest, RemovingAnObserverOrItsObjectReleasesIt)
   BaseDictionary* position = dict();
   RecordingObserver* watcher = observer();
   int before = watcher->getRetainCount();
+  position->removeObserverForValueAtKeyPath(watcher, str("lat"));  // none yet
   position->addObserverForValueAtKeyPath(watcher, str("lat"));
   position->removeObserverForValueAtKeyPath(watcher, str("lat"));
   EXPECT_EQ(watcher->getRetainCount(), before);
