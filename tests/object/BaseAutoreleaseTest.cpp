@@ -77,8 +77,9 @@ TEST_F(BaseAutoreleaseTest, WithoutAPoolAtTheLevelTheObjectLeaksWithItsCount)
 {
   LogCapture log;
   CountedObject* orphan = new (eRetainAutorelease) CountedObject();
-  EXPECT_EQ(orphan->getRetainCount(), 1);
-  EXPECT_EQ(log.text(), "Warning: No autorelease pool for this thread, leaking\n");
+  EXPECT_TRUE(orphan->getRetainCount() == 1 && orphan->autorelease() == orphan);
+  EXPECT_EQ(log.text(), "Warning: No autorelease pool for this thread, leaking\n"
+                        "Warning: No autorelease pool for this thread, leaking\n");
   orphan->release();  // nobody else owns it
   EXPECT_EQ(CountedObject::destroyed, 1);
 }

@@ -34,8 +34,8 @@ TEST_F(BaseNumberTest, StoredTypesAndTheirReadings)
     EXPECT_EQ(number->getInteger64(), integer64) << number->getDouble();
     EXPECT_EQ(number->getInteger(), integer) << number->getDouble();
   }
-  EXPECT_TRUE(num(0.25)->getBoolean());
-  EXPECT_FALSE(num(-0.0)->getBoolean());
+  EXPECT_TRUE(num(0.25)->getBoolean() && num(7)->getBoolean());
+  EXPECT_FALSE(num(-0.0)->getBoolean() || num(0)->getBoolean() || num(false)->getDouble() != 0.0);
 
   BaseNumber* number = num(2.5);
   number->set(true);
@@ -62,7 +62,7 @@ TEST_F(BaseNumberTest, EqualityHashAndOrder)
   EXPECT_EQ(num(1)->compare(num(2.5)), 1);
   EXPECT_EQ(num(true)->compare(num(false)), -1);
   EXPECT_EQ(num(9007199254740993ll)->compare(num(9007199254740992ll)), -1);
-  EXPECT_EQ(nan()->compare(num(1)), 0);
+  EXPECT_EQ(nan()->compare(num(1)) + num(5)->compare(num(5)) + num(2.5)->compare(num(1.5)), -1);
   EXPECT_GT(num(1)->compare(str("0")), 0);
 }
 

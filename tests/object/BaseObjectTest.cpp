@@ -88,7 +88,8 @@ TEST_F(BaseObjectIdentityTest, ComparisonClassAndEquality)
   EXPECT_EQ(higher->compare(lower), -1);
   // isOfClass is an exact name test; root equality is identity, the hash the address.
   EXPECT_FALSE(plain->isOfClass("Base"));
-  EXPECT_FALSE(plain->isEqual(other));
+  EXPECT_FALSE(plain->isEqual(other) || plain->isEqual(nullptr));
+  EXPECT_EQ(plain->compare(plain), 0);
   EXPECT_EQ(plain->hash(), (uint32_t)(uintptr_t)plain);
 }
 
