@@ -72,6 +72,10 @@ TEST_F(BaseBufferTest, ConstructionCopyAndGrowth)
   EXPECT_EQ(doubled->capacity(), 512u);
   doubled->appendBytes(pattern(1000).data(), 1000);  // more than double: what is needed
   EXPECT_EQ(doubled->capacity(), 1301u);
+  *doubled += *doubled;  // its own bytes, read again after the storage moved
+  *doubled += 'z';
+  EXPECT_TRUE(doubled->appendBytes(nullptr, 0) && data(doubled) == pattern(300) + pattern(1000) + pattern(300) + pattern(1000) + "z");
+  EXPECT_EQ((new (eRetainAutorelease) BaseBuffer(0ul))->capacity(), 1u);
 
   // The count alone makes the length overflow: nothing is read from the pointer.
   BaseBuffer* kept = make("keep");
@@ -105,7 +109,10 @@ TEST_F(BaseBufferTest, LengthsReadPositionAndAssignment)
   *target = *make("ab");
   EXPECT_TRUE(target->bytes()[2] == 0 && target->capacity() == 11u);  // reused
   *target = "xy";
+  *target = *target;
   EXPECT_EQ(data(target), "xy");
+  *target = *make(pattern(20));  // larger than the storage
+  EXPECT_TRUE(data(target) == pattern(20) && target->capacity() == 21u);
 }
 
 TEST_F(BaseBufferTest, Searches)
@@ -113,9 +120,10 @@ TEST_F(BaseBufferTest, Searches)
   BaseBuffer* buffer = make("abcabc");
   uint32_t offset = 99;
   EXPECT_TRUE(buffer->contains("bc", 2, &offset) && offset == 4u);  // the last occurrence
-  EXPECT_TRUE(buffer->contains("abcabc", 6, &offset) && offset == 0u);
+  EXPECT_TRUE(buffer->contains("abcabc", 6, &offset) && offset == 0u && buffer->contains("ca", 2));
   EXPECT_FALSE(buffer->contains("abcabca", 7, &offset));
-  EXPECT_FALSE(buffer->containsString("cb"));
+  EXPECT_FALSE(buffer->containsString("cb") || buffer->containsString("abcabcabc"));
+  EXPECT_TRUE(buffer->hasPrefix("") && buffer->hasSuffix(""));
   EXPECT_TRUE(buffer->hasPrefix("abca") && buffer->hasSuffix("cabc"));
   EXPECT_FALSE(buffer->hasPrefix("bc") || buffer->hasSuffix("ab"));
   EXPECT_FALSE(make("ab")->hasPrefix("abc") || make("ab")->hasSuffix("zab"));
@@ -125,6 +133,7 @@ TEST_F(BaseBufferTest, Searches)
       {"##abc##", "##", 32, 0, "abc"},    {"a|b|c|d", "|", 32, 2, "c"},
       {"x|hello", "|", 8, 0, ""},         {"||", "|", 8, 0, ""},
       {"a|b|c", "|", 8, 5, ""},           {std::string("|ab\0|", 5), "|", 8, 0, ""},
+      {"abc", "|", 8, 0, ""},             {"|a|", "|", 0, 0, "junk"},
   };
   for (const auto& [text, delimiter, room, index, expected] : cases) {
     SCOPED_TRACE(text);
@@ -132,7 +141,7 @@ TEST_F(BaseBufferTest, Searches)
     uint32_t size = room;
     make(text)->copySubstringBetween(delimiter, output, size, index);
     EXPECT_STREQ(output, expected);
-    EXPECT_EQ(size, strlen(expected));
+    EXPECT_EQ(size, room ? strlen(expected) : 0u);
   }
 }
 
@@ -146,6 +155,10 @@ TEST_F(BaseBufferTest, Files)
   EXPECT_EQ(data(back), "head:" + pattern(3000));
   // A directory opens for reading but cannot be read: that must end, not spin.
   EXPECT_FALSE(back->readFromFile(directory.path().c_str()) || make()->writeToFile("/no/such/dir/f"));
+  LogCapture log;
+  EXPECT_FALSE(back->readFromFile("/no/such/file"));
+  EXPECT_EQ(log.text(), "Error: unable to open /no/such/file\n");
+  EXPECT_TRUE(make()->writeToFile(file.c_str()) && make()->readFromFile(file.c_str()));
 
   FILE* stream = tmpfile();
   fputs("GET /\r\nHost: x\r\ntail", stream);
@@ -172,14 +185,26 @@ TEST_F(BaseBufferTest, Files)
   EXPECT_EQ(fread(out, 1, sizeof out, stream), 1900u);
   EXPECT_EQ(std::string(out, 1900), pattern(1500) + pattern(400, 1600));
   fclose(stream);
+  stream = fopen(file.c_str(), "r");  // takes no bytes: they all stay
+  EXPECT_FALSE(back->getBytesToFile(stream, 10));
+  EXPECT_EQ(data(back), "head:" + pattern(3000));
+  fclose(stream);
 }
 
 TEST_F(BaseBufferTest, TextForms)
 {
   std::string bytes;
   for (int i = 0; i < 17; i++) bytes += (char)i;
-  EXPECT_STREQ(make(bytes)->hexDump(17)->cString(),
+  EXPECT_STREQ(make(bytes)->hexDump(1000)->cString(),
                "BUFFER (\n  00 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e 0f \n  10 )\n");
+  const std::pair<int, const char*> forms[] = {
+      {BaseObject::eToStringPlain, "BUFFER (\n  61 5c 62 )\n"},
+      {BaseObject::eToStringLua, "\"a\\\\b\""},
+      {BaseObject::eToStringXML, "<data>BUFFER (\n  61 5c 62 )\n</data>"},
+      {BaseObject::eToStringJSON | BaseObject::eToStringClassName | BaseObject::eToStringEntryCount,
+       "// BaseBuffer 3 entries \n\"a\\\\b\""}};
+  for (auto [flags, expected] : forms) EXPECT_STREQ(make("a\\b")->toString(flags)->cString(), expected);
+  EXPECT_STREQ(make()->toString(BaseObject::eToStringJSON)->cString(), "\"\"");
 }
 
 TEST_F(BaseBufferTest, NonBlockingFIFO)
@@ -188,6 +213,8 @@ TEST_F(BaseBufferTest, NonBlockingFIFO)
   EXPECT_TRUE(buffer->writeIO("01234567", 8));
   EXPECT_FALSE(buffer->writeIO("abc", 3));  // needs room for all of it
   EXPECT_TRUE(buffer->writeIO("ab", 2));
+  EXPECT_FALSE(buffer->writeIO("c", 1));  // full
+  EXPECT_EQ(read(buffer, 0), "!");
   EXPECT_EQ(read(buffer, 7), "0123456");
   EXPECT_EQ(read(buffer, 5), "!");  // all or nothing
   EXPECT_TRUE(buffer->closeIO());   // hands out what is left, then ends
@@ -198,7 +225,7 @@ TEST_F(BaseBufferTest, NonBlockingFIFO)
   EXPECT_TRUE(buffer->writeIO("abc", 3));
   buffer->setFIFO(0, false);  // back to the cursor mode
   EXPECT_EQ(read(buffer, 3), "abc");
-  EXPECT_EQ(data(buffer), "abc");
+  EXPECT_TRUE(data(buffer) == "abc" && buffer->closeIO());
   EXPECT_DEATH(
       {
         BaseBuffer* used = make("abc");

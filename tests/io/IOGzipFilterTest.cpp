@@ -92,6 +92,12 @@ TEST_F(IOGzipFilterTest, WrappersAndChunkFraming)
   bytes = compress(randomBytes(100), false, true, 1);  // block sizes below ten are raised to ten
   EXPECT_EQ(bytes.substr(0, 2) + bytes.substr(12, 2), std::string("\x00\x0a\x00\x0a", 4));
   EXPECT_EQ(readBack(true, 0), randomBytes(100));
+  rewire();
+  IOGzipFilter* writer = filter(false, false);
+  EXPECT_TRUE(writer->writeIO("abc", 3) && writer->flushIO() && writer->flushIO());  // the second finds nothing new
+  EXPECT_EQ(readBack(false), "abc");  // whole before the end of the stream
+  uint32_t none = 0;
+  EXPECT_TRUE(filter(false, false)->readIO(nullptr, none));
 }
 
 TEST_F(IOGzipFilterTest, ReadsAfterTheEndOrOfCorruptDataFail)

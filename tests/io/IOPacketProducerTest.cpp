@@ -95,4 +95,24 @@ TEST_F(IOPacketProducerTest, ReadsNeverSpanTwoPacketsDrainAfterCloseAndReleaseTh
   EXPECT_TRUE(log.contains("Debug: packet is 3 bytes, receivedPacketCount 1\n"));
 }
 
+TEST_F(IOPacketProducerTest, FullQueuesHoldTheWriterAndTheAdderAndAnEmptyOneTheReaderUntilClosed)
+{
+  IOPacketProducer* packets = producer(1);
+  std::thread writer([&] { packets->writeIO("abcdefgh", 8); });
+  std::string taken;
+  while (taken.size() < 8)
+    if (BaseBuffer* packet = packets->getNextPacket()) taken += text(packet) + "|";
+  writer.join();
+  EXPECT_EQ(taken, "abcd|efgh|");
+  std::thread adder([&] {
+    BaseAutorelease threadPool;
+    for (const char* bytes : {"ij", "kl", "mn"}) add(packets, bytes);
+  });
+  EXPECT_EQ(read(packets, 4, 3), "ij|kl|mn|");
+  adder.join();
+  std::thread closer([&] { packets->closeIO(); });
+  EXPECT_EQ(read(packets, 4), "!");
+  closer.join();
+}
+
 }  // namespace
