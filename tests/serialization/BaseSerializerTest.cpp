@@ -171,6 +171,7 @@ const struct
     {"string", [] { return str("abc"); }, "0A 00 03 'abc'"},
     {"null", [] { return &BaseNull::instance; }, "0B 00"},
     {"true", [] { return new (eRetainAutorelease) BaseNumber(true); }, "0F 00 01"},
+    {"false", [] { return new (eRetainAutorelease) BaseNumber(false); }, "0F 00 00"},
     {"request", [] { return dictionaryOf("cmd_id", integer(1)); }, "15 00 01 0A 00 06 'cmd_id' 0C 00 01"},
     {"array", [] { return new (eRetainAutorelease) BaseArray(number(1.0), &BaseNull::instance, nullptr); },
      "14 00 02 0D 00 4F 07 1E 0B 00"},
@@ -213,6 +214,7 @@ TEST(WholeObjectTest, ExamplesWriteTheirBytesAndReadBackTheSame)
   }
   BaseAutorelease pool;
   expectSame(decode(wire("0A 40 20 03 'abc'")), str("abc"));  // version 256 is version 0
+  expectSame(decode(wire("42 01 00 03 'abc'")), str("abc"));    // the kind in its long form
 }
 
 Bytes nestedArrays(int depth)
@@ -252,6 +254,8 @@ TEST(ReaderFailureTest, EachFaultReadsAsNullWithItsLogLines)
       {"16 00 02 0B 00 03 00", KIND3 + U},
       {"15 00 01 03 00 0B 00", KIND3 + U},
       {"14 00 81", "Error: negative count -1 in data\n"},
+      {"16 00 81", "Error: negative count -1 in data\n"},
+      {"0C 00", END},
       {"0A 00 81 'a'", "Error: negative length -1 in data\n"},
       {"01 00 82 'ab'", "Error: negative length -2 in data\n"},
       {"14 00 01 15 00 01 0C 00 01 0B 00", "Error: dictionary key of class BaseNumber in data\n" + U},
@@ -369,7 +373,7 @@ TEST(SerializerEngineTest, EntryPointsWritesFlushesAndFailedWrites)
   EXPECT_TRUE(BaseSerializer::unserializeObject(buffer)->isEqual(integer(5)));
   BaseSerializer* serializer = BaseSerializer::toBaseBufferSerializer();
   EXPECT_EQ(serializer->getRetainCount(), 1);
-  EXPECT_TRUE(serializer->appendSerializableObject(&BaseNull::instance));
+  EXPECT_TRUE(serializer->appendSerializableObject(&BaseNull::instance) && serializer->appendSerializableObject(nullptr));
   EXPECT_EQ(bytesOf(static_cast<BaseBuffer*>(serializer->getIO())), wire("0B 00"));
 
   LogCapture log("%S: %m\n", "info");
@@ -389,12 +393,15 @@ TEST(SerializerEngineTest, DelegateContextAndProgression)
   BaseAutorelease pool;
   RecordingDelegate delegate;
   BaseSerializer* serializer =
-      new (eRetainAutorelease) BaseSerializer(new (eRetainAutorelease) BaseBuffer(), &delegate);
+      new (eRetainAutorelease) BaseSerializer(new (eRetainAutorelease) BaseBuffer());
+  serializer->setSerializerDelegate(&delegate);
   serializer->setSerializerDelegate(nullptr);  // keeps the current one
   EXPECT_EQ(serializer->getSerializerDelegate(), &delegate);
   serializer->notifyProgression(1, 1, 100);
+  EXPECT_EQ(serializer->getProgression(2), 100u);
   BaseString* context = str("sent");
   serializer->setContextObject(context);  // held, and resets the counters
+  EXPECT_EQ(serializer->getProgression(2), 0u);
   EXPECT_EQ(context->getRetainCount(), 2);
   serializer->setContextObject(nullptr);
   EXPECT_EQ(context->getRetainCount(), 1);

@@ -193,6 +193,9 @@ TEST_F(FileObjectTest, UnsafeAttributesAreRefusedBeforeTheDiskIsTouched)
   // Name, context, size, transfer offset, resumable, the error, a key given a value of another class.
   const std::tuple<std::string, const char*, long long, long long, bool, const char*, std::string> cases[] = {
       {"..", nullptr, 4, 0, false, unsafeName, ""},
+      {".", nullptr, 4, 0, false, unsafeName, ""},
+      {"", nullptr, 4, 0, false, unsafeName, ""},
+      {"f", "ok/.x/ab/..", 4, 0, false, unsafeContext, ""},
       {"../escaped", nullptr, 4, 0, false, unsafeName, ""},
       {std::string("ok\0/../x", 8), nullptr, 4, 0, false, unsafeName, ""},
       {"x", nullptr, 4, 0, false, unsafeName, "fa_name"},
@@ -303,6 +306,7 @@ TEST_F(FileObjectTest, ObjectsRoundTripThroughFiles)
 
   LogCapture log;
   EXPECT_EQ(BaseSerializer::unserializeObjectFromFile((source() + "/missing").c_str()), nullptr);
+  EXPECT_FALSE(BaseSerializer::serializeObjectToFile(record, source().c_str()));  // a directory
 }
 
 }  // namespace
