@@ -88,6 +88,7 @@ TEST_F(FileOperationsTest, OperationsOnFilesDirectoriesLinksAndNothing)
       {"directories", "x", "x='f'", false, "x='f'", nullptr},
       {"directories", "x/z", "x='f'", false, "x='f'", "Error: @x/z failed Not a directory\n"},
       {"directory", "x", "x/", true, "x/", nullptr},
+      {"directory", "x/y", "", false, "", nullptr},
       {"create", "x", "", true, "x/", nullptr},
   };
   for (const auto& c : cases) {
@@ -184,6 +185,10 @@ TEST_F(FileOperationsTest, RangesIntoNewOrOpenFiles)
   }
   EXPECT_FALSE(source->writeContentAtOffsetToFile(str(at("short")), 100, 39901) || present(at("short")));
   EXPECT_FALSE(source->writeContentAtOffsetToFile(str(at("existing")), 40001, 1) || present(at("existing")));
+  ASSERT_TRUE(source->openFile(true));  // opened by the caller: left open
+  EXPECT_TRUE(source->writeContentAtOffsetToFile(str(at("open")), 1, 4) && source->isOpen());
+  EXPECT_EQ(readFile(at("open")), bytes.substr(1, 4));
+  EXPECT_FALSE(file(at("x"))->writeContentAtOffsetToFile(str(at("from dir")), 0, 0) || present(at("from dir")));
 }
 
 TEST_F(FileOperationsTest, EntriesInListingOrderWithOrWithoutDotNames)
@@ -210,6 +215,9 @@ TEST_F(FileOperationsTest, TemporaryDirectoryAndFiles)
   BaseString* directory = BaseFile::temporaryDirectory();
   EXPECT_EQ(directory->cString(), m_root);
   EXPECT_EQ(BaseFile::temporaryDirectory(), directory);
+  platform::setEnvironmentVariable(variable, "");  // empty: the system's own folder
+  BaseFile::setTemporaryDirectory("");
+  EXPECT_EQ(BaseFile::temporaryDirectory()->cString(), platform::defaultTemporaryDirectory());
   platform::setEnvironmentVariable(variable, value ? saved.c_str() : nullptr);
   BaseFile::setTemporaryDirectory("/elsewhere");
   EXPECT_STREQ(BaseFile::temporaryDirectory()->cString(), "/elsewhere");

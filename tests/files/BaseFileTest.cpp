@@ -99,6 +99,7 @@ TEST_F(BaseFileTest, WholeFileOperationsByKindOfPath)
   // Before, whether it opens, the content's length (-1: none), whether content is set, after.
   const std::tuple<const char*, bool, int, bool, const char*> cases[] = {
       {"x='0123456789'", true, 10, true, "x='abc3456789'"},
+      {"x=''", true, 0, true, "x='abc'"},
       {"x/", false, -1, false, "x/"},
       {"", false, -1, false, ""}};
   for (const auto& [before, opens, length, sets, after] : cases) {
@@ -125,7 +126,8 @@ TEST_F(BaseFileTest, StreamReadsWritesAndOffsets)
   uint32_t length = 4;
   char buffer[16];
   BaseFile* closed = file("d");
-  EXPECT_FALSE(closed->readIO(buffer, length) || length || closed->writeIO("x", 1) || closed->flushIO());
+  EXPECT_FALSE(closed->readIO(buffer, length) || length || closed->writeIO("x", 1) || closed->flushIO() ||
+               closed->getOffset());
 
   writeFile(path("f"), "0123456789");
   BaseFile* reader = file("f");
@@ -135,6 +137,7 @@ TEST_F(BaseFileTest, StreamReadsWritesAndOffsets)
   length = sizeof buffer;
   ASSERT_TRUE(reader->readIO(buffer, length));
   EXPECT_EQ(std::string(buffer, length), "3456789");
+  EXPECT_FALSE(reader->skipBytesInIO(1));  // past the end
   length = sizeof buffer;
   EXPECT_FALSE(reader->readIO(buffer, length) || length || reader->writeIO("x", 1));  // opened read-only
 
@@ -245,7 +248,8 @@ TEST_F(BaseFileTest, AtomicWrites)
 
 TEST_F(BaseFileTest, PartialPathsAndFiles)
 {
-  EXPECT_STREQ(BaseFile::partialPathForFilePath(text("/d/f"))->cString(), "/d/.f.partial");
+  for (auto [name, partial] : {std::pair{"/d/f", "/d/.f.partial"}, {"f/", "./.f.partial"}, {"/f", "/.f.partial"}})
+    EXPECT_STREQ(BaseFile::partialPathForFilePath(text(name))->cString(), partial);
   EXPECT_EQ(BaseFile::partialFileForPath(text(path("f"))), nullptr);
   writeFile(path(".f.partial"), "abc");
   BaseFile* partial = BaseFile::partialFileForPath(text(path("f")));
@@ -265,6 +269,8 @@ protected:
   {
     BaseFile* sender = file(name);
     sender->compareSlicesPatterns(slices);
+    BaseObject* offered = sender->getFileAttributes()->objectForKey("fa_to");  // only when past 0
+    EXPECT_EQ(offered ? integerOf(offered) : 0, sender->getTransferOffset());
     return sender->getTransferOffset();
   }
   BaseDictionary* changed(BaseDictionary* slice, const char* key, int64_t value)
