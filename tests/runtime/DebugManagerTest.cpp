@@ -87,7 +87,8 @@ TEST_F(DebugTest, Filters)
   // A letter, a digit or a name's prefix select a severity; null means info and an empty text
   // writes nothing; later lines exclude, and include again.
   const std::pair<const char*, const char*> rows[] = {
-      {"W", "012"}, {"2", "012"}, {"err", "01"}, {nullptr, "0123"}, {"", ""}, {"info\n- W", "3"}};
+      {"W", "012"}, {"2", "012"}, {"err", "01"}, {nullptr, "0123"}, {"", ""}, {"info\n - W", "3"},
+      {"verbose", "012345"}, {"V||||99999999999", ""}};
   for (auto [filter, written] : rows) EXPECT_EQ(passed(filter), written) << (filter ? filter : "null");
   // Malformed lines never break the sink.
   for (const char* filter : {"|||||||||||||||||", "+", "%%%", "V||||-5|zz", "E|\x01\x02|\xff", "+-"})
@@ -108,7 +109,10 @@ TEST_F(DebugTest, Targets)
   writeFile(path("X.log"), "old content\n");
   DebugManager* sink = makeSink("%m\n", nullptr, "FILE:" + path("X.log"));
   logAt(DebugManager::eMsgInfo, "fresh");
+  sink->setTarget("");
+  EXPECT_EQ(sink->getTargetKind(), DebugManager::eTargetStdio);  // the default
   sink->setTarget("windows");
+  logAt(DebugManager::eMsgInfo, "not here");
   EXPECT_EQ(sink->getTargetKind(), DebugManager::eTargetWindows);
   EXPECT_EQ(readTextFile(path("X.log")), "fresh\n");
   // A mode in the middle appends; the path keeps any further colons.
@@ -129,7 +133,7 @@ TEST_F(DebugTest, Targets)
   // address that is no live stream, and unknown words leave the sink silent.
   CountedObject* object = new CountedObject();
   for (std::string target : {std::string("file"), "file:" + path("no/such/dir.log"),
-                             "file:w,ccs=UTF-8:" + path("ccs.log"), std::string("io:0x1234"),
+                             "file:w,ccs=UTF-8:" + path("ccs.log"), std::string("io:0x1234"), std::string("io"),
                              std::string("io:garbage"), targetFor(reinterpret_cast<IOAbstract*>(object)),
                              std::string("syslog:x")})
     EXPECT_EQ(makeSink("%m", nullptr, target)->getTargetKind(), DebugManager::eTargetNone) << target;
@@ -157,6 +161,7 @@ TEST_F(DebugTest, LineFormat)
   char address[40];
   snprintf(address, sizeof address, "0x%lx", (unsigned long)(uintptr_t)probe);
   EXPECT_EQ(lineFor("%c|%i|%a", FILE_PATH, FUNCTION, probe), std::string("NamedProbe|probe-7|") + address);
+  EXPECT_EQ(lineFor("%c|%i|%a"), "||");  // no object
   probe->release();
   std::string clocks = lineFor("%t %M %C <%[%]> <%[plain%Y%]>");
   EXPECT_EQ(clocks.find_first_not_of("0123456789x abcdef<>plain"), std::string::npos) << clocks;
