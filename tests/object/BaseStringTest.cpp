@@ -33,6 +33,7 @@ TEST_F(BaseStringTest, HashEqualityAndOrder)
   EXPECT_TRUE(str("abc")->isEqual(str("abc")));
   EXPECT_FALSE(str("abc")->isEqual(str("abd")) || str("")->isEqual(arrayOf({})));
   EXPECT_GT(str("a")->compare(str("b")), 0);
+  EXPECT_LT(str("a")->compare(arrayOf({})), 0);  // by class name
   EXPECT_EQ(str("abc")->compareCaseInsensitive(str("ABCdef")), 0);
   EXPECT_EQ(str("abc")->compareCaseInsensitive(str("ABD")) - str("abd")->compareCaseInsensitive(str("ABC")), 2);
 }
@@ -67,8 +68,8 @@ TEST_F(BaseStringTest, UTF8AndWideText)
   // Surrogate pairs combine; an unpaired high surrogate ends the text.
   const wchar_t pair[] = {L'a', 0xD83D, 0xDE00, L'b', 0};
   EXPECT_EQ(text(new (eRetainAutorelease) BaseString(pair, -1)), "a\xF0\x9F\x98\x80" "b");
-  const wchar_t unpaired[] = {L'a', 0xD800, L'b', 0};
-  EXPECT_EQ(text(new (eRetainAutorelease) BaseString(unpaired, -1)), "a");
+  const wchar_t unpaired[] = {L'a', 0xD800, L'b', 0}, beyond[] = {L'a', 0xD800, 0xE000, 0};
+  EXPECT_EQ(text(new (eRetainAutorelease) BaseString(unpaired, -1)) + text(new (eRetainAutorelease) BaseString(beyond, -1)), "aa");
   EXPECT_EQ(text(new (eRetainAutorelease) BaseString(pair, 2)), "a");  // the pair cut in half
 
   // Wide text is UTF-32 where wchar_t holds 32 bits and UTF-16 where it holds 16, as the
@@ -95,6 +96,9 @@ TEST_F(BaseStringTest, Searching)
   EXPECT_TRUE(value->hasPrefix("conf") && value->hasPrefix(str("conf")));
   EXPECT_TRUE(value->hasSuffix(".json") && value->hasSuffix(str(".json")));
   EXPECT_FALSE(str("a")->hasPrefix("ab") || str("a")->hasPrefix(str("ab")) || str("b")->hasSuffix("ab"));
+  EXPECT_FALSE(value->hasPrefix((const char*)nullptr) || value->hasPrefix((BaseString*)nullptr) ||
+               value->hasSuffix((const char*)nullptr) || value->hasSuffix((BaseString*)nullptr) ||
+               value->containsString(nullptr) || value->indexOfString(nullptr) != BaseString::NOT_FOUND);
   EXPECT_TRUE(value->containsString("fig"));
   EXPECT_EQ(value->indexOfString(str("json")), 7u);
   EXPECT_EQ(value->indexOfString(str("owt")), BaseString::NOT_FOUND);
@@ -109,13 +113,13 @@ TEST_F(BaseStringTest, NewStringOperations)
 {
   expectResults(&BaseString::escapeString, {{"a b/c.d", "a%20b%2fc.d"}, {"Z9~[", "Z9%7e%5b"}});
   expectResults(&BaseString::urlCompliantPath, {{"a b/c.d", "a%20b/c.d"}, {"", ""}});
-  expectResults(&BaseString::unescapedString, {{"a%20b%2", "a b\x02"}, {"x%2Fy%2fz", "x/y/z"}, {"%zzkept", "kept"}, {"a", "a"}});
+  expectResults(&BaseString::unescapedString, {{"a%20b%2", "a b\x02"}, {"x%2Fy%2fz", "x/y/z"}, {"%zzkept", "kept"}, {"a", "a"}, {"a%:1b%!", "ab"}});
   expectResults(&BaseString::pathExtension, {{"/dir/file.tar.gz", "gz"}, {"/dir/file", ""}, {"file.", ""}});
   expectResults(&BaseString::pathWithoutExtension, {{"/dir/file.tar.gz", "/dir/file.tar"}, {"file", "file"}});
   expectResults(&BaseString::substringByDeletingLastPathComponent, {{"/a/b/", "/a"}, {"a", ""}});
-  expectResults(&BaseString::substringByDeletingTrailingSlash, {{"/dir/", "/dir"}, {"/", "/"}, {"C:/", "C:/"}, {"x", "x"}});
+  expectResults(&BaseString::substringByDeletingTrailingSlash, {{"/dir/", "/dir"}, {"/", "/"}, {"C:/", "C:/"}, {"ab/", "ab"}, {"x", "x"}});
   expectResults(&BaseString::toLower, {{"MiXeD 1", "mixed 1"}});
-  for (auto [path, expected] : {std::pair{"/dir/file.tar.gz", "file.tar"}, {"a.d/file", "file"}, {"file.c", "file"}})
+  for (auto [path, expected] : {std::pair{"/dir/file.tar.gz", "file.tar"}, {"a.d/file", "file"}, {"file.c", "file"}, {"d/f", "f"}})
     EXPECT_EQ(text(str(path)->lastPathComponent(false)), expected);
   EXPECT_EQ(text(str("abcdef")->substring(2, 100)) + text(str("ab")->substring(5, 9)) + text(str("ab")->substring(1, 0)), "cdef");
   // Replacement scans left to right without overlap.
@@ -141,6 +145,7 @@ TEST_F(BaseStringTest, PathsSplittingAndFusing)
   value->fuse(str("a,,b")->split(","), ", ");
   EXPECT_EQ(text(value), ">a, , b");
   value->fuse(str("c,d")->split(","), nullptr);
+  value->fuse(nullptr, ",");
   EXPECT_EQ(text(value), ">a, , bcd");
   // Fusing a string with itself uses the text from before the call.
   BaseString* self = str("0123456789");
