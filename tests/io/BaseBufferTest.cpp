@@ -121,6 +121,7 @@ TEST_F(BaseBufferTest, Searches)
   uint32_t offset = 99;
   EXPECT_TRUE(buffer->contains("bc", 2, &offset) && offset == 4u);  // the last occurrence
   EXPECT_TRUE(buffer->contains("abcabc", 6, &offset) && offset == 0u && buffer->contains("ca", 2));
+  EXPECT_TRUE(buffer->contains("", 0, &offset) && offset == 6u);  // at the end
   EXPECT_FALSE(buffer->contains("abcabca", 7, &offset));
   EXPECT_FALSE(buffer->containsString("cb") || buffer->containsString("abcabcabc"));
   EXPECT_TRUE(buffer->hasPrefix("") && buffer->hasSuffix(""));
@@ -133,7 +134,7 @@ TEST_F(BaseBufferTest, Searches)
       {"##abc##", "##", 32, 0, "abc"},    {"a|b|c|d", "|", 32, 2, "c"},
       {"x|hello", "|", 8, 0, ""},         {"||", "|", 8, 0, ""},
       {"a|b|c", "|", 8, 5, ""},           {std::string("|ab\0|", 5), "|", 8, 0, ""},
-      {"abc", "|", 8, 0, ""},             {"|a|", "|", 0, 0, "junk"},
+      {"abc", "|", 8, 0, ""},             {"|a|", "|", 0, 0, "junk"},  {"|a|", "", 8, 0, ""},
   };
   for (const auto& [text, delimiter, room, index, expected] : cases) {
     SCOPED_TRACE(text);
