@@ -278,6 +278,14 @@ TEST(ReaderFailureTest, EachFaultReadsAsNullWithItsLogLines)
     EXPECT_EQ(log.text(),
               std::string("Error: Version 1 for object of type ") + className + " not yet supported\n");
   }
+  for (bool stall : {true, false}) {  // a stream that breaks the read contract
+    BaseAutorelease pool;
+    LogCapture log;
+    ScriptedStream* io = stream(wire("0B 00"));
+    (stall ? io->stallReads : io->overreport) = true;
+    EXPECT_EQ(serializerOn(io)->unserializeObjectFromIO(), nullptr);
+    EXPECT_TRUE(log.contains(std::string("Error: stream delivered ") + (stall ? "0" : "3") + " bytes for 2 asked\n"));
+  }
 }
 
 TEST(ReaderFailureTest, NestingIsReadUpToTheLimitAndRefusedBeyondWithoutRecursing)
