@@ -188,7 +188,8 @@ TEST_F(FileOperationsTest, RangesIntoNewOrOpenFiles)
   ASSERT_TRUE(source->openFile(true));  // opened by the caller: left open
   EXPECT_TRUE(source->writeContentAtOffsetToFile(str(at("open")), 1, 4) && source->isOpen());
   EXPECT_EQ(readFile(at("open")), bytes.substr(1, 4));
-  EXPECT_FALSE(file(at("x"))->writeContentAtOffsetToFile(str(at("from dir")), 0, 0) || present(at("from dir")));
+  EXPECT_FALSE(file(at("x"))->writeContentAtOffsetToFile(str(at("from dir")), 0, 0) ||
+               present(at("from dir")));
 }
 
 TEST_F(FileOperationsTest, EntriesInListingOrderWithOrWithoutDotNames)

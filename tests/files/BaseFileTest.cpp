@@ -249,7 +249,8 @@ TEST_F(BaseFileTest, AtomicWrites)
 
 TEST_F(BaseFileTest, PartialPathsAndFiles)
 {
-  for (auto [name, partial] : {std::pair{"/d/f", "/d/.f.partial"}, {"f/", "./.f.partial"}, {"/f", "/.f.partial"}})
+  for (auto [name, partial] :
+       {std::pair{"/d/f", "/d/.f.partial"}, {"f/", "./.f.partial"}, {"/f", "/.f.partial"}})
     EXPECT_STREQ(BaseFile::partialPathForFilePath(text(name))->cString(), partial);
   EXPECT_EQ(BaseFile::partialFileForPath(text(path("f"))), nullptr);
   writeFile(path(".f.partial"), "abc");

@@ -74,7 +74,8 @@ TEST_F(BaseBufferTest, ConstructionCopyAndGrowth)
   EXPECT_EQ(doubled->capacity(), 1301u);
   *doubled += *doubled;  // its own bytes, read again after the storage moved
   *doubled += 'z';
-  EXPECT_TRUE(doubled->appendBytes(nullptr, 0) && data(doubled) == pattern(300) + pattern(1000) + pattern(300) + pattern(1000) + "z");
+  EXPECT_TRUE(doubled->appendBytes(nullptr, 0) &&
+              data(doubled) == pattern(300) + pattern(1000) + pattern(300) + pattern(1000) + "z");
   EXPECT_EQ((new (eRetainAutorelease) BaseBuffer(0ul))->capacity(), 1u);
 
   // The count alone makes the length overflow: nothing is read from the pointer.
@@ -134,7 +135,8 @@ TEST_F(BaseBufferTest, Searches)
       {"##abc##", "##", 32, 0, "abc"},    {"a|b|c|d", "|", 32, 2, "c"},
       {"x|hello", "|", 8, 0, ""},         {"||", "|", 8, 0, ""},
       {"a|b|c", "|", 8, 5, ""},           {std::string("|ab\0|", 5), "|", 8, 0, ""},
-      {"abc", "|", 8, 0, ""},             {"|a|", "|", 0, 0, "junk"},  {"|a|", "", 8, 0, ""},
+      {"abc", "|", 8, 0, ""},             {"|a|", "|", 0, 0, "junk"},
+      {"|a|", "", 8, 0, ""},
   };
   for (const auto& [text, delimiter, room, index, expected] : cases) {
     SCOPED_TRACE(text);

@@ -79,7 +79,8 @@ TEST_F(IOAbstractTest, WritesOfFieldsStringsAndBuffers)
   uint32_t four = 0;
   BaseBuffer* fields = buffer("\x01\x02\x03\x04\x05\x06\x07\x08\x09", 9);
   EXPECT_TRUE(fields->readFormat(true, "124", &one, &two, &four) && fields->readFormat(false, "2", &three));
-  EXPECT_EQ(std::vector<uint32_t>({one, two, four, three}), std::vector<uint32_t>({1, 0x0302, 0x07060504, 0x0809}));
+  EXPECT_EQ(std::vector<uint32_t>({one, two, four, three}),
+            std::vector<uint32_t>({1, 0x0302, 0x07060504, 0x0809}));
   EXPECT_FALSE(fields->readFormat(false, "1", &one));  // at the end
 }
 

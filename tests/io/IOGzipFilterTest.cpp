@@ -94,7 +94,8 @@ TEST_F(IOGzipFilterTest, WrappersAndChunkFraming)
   EXPECT_EQ(readBack(true, 0), randomBytes(100));
   rewire();
   IOGzipFilter* writer = filter(false, false);
-  EXPECT_TRUE(writer->writeIO("abc", 3) && writer->flushIO() && writer->flushIO());  // the second finds nothing new
+  // Flushed twice: the second flush finds nothing new to say.
+  EXPECT_TRUE(writer->writeIO("abc", 3) && writer->flushIO() && writer->flushIO());
   EXPECT_EQ(readBack(false), "abc");  // whole before the end of the stream
   uint32_t none = 0;
   EXPECT_TRUE(filter(false, false)->readIO(nullptr, none));

@@ -135,7 +135,8 @@ TEST_F(BaseArrayTest, KeysAreElementIndices)
   EXPECT_EQ(array->_setValueForKeyInternal(str("first"), str("0")), BaseObject::eKeyObserverAdded);
   array->addObject(str("second"));
   EXPECT_EQ(array->_getValueForKeyInternal(str("0x1")), array->objectAtIndex(1));
-  EXPECT_TRUE(array->_getValueForKeyInternal(str("2")) == nullptr && array->_getValueForKeyInternal(str("+1")) == nullptr);
+  EXPECT_TRUE(array->_getValueForKeyInternal(str("2")) == nullptr &&
+              array->_getValueForKeyInternal(str("+1")) == nullptr);
   EXPECT_EQ(array->_setValueForKeyInternal(str("other"), str("1")), BaseObject::eKeyObserverReplaced);
   EXPECT_EQ(array->_setValueForKeyInternal(str("x"), str("5")), -1);
   EXPECT_EQ(array->_setValueForKeyInternal(str("x"), str("abc")), -1);

@@ -78,8 +78,9 @@ TEST_F(BaseAutoreleaseTest, WithoutAPoolAtTheLevelTheObjectLeaksWithItsCount)
   LogCapture log;
   CountedObject* orphan = new (eRetainAutorelease) CountedObject();
   EXPECT_TRUE(orphan->getRetainCount() == 1 && orphan->autorelease() == orphan);
-  EXPECT_EQ(log.text(), "Warning: No autorelease pool for this thread, leaking\n"
-                        "Warning: No autorelease pool for this thread, leaking\n");
+  EXPECT_EQ(log.text(),
+            "Warning: No autorelease pool for this thread, leaking\n"
+            "Warning: No autorelease pool for this thread, leaking\n");
   orphan->release();  // nobody else owns it
   EXPECT_EQ(CountedObject::destroyed, 1);
 }

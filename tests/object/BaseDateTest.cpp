@@ -64,7 +64,9 @@ TEST_F(BaseDateTest, BothTextFormsOfKnownDates)
   LogCapture log;
   EXPECT_EQ(text(date(std::nan(""))->getString(BaseDate::eFormatISO8601)), "");
   EXPECT_EQ(text(date(1e17)->getString(BaseDate::eFormatISO8601)), "");
-  EXPECT_EQ(log.text(), "Warning: date of nan seconds has no calendar form\nWarning: date of 1e+17 seconds has no calendar form\n");
+  EXPECT_EQ(log.text(),
+            "Warning: date of nan seconds has no calendar form\n"
+            "Warning: date of 1e+17 seconds has no calendar form\n");
 }
 
 TEST_F(BaseDateTest, ReadingLenientlyAndRefusingUnreadableText)
@@ -75,9 +77,10 @@ TEST_F(BaseDateTest, ReadingLenientlyAndRefusingUnreadableText)
   // A leap second counts as the first second of the next minute.
   EXPECT_EQ(date("2012-06-30T23:59:60Z")->getSeconds(), 1341100800.0);
   BaseDate* value = date(1234.5);
-  for (const char* garbage : {"2012-03-04T05:06:07", "2012-03-04T05:06:07Z trailing", "2013-02-29T00:00:00Z",
-                              "2012-03-04T24:00:00Z", "Sun, 04 Mrz 2012 05:06:07 GMT", "10000-01-01T00:00:00Z",
-                              "Sun, 04 Ma", "2012-00-04T05:06:07Z", (const char*)nullptr}) {
+  for (const char* garbage :
+       {"2012-03-04T05:06:07", "2012-03-04T05:06:07Z trailing", "2013-02-29T00:00:00Z",
+        "2012-03-04T24:00:00Z", "Sun, 04 Mrz 2012 05:06:07 GMT", "10000-01-01T00:00:00Z", "Sun, 04 Ma",
+        "2012-00-04T05:06:07Z", (const char*)nullptr}) {
     EXPECT_FALSE(value->set(garbage)) << garbage;
     EXPECT_EQ(value->getSeconds(), 1234.5) << garbage;
   }
@@ -96,7 +99,7 @@ TEST_F(BaseDateTest, NowEqualityHashAndOrder)
   EXPECT_TRUE(date(1330837567.0)->isEqual(date("2012-03-04T05:06:07Z")));
   EXPECT_FALSE(date(1330837567.0)->isEqual(date(1330837567.5)) || date(0.0)->isEqual(num(0)));
   EXPECT_EQ(date(0.0)->hash(), date(-0.0)->hash());
-  EXPECT_GT(date(0.0)->compare(num(0)), 0);  // by class name
+  EXPECT_GT(date(0.0)->compare(num(0)), 0);            // by class name
   EXPECT_EQ(date(1330837567.0)->hash(), 0x4E13D4BEu);  // 0x41D3D4BE ^ 0x0FC00000
   // Positive when the receiver is earlier.
   EXPECT_EQ(date(1.0)->compare(date(2.0)), 1);

@@ -103,7 +103,8 @@ TEST_F(BaseDictionaryTest, EqualityAndHashIgnoreTheInsertionOrder)
   single->setCStringForKey("b", "a");  // 128 ^ 131
   EXPECT_EQ(single->hash(), 3u);
   EXPECT_TRUE(forward->isEqual(forward));
-  for (BaseObject* other : {(BaseObject*)dict({"a", "i", "lon"}), (BaseObject*)dict({"a", "i"}), (BaseObject*)str("a")})
+  for (BaseObject* other :
+       {(BaseObject*)dict({"a", "i", "lon"}), (BaseObject*)dict({"a", "i"}), (BaseObject*)str("a")})
     EXPECT_FALSE(forward->isEqual(other));
   BaseDictionary* changed = dict({"a", "i", "lat"});
   changed->setCStringForKey("x", "lat");
@@ -118,12 +119,15 @@ TEST_F(BaseDictionaryTest, NullKeysAndValuesAreRefusedAndLogged)
       {[&] { return d->_setValueForKeyInternal(str("v"), nullptr) == -1; }, "NULL key, value not stored"},
       {[&] { return d->_setValueForKeyInternal(str("v"), new (eRetainAutorelease) OddKey("b")) == -1; },
        "key of class OddKey, value not stored"},
-      {[&] { return d->_setValueForKeyInternal(nullptr, str("a")) == -1; }, "NULL value for key 'a', not stored"},
+      {[&] { return d->_setValueForKeyInternal(nullptr, str("a")) == -1; },
+       "NULL value for key 'a', not stored"},
       {[&] { return !d->objectForKey((BaseString*)nullptr); }, "lookup of a NULL key"},
       {[&] { return !d->objectForKey((const char*)nullptr); }, "lookup of a NULL key"},
       {[&] { return !BaseDictionary::objectForKey((BaseDictionary*)nullptr, "user"); }, "'user' with NULL"},
-      {[&] { return !BaseDictionary::objectForKey((BaseDictionary*)nullptr, str("name")); }, "'name' with NULL"},
-      {[&] { return d->setObjectForKey(str("v"), (const char*)nullptr), true; }, "NULL key, value not stored"},
+      {[&] { return !BaseDictionary::objectForKey((BaseDictionary*)nullptr, str("name")); },
+       "'name' with NULL"},
+      {[&] { return d->setObjectForKey(str("v"), (const char*)nullptr), true; },
+       "NULL key, value not stored"},
       {[&] { return d->setCStringForKey(nullptr, "c"), true; }, "NULL value for key 'c', not stored"},
       {[&] { return d->removeObjectForKey((BaseString*)nullptr), true; }, "removal of a NULL key"},
       {[&] { return d->removeObjectForKey((const char*)nullptr), true; }, "removal of a NULL key"},

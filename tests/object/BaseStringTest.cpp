@@ -35,7 +35,8 @@ TEST_F(BaseStringTest, HashEqualityAndOrder)
   EXPECT_GT(str("a")->compare(str("b")), 0);
   EXPECT_LT(str("a")->compare(arrayOf({})), 0);  // by class name
   EXPECT_EQ(str("abc")->compareCaseInsensitive(str("ABCdef")), 0);
-  EXPECT_EQ(str("abc")->compareCaseInsensitive(str("ABD")) - str("abd")->compareCaseInsensitive(str("ABC")), 2);
+  EXPECT_EQ(str("abc")->compareCaseInsensitive(str("ABD")), 1);
+  EXPECT_EQ(str("abd")->compareCaseInsensitive(str("ABC")), -1);
 }
 
 TEST_F(BaseStringTest, GrowthAndCopies)
@@ -69,7 +70,8 @@ TEST_F(BaseStringTest, UTF8AndWideText)
   const wchar_t pair[] = {L'a', 0xD83D, 0xDE00, L'b', 0};
   EXPECT_EQ(text(new (eRetainAutorelease) BaseString(pair, -1)), "a\xF0\x9F\x98\x80" "b");
   const wchar_t unpaired[] = {L'a', 0xD800, L'b', 0}, beyond[] = {L'a', 0xD800, 0xE000, 0};
-  EXPECT_EQ(text(new (eRetainAutorelease) BaseString(unpaired, -1)) + text(new (eRetainAutorelease) BaseString(beyond, -1)), "aa");
+  EXPECT_EQ(text(new (eRetainAutorelease) BaseString(unpaired, -1)), "a");
+  EXPECT_EQ(text(new (eRetainAutorelease) BaseString(beyond, -1)), "a");
   EXPECT_EQ(text(new (eRetainAutorelease) BaseString(pair, 2)), "a");  // the pair cut in half
 
   // Wide text is UTF-32 where wchar_t holds 32 bits and UTF-16 where it holds 16, as the
@@ -85,8 +87,8 @@ TEST_F(BaseStringTest, UTF8AndWideText)
     }
   }
   // Overlong forms, bad continuations, stray or too-many-ones lead bytes: no wide text.
-  for (const char* invalid : {"\xC0\x80", "\xC1\xBF", "\xE0\x80\x80", "\xC3\x28",
-                              "\xE2\x28\xA1", "\xBF", "\xFE\x80\x80\x80\x80\x80\x80", "\xFF"})
+  for (const char* invalid : {"\xC0\x80", "\xC1\xBF", "\xE0\x80\x80", "\xC3\x28", "\xE2\x28\xA1", "\xBF",
+                              "\xFE\x80\x80\x80\x80\x80\x80", "\xFF"})
     EXPECT_EQ(str(invalid)->wString(), nullptr) << ::testing::PrintToString(invalid);
 }
 
@@ -113,15 +115,21 @@ TEST_F(BaseStringTest, NewStringOperations)
 {
   expectResults(&BaseString::escapeString, {{"a b/c.d", "a%20b%2fc.d"}, {"Z9~[", "Z9%7e%5b"}});
   expectResults(&BaseString::urlCompliantPath, {{"a b/c.d", "a%20b/c.d"}, {"", ""}});
-  expectResults(&BaseString::unescapedString, {{"a%20b%2", "a b\x02"}, {"x%2Fy%2fz", "x/y/z"}, {"%zzkept", "kept"}, {"a", "a"}, {"a%:1b%!", "ab"}});
+  expectResults(
+      &BaseString::unescapedString,
+      {{"a%20b%2", "a b\x02"}, {"x%2Fy%2fz", "x/y/z"}, {"%zzkept", "kept"}, {"a", "a"}, {"a%:1b%!", "ab"}});
   expectResults(&BaseString::pathExtension, {{"/dir/file.tar.gz", "gz"}, {"/dir/file", ""}, {"file.", ""}});
   expectResults(&BaseString::pathWithoutExtension, {{"/dir/file.tar.gz", "/dir/file.tar"}, {"file", "file"}});
   expectResults(&BaseString::substringByDeletingLastPathComponent, {{"/a/b/", "/a"}, {"a", ""}});
-  expectResults(&BaseString::substringByDeletingTrailingSlash, {{"/dir/", "/dir"}, {"/", "/"}, {"C:/", "C:/"}, {"ab/", "ab"}, {"x", "x"}});
+  expectResults(&BaseString::substringByDeletingTrailingSlash,
+                {{"/dir/", "/dir"}, {"/", "/"}, {"C:/", "C:/"}, {"ab/", "ab"}, {"x", "x"}});
   expectResults(&BaseString::toLower, {{"MiXeD 1", "mixed 1"}});
-  for (auto [path, expected] : {std::pair{"/dir/file.tar.gz", "file.tar"}, {"a.d/file", "file"}, {"file.c", "file"}, {"d/f", "f"}})
+  for (auto [path, expected] :
+       {std::pair{"/dir/file.tar.gz", "file.tar"}, {"a.d/file", "file"}, {"file.c", "file"}, {"d/f", "f"}})
     EXPECT_EQ(text(str(path)->lastPathComponent(false)), expected);
-  EXPECT_EQ(text(str("abcdef")->substring(2, 100)) + text(str("ab")->substring(5, 9)) + text(str("ab")->substring(1, 0)), "cdef");
+  EXPECT_EQ(text(str("abcdef")->substring(2, 100)) + text(str("ab")->substring(5, 9)) +
+                text(str("ab")->substring(1, 0)),
+            "cdef");
   // Replacement scans left to right without overlap.
   EXPECT_EQ(text(str("aaa")->replaceString("aa", "b")), "ba");
   EXPECT_EQ(text(str("a.b.c")->replaceString(".", "::")), "a::b::c");
@@ -131,8 +139,12 @@ TEST_F(BaseStringTest, NewStringOperations)
 
 TEST_F(BaseStringTest, PathsSplittingAndFusing)
 {
-  for (auto [base, component, expected] : {std::tuple{"/x/", "/a", "/x/a"}, {"/x", "/a", "/x/a"}, {"/x/", "a", "/x/a"},
-                                           {"", "a", "/a"}, {"x", "", "x/"}, {"a/", nullptr, "a/a/"}}) {
+  for (auto [base, component, expected] : {std::tuple{"/x/", "/a", "/x/a"},
+                                           {"/x", "/a", "/x/a"},
+                                           {"/x/", "a", "/x/a"},
+                                           {"", "a", "/a"},
+                                           {"x", "", "x/"},
+                                           {"a/", nullptr, "a/a/"}}) {
     BaseString* joined = str(base);
     joined->appendPathComponent(component ? str(component) : joined);
     EXPECT_EQ(text(joined), expected);

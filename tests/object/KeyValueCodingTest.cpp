@@ -67,7 +67,8 @@ TEST_F(KeyValueCodingTest, SettingCreatesIntermediatesOfTheRightKindOnlyWhenAske
   EXPECT_EQ(root->getValueForKeyPath(str("map.k")), x);
 
   // An array cannot grow by more than one place, nor hold a dictionary key.
-  for (const char* path : {"list.5", "list.5.k", ""}) EXPECT_EQ(root->setValueForKeyPath(x, str(path), nullptr, true), -1);
+  for (const char* path : {"list.5", "list.5.k", ""})
+    EXPECT_EQ(root->setValueForKeyPath(x, str(path), nullptr, true), -1);
 }
 
 TEST_F(KeyValueCodingTest, ObserversHearAdditionsAndReplacementsButNotTheirOwnChanges)

@@ -87,8 +87,8 @@ TEST_F(DebugTest, Filters)
   // A letter, a digit or a name's prefix select a severity; null means info and an empty text
   // writes nothing; later lines exclude, and include again.
   const std::pair<const char*, const char*> rows[] = {
-      {"W", "012"}, {"2", "012"}, {"err", "01"}, {nullptr, "0123"}, {"", ""}, {"info\n - W", "3"},
-      {"verbose", "012345"}, {"V||||99999999999", ""}};
+      {"W", "012"}, {"2", "012"},        {"err", "01"},         {nullptr, "0123"},
+      {"", ""},     {"info\n - W", "3"}, {"verbose", "012345"}, {"V||||99999999999", ""}};
   for (auto [filter, written] : rows) EXPECT_EQ(passed(filter), written) << (filter ? filter : "null");
   // Malformed lines never break the sink.
   for (const char* filter : {"|||||||||||||||||", "+", "%%%", "V||||-5|zz", "E|\x01\x02|\xff", "+-"})
@@ -132,10 +132,10 @@ TEST_F(DebugTest, Targets)
   // No path, an unopenable one, a mode the C library would read as something else, an
   // address that is no live stream, and unknown words leave the sink silent.
   CountedObject* object = new CountedObject();
-  for (std::string target : {std::string("file"), "file:" + path("no/such/dir.log"),
-                             "file:w,ccs=UTF-8:" + path("ccs.log"), std::string("io:0x1234"), std::string("io"),
-                             std::string("io:garbage"), targetFor(reinterpret_cast<IOAbstract*>(object)),
-                             std::string("syslog:x")})
+  for (std::string target :
+       {std::string("file"), "file:" + path("no/such/dir.log"), "file:w,ccs=UTF-8:" + path("ccs.log"),
+        std::string("io:0x1234"), std::string("io"), std::string("io:garbage"),
+        targetFor(reinterpret_cast<IOAbstract*>(object)), std::string("syslog:x")})
     EXPECT_EQ(makeSink("%m", nullptr, target)->getTargetKind(), DebugManager::eTargetNone) << target;
   object->release();
   EXPECT_FALSE(present(path("ccs.log")));

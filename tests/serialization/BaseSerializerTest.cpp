@@ -214,7 +214,7 @@ TEST(WholeObjectTest, ExamplesWriteTheirBytesAndReadBackTheSame)
   }
   BaseAutorelease pool;
   expectSame(decode(wire("0A 40 20 03 'abc'")), str("abc"));  // version 256 is version 0
-  expectSame(decode(wire("42 01 00 03 'abc'")), str("abc"));    // the kind in its long form
+  expectSame(decode(wire("42 01 00 03 'abc'")), str("abc"));  // the kind in its long form
 }
 
 Bytes nestedArrays(int depth)
@@ -284,7 +284,8 @@ TEST(ReaderFailureTest, EachFaultReadsAsNullWithItsLogLines)
     ScriptedStream* io = stream(wire("0B 00"));
     (stall ? io->stallReads : io->overreport) = true;
     EXPECT_EQ(serializerOn(io)->unserializeObjectFromIO(), nullptr);
-    EXPECT_TRUE(log.contains(std::string("Error: stream delivered ") + (stall ? "0" : "3") + " bytes for 2 asked\n"));
+    EXPECT_TRUE(
+        log.contains(std::string("Error: stream delivered ") + (stall ? "0" : "3") + " bytes for 2 asked\n"));
   }
 }
 
@@ -381,7 +382,8 @@ TEST(SerializerEngineTest, EntryPointsWritesFlushesAndFailedWrites)
   EXPECT_TRUE(BaseSerializer::unserializeObject(buffer)->isEqual(integer(5)));
   BaseSerializer* serializer = BaseSerializer::toBaseBufferSerializer();
   EXPECT_EQ(serializer->getRetainCount(), 1);
-  EXPECT_TRUE(serializer->appendSerializableObject(&BaseNull::instance) && serializer->appendSerializableObject(nullptr));
+  EXPECT_TRUE(serializer->appendSerializableObject(&BaseNull::instance) &&
+              serializer->appendSerializableObject(nullptr));
   EXPECT_EQ(bytesOf(static_cast<BaseBuffer*>(serializer->getIO())), wire("0B 00"));
 
   LogCapture log("%S: %m\n", "info");
@@ -400,8 +402,7 @@ TEST(SerializerEngineTest, DelegateContextAndProgression)
 {
   BaseAutorelease pool;
   RecordingDelegate delegate;
-  BaseSerializer* serializer =
-      new (eRetainAutorelease) BaseSerializer(new (eRetainAutorelease) BaseBuffer());
+  BaseSerializer* serializer = new (eRetainAutorelease) BaseSerializer(new (eRetainAutorelease) BaseBuffer());
   serializer->setSerializerDelegate(&delegate);
   serializer->setSerializerDelegate(nullptr);  // keeps the current one
   EXPECT_EQ(serializer->getSerializerDelegate(), &delegate);

@@ -1,5 +1,6 @@
-// Test helpers for log lines: a stream that keeps what is written to it, and LogCapture, a sink that writes every call into one for the
-// lifetime of the capture. Create captures before the threads whose lines they catch.
+// Test helpers for log lines: a stream that keeps what is written to it, and LogCapture, a
+// sink that writes every call into one for the lifetime of the capture. Create captures
+// before the threads whose lines they catch.
 #pragma once
 
 #include <cstdio>
