@@ -14,7 +14,10 @@ echo "=== $dir (mingw-w64, tests under wine)"
 cmake -S . -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCORVANE_TESTS=ON >/dev/null
 cmake --build "$dir" -j "$jobs"
 
-excluded=$(ctest --test-dir "$dir" -N -L linux_only | sed -n 's/^Total Tests: //p')
+# Left out: the linux_only tests of this build, and the cases of the Linux-only test sources
+# that a Windows build does not compile (listed by its configuration, one a line).
+labelled=$(ctest --test-dir "$dir" -N -L linux_only | sed -n 's/^Total Tests: //p')
+excluded=$((${labelled:-0} + $(grep -c . "$dir/tests/not_built_cases.txt")))
 status=0
 ctest --test-dir "$dir" -LE linux_only -j "$jobs" --output-on-failure --timeout 300 | tee "$dir/ctest.log" ||
   status=$?

@@ -252,7 +252,7 @@ DNSServiceErrorType MDnsAvahiClient::registerService(DNSServiceRef* service, DNS
   return kDNSServiceErr_NoError;
 }
 
-int MDnsAvahiClient::refSockFD(DNSServiceRef service)
+platform::DnsSdSocket MDnsAvahiClient::refSockFD(DNSServiceRef service)
 {
   return service ? reinterpret_cast<Registration*>(service)->pipe[0] : -1;
 }

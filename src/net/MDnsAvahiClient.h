@@ -28,7 +28,7 @@ public:
                                                        uint16_t txtLength, const void* txtRecord,
                                                        DNSServiceRegisterReply callback, void* context);
   // Readable while a result is pending.
-  static int DNSSD_API refSockFD(DNSServiceRef service);
+  static platform::DnsSdSocket DNSSD_API refSockFD(DNSServiceRef service);
   // Runs the callback with the oldest pending result on the calling thread. Never waits: with
   // nothing pending it returns kDNSServiceErr_NoError having called nothing.
   static DNSServiceErrorType DNSSD_API processResult(DNSServiceRef service);

@@ -1,5 +1,6 @@
 #include "net/MDnsPublication.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -99,7 +100,7 @@ const char* MDnsPublication::getClass() const
 
 bool MDnsPublication::start()
 {
-  if (!m_wake.isValid()) {
+  if (!m_wake.open()) {
     BASE_LOG(this, eMsgError, "no wake-up pipe for the DNS-SD worker");
     return false;
   }
@@ -111,7 +112,7 @@ void MDnsPublication::withdraw()
 {
   if (!isThreadRunning()) return;
   m_keepRunning.store(false);
-  m_wake.signal();
+  m_wake.wake();
   bool abandoned;
   {
     BaseMutexLocker guard(m_stateLock);
@@ -170,20 +171,24 @@ void MDnsPublication::_watchRegistration()
   using Clock = std::chrono::steady_clock;
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(m_replyTimeoutMs);
   bool awaitingReply = true;
-  int fd = m_wrapper->m_refSockFD(m_service);
+  platform::SocketHandle reference = platform::SocketHandle(m_wrapper->m_refSockFD(m_service));
   while (m_keepRunning.load()) {
-    // A negative descriptor is not watched: then only a withdrawal or the time-out ends it.
-    const int watched[2] = {m_wake.descriptor(), fd};
-    bool readable[2];
-    int timeoutMs = -1;
-    if (awaitingReply) {
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-      timeoutMs = left < 0 ? 0 : int(left);
-    }
-    int error = 0;
-    int ready = platform::waitForReadable(watched, readable, 2, timeoutMs, &error);
+    // An invalid reference is not watched: then only a withdrawal or the time-out ends it.
+    // Readable, closed or failed, each is an event of the entry.
+    platform::PollEntry watched[2] = {{m_wake.handle(), platform::ePollIn, 0},
+                                      {reference, platform::ePollIn, 0}};
+    int ready;
+    do {
+      int timeoutMs = -1;
+      if (awaitingReply) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        timeoutMs = left < 0 ? 0 : int(left);
+      }
+      ready = platform::pollSockets(watched, 2, timeoutMs);
+    } while (ready < 0 && platform::lastSocketError() == EINTR);
     if (ready < 0) {
-      BASE_LOG(this, eMsgError, "DNS-SD registration of %s no longer watched (%i)", m_name->cString(), error);
+      BASE_LOG(this, eMsgError, "DNS-SD registration of %s no longer watched (%i)", m_name->cString(),
+               platform::lastSocketError());
       return;
     }
     if (ready == 0) {
@@ -193,7 +198,7 @@ void MDnsPublication::_watchRegistration()
       _report(MDnsWrapper::ERR_TIMEOUT);
       continue;
     }
-    if (readable[0]) return;
+    if (watched[0].revents != 0) return;
     // A readable reference may carry other traffic of the library first: only a callback is
     // a verdict.
     m_replied = false;
@@ -203,7 +208,7 @@ void MDnsPublication::_watchRegistration()
       BASE_LOG(this, eMsgWarning, "DNS-SD registration of %s lost (error %i)", m_name->cString(),
                (int)processed);
       awaitingReply = false;
-      fd = -1;
+      reference = platform::INVALID_SOCKET_HANDLE;
       _report(processed);
     } else if (m_replied) {
       awaitingReply = false;

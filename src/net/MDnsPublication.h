@@ -13,7 +13,7 @@
 
 #include "object/BaseObject.h"
 #include "platform/DnsSd.h"
-#include "platform/ReadySignal.h"
+#include "platform/Sockets.h"
 #include "runtime/BaseMutex.h"
 #include "runtime/BaseThread.h"
 
@@ -102,7 +102,7 @@ protected:
   std::string m_replyName;
   bool m_reported;  // an outcome was posted; m_reportedResult is its code
   DNSServiceErrorType m_reportedResult;
-  platform::ReadySignal m_wake;  // withdraw signals, the worker watches
+  platform::SocketWakeUp m_wake;  // opened by start; withdraw wakes, the worker watches
   BaseMutex m_stateLock;
   std::condition_variable_any m_stateChanged;  // waited on with m_stateLock held
   eWorkerState m_state GUARDED_BY(m_stateLock);

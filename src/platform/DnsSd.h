@@ -82,8 +82,9 @@ DNSServiceErrorType DNSSD_API DNSServiceQueryRecord(DNSServiceRef* service, DNSS
                                                     uint32_t interfaceIndex, const char* fullname,
                                                     uint16_t rrtype, uint16_t rrclass,
                                                     DNSServiceQueryRecordReply callBack, void* context);
-// Bonjour for Windows hands back a SOCKET; every socket handle fits an int.
-int DNSSD_API DNSServiceRefSockFD(DNSServiceRef service);
+// Bonjour for Windows hands back a SOCKET, as wide as a pointer.
+typedef uintptr_t dnssd_sock_t;
+dnssd_sock_t DNSSD_API DNSServiceRefSockFD(DNSServiceRef service);
 DNSServiceErrorType DNSSD_API DNSServiceProcessResult(DNSServiceRef service);
 void DNSSD_API DNSServiceRefDeallocate(DNSServiceRef service);
 
@@ -121,3 +122,9 @@ constexpr const char* DNS_SD_LIBRARY = "libdns_sd.so.1";
 }  // namespace platform
 
 #endif
+
+namespace platform {
+// What DNSServiceRefSockFD hands back: an int on Linux, a SOCKET on Windows. Either converts
+// to a SocketHandle as it is, the invalid value (-1) included.
+using DnsSdSocket = decltype(DNSServiceRefSockFD(nullptr));
+}  // namespace platform

@@ -70,6 +70,9 @@ enum eSocketType
 SocketHandle openSocket(eSocketFamily family, eSocketType type);
 // Closing an invalid handle does nothing.
 void closeSocket(SocketHandle socket);
+// Closes a connection with a reset instead of its orderly end, whatever is still unsent or
+// unread: the peer's next call fails with ECONNRESET.
+void resetSocket(SocketHandle socket);
 // Ends both directions; the handle stays open (and its number taken) until closed.
 void shutdownSocket(SocketHandle socket);
 // Ends our direction only: the peer reads the end of the stream, and may still send.

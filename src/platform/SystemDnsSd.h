@@ -32,8 +32,8 @@ public:
                                                        const char* host, uint16_t networkPort,
                                                        uint16_t txtLength, const void* txtRecord,
                                                        DNSServiceRegisterReply callback, void* context);
-  // Readable (waitForReadable) while a verdict is pending.
-  static int DNSSD_API refSockFD(DNSServiceRef service);
+  // Readable (pollSockets) while a verdict is pending.
+  static DnsSdSocket DNSSD_API refSockFD(DNSServiceRef service);
   // Runs the callback with the oldest pending verdict on the calling thread. Never waits: with
   // nothing pending it returns kDNSServiceErr_NoError having called nothing.
   static DNSServiceErrorType DNSSD_API processResult(DNSServiceRef service);

@@ -2,15 +2,11 @@
 // is a ```hex NAME block (bytes, then two spaces and a comment, on every line) and a
 // ```values NAME block ("key": kind value, in the order of the bytes). The bytes must be
 // what the code writes, the listed values written in the listed order must give the same
-// bytes. The reply comes from a session's own handshake over a socket pair; the request and
+// bytes. The reply comes from a session's own handshake over a loopback connection; the request and
 // the position record are built as the client tool and the plug-in build them (their builders
 // are not part of this binary), the record's values from the note in the bridge's order.
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -19,6 +15,7 @@
 #include "crypto/BaseMD5.h"
 #include "io/BaseBuffer.h"
 #include "net/IOSocketTCP.h"
+#include "net/SocketTestSupport.h"
 #include "object/BaseAutorelease.h"
 #include "object/BaseDictionary.h"
 #include "object/BaseNumber.h"
@@ -132,29 +129,42 @@ TEST(ProtocolNoteTest, RequestAndRecordExamplesAreWhatTheClientAndTheBridgeWrite
   expectExample("record", bytesOf(record));
 }
 
-// The bridge's session, on one end of a socket pair, answers the login example with the
+// The bridge's session, on one end of a loopback connection, answers the login example with the
 // reply example; the shared login manager is set up as the bridge sets it up.
 TEST(ProtocolNoteTest, ReplyExampleIsTheBridgesAnswerToTheLoginExample)
 {
   BaseAutorelease pool;
   BridgeLogins logins{USER_AGENT, BaseMD5::md5FromString(text(CREDENTIAL_TEXT))->cString()};
   const Bytes login = noteBytes("login");
-  int fds[2];
-  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0) << strerror(errno);
+  const platform::SocketHandle listening = nettest::listenRaw(0);
+  ASSERT_NE(listening, platform::INVALID_SOCKET_HANDLE);
+  const platform::SocketHandle app = nettest::connectRaw(nettest::boundPort(listening));
+  const platform::SocketHandle bridge = platform::acceptSocket(listening, nullptr, nullptr);
+  platform::closeSocket(listening);
+  ASSERT_NE(app, platform::INVALID_SOCKET_HANDLE);
+  ASSERT_NE(bridge, platform::INVALID_SOCKET_HANDLE);
   IOSocketTCP* driver = new IOSocketTCP();
-  driver->setConnectedClientDescriptors(fds[0], nullptr, 0);
+  driver->setConnectedClientDescriptors(bridge, nullptr, 0);
   DistantObjectsCenter* session = new DistantObjectsCenter(driver);
   driver->release();
   session->setOurName(text(BRIDGE_NAME));
-  EXPECT_EQ(write(fds[1], login.data(), login.size()), ssize_t(login.size()));
+  nettest::sendAll(app, login);
   EXPECT_TRUE(session->handleLogin(false));
+  // The whole reply is sent once the login is handled, but may still be on its way; anything
+  // after it would come at once.
   Bytes reply;
+  const size_t expected = noteBytes("reply").size();
   char block[4096];
-  for (ssize_t count; (count = recv(fds[1], block, sizeof block, MSG_DONTWAIT)) > 0;) reply.append(block, count);
+  for (platform::PollEntry entry = {app, platform::ePollIn, 0};
+       platform::pollSockets(&entry, 1, reply.size() < expected ? 5000 : 100) == 1;) {
+    const ptrdiff_t count = platform::receiveBytes(app, block, sizeof block);
+    if (count <= 0) break;
+    reply.append(block, size_t(count));
+  }
   expectExample("reply", reply);
   session->close();
   session->release();
-  close(fds[1]);
+  platform::closeSocket(app);
 }
 
 }  // namespace

@@ -1,9 +1,8 @@
 #include "e2e/BridgeApp.h"
 
-#include <sys/socket.h>
-
 #include "net/IOSocketAbstract.h"
 #include "object/BaseNumber.h"
+#include "platform/Sockets.h"
 #include "serialization/BaseSerializer.h"
 #include "session/DistantObjectsCenter.h"
 
@@ -98,7 +97,8 @@ bool BridgeApp::closedByBridge(int limitMs)
 bool BridgeApp::leave(int limitMs)
 {
   IOSocketAbstract* socket = m_session ? dynamic_cast<IOSocketAbstract*>(m_session->getDriver()) : nullptr;
-  if (!socket || shutdown(socket->getSocketfd(), SHUT_WR) != 0) return false;
+  if (!socket || socket->getSocketfd() == platform::INVALID_SOCKET_HANDLE) return false;
+  platform::shutdownSocketSending(socket->getSocketfd());
   return closedByBridge(limitMs);
 }
 

@@ -1,7 +1,5 @@
 #include "e2e/BridgeFixture.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <utility>
@@ -66,9 +64,9 @@ long SimProcess::run(const std::string& command, int limitMs)
 bool SimProcess::startBridge()
 {
   if (run("menu Start Corvane bridge") != 0) return false;
-  const int fd = nettest::listenRaw(21777);
-  if (fd >= 0) close(fd);
-  return fd < 0;
+  const platform::SocketHandle socket = nettest::listenRaw(21777);
+  platform::closeSocket(socket);
+  return socket == platform::INVALID_SOCKET_HANDLE;
 }
 
 size_t SimProcess::countOutLines(const std::string& line) const

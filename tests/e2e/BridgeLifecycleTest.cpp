@@ -63,11 +63,11 @@ TEST(BridgeLogTest, TellsEachStartAppAndStopInTheHostsLog)
     EXPECT_TRUE(silent.closedByBridge(1000));
     {
       // Another program on the port: the pilot is told, and the menu still works.
-      const int holder = nettest::listenRaw(BRIDGE_PORT);
-      ASSERT_GE(holder, 0);
+      const platform::SocketHandle holder = nettest::listenRaw(BRIDGE_PORT);
+      ASSERT_NE(holder, platform::INVALID_SOCKET_HANDLE);
       ASSERT_EQ(sim.run("menu Start Corvane bridge"), 0);
       ASSERT_TRUE(sim.stopBridge());
-      close(holder);
+      platform::closeSocket(holder);
     }
     expectCleanExit(sim.finish());
   }

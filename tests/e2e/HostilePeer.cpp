@@ -1,17 +1,11 @@
 #include "e2e/HostilePeer.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 
 #include "e2e/BridgeApp.h"
+#include "platform/Sockets.h"
 #include "support/ChildProcess.h"
 
 namespace e2e {
@@ -41,6 +35,20 @@ std::string wrongPasswordLoginBytes()
   return loginWith("9a1c73b7ed7dfd81d8b67613edc86095");
 }
 
+// A call that found no room or nothing to read, or was interrupted: wait and try again.
+bool mustWait()
+{
+  const int error = platform::lastSocketError();
+  return error == EAGAIN || error == EWOULDBLOCK || error == EINTR;
+}
+
+// Waits up to `limitMs` for `events` on the peer's socket.
+bool waitFor(platform::SocketHandle socket, short events, int limitMs)
+{
+  platform::PollEntry entry = {socket, events, 0};
+  return platform::pollSockets(&entry, 1, limitMs) > 0;
+}
+
 std::string positionRequestBytes()
 {
   return std::string("\x15\x00\x01", 3) + shortString("cmd_id") + shortString("1");
@@ -48,45 +56,52 @@ std::string positionRequestBytes()
 
 HostilePeer::HostilePeer(int receiveBuffer)
 {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (receiveBuffer > 0) setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
-  // A peer queued behind a stalled accept may wait a while; a blocking connect honours this.
-  const timeval limit = {20, 0};
-  setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-  sockaddr_in address = {};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(BRIDGE_PORT);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    close(fd);
+  using namespace platform;
+  const SocketHandle socket = openSocket(eFamilyIPv4, eSocketStream);
+  if (socket == INVALID_SOCKET_HANDLE) return;
+  if (receiveBuffer > 0) setSocketOption(socket, eOptionReceiveBuffer, receiveBuffer);
+  alignas(8) unsigned char address[64];
+  const unsigned int length = socketAddressSize(eFamilyIPv4);
+  // A peer queued behind a stalled accept may wait a while for its connection.
+  bool connected = setSocketBlocking(socket, false) && lookupIpv4Address("127.0.0.1", BRIDGE_PORT, address);
+  if (connected && connectSocket(socket, address, length) != 0) {
+    const int error = lastSocketError();
+    connected = (error == EINPROGRESS || error == EWOULDBLOCK) && waitFor(socket, ePollOut, 20000) &&
+                pendingSocketError(socket) == 0;
+  }
+  if (!connected) {
+    closeSocket(socket);
     return;
   }
-  fcntl(fd, F_SETFL, O_NONBLOCK);
-  m_fd = fd;
+  m_socket = socket;
 }
 
 HostilePeer::~HostilePeer()
 {
-  if (m_fd >= 0) close(m_fd);
+  platform::closeSocket(m_socket);
+}
+
+bool HostilePeer::connected() const
+{
+  return m_socket != platform::INVALID_SOCKET_HANDLE;
 }
 
 bool HostilePeer::send(const std::string& bytes, int limitMs)
 {
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
   size_t sent = 0;
-  while (m_fd >= 0 && sent < bytes.size()) {
-    const ssize_t done = ::send(m_fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+  while (connected() && sent < bytes.size()) {
+    const ptrdiff_t done = platform::sendBytes(m_socket, bytes.data() + sent, bytes.size() - sent);
     sent += done > 0 ? size_t(done) : 0;
-    if (done < 0 && errno != EAGAIN && errno != EINTR) return false;
-    pollfd writable = {m_fd, POLLOUT, 0};
-    if (done <= 0 && poll(&writable, 1, remainingMs(end)) <= 0) return false;
+    if (done < 0 && !mustWait()) return false;
+    if (done <= 0 && !waitFor(m_socket, platform::ePollOut, remainingMs(end))) return false;
   }
   return sent == bytes.size();
 }
 
 size_t HostilePeer::sendWhatFits(const std::string& bytes)
 {
-  const ssize_t done = m_fd >= 0 ? ::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) : -1;
+  const ptrdiff_t done = connected() ? platform::sendBytes(m_socket, bytes.data(), bytes.size()) : -1;
   return done > 0 ? size_t(done) : 0;
 }
 
@@ -94,13 +109,12 @@ bool HostilePeer::_read(size_t length, int limitMs, std::string& into)
 {
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
   char block[4096];
-  for (size_t got = 0; m_fd >= 0 && got < length;) {
-    const ssize_t done = recv(m_fd, block, std::min(sizeof block, length - got), 0);
-    if (done == 0 || (done < 0 && errno != EAGAIN && errno != EINTR)) return true;
+  for (size_t got = 0; connected() && got < length;) {
+    const ptrdiff_t done = platform::receiveBytes(m_socket, block, std::min(sizeof block, length - got));
+    if (done == 0 || (done < 0 && !mustWait())) return true;
     into.append(block, done > 0 ? size_t(done) : 0);
     got += done > 0 ? size_t(done) : 0;
-    pollfd readable = {m_fd, POLLIN, 0};
-    if (done < 0 && poll(&readable, 1, remainingMs(end)) <= 0) return false;
+    if (done < 0 && !waitFor(m_socket, platform::ePollIn, remainingMs(end))) return false;
   }
   return false;
 }
@@ -125,22 +139,19 @@ bool HostilePeer::takeSlot()
 
 void HostilePeer::finishSending()
 {
-  if (m_fd >= 0) shutdown(m_fd, SHUT_WR);
+  if (connected()) platform::shutdownSocketSending(m_socket);
 }
 
 bool HostilePeer::closedByBridge(int limitMs, std::string* received)
 {
   std::string ignored;
-  return m_fd >= 0 && _read(std::string::npos, limitMs, received ? *received : ignored);
+  return connected() && _read(std::string::npos, limitMs, received ? *received : ignored);
 }
 
 void HostilePeer::vanish()
 {
-  if (m_fd < 0) return;
-  const linger reset = {1, 0};
-  setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
-  close(m_fd);
-  m_fd = -1;
+  platform::resetSocket(m_socket);
+  m_socket = platform::INVALID_SOCKET_HANDLE;
 }
 
 }  // namespace e2e

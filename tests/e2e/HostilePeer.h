@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <string>
 
+#include "platform/Sockets.h"
+
 namespace e2e {
 
 // The login of the Corvane app, the same with a wrong password (result 2), and {"cmd_id": "1"}.
@@ -23,7 +25,7 @@ public:
   HostilePeer(const HostilePeer&) = delete;
   HostilePeer& operator=(const HostilePeer&) = delete;
 
-  bool connected() const { return m_fd >= 0; }
+  bool connected() const;
   // True when every byte was sent within `limitMs`.
   bool send(const std::string& bytes, int limitMs = 5000);
   // Exactly `length` bytes, or what came before the limit or the end of the connection.
@@ -44,7 +46,7 @@ public:
 private:
   // Reads up to `length` bytes into `into` within `limitMs`: true when the connection ended.
   bool _read(size_t length, int limitMs, std::string& into);
-  int m_fd = -1;
+  platform::SocketHandle m_socket = platform::INVALID_SOCKET_HANDLE;
 };
 
 }  // namespace e2e

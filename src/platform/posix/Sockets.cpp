@@ -61,6 +61,14 @@ void shutdownSocket(SocketHandle socket)
   shutdown(socket, SHUT_RDWR);
 }
 
+void resetSocket(SocketHandle socket)
+{
+  if (socket == INVALID_SOCKET_HANDLE) return;
+  const linger reset = {1, 0};
+  setsockopt(socket, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+  close(socket);
+}
+
 void shutdownSocketSending(SocketHandle socket)
 {
   shutdown(socket, SHUT_WR);

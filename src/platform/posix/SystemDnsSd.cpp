@@ -20,7 +20,7 @@ DNSServiceErrorType SystemDnsSd::registerService(DNSServiceRef*, DNSServiceFlags
   return kDNSServiceErr_Unsupported;
 }
 
-int SystemDnsSd::refSockFD(DNSServiceRef)
+DnsSdSocket SystemDnsSd::refSockFD(DNSServiceRef)
 {
   return -1;
 }

@@ -232,6 +232,14 @@ void closeSocket(SocketHandle socket)
   closesocket(SOCKET(socket));
 }
 
+void resetSocket(SocketHandle socket)
+{
+  if (socket == INVALID_SOCKET_HANDLE) return;
+  const linger reset = {1, 0};
+  setsockopt(SOCKET(socket), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&reset), sizeof reset);
+  closeSocket(socket);
+}
+
 void shutdownSocket(SocketHandle socket)
 {
   noteShutDown(SOCKET(socket), true);

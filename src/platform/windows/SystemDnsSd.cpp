@@ -18,7 +18,7 @@
 
 #include "platform/DnsSdRequest.h"
 #include "platform/DynamicLibrary.h"
-#include "platform/ReadySignal.h"
+#include "platform/Sockets.h"
 #include "platform/windows/WideText.h"
 
 #ifndef DNS_REQUEST_PENDING
@@ -68,8 +68,11 @@ struct Registration
   PDNS_SERVICE_INSTANCE instance = nullptr;
   DNS_SERVICE_REGISTER_REQUEST request = {};
   DNS_SERVICE_CANCEL cancel = {};
-  ReadySignal ready;  // readable exactly while results are pending
-  std::mutex lock;    // guards what follows and the signal's state
+  // The wake-up's sockets are this registration's own: it may outlive every other user of
+  // the socket library (the system's last report frees it, on the system's thread).
+  SocketLibrary sockets;
+  SocketWakeUp ready;  // readable exactly while results are pending
+  std::mutex lock;     // guards what follows and the wake-up's state
   std::condition_variable changed;
   eRegistrationState state = eRegistering;
   bool registered = false;  // the system announced it: withdrawing needs a deregistration
@@ -132,7 +135,7 @@ void WINAPI registrationReported(DWORD status, PVOID context, PDNS_SERVICE_INSTA
       case eReported:
         registration->state = eReported;
         registration->registered = registration->registered || status == ERROR_SUCCESS;
-        if (registration->results.empty()) registration->ready.signal();
+        if (registration->results.empty()) registration->ready.wake();
         registration->results.push_back(fromWindows(status));
         return;
       case eWithdrawing:
@@ -196,7 +199,7 @@ DNSServiceErrorType SystemDnsSd::registerService(DNSServiceRef* service, DNSServ
 
   Registration* registration = new (std::nothrow) Registration();
   if (!registration) return kDNSServiceErr_NoMemory;
-  if (!registration->ready.isValid()) {
+  if (!registration->sockets.isStarted() || !registration->ready.open()) {
     delete registration;
     return kDNSServiceErr_NoMemory;
   }
@@ -243,9 +246,9 @@ DNSServiceErrorType SystemDnsSd::registerService(DNSServiceRef* service, DNSServ
   return kDNSServiceErr_NoError;
 }
 
-int SystemDnsSd::refSockFD(DNSServiceRef service)
+DnsSdSocket SystemDnsSd::refSockFD(DNSServiceRef service)
 {
-  return service ? reinterpret_cast<Registration*>(service)->ready.descriptor() : -1;
+  return service ? reinterpret_cast<Registration*>(service)->ready.handle() : INVALID_SOCKET_HANDLE;
 }
 
 DNSServiceErrorType SystemDnsSd::processResult(DNSServiceRef service)
@@ -258,7 +261,7 @@ DNSServiceErrorType SystemDnsSd::processResult(DNSServiceRef service)
     if (registration->results.empty()) return kDNSServiceErr_NoError;
     result = registration->results.front();
     registration->results.pop_front();
-    if (registration->results.empty()) registration->ready.clear();
+    if (registration->results.empty()) registration->ready.drain();
   }
   if (registration->callback)
     registration->callback(service, 0, result, registration->name.c_str(), registration->regtype.c_str(),
