@@ -76,7 +76,7 @@ TEST_F(BaseBufferTest, ConstructionCopyAndGrowth)
   *doubled += 'z';
   EXPECT_TRUE(doubled->appendBytes(nullptr, 0) &&
               data(doubled) == pattern(300) + pattern(1000) + pattern(300) + pattern(1000) + "z");
-  EXPECT_EQ((new (eRetainAutorelease) BaseBuffer(0ul))->capacity(), 1u);
+  EXPECT_EQ((new (eRetainAutorelease) BaseBuffer(size_t(0)))->capacity(), 1u);
 
   // The count alone makes the length overflow: nothing is read from the pointer.
   BaseBuffer* kept = make("keep");
