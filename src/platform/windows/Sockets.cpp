@@ -379,6 +379,9 @@ ptrdiff_t receiveFrom(SocketHandle socket, void* buffer, size_t length, void* ad
   int size = int(*addressLength);
   int count = recvfrom(SOCKET(socket), static_cast<char*>(buffer), clampedLength(length), 0,
                        static_cast<struct sockaddr*>(address), &size);
+  // A datagram longer than the buffer fills it and fails with WSAEMSGSIZE, where Linux
+  // hands over the part that fits: both give that part, the rest is gone.
+  if (count == SOCKET_ERROR && WSAGetLastError() == WSAEMSGSIZE) count = clampedLength(length);
   if (count == SOCKET_ERROR) return failed(-1);
   *addressLength = unsigned(size);
   return count;
