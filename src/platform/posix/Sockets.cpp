@@ -109,31 +109,6 @@ unsigned int socketAddressSize(eSocketFamily family)
   return family == eFamilyLocal ? sizeof(struct sockaddr_un) : sizeof(struct sockaddr_in);
 }
 
-bool lookupIpv4Address(const char* host, uint16_t port, void* address)
-{
-  struct sockaddr_in found;
-  memset(&found, 0, sizeof found);
-  found.sin_family = AF_INET;
-  found.sin_port = htons(port);
-  if (!host) {
-    found.sin_addr.s_addr = htonl(INADDR_ANY);
-  } else {
-    struct addrinfo hints;
-    memset(&hints, 0, sizeof hints);
-    hints.ai_family = AF_INET;
-    struct addrinfo* results = nullptr;
-    if (getaddrinfo(host, nullptr, &hints, &results) == 0 && results) {
-      found.sin_addr = reinterpret_cast<struct sockaddr_in*>(results->ai_addr)->sin_addr;
-      freeaddrinfo(results);
-    } else {
-      if (results) freeaddrinfo(results);
-      if (inet_pton(AF_INET, host, &found.sin_addr) != 1) return false;
-    }
-  }
-  memcpy(address, &found, sizeof found);
-  return true;
-}
-
 bool ipv4AddressParts(const void* address, unsigned int addressLength, char* dotted, uint16_t* port)
 {
   if (!address || addressLength < sizeof(struct sockaddr_in)) return false;

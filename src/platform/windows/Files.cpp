@@ -411,7 +411,10 @@ void unlockFile(FileLock lock)
   CloseHandle(handle);
 }
 
-bool createUniqueFile(char* pathTemplate)
+// Fills the template's final XXXXXX with random letters until `make` creates a new entry
+// there (at most 100 tries); false with errno set otherwise.
+template <typename Make>
+static bool createUnique(char* pathTemplate, Make make)
 {
   static const char LETTERS[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
   size_t length = strlen(pathTemplate);
@@ -422,35 +425,29 @@ bool createUniqueFile(char* pathTemplate)
   std::random_device source;
   for (int attempt = 0; attempt < 100; attempt++) {
     for (size_t i = length - 6; i < length; i++) pathTemplate[i] = LETTERS[source() % (sizeof LETTERS - 1)];
-    HANDLE handle = CreateFileW(wideFromUtf8(pathTemplate).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle != INVALID_HANDLE_VALUE) {
-      CloseHandle(handle);
-      return true;
-    }
+    if (make(wideFromUtf8(pathTemplate))) return true;
     if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) break;
   }
   setErrnoFromLastError();
   return false;
 }
 
+bool createUniqueFile(char* pathTemplate)
+{
+  return createUnique(pathTemplate, [](const std::wstring& path) {
+    HANDLE handle =
+        CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(handle);
+    return true;
+  });
+}
+
 bool createUniqueDirectory(char* pathTemplate)
 {
-  static const char LETTERS[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-  size_t length = strlen(pathTemplate);
-  if (length < 6 || strcmp(pathTemplate + length - 6, "XXXXXX") != 0) {
-    errno = EINVAL;
-    return false;
-  }
-  std::random_device source;
-  for (int attempt = 0; attempt < 100; attempt++) {
-    for (size_t i = length - 6; i < length; i++) pathTemplate[i] = LETTERS[source() % (sizeof LETTERS - 1)];
-    // Inside the user's temporary folder, the inherited permissions are the user's alone.
-    if (CreateDirectoryW(wideFromUtf8(pathTemplate).c_str(), nullptr)) return true;
-    if (GetLastError() != ERROR_ALREADY_EXISTS && GetLastError() != ERROR_FILE_EXISTS) break;
-  }
-  setErrnoFromLastError();
-  return false;
+  // Inside the user's temporary folder, the inherited permissions are the user's alone.
+  return createUnique(pathTemplate,
+                      [](const std::wstring& path) { return CreateDirectoryW(path.c_str(), nullptr) != 0; });
 }
 
 std::string defaultTemporaryDirectory()

@@ -293,31 +293,6 @@ unsigned int socketAddressSize(eSocketFamily family)
   return family == eFamilyLocal ? 0 : sizeof(struct sockaddr_in);
 }
 
-bool lookupIpv4Address(const char* host, uint16_t port, void* address)
-{
-  struct sockaddr_in found;
-  memset(&found, 0, sizeof found);
-  found.sin_family = AF_INET;
-  found.sin_port = htons(port);
-  if (!host) {
-    found.sin_addr.s_addr = htonl(INADDR_ANY);
-  } else {
-    struct addrinfo hints;
-    memset(&hints, 0, sizeof hints);
-    hints.ai_family = AF_INET;
-    struct addrinfo* results = nullptr;
-    if (getaddrinfo(host, nullptr, &hints, &results) == 0 && results) {
-      found.sin_addr = reinterpret_cast<struct sockaddr_in*>(results->ai_addr)->sin_addr;
-      freeaddrinfo(results);
-    } else {
-      if (results) freeaddrinfo(results);
-      if (inet_pton(AF_INET, host, &found.sin_addr) != 1) return false;
-    }
-  }
-  memcpy(address, &found, sizeof found);
-  return true;
-}
-
 bool ipv4AddressParts(const void* address, unsigned int addressLength, char* dotted, uint16_t* port)
 {
   if (!address || addressLength < sizeof(struct sockaddr_in)) return false;
@@ -486,56 +461,50 @@ int connectSocket(SocketHandle socket, const void* address, unsigned int address
   return -1;
 }
 
+// The SOL_SOCKET name of the options that map onto one here; 0 for the others.
+static int socketLevelName(eSocketOption option)
+{
+  switch (option) {
+    case eOptionReusePort:
+      return SO_REUSEADDR;
+    case eOptionSendBuffer:
+      return SO_SNDBUF;
+    case eOptionReceiveBuffer:
+      return SO_RCVBUF;
+    default:
+      return 0;
+  }
+}
+
 int setSocketOption(SocketHandle socket, eSocketOption option, int value)
 {
-  int level = SOL_SOCKET, name = 0;
-  switch (option) {
-    case eOptionReuseAddress:
-      return 0;
-    case eOptionReusePort:
-      name = SO_REUSEADDR;
-      break;
-    case eOptionSendBuffer:
-      name = SO_SNDBUF;
-      break;
-    case eOptionReceiveBuffer:
-      name = SO_RCVBUF;
-      break;
-    case eOptionUserTimeout: {
-      const DWORD seconds = value <= 0 ? 0 : DWORD((value + 999) / 1000);
-      setsockopt(SOCKET(socket), IPPROTO_TCP, TCP_MAXRT, reinterpret_cast<const char*>(&seconds),
-                 sizeof seconds);
-      return 0;
-    }
-    default:
-      lastError = ENOPROTOOPT;
-      return -1;
+  if (option == eOptionReuseAddress) return 0;
+  if (option == eOptionUserTimeout) {
+    const DWORD seconds = value <= 0 ? 0 : DWORD((value + 999) / 1000);
+    setsockopt(SOCKET(socket), IPPROTO_TCP, TCP_MAXRT, reinterpret_cast<const char*>(&seconds), sizeof seconds);
+    return 0;
   }
-  if (setsockopt(SOCKET(socket), level, name, reinterpret_cast<const char*>(&value), sizeof value) == 0)
+  const int name = socketLevelName(option);
+  if (name == 0) {
+    lastError = ENOPROTOOPT;
+    return -1;
+  }
+  if (setsockopt(SOCKET(socket), SOL_SOCKET, name, reinterpret_cast<const char*>(&value), sizeof value) == 0)
     return 0;
   return failed(-1);
 }
 
 bool getSocketOption(SocketHandle socket, eSocketOption option, int* value)
 {
-  int name = 0;
-  switch (option) {
-    case eOptionReuseAddress:
-      // What the option stands for is the system's default here (see setSocketOption).
-      *value = 1;
-      return true;
-    case eOptionReusePort:
-      name = SO_REUSEADDR;
-      break;
-    case eOptionSendBuffer:
-      name = SO_SNDBUF;
-      break;
-    case eOptionReceiveBuffer:
-      name = SO_RCVBUF;
-      break;
-    default:
-      lastError = ENOPROTOOPT;
-      return false;
+  if (option == eOptionReuseAddress) {
+    // What the option stands for is the system's default here (see setSocketOption).
+    *value = 1;
+    return true;
+  }
+  const int name = socketLevelName(option);
+  if (name == 0) {
+    lastError = ENOPROTOOPT;
+    return false;
   }
   int length = sizeof *value;
   return getsockopt(SOCKET(socket), SOL_SOCKET, name, reinterpret_cast<char*>(value), &length) == 0 ||
