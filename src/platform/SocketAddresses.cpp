@@ -1,4 +1,4 @@
-// The IPv4 look-up that both systems spell alike once their headers are in.
+// The IPv4 look-ups that both systems spell alike once their headers are in.
 #include "platform/Sockets.h"
 
 #ifdef _WIN32
@@ -37,6 +37,16 @@ bool lookupIpv4Address(const char* host, uint16_t port, void* address)
   }
   memcpy(address, &found, sizeof found);
   return true;
+}
+
+uint16_t socketLocalPort(SocketHandle socket)
+{
+  struct sockaddr_in bound;
+  unsigned int length = sizeof bound;
+  uint16_t port = 0;
+  if (!socketLocalAddress(socket, &bound, &length) || !ipv4AddressParts(&bound, length, nullptr, &port))
+    return 0;
+  return port;
 }
 
 }  // namespace platform

@@ -315,16 +315,6 @@ bool socketLocalAddress(SocketHandle socket, void* address, unsigned int* addres
   return true;
 }
 
-uint16_t socketLocalPort(SocketHandle socket)
-{
-  struct sockaddr_in bound;
-  unsigned int length = sizeof bound;
-  uint16_t port = 0;
-  if (!socketLocalAddress(socket, &bound, &length) || !ipv4AddressParts(&bound, length, nullptr, &port))
-    return 0;
-  return port;
-}
-
 std::string localHostName()
 {
   wchar_t name[256];
