@@ -10,6 +10,7 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -105,12 +106,21 @@ TEST_P(ClientDiscoveryTest, BridgeStartedFromTheMenuServesAndIsAnnouncedWhileALi
   std::vector<std::string> client = {CORVANE_CLIENT, "--wait", "10", "--count", "1", "--csv"};
   if (!announced) client.insert(client.begin() + 1, {"--host", "127.0.0.1"});
 
-  SimRun sim;
-  std::thread hostThread([&] { sim = runChild(host, std::nullopt, environment, 60); });
+  SimRun sim, browse;
+  std::atomic<bool> hostDone{false};
+  std::thread hostThread([&] {
+    sim = runChild(host, std::nullopt, environment, 60);
+    hostDone = true;
+  });
+  // A browse lists what is announced when it starts: it is made again while the host runs,
+  // until it sees the bridge (on a slow machine the app alone may outlast the bridge).
+  std::thread browseThread([&] {
+    do browse = runChild({"/usr/bin/avahi-browse", "-rtp", "_corvane_gps._tcp"}, std::nullopt, SANDBOX_BUS, 20);
+    while (!hostDone && !resolvedByAvahiBrowse(browse, setup.txt));
+  });
   const SimRun app = runChild(client, std::nullopt, SANDBOX_BUS, 60);
-  const SimRun browse =
-      runChild({"/usr/bin/avahi-browse", "-rtp", "_corvane_gps._tcp"}, std::nullopt, SANDBOX_BUS, 20);
   hostThread.join();
+  browseThread.join();
 
   std::ostringstream log;
   log << std::ifstream(m_log).rdbuf();
