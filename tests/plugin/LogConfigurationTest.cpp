@@ -37,6 +37,8 @@ public:
     alignas(std::max_align_t) unsigned char address[64];
     m_taken = m_socket != platform::INVALID_SOCKET_HANDLE &&
               platform::lookupIpv4Address("127.0.0.1", 21777, address) &&
+              // As the bridge does: connections of earlier runs waiting out TIME_WAIT do not count.
+              platform::setSocketOption(m_socket, platform::eOptionReuseAddress, 1) == 0 &&
               platform::bindSocket(m_socket, address, platform::socketAddressSize(platform::eFamilyIPv4)) &&
               platform::listenSocket(m_socket, 1);
   }
