@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+
 namespace platform {
 
 namespace {
@@ -10,6 +12,7 @@ void writeAll(int descriptor, const char* text, size_t length)
 {
   while (length > 0) {
     ssize_t written = write(descriptor, text, length);
+    if (written < 0 && errno == EINTR) continue;
     if (written <= 0) return;
     text += written;
     length -= size_t(written);

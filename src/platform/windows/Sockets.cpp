@@ -369,20 +369,27 @@ int pollSockets(PollEntry* entries, unsigned int count, int timeoutMs)
 {
   // WSAPoll refuses invalid handles and POLLPRI, and knows its own event bits: the entries
   // it is given are translated copies of the valid ones.
-  std::vector<WSAPOLLFD> watched;
-  std::vector<unsigned int> indexes;
-  watched.reserve(count);
-  indexes.reserve(count);
+  // The drivers poll one or two sockets before each read: those fit on the stack.
+  WSAPOLLFD fewWatched[4];
+  unsigned int fewIndexes[4];
+  std::vector<WSAPOLLFD> manyWatched;
+  std::vector<unsigned int> manyIndexes;
+  if (count > 4) {
+    manyWatched.resize(count);
+    manyIndexes.resize(count);
+  }
+  WSAPOLLFD* watched = count > 4 ? manyWatched.data() : fewWatched;
+  unsigned int* indexes = count > 4 ? manyIndexes.data() : fewIndexes;
+  unsigned int watchedCount = 0;
   for (unsigned int i = 0; i < count; ++i) {
     entries[i].revents = 0;
     if (entries[i].handle == INVALID_SOCKET_HANDLE) continue;
-    WSAPOLLFD entry;
+    WSAPOLLFD& entry = watched[watchedCount];
     entry.fd = SOCKET(entries[i].handle);
     entry.events = short(((entries[i].events & ePollIn) ? POLLRDNORM : 0) |
                          ((entries[i].events & ePollOut) ? POLLWRNORM : 0));
     entry.revents = 0;
-    watched.push_back(entry);
-    indexes.push_back(i);
+    indexes[watchedCount++] = i;
   }
   // A socket we shut down is never reported by WSAPoll, as Linux reports it at once: the
   // wait goes in slices, each of them ended early by a shutdown where the system allows.
@@ -395,14 +402,14 @@ int pollSockets(PollEntry* entries, unsigned int count, int timeoutMs)
                                                       : int(timeoutMs - waited);
     const int slice = left < POLL_SLICE_MS ? left : POLL_SLICE_MS;
     int ready = 0;
-    if (watched.empty()) {
+    if (watchedCount == 0) {
       Sleep(DWORD(slice));
     } else {
-      ready = WSAPoll(watched.data(), ULONG(watched.size()), slice);
+      ready = WSAPoll(watched, ULONG(watchedCount), slice);
       if (ready == SOCKET_ERROR && WSAGetLastError() != WSA_OPERATION_ABORTED) return failed(-1);
     }
     if (ready > 0) {
-      for (size_t i = 0; i < watched.size(); ++i) {
+      for (unsigned int i = 0; i < watchedCount; ++i) {
         const short seen = watched[i].revents;
         entries[indexes[i]].revents =
             short(((seen & (POLLRDNORM | POLLRDBAND)) ? ePollIn : 0) | ((seen & POLLWRNORM) ? ePollOut : 0) |
