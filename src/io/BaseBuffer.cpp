@@ -415,6 +415,20 @@ bool BaseBuffer::readIO(void* buffer, uint32_t& length)
   return true;
 }
 
+const unsigned char* BaseBuffer::bufferedIO(uint32_t& count)
+{
+  count = m_fifoSize == 0 && m_streamPosition < m_bufferLength ? m_bufferLength - m_streamPosition : 0;
+  return count ? m_bufferBytes + m_streamPosition : nullptr;
+}
+
+void BaseBuffer::takeBufferedIO(uint32_t count)
+{
+  uint32_t available;
+  bufferedIO(available);
+  BASE_ASSERT(count <= available);
+  m_streamPosition += count;
+}
+
 bool BaseBuffer::writeIO(const void* bytes, uint32_t length)
 {
   if (m_fifoSize > 0) return _writeFIFO(bytes, length);

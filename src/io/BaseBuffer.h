@@ -77,6 +77,9 @@ public:
   // or nothing; a blocking reader waits for them (a request larger than the FIFO takes a
   // full FIFO's worth). Once closed, the bytes left are delivered, then false.
   bool readIO(void* buffer, uint32_t& length) override;
+  // The unread bytes of an ordinary buffer; none in FIFO mode.
+  const unsigned char* bufferedIO(uint32_t& count) override;
+  void takeBufferedIO(uint32_t count) override;
   // Default mode: appends. FIFO mode: false when the room is short (non-blocking), else
   // waits for room, passing the bytes on as room appears; false once closed.
   bool writeIO(const void* bytes, uint32_t length) override;

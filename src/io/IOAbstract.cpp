@@ -46,6 +46,17 @@ bool IOAbstract::flushIO()
   return true;
 }
 
+const unsigned char* IOAbstract::bufferedIO(uint32_t& count)
+{
+  count = 0;
+  return nullptr;
+}
+
+void IOAbstract::takeBufferedIO(uint32_t count)
+{
+  BASE_ASSERT(count == 0);
+}
+
 bool IOAbstract::skipBytesInIO(uint32_t count)
 {
   unsigned char discarded[SKIP_CHUNK];

@@ -27,6 +27,13 @@ public:
   // Reads and discards `count` bytes through readIO; false as soon as a read fails.
   virtual bool skipBytesInIO(uint32_t count);
   virtual bool closeIO();
+  // Bytes that the next reads would deliver and that are already in memory, so that a
+  // reader may parse them in place: their address, with their count in `count` (null and
+  // 0 when there are none or the stream keeps none). They stay where they are, and stay
+  // unread, until the reading thread next calls the stream; takeBufferedIO(n) then takes the
+  // first n of them (n at most the count given), as a read of n bytes would have.
+  virtual const unsigned char* bufferedIO(uint32_t& count);
+  virtual void takeBufferedIO(uint32_t count);
 
   // Reads exactly `count` bytes through readIO; false as soon as one call fails (what was
   // read stays in the buffer). Named apart from readIO so that a call with a plain

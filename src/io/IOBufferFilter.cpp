@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "runtime/BaseAssert.h"
 #include "runtime/Debug.h"
 
 namespace {
@@ -35,6 +36,31 @@ IOBufferFilter::~IOBufferFilter()
 {
   free(m_readBlock);
   free(m_writeBlock);
+}
+
+const unsigned char* IOBufferFilter::bufferedIO(uint32_t& count)
+{
+  if (m_available > 0) {
+    count = m_available;
+    return m_readBlock + m_readCursor;
+  }
+  // Reads pass straight through when there is no read block.
+  if (m_readBlockSize == 0) return m_stream->bufferedIO(count);
+  count = 0;
+  return nullptr;
+}
+
+void IOBufferFilter::takeBufferedIO(uint32_t count)
+{
+  if (m_available > 0) {
+    BASE_ASSERT(count <= m_available);
+    m_readCursor += count;
+    m_available -= count;
+  } else if (m_readBlockSize == 0) {
+    m_stream->takeBufferedIO(count);
+  } else {
+    BASE_ASSERT(count == 0);
+  }
 }
 
 bool IOBufferFilter::readIO(void* buffer, uint32_t& length)

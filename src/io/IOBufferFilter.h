@@ -18,6 +18,9 @@ public:
   // straight to the wrapped stream, a smaller one refills the block. Delivers the whole
   // request unless the wrapped stream fails.
   bool readIO(void* buffer, uint32_t& length) override;
+  // What is left of the read block, or without a read block the wrapped stream's own.
+  const unsigned char* bufferedIO(uint32_t& count) override;
+  void takeBufferedIO(uint32_t count) override;
   // Gathers; a full block is passed on at the start of the next write or at a flush. On
   // failure, the bytes of this call that were not passed on are given back (not kept).
   bool writeIO(const void* bytes, uint32_t length) override;

@@ -7,6 +7,7 @@
 
 #include "object/BaseAutorelease.h"
 #include "object/BaseString.h"
+#include "object/SmallBlocks.h"
 #include "platform/Algorithms.h"
 #include "runtime/BaseAssert.h"
 #include "runtime/Debug.h"
@@ -53,7 +54,7 @@ BaseArray::BaseArray(BaseObject* first, ...)
 BaseArray::~BaseArray()
 {
   removeAllObjects();
-  free(m_objects);
+  SmallBlocks::release(m_objects, sizeof(BaseObject*) * m_objectsCapacity);
   m_objects = nullptr;
   m_objectsCapacity = 0;
 }
@@ -64,8 +65,7 @@ void BaseArray::init(unsigned int capacity)
   m_objectsCapacity = 0;
   m_objects = nullptr;
   if (capacity == 0) return;
-  m_objects = static_cast<BaseObject**>(malloc(sizeof(BaseObject*) * capacity));
-  BASE_ASSERT(m_objects!=NULL);
+  m_objects = static_cast<BaseObject**>(SmallBlocks::allocate(sizeof(BaseObject*) * capacity));
   m_objectsCapacity = capacity;
 }
 
@@ -74,8 +74,17 @@ void BaseArray::extendArray()
   BASE_ASSERT(m_objectsCapacity < 0x40000000u);
   unsigned int newCapacity = m_objectsCapacity * 2;
   if (newCapacity < 8) newCapacity = 8;
-  BaseObject** grown = static_cast<BaseObject**>(realloc(m_objects, sizeof(BaseObject*) * newCapacity));
-  BASE_ASSERT(grown!=NULL);
+  const size_t size = sizeof(BaseObject*) * newCapacity;
+  BaseObject** grown;
+  if (size <= SmallBlocks::MAX_SIZE) {
+    grown = static_cast<BaseObject**>(SmallBlocks::allocate(size));
+    if (m_objectsCount) memcpy(grown, m_objects, sizeof(BaseObject*) * m_objectsCount);
+    SmallBlocks::release(m_objects, sizeof(BaseObject*) * m_objectsCapacity);
+  } else {
+    // Small blocks are C heap blocks too.
+    grown = static_cast<BaseObject**>(realloc(m_objects, size));
+    BASE_ASSERT(grown!=NULL);
+  }
   m_objects = grown;
   m_objectsCapacity = newCapacity;
   // Logged once the storage is consistent: the log call itself may open a pool and so

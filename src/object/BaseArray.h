@@ -70,9 +70,11 @@ protected:
   unsigned int m_objectsCapacity;
   BaseObject** m_objects;
 
+  // Appends, taking over the caller's reference.
+  void appendRetained(BaseObject* object);
+
 private:
   void extendArray();
-  void appendRetained(BaseObject* object);
 };
 
 // An array whose elements are of type T by convention; it reports the class name "BaseArray".

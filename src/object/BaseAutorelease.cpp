@@ -14,6 +14,9 @@ ThreadLocalStorage<BaseArray*>& CheckTLS()
   return arStack;
 }
 
+// Registrations made on this thread and not yet taken back, over all its pools.
+thread_local unsigned pendingRetainTypes = 0;
+
 }  // namespace
 
 BaseAutorelease::BaseAutorelease()
@@ -58,11 +61,17 @@ BaseAutorelease* BaseAutorelease::currentArForThread(unsigned char level)
   return static_cast<BaseAutorelease*>(stack->objectAtIndex(stack->count() - 1 - level));
 }
 
+bool BaseAutorelease::hasPendingRetainTypes()
+{
+  return pendingRetainTypes != 0;
+}
+
 void BaseAutorelease::setRetainType(void* address, eRetainType type)
 {
   for (PendingRetainType& slot : m_pendingRetainTypes) {
     if (slot.address == nullptr) {
       slot = {address, type};
+      pendingRetainTypes++;
       return;
     }
   }
@@ -76,6 +85,7 @@ eRetainType BaseAutorelease::getRetainType(void* address)
     if (slot.address == address) {
       eRetainType type = slot.type;
       slot = {nullptr, eRetainNone};
+      pendingRetainTypes--;
       return type;
     }
   }

@@ -20,6 +20,11 @@ public:
   // The pool `level` steps out from the innermost one, or null.
   static BaseAutorelease* currentArForThread(unsigned char level = 0);
 
+  // Whether this thread has a registration that no constructor has asked for yet; most
+  // objects are made without one, and their constructors need not look for their pool.
+  static bool hasPendingRetainTypes();
+  // Takes over the caller's reference to `object`, released when the pool closes.
+  void adoptObject(BaseObject* object) { appendRetained(object); }
   // Remembers the retain type of an allocation until its root constructor asks for it.
   void setRetainType(void* address, eRetainType type);
   // Returns and forgets the type registered for `address`; eRetainNone when there is none.

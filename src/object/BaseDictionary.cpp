@@ -1,10 +1,26 @@
 #include "object/BaseDictionary.h"
 
 #include <cstdlib>
+#include <cstring>
+#include <new>
 
 #include "object/BaseAutorelease.h"
+#include "object/SmallBlocks.h"
 #include "runtime/BaseAssert.h"
 #include "runtime/Debug.h"
+
+namespace {
+
+// Empty buckets; released with the size of `count` of them.
+BaseDictionaryEntry** newBuckets(unsigned int count)
+{
+  const size_t size = static_cast<size_t>(count) * sizeof(BaseDictionaryEntry*);
+  void* buckets = SmallBlocks::allocate(size);
+  memset(buckets, 0, size);
+  return static_cast<BaseDictionaryEntry**>(buckets);
+}
+
+}  // namespace
 
 BaseDictionary::BaseDictionary()
 {
@@ -23,7 +39,7 @@ BaseDictionary::BaseDictionary(const char* const (*pairs)[2])
 BaseDictionary::~BaseDictionary()
 {
   removeAllObjects();
-  free(m_buckets);
+  SmallBlocks::release(m_buckets, m_bucketsCount * sizeof(BaseDictionaryEntry*));
   m_buckets = nullptr;
   m_bucketsCount = 0;
 }
@@ -31,9 +47,7 @@ BaseDictionary::~BaseDictionary()
 void BaseDictionary::init(int initialCount)
 {
   if (initialCount < 1) initialCount = 8;
-  m_buckets = static_cast<BaseDictionaryEntry**>(
-      calloc(static_cast<size_t>(initialCount), sizeof(BaseDictionaryEntry*)));
-  BASE_ASSERT(m_buckets != NULL);
+  m_buckets = newBuckets(static_cast<unsigned int>(initialCount));
   m_entriesCount = 0;
   m_bucketsCount = static_cast<unsigned int>(initialCount);
   m_cursorIndex = INVALID_CURSOR;
@@ -140,29 +154,41 @@ BaseArray* BaseDictionary::allValues()
   return values;
 }
 
-int BaseDictionary::_setObject(BaseObject* value, BaseString* key)
+int BaseDictionary::_setObject(BaseObject* value, BaseString* key, bool adopt)
 {
   // Keys and values may come from a peer's object stream: refused, never trusted.
+  int refused = 0;
   if (!key) {
     BASE_LOG(this, eMsgError, "NULL key, value not stored");
-    return -1;
-  }
-  if (!key->isOfClass("BaseString")) {
+    refused = -1;
+  } else if (!key->isOfClass("BaseString")) {
     BASE_LOG(this, eMsgError, "key of class %s, value not stored", key->getClass());
-    return -1;
-  }
-  if (!value) {
+    refused = -1;
+  } else if (!value) {
     BASE_LOG(this, eMsgError, "NULL value for key '%S', not stored", key);
-    return -1;
+    refused = -1;
+  }
+  if (refused) {
+    if (adopt) {
+      release(key);
+      release(value);
+    }
+    return refused;
   }
   if (BaseDictionaryEntry* entry = findEntry(key)) {
     BaseObject* old = entry->value;
-    entry->value = value->retain();
+    entry->value = adopt ? value : value->retain();
     old->release();
+    // The stored key stays.
+    if (adopt) key->release();
     return eKeyObserverReplaced;
   }
   BaseDictionaryEntry** head = &m_buckets[key->hash() & (m_bucketsCount - 1)];
-  *head = new BaseDictionaryEntry{retain(key), value->retain(), *head};
+  if (!adopt) {
+    key->retain();
+    value->retain();
+  }
+  *head = new (SmallBlocks::allocate(sizeof(BaseDictionaryEntry))) BaseDictionaryEntry{key, value, *head};
   m_entriesCount++;
   invalidateCursor();
   if (m_entriesCount > m_bucketsCount) _grow();
@@ -173,9 +199,7 @@ void BaseDictionary::_grow()
 {
   BASE_ASSERT(m_bucketsCount < 0x80000000u);
   unsigned int grownCount = m_bucketsCount * 2;
-  BaseDictionaryEntry** grown =
-      static_cast<BaseDictionaryEntry**>(calloc(grownCount, sizeof(BaseDictionaryEntry*)));
-  BASE_ASSERT(grown != NULL);
+  BaseDictionaryEntry** grown = newBuckets(grownCount);
   // Old buckets in index order, each chain from its head, pushed onto the new heads: this
   // order decides the iteration order and so the bytes the object stream writes.
   for (unsigned int i = 0; i < m_bucketsCount; i++) {
@@ -188,7 +212,7 @@ void BaseDictionary::_grow()
       entry = next;
     }
   }
-  free(m_buckets);
+  SmallBlocks::release(m_buckets, m_bucketsCount * sizeof(BaseDictionaryEntry*));
   m_buckets = grown;
   m_bucketsCount = grownCount;
   invalidateCursor();
@@ -196,7 +220,12 @@ void BaseDictionary::_grow()
 
 void BaseDictionary::setObjectForKey(BaseObject* value, BaseString* key)
 {
-  _setObject(value, key);
+  _setObject(value, key, false);
+}
+
+void BaseDictionary::adoptObjectForKey(BaseObject* value, BaseString* key)
+{
+  _setObject(value, key, true);
 }
 
 void BaseDictionary::setObjectForKey(BaseObject* value, const char* key)
@@ -206,7 +235,7 @@ void BaseDictionary::setObjectForKey(BaseObject* value, const char* key)
     return;
   }
   BaseString* aKey = new (eRetainNone) BaseString(key);
-  _setObject(value, aKey);
+  _setObject(value, aKey, false);
   aKey->release();
 }
 
@@ -254,7 +283,7 @@ void BaseDictionary::removeObjectForKey(BaseString* key)
   invalidateCursor();
   entry->key->release();
   entry->value->release();
-  delete entry;
+  SmallBlocks::release(entry, sizeof *entry);
 }
 
 void BaseDictionary::removeObjectForKey(const char* key)
@@ -280,7 +309,7 @@ void BaseDictionary::removeAllObjects()
         invalidateCursor();
         entry->key->release();
         entry->value->release();
-        delete entry;
+        SmallBlocks::release(entry, sizeof *entry);
       }
     }
   }
@@ -294,7 +323,7 @@ void BaseDictionary::addEntriesFromDictionary(BaseDictionary* other)
   // a released value change `other`.
   for (unsigned int i = 0; i < other->m_entriesCount; i++) {
     BaseDictionaryEntry* entry = other->_entryAtIndex(i);
-    if (entry) _setObject(entry->value, entry->key);
+    if (entry) _setObject(entry->value, entry->key, false);
   }
 }
 
@@ -360,7 +389,7 @@ BaseString* BaseDictionary::toString(int flags)
 
 int BaseDictionary::_setValueForKeyInternal(BaseObject* value, BaseString* key)
 {
-  return _setObject(value, key);
+  return _setObject(value, key, false);
 }
 
 BaseObject* BaseDictionary::_getValueForKeyInternal(BaseString* key)

@@ -43,6 +43,8 @@ public:
   // Positions in iteration order; null from `count()` on. Walking the indices upwards
   // costs constant time per step.
   BaseString* keyAtIndex(unsigned int index);
+  // The entry at that position (key and value at once), valid until the next change.
+  const BaseDictionaryEntry* entryAtIndex(unsigned int index) { return _entryAtIndex(index); }
   BaseObject* objectForKeyIndex(unsigned int index);
   // New arrays owned by the caller's innermost pool, in iteration order.
   BaseTypedArray<BaseString>* allKeys();
@@ -53,6 +55,9 @@ public:
   // an Error.
   void setObjectForKey(BaseObject* value, BaseString* key);
   void setObjectForKey(BaseObject* value, const char* key);
+  // setObjectForKey taking over the caller's references to both instead of retaining:
+  // what is not kept (a refused pair, or the key when the entry existed) is released.
+  void adoptObjectForKey(BaseObject* value, BaseString* key);
   void setCStringForKey(const char* value, const char* key);
   // Stores the decimal text of `value` as a string, not a number.
   void setIntForKey(int value, BaseString* key);
@@ -87,7 +92,8 @@ protected:
 
 private:
   // Stores or replaces; the eKeyObserverFlags of the change, or -1 when refused.
-  int _setObject(BaseObject* value, BaseString* key);
+  // `adopt`: the references are the caller's to give (see adoptObjectForKey).
+  int _setObject(BaseObject* value, BaseString* key, bool adopt);
   void _grow();
   BaseDictionaryEntry* _entryAtIndex(unsigned int index);
   void invalidateCursor() { m_cursorIndex = INVALID_CURSOR; }

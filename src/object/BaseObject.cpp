@@ -9,6 +9,7 @@
 #include "object/BaseAutorelease.h"
 #include "object/BaseDictionary.h"
 #include "object/BaseString.h"
+#include "object/SmallBlocks.h"
 #include "runtime/BaseAssert.h"
 #include "runtime/Debug.h"
 
@@ -74,32 +75,37 @@ void operator delete[](void* memory, eRetainType type) noexcept
 
 void* BaseObject::operator new(size_t size)
 {
-  return ::operator new(size);
+  return SmallBlocks::allocate(size);
 }
 
 void* BaseObject::operator new(size_t size, eRetainType type)
 {
-  return ::operator new(size, type);
+  void* memory = SmallBlocks::allocate(size);
+  if (type == eRetainZeroed) memset(memory, 0, size);
+  registerForPool(memory, type);
+  return memory;
 }
 
-void BaseObject::operator delete(void* memory) noexcept
+void BaseObject::operator delete(void* memory, size_t size) noexcept
 {
-  ::operator delete(memory);
+  SmallBlocks::release(memory, size);
 }
 
+// Only a constructor that throws gets here, and it does not say the size.
 void BaseObject::operator delete(void* memory, eRetainType type) noexcept
 {
-  ::operator delete(memory, type);
+  if (type != eRetainNone && type != eRetainZeroed) forgetPendingRegistration(memory, type);
+  SmallBlocks::releaseUnsized(memory);
 }
 
 BaseObject::BaseObject() : m_retainCount(1), m_keyObservers(nullptr)
 {
+  if (!BaseAutorelease::hasPendingRetainTypes()) return;
   BaseAutorelease* pool = BaseAutorelease::currentArForThread(0);
   if (!pool) return;
   switch (pool->getRetainType(this)) {
     case eRetainAutorelease:
-      pool->addObject(this);
-      release();
+      pool->adoptObject(this);
       break;
     case eRetainAutoreleaseParent:
       autorelease(1);
@@ -195,7 +201,15 @@ BaseObject* BaseObject::retain()
 
 BaseObject* BaseObject::release()
 {
+  // A count of one is the caller's own reference, and only a holder of a reference may
+  // retain: no other thread can change the count now, so no atomic decrement is needed.
+  // The acquire pairs with the releasing decrements of the references given up before.
   BASE_ASSERT(m_retainCount>0);
+  if (m_retainCount.load(std::memory_order_acquire) == 1) {
+    m_retainCount.store(0, std::memory_order_relaxed);
+    delete this;
+    return nullptr;
+  }
   // The thread whose own decrement reached zero is the one that destroys the object.
   int32_t before = m_retainCount.fetch_sub(1, std::memory_order_acq_rel);
   if (before == 1) {
@@ -213,15 +227,16 @@ BaseObject* BaseObject::autorelease(unsigned char level)
     BASE_LOG(this, eMsgWarning, "No autorelease pool for this thread, leaking");
     return this;
   }
-  pool->addObject(this);
-  BASE_ASSERT(m_retainCount>1);
-  release();
+  BASE_ASSERT(m_retainCount>0);
+  pool->adoptObject(this);
   return this;
 }
 
 bool BaseObject::isOfClass(const char* name) const
 {
-  return strcmp(getClass(), name) == 0;
+  // The same literal is usually one address across the program; the text decides otherwise.
+  const char* mine = getClass();
+  return mine == name || strcmp(mine, name) == 0;
 }
 
 void BaseObject::setMember(void* slot, BaseObject* value)

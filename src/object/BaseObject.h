@@ -56,9 +56,11 @@ public:
     eKeyObserverAll = 7
   };
 
+  // Objects live in small blocks (object/SmallBlocks.h); the sized form of delete returns a
+  // block to the cache of its size.
   static void* operator new(size_t size);
   static void* operator new(size_t size, eRetainType type);
-  static void operator delete(void* memory) noexcept;
+  static void operator delete(void* memory, size_t size) noexcept;
   static void operator delete(void* memory, eRetainType type) noexcept;
 
   BaseObject();

@@ -9,6 +9,7 @@
 #include "object/BaseArray.h"
 #include "object/BaseAutorelease.h"
 #include "object/BaseDictionary.h"
+#include "object/SmallBlocks.h"
 #include "platform/Algorithms.h"
 #include "runtime/BaseAssert.h"
 #include "runtime/Debug.h"
@@ -184,7 +185,7 @@ BaseString::BaseString(const wchar_t* text, int length)
 
 BaseString::~BaseString()
 {
-  free(m_stringBuffer);
+  SmallBlocks::release(m_stringBuffer, m_bufferSize);
   free(m_wideStringBuffer);
   init();
 }
@@ -207,9 +208,17 @@ void BaseString::extendBuffer(unsigned int needed)
   if (m_stringBuffer && m_stringLength != m_bufferSize && 2 * (newSize - m_bufferSize) < m_bufferSize &&
       2ull * m_bufferSize <= 0xFFFFFFFFu)
     newSize = 2ull * m_bufferSize;
-  // A failed reallocation stops the program, so the old block need not be kept.
-  m_stringBuffer = static_cast<char*>(realloc(m_stringBuffer, (size_t)newSize));
-  BASE_ASSERT(m_stringBuffer!=NULL);
+  if (newSize <= SmallBlocks::MAX_SIZE) {
+    char* grown = static_cast<char*>(SmallBlocks::allocate((size_t)newSize));
+    if (m_stringBuffer) memcpy(grown, m_stringBuffer, m_bufferSize);
+    SmallBlocks::release(m_stringBuffer, m_bufferSize);
+    m_stringBuffer = grown;
+  } else {
+    // Small blocks are C heap blocks too. A failed reallocation stops the program, so the
+    // old block need not be kept.
+    m_stringBuffer = static_cast<char*>(realloc(m_stringBuffer, (size_t)newSize));
+    BASE_ASSERT(m_stringBuffer!=NULL);
+  }
   m_bufferSize = (uint32_t)newSize;
 }
 

@@ -35,6 +35,10 @@ namespace {
 // The reversed-byte form of this double is INT64_MIN, which has no packed form.
 const uint64_t UNENCODABLE_DOUBLE_BITS = 0x80;
 
+// The rows of the class BaseNumber.
+constexpr uint32_t NUMBER_ROWS =
+    (1u << ROW_OF_KIND[eBSInteger]) | (1u << ROW_OF_KIND[eBSDouble]) | (1u << ROW_OF_KIND[eBSBoolean]);
+
 bool isCollectionKind(eBSObject kind)
 {
   return kind == eBSArray || kind == eBSDictionary || kind == eBSList;
@@ -95,6 +99,12 @@ BaseSerializer::BaseSerializer(IOAbstract* anIO, BaseSerializerDelegate* aDelega
       m_classRowsNext(0),
       m_classRowsLast(0),
       m_readDepth(0),
+      m_recentKeys{},
+      m_recentKeysNext(0),
+      m_recentKeysHint(0),
+      m_window(nullptr),
+      m_windowLength(0),
+      m_windowUsed(0),
       m_dataRejected(false),
       m_readerDone(false)
 {
@@ -117,6 +127,10 @@ BaseSerializer::~BaseSerializer()
   m_temporaryStorage = nullptr;
   release(m_contextObject);
   m_contextObject = nullptr;
+  for (BaseString*& key : m_recentKeys) {
+    release(key);
+    key = nullptr;
+  }
 }
 
 const char* BaseSerializer::getClass() const
@@ -178,8 +192,21 @@ bool BaseSerializer::appendSerializableObject(BaseObject* object)
   return true;
 }
 
+class BaseSerializer::ReadScope
+{
+public:
+  explicit ReadScope(BaseSerializer* serializer) : m_serializer(serializer) {}
+  ~ReadScope() { m_serializer->_closeReadWindow(); }
+  ReadScope(const ReadScope&) = delete;
+  ReadScope& operator=(const ReadScope&) = delete;
+
+private:
+  BaseSerializer* m_serializer;
+};
+
 BaseObject* BaseSerializer::unserializeObjectFromIO()
 {
+  ReadScope scope(this);
   m_dataRejected = false;
   // The readers make no autoreleased temporaries, so no pool of our own is needed: the
   // one new reference goes straight to the caller's pool.
@@ -274,12 +301,24 @@ void BaseSerializer::writeInteger64(long long value)
 
 int BaseSerializer::readInteger()
 {
+  ReadScope scope(this);
+  return _readInteger();
+}
+
+long long BaseSerializer::readInteger64()
+{
+  ReadScope scope(this);
+  return _readInteger64();
+}
+
+int BaseSerializer::_readInteger()
+{
   uint8_t first;
   _readBytes(&first, 1);
   return _packed32(first);
 }
 
-long long BaseSerializer::readInteger64()
+long long BaseSerializer::_readInteger64()
 {
   uint8_t first;
   _readBytes(&first, 1);
@@ -333,7 +372,33 @@ void BaseSerializer::_stagePacked(bool negative, uint64_t magnitude)
 // ---------------------------------------------------------------------------------------
 // Byte movement
 
-void BaseSerializer::_readBytes(void* buffer, uint32_t count)
+void BaseSerializer::_readBytesSlow(void* buffer, uint32_t count)
+{
+  _closeReadWindow();
+  // Most objects arrive whole: parse them where the stream keeps them.
+  uint32_t available = 0;
+  const unsigned char* bytes = m_io->bufferedIO(available);
+  if (bytes && available >= count) {
+    m_window = bytes;
+    m_windowLength = available;
+    memcpy(buffer, bytes, count);
+    m_windowUsed = count;
+    return;
+  }
+  _readBytesFromStream(buffer, count);
+}
+
+void BaseSerializer::_closeReadWindow()
+{
+  if (!m_window) return;
+  const uint32_t used = m_windowUsed;
+  m_window = nullptr;
+  m_windowLength = 0;
+  m_windowUsed = 0;
+  m_io->takeBufferedIO(used);
+}
+
+void BaseSerializer::_readBytesFromStream(void* buffer, uint32_t count)
 {
   // Straight to the stream given at construction, one virtual call per read in the usual
   // case, failing exactly as the exception filter would.
@@ -459,6 +524,20 @@ const BaseSerializer::ObjectDescription* BaseSerializer::_rowForObject(BaseObjec
 {
   const ClassRows& rows = _rowsForClass(object);
   const ObjectDescription* row = rows.only;
+  if (rows.rows == NUMBER_ROWS) {
+    // The number rows' own tests, in their order, answered by the type at once.
+    BaseNumber* number = static_cast<BaseNumber*>(object);
+    switch (number->getNumberType()) {
+      case BaseNumber::eNumberDouble:
+        return &objectDesc[ROW_OF_KIND[eBSDouble]];
+      case BaseNumber::eNumberInteger:
+        return &objectDesc[ROW_OF_KIND[number->getInteger64() == LLONG_MIN ? eBSDouble : eBSInteger]];
+      case BaseNumber::eNumberBoolean:
+        return &objectDesc[ROW_OF_KIND[eBSBoolean]];
+      default:
+        break;
+    }
+  }
   for (uint32_t candidates = row ? 0 : rows.rows; candidates; candidates &= candidates - 1) {
     const ObjectDescription& candidate = objectDesc[__builtin_ctz(candidates)];
     if (_rowAccepts(candidate, object)) {
@@ -581,9 +660,9 @@ void BaseSerializer::serializeDictionary(BaseObject* object)
   const unsigned int count = dictionary->count();
   writeInteger((int)count);
   for (unsigned int i = 0; i < count; i++) {
-    // The value of the key at the same index: the dictionary's cursor is already there.
-    BaseString* key = dictionary->keyAtIndex(i);
-    BaseObject* value = dictionary->objectForKeyIndex(i);
+    const BaseDictionaryEntry* entry = dictionary->entryAtIndex(i);
+    BaseString* key = entry->key;
+    BaseObject* value = entry->value;
     // A dictionary stores only keys that report the class BaseString: the string row.
     if (key->length() <= PackedInteger::MAX_MAGNITUDE_32) {
       if (m_stageLength + 2 > WRITE_STAGE_SIZE) _flushStage();
@@ -667,7 +746,7 @@ BaseObject* BaseSerializer::_readObjectInternal(int* kindRead)
     int kind, version;
     if (header[0] & 0x40) {
       kind = _packed32(header[0], header[1], true);
-      version = readInteger();
+      version = _readInteger();
     } else {
       kind = (header[0] & 0x80) ? -(header[0] & 0x3F) : (header[0] & 0x3F);
       version = _packed32(header[1]);
@@ -696,7 +775,7 @@ BaseObject* BaseSerializer::_readObjectInternal(int* kindRead)
 
 BaseObject* BaseSerializer::unserializeString(unsigned char)
 {
-  const int length = readInteger();
+  const int length = _readInteger();
   if (length < 0) {
     BASE_LOG(this, eMsgError, "negative length %i in data", length);
     return nullptr;
@@ -709,7 +788,7 @@ BaseObject* BaseSerializer::unserializeString(unsigned char)
 
 BaseObject* BaseSerializer::unserializeBuffer(unsigned char)
 {
-  const int length = readInteger();
+  const int length = _readInteger();
   if (length < 0) {
     BASE_LOG(this, eMsgError, "negative length %i in data", length);
     return nullptr;
@@ -730,7 +809,7 @@ bool BaseSerializer::_readCollectionCount(int& count)
     BASE_LOG(this, eMsgError, "nesting deeper than %i levels in data", (int)MAX_NESTING_DEPTH);
     return false;
   }
-  count = readInteger();
+  count = _readInteger();
   if (count < 0) {
     BASE_LOG(this, eMsgError, "negative count %i in data", count);
     return false;
@@ -782,7 +861,7 @@ BaseObject* BaseSerializer::unserializeDictionary(unsigned char)
   Owned<BaseDictionary> dictionary(new BaseDictionary());
   for (int i = 0; i < count; i++) {
     int keyKind = 0;
-    Owned<BaseObject> key(_readObjectInternal(&keyKind));
+    Owned<BaseObject> key(_readKey(&keyKind));
     // Read even without a key, as far as the data allows.
     Owned<BaseObject> value(_readObjectInternal());
     if (!key.get() || !value.get()) {
@@ -793,14 +872,50 @@ BaseObject* BaseSerializer::unserializeDictionary(unsigned char)
       BASE_LOG(this, eMsgError, "dictionary key of class %s in data", key->getClass());
       return nullptr;
     }
-    dictionary->setObjectForKey(value.get(), static_cast<BaseString*>(key.get()));
+    dictionary->adoptObjectForKey(value.take(), static_cast<BaseString*>(key.take()));
   }
   return dictionary.take();
 }
 
+BaseObject* BaseSerializer::_readKey(int* kindRead)
+{
+  // Kind, version 0 and a one-byte length, then the bytes, all in the window.
+  const uint32_t left = m_windowLength - m_windowUsed;
+  const unsigned char* bytes = m_window + m_windowUsed;
+  if (left >= 3 && bytes[0] == eBSString && bytes[1] == 0 && bytes[2] <= RECENT_KEY_LENGTH &&
+      left - 3 >= bytes[2]) {
+    const uint32_t length = bytes[2];
+    m_windowUsed += 3 + length;
+    *kindRead = eBSString;
+    return _recentKey(reinterpret_cast<const char*>(bytes + 3), length);
+  }
+  return _readObjectInternal(kindRead);
+}
+
+BaseString* BaseSerializer::_recentKey(const char* bytes, uint32_t length)
+{
+  for (unsigned int n = 0; n < RECENT_KEYS; n++) {
+    const unsigned int slot = (m_recentKeysHint + n) % RECENT_KEYS;
+    BaseString* key = m_recentKeys[slot];
+    if (key && key->length() == length && memcmp(key->cString(), bytes, length) == 0) {
+      m_recentKeysHint = (slot + 1) % RECENT_KEYS;
+      return retain(key);
+    }
+  }
+  BaseString* key = new BaseString(bytes, (int)length);
+  // Computed before the key is shared, so that other threads only ever read it.
+  key->hash();
+  const unsigned int slot = m_recentKeysNext;
+  release(m_recentKeys[slot]);
+  m_recentKeys[slot] = retain(key);
+  m_recentKeysNext = (slot + 1) % RECENT_KEYS;
+  m_recentKeysHint = m_recentKeysNext;
+  return key;
+}
+
 BaseObject* BaseSerializer::unserializeInteger(unsigned char)
 {
-  return new BaseNumber(readInteger64());
+  return new BaseNumber(_readInteger64());
 }
 
 BaseObject* BaseSerializer::unserializeDouble(unsigned char)
@@ -820,10 +935,10 @@ BaseObject* BaseSerializer::unserializeDate(unsigned char)
 
 BaseObject* BaseSerializer::unserializeBoolean(unsigned char)
 {
-  return new BaseNumber(readInteger() != 0);
+  return new BaseNumber(_readInteger() != 0);
 }
 
 double BaseSerializer::_readDouble()
 {
-  return doubleOfBits((uint64_t)swap64(readInteger64()));
+  return doubleOfBits((uint64_t)swap64(_readInteger64()));
 }

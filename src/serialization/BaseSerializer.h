@@ -52,6 +52,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstring>
 #include <typeinfo>
 
 #include "object/BaseObject.h"
@@ -253,14 +254,38 @@ private:
   // Writes a double in reversed-byte form.
   void _writeDouble(double value);
   double _readDouble();
+  // readInteger and readInteger64 inside a read.
+  int _readInteger();
+  long long _readInteger64();
   // The value of a packed integer whose first byte is known. When `haveExtension` is set,
   // `firstExtension` is its first extension byte, already read.
   int _packed32(uint8_t first, uint8_t firstExtension = 0, bool haveExtension = false);
   long long _packed64(uint8_t first);
   uint64_t _packedMagnitude(uint8_t first, uint8_t firstExtension, bool haveExtension, unsigned maxExtension,
                             uint64_t maxMagnitude);
-  // Exact read; IOException when the stream ends or fails.
-  void _readBytes(void* buffer, uint32_t count);
+  // Exact read; IOException when the stream ends or fails. Served from the read window
+  // when it holds the bytes.
+  void _readBytes(void* buffer, uint32_t count)
+  {
+    if (m_windowLength - m_windowUsed >= count) {
+      memcpy(buffer, m_window + m_windowUsed, count);
+      m_windowUsed += count;
+      return;
+    }
+    _readBytesSlow(buffer, count);
+  }
+  void _readBytesSlow(void* buffer, uint32_t count);
+  // A dictionary key: like _readObjectInternal, but a short string whose bytes are in the
+  // read window is answered from the recent keys when it is one of them.
+  BaseObject* _readKey(int* kindRead);
+  // A new reference to the recent key with these bytes, or to a new one that joins them.
+  BaseString* _recentKey(const char* bytes, uint32_t length);
+  void _readBytesFromStream(void* buffer, uint32_t count);
+  // Takes the bytes read from the window out of the stream and closes the window; the
+  // stream is then exactly where plain reads would have left it.
+  void _closeReadWindow();
+  // Closes the read window when the outermost read ends, however it ends.
+  class ReadScope;
   // Reads `length` claimed bytes into `destination`, which `reserve(length)` provides only
   // once they have all arrived when they are more than READ_CHUNK.
   template <typename Reserve>
@@ -317,6 +342,21 @@ private:
   unsigned int m_classRowsLast;
   // Reader state (the reading thread's).
   unsigned int m_readDepth;
+  // The keys read last, each with its hash computed, shared by the dictionaries read
+  // after them: peers send the same keys in every record.
+  enum
+  {
+    RECENT_KEYS = 16,
+    RECENT_KEY_LENGTH = 63  // lengths packed in one byte
+  };
+  BaseString* m_recentKeys[RECENT_KEYS];
+  unsigned int m_recentKeysNext;  // the slot the next new key takes
+  unsigned int m_recentKeysHint;  // the slot after the last one found
+  // The stream's buffered bytes (IOAbstract::bufferedIO) being parsed in place, of which
+  // the first m_windowUsed are read; open only during a read.
+  const unsigned char* m_window;
+  uint32_t m_windowLength;
+  uint32_t m_windowUsed;
   bool m_dataRejected;  // the IOException in flight reports invalid data, already logged
   std::atomic<bool> m_readerDone;
 };

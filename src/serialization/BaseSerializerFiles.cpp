@@ -182,6 +182,8 @@ BaseObject* BaseSerializer::unserializeFile(unsigned char)
 
 BaseObject* BaseSerializer::_skipFileContent(BaseDictionary* attributes, int64_t size, int64_t offset)
 {
+  // The stream is skipped and asked for its offset: it must be where plain reads put it.
+  _closeReadWindow();
   // The content that follows the attributes is what lies after the transfer offset.
   const int64_t length = size - offset;
   for (int64_t remaining = length; remaining > 0;) {
@@ -244,6 +246,9 @@ BaseString* BaseSerializer::_destinationForFile(BaseDictionary* attributes, int6
 
 BaseObject* BaseSerializer::_receiveFileContent(BaseDictionary* attributes, int64_t size, int64_t offset)
 {
+  // The delegate is asked for a folder before the content is read; the stream is left as
+  // plain reads would leave it for whatever it does meanwhile.
+  _closeReadWindow();
   BaseAutorelease pool;
   BaseObject* resumeFlag = attributes->objectForKey("fa_res");
   const bool resume =

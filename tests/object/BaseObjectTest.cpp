@@ -69,7 +69,7 @@ TEST(BaseObjectDeathTest, OverReleaseAutoreleaseOfADeadObjectAndComparingWithNot
   CountForcingObject* object = new (eRetainAutorelease) CountForcingObject();
   object->forceRetainCount(0);
   EXPECT_DEATH(object->release(), "m_retainCount>0.*BaseObject");
-  EXPECT_DEATH(object->autorelease(), "m_retainCount>1");
+  EXPECT_DEATH(object->autorelease(), "m_retainCount>0");
   object->forceRetainCount(1);
   EXPECT_DEATH(object->compare(nullptr), "other!=NULL");
 }
