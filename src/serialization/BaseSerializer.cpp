@@ -320,6 +320,22 @@ int BaseSerializer::_readInteger()
 
 long long BaseSerializer::_readInteger64()
 {
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  // Every double is one of these: decoded in the window when the longest form fits there.
+  if (m_windowLength - m_windowUsed >= PackedInteger::MAX_LENGTH) {
+    const unsigned char* form = m_window + m_windowUsed;
+    const unsigned extension = PackedInteger::extensionLength(form[0]);
+    uint64_t high = 0;
+    memcpy(&high, form + 1, 8);
+    if (extension < 8) high &= (1ull << (8 * extension)) - 1;
+    // Out of range: the byte-wise path below logs and rejects it.
+    if (high <= (PackedInteger::MAX_MAGNITUDE_64 >> 3)) {
+      const uint64_t magnitude = extension ? (high << 3) | (form[0] & 7) : (uint64_t)(form[0] & 0x3F);
+      m_windowUsed += 1 + extension;
+      return PackedInteger::isNegative(form[0]) ? -(long long)magnitude : (long long)magnitude;
+    }
+  }
+#endif
   uint8_t first;
   _readBytes(&first, 1);
   return _packed64(first);
