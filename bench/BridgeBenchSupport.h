@@ -1,8 +1,8 @@
 // The bridge's service without the simulator, for the bridge benchmarks: a listening
-// session on 127.0.0.1 whose delegate answers "cmd_id" 1 as GPSBridge does (a new record
-// of ten doubles per request, from one fixed sample), and an app session logged in to it
-// as the Corvane app logs in. Also the raw-socket peer with the same message sizes, and
-// the process's resident memory. Everything here runs on the benchmark's thread, inside
+// session on 127.0.0.1 whose delegate answers "cmd_id" 1 as GPSBridge does (its one record
+// of ten doubles filled again per request, from one fixed sample), and an app session
+// logged in to it as the Corvane app logs in. Also the raw-socket peer with the same
+// message sizes, and the process's resident memory. Everything here runs on the benchmark's thread, inside
 // its autorelease pool; the sessions' own threads serve.
 #pragma once
 
@@ -74,11 +74,27 @@ inline size_t encodedSize(BaseObject* object)
 }
 
 // What GPSBridge does with its app: keeps one session (becoming its delegate starts its
-// thread) and answers each position request with a fresh record.
+// thread), bounds what it reads per request, and answers each position request by filling
+// its one record (PositionRecord) with the sample again and sending it.
 class PositionDelegate : public DistantObjectDelegate
 {
 public:
-  ~PositionDelegate() override { retire(); }
+  PositionDelegate() : m_record(new BaseDictionary()), m_commandKey(new BaseString("cmd_id"))
+  {
+    m_commandKey->hash();
+    for (unsigned int i = 0; i < 10; i++) {
+      BaseNumber* number = new BaseNumber(0.0);
+      m_record->setObjectForKey(number, POSITION_KEYS[i]);
+      m_values[i] = number;
+      number->release();
+    }
+  }
+  ~PositionDelegate() override
+  {
+    retire();
+    m_record->release();
+    m_commandKey->release();
+  }
 
   void handleIncommingConnections(DistantObjectsCenter* session) override
   {
@@ -91,14 +107,17 @@ public:
       m_client = session;
       session->retain();
     }
+    session->setObjectReadLimit(REQUEST_READ_LIMIT);
     session->setDistantObjectDelegate(this);
   }
   void handleIncommingObject(BaseObject* object, DistantObjectsCenter* session) override
   {
     BaseDictionary* request = dynamic_cast<BaseDictionary*>(object);
     if (!request) return;
-    BaseString* command = dynamic_cast<BaseString*>(request->objectForKey("cmd_id"));
-    if (command && strtol(command->cString(), nullptr, 0) == 1) session->sendObject(positionRecord());
+    BaseString* command = dynamic_cast<BaseString*>(request->objectForKey(m_commandKey));
+    if (!command || strtol(command->cString(), nullptr, 0) != 1) return;
+    for (unsigned int i = 0; i < 10; i++) m_values[i]->set(POSITION_SAMPLE[i]);
+    session->sendObject(m_record);
   }
   // Benchmark thread, once the server is closed.
   void retire()
@@ -115,8 +134,14 @@ public:
   }
 
 private:
+  // GPSBridge's bound on one request.
+  static const uint32_t REQUEST_READ_LIMIT = 64 * 1024;
+
   std::mutex m_lock;  // guards m_client
   DistantObjectsCenter* m_client = nullptr;
+  BaseDictionary* m_record;  // the record of every answer, on the session's thread
+  BaseNumber* m_values[10];  // its numbers, in the record's order
+  BaseString* m_commandKey;
 };
 
 // The whole stack on 127.0.0.1: server session with the position delegate, and an app

@@ -349,6 +349,23 @@ unsigned char* IOSocketAbstract::_readAheadBlock(SocketHandle fd)
 
 bool IOSocketAbstract::readWithTimeout(void* buffer, uint32_t& length, unsigned int timeoutSeconds)
 {
+  // Most reads of an object, field by field, find their bytes already read ahead: those
+  // need no wait and no system call, only the limit and the descriptor checked.
+  const uint32_t wanted = length;
+  const uint32_t available = m_readAheadEnd - m_readAheadStart;
+  if (wanted != 0 && wanted <= available && (m_readLimit < 0 || wanted <= m_readLimit) &&
+      m_socketfd.load() != INVALID_SOCKET_HANDLE) {
+    memcpy(buffer, m_readAhead + m_readAheadStart, wanted);
+    m_readAheadStart += wanted;
+    if (m_readAheadStart == m_readAheadEnd) m_readAheadStart = m_readAheadEnd = 0;
+    if (m_readLimit > 0) m_readLimit -= wanted;
+    return true;
+  }
+  return _readReceiving(buffer, length, timeoutSeconds);
+}
+
+bool IOSocketAbstract::_readReceiving(void* buffer, uint32_t& length, unsigned int timeoutSeconds)
+{
   if (length == 0) return true;
   SocketHandle fd = m_socketfd.load();
   if (fd == INVALID_SOCKET_HANDLE) {

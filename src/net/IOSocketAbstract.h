@@ -154,6 +154,9 @@ protected:
   void _releaseSocketInternal();
   // Moves up to `length` bytes read ahead into `output`; how many it moved.
   uint32_t _takeReadAhead(unsigned char* output, uint32_t length);
+  // readWithTimeout for a read that the bytes read ahead cannot serve alone: the checks,
+  // what is read ahead, then the waits and receives for the rest.
+  bool _readReceiving(void* buffer, uint32_t& length, unsigned int timeoutSeconds);
   // The read-ahead block, made on first use; null for datagram sockets, whose surplus
   // belongs to no later read.
   unsigned char* _readAheadBlock(platform::SocketHandle fd);

@@ -39,8 +39,16 @@ void writeLine(void (*write)(const char*, size_t), const char* text)
 }  // namespace
 
 GPSBridge::GPSBridge()
-    : m_server(nullptr), m_client(nullptr), m_ended(nullptr), m_sampler(new PositionSampler()), m_started(false)
+    : m_server(nullptr),
+      m_client(nullptr),
+      m_ended(nullptr),
+      m_sampler(new PositionSampler()),
+      m_record(new PositionRecord()),
+      m_commandKey(new BaseString("cmd_id")),
+      m_started(false)
 {
+  // A string computes its hash on first use: done here, before any session thread looks it up.
+  m_commandKey->hash();
   // Everything an app meets is ready before the server listens: the first login may
   // come at once, and the login manager is only read once serving has begun.
   m_sampler->startSampling();
@@ -76,6 +84,8 @@ GPSBridge::~GPSBridge()
   _retireSession(m_ended);
   BaseObject::release(m_client);
   m_sampler->release();
+  delete m_record.load();
+  m_commandKey->release();
   writeLine(platform::writeStandardError, "\nWARNING : Destroying bridge\n");
 }
 
@@ -210,7 +220,7 @@ void GPSBridge::handleIncommingObject(BaseObject* object, DistantObjectsCenter* 
   BaseDictionary* request = dynamic_cast<BaseDictionary*>(object);
   if (!request) return;
   // A request without a textual "cmd_id" is an unknown command like any other.
-  BaseString* command = dynamic_cast<BaseString*>(request->objectForKey("cmd_id"));
+  BaseString* command = dynamic_cast<BaseString*>(request->objectForKey(m_commandKey));
   long commandId = command ? strtol(command->cString(), nullptr, 0) : 0;
   if (commandId == 1)
     sendGPSDataToClient(session);
@@ -249,6 +259,12 @@ void GPSBridge::connectionDidTerminate(DistantObjectsCenter* session)
 
 void GPSBridge::sendGPSDataToClient(DistantObjectsCenter* session)
 {
-  BaseDictionary* record = PositionSampler::recordFromSample(m_sampler->latestSample());
-  session->sendObject(record);
+  PositionSample sample = m_sampler->latestSample();
+  PositionRecord* record = m_record.exchange(nullptr);
+  if (!record) {
+    session->sendObject(PositionSampler::recordFromSample(sample));
+    return;
+  }
+  session->sendObject(record->fill(sample));
+  m_record.store(record);
 }

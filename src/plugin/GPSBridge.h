@@ -8,12 +8,15 @@
 // latest frame's sample, and the lines for the host's Log.txt go through HostLog.
 #pragma once
 
+#include <atomic>
 #include <string>
 
 #include "runtime/BaseMutex.h"
 #include "session/DistantObjectDelegate.h"
 
+class BaseString;
 class DistantObjectsCenter;
+class PositionRecord;
 class PositionSampler;
 
 class GPSBridge : public DistantObjectDelegate
@@ -59,6 +62,11 @@ protected:
   // come, or by stop(), never by itself.
   DistantObjectsCenter* m_ended GUARDED_BY(m_clientLock);
   PositionSampler* m_sampler;
+  // The record every answer is filled into, taken out of the slot while it is filled and
+  // sent; an answer that finds the slot empty (another session's thread still sending)
+  // makes a record of its own.
+  std::atomic<PositionRecord*> m_record;
+  BaseString* m_commandKey;  // "cmd_id", made and hashed once: only read by the sessions' threads
   BaseMutex m_announcementLock;
   bool m_started GUARDED_BY(m_announcementLock);  // the line of the start is written
   std::string m_earlyAnnouncement GUARDED_BY(m_announcementLock);

@@ -31,6 +31,18 @@ const PositionField POSITION_FIELDS[PositionSample::FIELDS] = {
 // Every frame.
 const float EVERY_FRAME = -1.0f;
 
+// Sets the record's ten numbers under their keys, in the record's order; `numbers`, when
+// given, receives them (the record holds the references).
+void insertSample(BaseDictionary* record, const PositionSample& sample, BaseNumber** numbers)
+{
+  for (unsigned int i = 0; i < PositionSample::FIELDS; i++) {
+    BaseNumber* number = new BaseNumber(sample.values[i]);
+    record->setObjectForKey(number, POSITION_FIELDS[i].key);
+    if (numbers) numbers[i] = number;
+    number->release();
+  }
+}
+
 }  // namespace
 
 PositionSampler::PositionSampler() : m_dataRefsFound(false), m_sampling(false)
@@ -125,10 +137,22 @@ float PositionSampler::_flightLoop(float, float, int, void* refcon)
 BaseDictionary* PositionSampler::recordFromSample(const PositionSample& sample)
 {
   BaseDictionary* record = new (eRetainAutorelease) BaseDictionary();
-  for (unsigned int i = 0; i < PositionSample::FIELDS; i++) {
-    BaseNumber* number = new BaseNumber(sample.values[i]);
-    record->setObjectForKey(number, POSITION_FIELDS[i].key);
-    number->release();
-  }
+  insertSample(record, sample, nullptr);
   return record;
+}
+
+PositionRecord::PositionRecord() : m_record(new BaseDictionary())
+{
+  insertSample(m_record, PositionSample(), m_values);
+}
+
+PositionRecord::~PositionRecord()
+{
+  m_record->release();
+}
+
+BaseDictionary* PositionRecord::fill(const PositionSample& sample)
+{
+  for (unsigned int i = 0; i < PositionSample::FIELDS; i++) m_values[i]->set(sample.values[i]);
+  return m_record;
 }

@@ -11,6 +11,7 @@
 #include "runtime/BaseMutex.h"
 
 class BaseDictionary;
+class BaseNumber;
 
 // One frame's ten values, in the record's order.
 struct PositionSample
@@ -58,4 +59,24 @@ private:
   bool m_sampling;
   BaseMutex m_latestLock;
   PositionSample m_latest GUARDED_BY(m_latestLock);
+};
+
+// A record made once and filled again for each sample: the same dictionary, keys and
+// numbers every time, so that answering a request makes and frees no objects. Its entries,
+// their order and so its bytes in the object stream are those of recordFromSample. One
+// thread at a time; whoever fills it must be done sending it before it is filled again.
+class PositionRecord
+{
+public:
+  PositionRecord();
+  ~PositionRecord();
+  PositionRecord(const PositionRecord&) = delete;
+  PositionRecord& operator=(const PositionRecord&) = delete;
+
+  // The record holding `sample`'s values, until the next fill.
+  BaseDictionary* fill(const PositionSample& sample);
+
+private:
+  BaseDictionary* m_record;
+  BaseNumber* m_values[PositionSample::FIELDS];  // the record's, in its order
 };
