@@ -11,6 +11,7 @@
 #include "object/BaseDictionary.h"
 #include "object/BaseString.h"
 #include "platform/SystemCalls.h"
+#include "runtime/BaseAssert.h"
 #include "runtime/Debug.h"
 
 using namespace platform;
@@ -345,6 +346,23 @@ unsigned char* IOSocketAbstract::_readAheadBlock(SocketHandle fd)
     if (isStreamSocket(fd)) m_readAhead = static_cast<unsigned char*>(malloc(READ_AHEAD_SIZE));
   }
   return m_readAhead;
+}
+
+const unsigned char* IOSocketAbstract::bufferedIO(uint32_t& count)
+{
+  count = m_readAheadEnd - m_readAheadStart;
+  if (m_readLimit >= 0 && count > m_readLimit) count = uint32_t(m_readLimit);
+  if (m_socketfd.load() == INVALID_SOCKET_HANDLE) count = 0;
+  // The block lives as long as the socket, so a close meanwhile leaves the bytes in place.
+  return count ? m_readAhead + m_readAheadStart : nullptr;
+}
+
+void IOSocketAbstract::takeBufferedIO(uint32_t count)
+{
+  BASE_ASSERT(count <= m_readAheadEnd - m_readAheadStart);
+  m_readAheadStart += count;
+  if (m_readAheadStart == m_readAheadEnd) m_readAheadStart = m_readAheadEnd = 0;
+  if (m_readLimit > 0) m_readLimit -= count;
 }
 
 bool IOSocketAbstract::readWithTimeout(void* buffer, uint32_t& length, unsigned int timeoutSeconds)

@@ -44,6 +44,9 @@ public:
   // has arrived, up to READ_AHEAD_SIZE, and the next reads get the surplus first without
   // waiting: an object read field by field costs one system call, not one per field.
   bool readWithTimeout(void* buffer, uint32_t& length, unsigned int timeoutSeconds) override;
+  // The bytes read ahead, as far as the read limit lets reads deliver them.
+  const unsigned char* bufferedIO(uint32_t& count) override;
+  void takeBufferedIO(uint32_t count) override;
   // True only when every byte was sent; a time-out or failure closes the connection.
   bool writeWithTimeout(const void* bytes, uint32_t length, unsigned int timeoutSeconds) override;
 
