@@ -63,15 +63,15 @@ public:
   int _setValueForKeyInternal(BaseObject* value, BaseString* key) override;
   BaseObject* _getValueForKeyInternal(BaseString* key) override;
 
+  // Appends, taking over the caller's reference instead of retaining.
+  void appendRetained(BaseObject* object);
+
   static constexpr unsigned int NOT_FOUND = 0xFFFFFFFFu;
 
 protected:
   unsigned int m_objectsCount;
   unsigned int m_objectsCapacity;
   BaseObject** m_objects;
-
-  // Appends, taking over the caller's reference.
-  void appendRetained(BaseObject* object);
 
 private:
   void extendArray();

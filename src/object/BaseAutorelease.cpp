@@ -28,8 +28,8 @@ BaseAutorelease::BaseAutorelease()
     currentStack = new BaseArray();
     arStack = currentStack;
   }
-  currentStack->addObject(this);
-  release();
+  // The stack takes over the creator's reference.
+  currentStack->appendRetained(this);
 }
 
 BaseAutorelease::~BaseAutorelease()
@@ -37,9 +37,9 @@ BaseAutorelease::~BaseAutorelease()
   ThreadLocalStorage<BaseArray*>& arStack = CheckTLS();
   BaseArray* currentStack = arStack;
   BASE_ASSERT(currentStack!=NULL);
-  // Nothing released during the drain may bring this pool to zero.
-  retain();
-  retain();
+  // Nothing released during the drain may bring this pool to zero. Only this thread knows
+  // the pool, so a plain store does.
+  m_retainCount.store(m_retainCount.load(std::memory_order_relaxed) + 2, std::memory_order_relaxed);
   removeAllObjects();
   currentStack->removeObjectIdenticalTo(this);
   if (currentStack->count() == 0) {
