@@ -176,13 +176,24 @@ void buildDirective(char (&directive)[DIRECTIVE_SIZE], const Conversion& convers
   *out = '\0';
 }
 
-// The formatted bytes on their way to the receiver.
+// The formatted bytes on their way to the receiver. Without a receiver, the first flush
+// makes one in the caller's innermost pool, holding what was gathered.
 class Output
 {
 public:
   explicit Output(BaseString* receiver) : m_receiver(receiver) {}
   Output(const Output&) = delete;
   Output& operator=(const Output&) = delete;
+
+  // The receiver as it stands, with nothing left gathered; null before the first flush.
+  BaseString* current() const { return m_receiver; }
+  // The receiver, holding everything formatted so far.
+  BaseString* receiver()
+  {
+    flush();
+    if (!m_receiver) m_receiver = new (eRetainAutorelease) BaseString();
+    return m_receiver;
+  }
 
   // Room for `count` bytes (at most OUTPUT_SIZE), to be filled and then passed to advance.
   char* room(size_t count)
@@ -197,7 +208,7 @@ public:
     if (OUTPUT_SIZE - m_length < count) {
       flush();
       if (count > OUTPUT_SIZE) {
-        m_receiver->append(bytes, count <= INT_MAX ? static_cast<int>(count) : -1);
+        receiver()->append(bytes, count <= INT_MAX ? static_cast<int>(count) : -1);
         return;
       }
     }
@@ -208,7 +219,10 @@ public:
   void flush()
   {
     if (m_length == 0) return;
-    m_receiver->append(m_bytes, static_cast<int>(m_length));
+    if (m_receiver)
+      m_receiver->append(m_bytes, static_cast<int>(m_length));
+    else
+      m_receiver = new (eRetainAutorelease) BaseString(m_bytes, static_cast<int>(m_length));
     m_length = 0;
   }
 
@@ -355,11 +369,14 @@ void putText(Output& out, const Conversion& conversion, const char* text)
     putField(out, conversion, text, length);
 }
 
-}  // namespace
-
-void BaseString::appendFormatv(const char* format, va_list arguments)
+// Whether `text` lies in the bytes of `string` (which may be null).
+bool isInside(const char* text, const BaseString* string)
 {
-  Output out(this);
+  return string && text >= string->cString() && text < string->cString() + string->capacity();
+}
+
+void formatInto(Output& out, const char* format, va_list arguments)
+{
   const char* p = format;
   for (;;) {
     const char* literal = p;
@@ -444,7 +461,7 @@ void BaseString::appendFormatv(const char* format, va_list arguments)
           out.put("(null)", 6);
           break;
         }
-        if (text >= m_stringBuffer && text < m_stringBuffer + m_bufferSize) out.flush();
+        if (isInside(text, out.current())) out.flush();
         putText(out, conversion, text);
         break;
       }
@@ -454,7 +471,7 @@ void BaseString::appendFormatv(const char* format, va_list arguments)
           out.put("(null)", 6);
           break;
         }
-        if (text == this) out.flush();
+        if (text == out.current()) out.flush();
         putText(out, conversion, text->cString());
         break;
       }
@@ -469,7 +486,7 @@ void BaseString::appendFormatv(const char* format, va_list arguments)
         // a long-lived caller's pool does not collect them and a thread without a pool
         // does not leak them.
         BaseAutorelease pool;
-        BaseString* text = object->toString(eToStringLua);
+        BaseString* text = object->toString(BaseObject::eToStringLua);
         // putText copies the bytes, so the text may die with the pool.
         if (text)
           putText(out, conversion, text->cString());
@@ -482,8 +499,7 @@ void BaseString::appendFormatv(const char* format, va_list arguments)
         // clang-format off
         BASE_ASSERT(component!=NULL);
         // clang-format on
-        out.flush();
-        appendPathComponent(component);
+        out.receiver()->appendPathComponent(component);
         break;
       }
       case 't': {
@@ -505,6 +521,14 @@ void BaseString::appendFormatv(const char* format, va_list arguments)
     }
     p++;
   }
+}
+
+}  // namespace
+
+void BaseString::appendFormatv(const char* format, va_list arguments)
+{
+  Output out(this);
+  formatInto(out, format, arguments);
   out.flush();
 }
 
@@ -535,9 +559,10 @@ void BaseString::setFormat(const char* format, ...)
 
 BaseString* BaseString::stringWithFormatv(const char* format, va_list arguments)
 {
-  BaseString* text = new (eRetainAutorelease) BaseString();
-  text->appendFormatv(format, arguments);
-  return text;
+  // The string is made once the line is formatted, at its size.
+  Output out(nullptr);
+  formatInto(out, format, arguments);
+  return out.receiver();
 }
 
 BaseString* BaseString::stringWithFormat(const char* format, ...)
