@@ -203,6 +203,25 @@ public:
   }
   void advance(size_t count) { m_length += count; }
 
+  // Copies literal text up to the next "%" or the end of the format; returns where it stopped.
+  const char* copyLiteral(const char* p)
+  {
+    char* at = m_bytes + m_length;
+    char* const limit = m_bytes + OUTPUT_SIZE;
+    char c;
+    while ((c = *p) != '\0' && c != '%') {
+      if (at == limit) {
+        m_length = OUTPUT_SIZE;
+        flush();
+        at = m_bytes;
+      }
+      *at++ = c;
+      p++;
+    }
+    m_length = static_cast<size_t>(at - m_bytes);
+    return p;
+  }
+
   void put(const char* bytes, size_t count)
   {
     if (OUTPUT_SIZE - m_length < count) {
@@ -247,9 +266,9 @@ void putField(Output& out, const Conversion& conversion, const char* text, size_
   size_t before, after;
   padding(conversion, length, before, after);
   char* at = out.room(before + length + after);
-  memset(at, ' ', before);
+  if (before) memset(at, ' ', before);
   memcpy(at + before, text, length);
-  memset(at + before + length, ' ', after);
+  if (after) memset(at + before + length, ' ', after);
   out.advance(before + length + after);
 }
 
@@ -304,7 +323,7 @@ void putInteger(Output& out, const Conversion& conversion, char character, unsig
     digits = writeDigits(digitsEnd, magnitude, base, character == 'X');
   size_t digitCount = static_cast<size_t>(digitsEnd - digits);
 
-  char prefix[2];
+  char prefix[2] = {0, 0};
   size_t prefixLength = 0;
   if (character == 'd' || character == 'i') {
     if (negative)
@@ -332,15 +351,14 @@ void putInteger(Output& out, const Conversion& conversion, char character, unsig
   size_t before, after;
   padding(conversion, length, before, after);
   char* at = out.room(before + length + after);
-  memset(at, ' ', before);
+  if (before) memset(at, ' ', before);
   at += before;
-  memcpy(at, prefix, prefixLength);
-  at += prefixLength;
-  memset(at, '0', zeros);
+  for (size_t i = 0; i < prefixLength; i++) *at++ = prefix[i];
+  if (zeros) memset(at, '0', zeros);
   at += zeros;
   memcpy(at, digits, digitCount);
   at += digitCount;
-  memset(at, ' ', after);
+  if (after) memset(at, ' ', after);
   out.advance(before + length + after);
 }
 
@@ -379,9 +397,7 @@ void formatInto(Output& out, const char* format, va_list arguments)
 {
   const char* p = format;
   for (;;) {
-    const char* literal = p;
-    while (*p != '\0' && *p != '%') p++;
-    if (p > literal) out.put(literal, static_cast<size_t>(p - literal));
+    p = out.copyLiteral(p);
     if (*p == '\0') break;
     p++;
     if (*p == '%') {
