@@ -118,7 +118,8 @@ const char* parseConversion(const char* p, Conversion& conversion)
   BASE_ASSERT((size_t)(p - strfrmt) < sizeof(FLAGS));
   // clang-format on
   conversion.width = p;
-  for (int i = 0; i < 2 && isDigit(*p); i++, p++) conversion.widthValue = conversion.widthValue * 10 + (*p - '0');
+  for (int i = 0; i < 2 && isDigit(*p); i++, p++)
+    conversion.widthValue = conversion.widthValue * 10 + (*p - '0');
   conversion.widthLength = static_cast<int>(p - conversion.width);
   if (*p == '.') {
     p++;
@@ -425,8 +426,8 @@ void formatInto(Output& out, const char* format, va_list arguments)
             narrow = static_cast<signed char>(narrow);
           value = narrow;
         }
-        const unsigned long long magnitude =
-            value < 0 ? 0ull - static_cast<unsigned long long>(value) : static_cast<unsigned long long>(value);
+        const unsigned long long magnitude = value < 0 ? 0ull - static_cast<unsigned long long>(value)
+                                                       : static_cast<unsigned long long>(value);
         putInteger(out, conversion, character, magnitude, value < 0);
         break;
       }
@@ -520,8 +521,8 @@ void formatInto(Output& out, const char* format, va_list arguments)
       }
       case 't': {
         const int seconds = va_arg(arguments, int);
-        const unsigned long long magnitude =
-            seconds < 0 ? 0ull - static_cast<unsigned long long>(seconds) : static_cast<unsigned long long>(seconds);
+        const unsigned long long magnitude = seconds < 0 ? 0ull - static_cast<unsigned long long>(seconds)
+                                                         : static_cast<unsigned long long>(seconds);
         char* at = out.room(12);
         if (seconds < 0) *at++ = '-';
         char digitBytes[12];
