@@ -394,6 +394,7 @@ bool isInside(const char* text, const BaseString* string)
   return string && text >= string->cString() && text < string->cString() + string->capacity();
 }
 
+// The whole format with its arguments, into `out`.
 void formatInto(Output& out, const char* format, va_list arguments)
 {
   const char* p = format;
