@@ -20,7 +20,8 @@
 //   t             int seconds, printed as "%lld" of the value widened to 64 bits
 // Flags and precisions that the C library leaves undefined for a conversion ("#" on
 // d i u c s p, "0" on c s p, a precision on c and p) are ignored, and a repeated flag
-// counts once. "+" and " " only ever sign the signed conversions d and i.
+// counts once. "+" and " " sign d and i; the two cases where C libraries disagree, " " on
+// u and "#" with a precision on an octal 0, are left to snprintf.
 //
 // Pieces are bounded: widths and precisions have at most two digits, a piece of snprintf
 // keeps at most PIECE_SIZE - 1 bytes, and a text of 100 bytes or more without a precision
@@ -157,9 +158,19 @@ const char* parseConversion(const char* p, Conversion& conversion)
   }
 }
 
-// "%" + the kept flags + width + precision (when kept) + conversion character.
+// The integer modifier for the C type read at this weight.
+const char* integerModifier(int weight)
+{
+  if (weight >= 2) return "ll";
+  if (weight == 1) return "l";
+  if (weight == -1) return "h";
+  if (weight <= -2) return "hh";
+  return "";
+}
+
+// "%" + the kept flags + width + precision (when kept) + modifier + conversion character.
 void buildDirective(char (&directive)[DIRECTIVE_SIZE], const Conversion& conversion, unsigned int keptFlags,
-                    bool keepPrecision, char character)
+                    bool keepPrecision, const char* modifier, char character)
 {
   char* out = directive;
   *out++ = '%';
@@ -173,6 +184,9 @@ void buildDirective(char (&directive)[DIRECTIVE_SIZE], const Conversion& convers
     memcpy(out, conversion.precision, conversion.precisionLength);
     out += conversion.precisionLength;
   }
+  size_t modifierLength = strlen(modifier);
+  memcpy(out, modifier, modifierLength);
+  out += modifierLength;
   *out++ = character;
   *out = '\0';
 }
@@ -449,6 +463,21 @@ void formatInto(Output& out, const char* format, va_list arguments)
             narrow = static_cast<unsigned char>(narrow);
           value = narrow;
         }
+        // C libraries disagree on these two (Windows' prints a space for "% u", and nothing
+        // for "%#.0o" of 0): they print as the platform's own snprintf prints them.
+        if ((character == 'u' && (conversion.flags & FLAG_SPACE)) ||
+            (character == 'o' && (conversion.flags & FLAG_HASH) && conversion.precision && value == 0)) {
+          char directive[DIRECTIVE_SIZE];
+          buildDirective(directive, conversion, character == 'u' ? FLAGS_ALL & ~FLAG_HASH : FLAGS_ALL, true,
+                         integerModifier(conversion.weight), character);
+          if (conversion.weight >= 2)
+            putFormatted(out, directive, value);
+          else if (conversion.weight == 1)
+            putFormatted(out, directive, static_cast<unsigned long>(value));
+          else
+            putFormatted(out, directive, static_cast<unsigned int>(value));
+          break;
+        }
         putInteger(out, conversion, character, value, false);
         break;
       }
@@ -463,13 +492,13 @@ void formatInto(Output& out, const char* format, va_list arguments)
       case 'g':
       case 'G': {
         char directive[DIRECTIVE_SIZE];
-        buildDirective(directive, conversion, FLAGS_ALL, true, character);
+        buildDirective(directive, conversion, FLAGS_ALL, true, "", character);
         putFormatted(out, directive, va_arg(arguments, double));
         break;
       }
       case 'p': {
         char directive[DIRECTIVE_SIZE];
-        buildDirective(directive, conversion, FLAGS_TEXT, false, 'p');
+        buildDirective(directive, conversion, FLAGS_TEXT, false, "", 'p');
         putFormatted(out, directive, va_arg(arguments, void*));
         break;
       }
