@@ -6,8 +6,7 @@
 #include <cctype>
 #include <chrono>
 #include <cinttypes>
-#include <cstdarg>
-#include <cstdio>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -31,22 +30,67 @@ inline bool isSeparator(char c)
   return c == '/' || c == '\\';
 }
 
-inline void appendView(BaseString* out, std::string_view text)
+// The bytes of a line while it is built: on the stack while it is short, on the heap beyond.
+class Line
 {
-  if (!text.empty()) out->append(text.data(), (int)text.size());
-}
+public:
+  Line() = default;
+  Line(const Line&) = delete;
+  Line& operator=(const Line&) = delete;
+
+  void append(const char* bytes, size_t count)
+  {
+    if (!m_spilled && count < sizeof m_bytes - m_length) {
+      memcpy(m_bytes + m_length, bytes, count);
+      m_length += count;
+      return;
+    }
+    if (!m_spilled) {
+      m_heap.assign(m_bytes, m_length);
+      m_spilled = true;
+    }
+    m_heap.append(bytes, count);
+  }
+  void append(std::string_view text) { append(text.data(), text.size()); }
+  void append(const char* text) { append(text, strlen(text)); }
+  void append(BaseString* text) { append(text->cString(), text->length()); }
+
+  // The line so far, NUL-terminated.
+  const char* data()
+  {
+    if (m_spilled) return m_heap.c_str();
+    m_bytes[m_length] = '\0';
+    return m_bytes;
+  }
+  size_t size() const { return m_spilled ? m_heap.size() : m_length; }
+
+private:
+  // The last byte is kept for the NUL.
+  char m_bytes[512];
+  size_t m_length = 0;
+  bool m_spilled = false;
+  std::string m_heap;
+};
 
 // Appends `text` with every backslash turned into a slash.
-void appendWithSlashes(BaseString* out, std::string_view text)
+void appendWithSlashes(Line& out, std::string_view text)
 {
   size_t start = 0;
   for (size_t i = 0; i < text.size(); i++) {
     if (text[i] != '\\') continue;
-    appendView(out, text.substr(start, i - start));
-    out->append("/", 1);
+    out.append(text.substr(start, i - start));
+    out.append("/", 1);
     start = i + 1;
   }
-  appendView(out, text.substr(start));
+  out.append(text.substr(start));
+}
+
+// Appends `text` with every backslash turned into a slash, to a string.
+void appendWithSlashes(BaseString* out, std::string_view text)
+{
+  Line line;
+  appendWithSlashes(line, text);
+  out->append(line.data(), (int)line.size());
 }
 
 size_t lastSeparatorBefore(std::string_view path, size_t end)
@@ -97,20 +141,34 @@ std::string_view partialFunction(std::string_view function)
   return rest.substr(0, length);
 }
 
-void appendNumber(BaseString* out, const char* format, ...)
+// A number in decimal, as "%lld" prints it.
+void appendDecimal(Line& out, long long value)
 {
-  char digits[48];
-  va_list arguments;
-  va_start(arguments, format);
-  int length = vsnprintf(digits, sizeof digits, format, arguments);
-  va_end(arguments);
-  if (length > 0) out->append(digits, length < (int)sizeof digits ? length : (int)sizeof digits - 1);
+  char digits[24];
+  char* end = digits + sizeof digits;
+  char* at = end;
+  unsigned long long magnitude = value < 0 ? 0ull - (unsigned long long)value : (unsigned long long)value;
+  do {
+    *--at = (char)('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude != 0);
+  if (value < 0) *--at = '-';
+  out.append(at, (size_t)(end - at));
 }
 
 // "0x" and the lower-case hexadecimal digits, whatever the platform's "%p" prints.
-void appendAddress(BaseString* out, uintptr_t address)
+void appendAddress(Line& out, uintptr_t address)
 {
-  appendNumber(out, "0x%" PRIxPTR, address);
+  char digits[2 + 2 * sizeof address];
+  char* end = digits + sizeof digits;
+  char* at = end;
+  do {
+    *--at = "0123456789abcdef"[address & 15];
+    address >>= 4;
+  } while (address != 0);
+  *--at = 'x';
+  *--at = '0';
+  out.append(at, (size_t)(end - at));
 }
 
 }  // namespace
@@ -121,80 +179,79 @@ void DebugManager::_printInternal(const char* file, int line, const char* functi
   if (m_targetKind != eTargetStdio && m_targetKind != eTargetIO) return;
   std::string_view format = viewOf(m_format);
   bool knownSeverity = severity >= eMsgFatal && severity <= eMsgVerbose;
-  BaseString* out =
-      new (eRetainAutorelease) BaseString((unsigned int)(format.size() + message->length() + 64));
+  Line out;
 
   while (!format.empty()) {
     size_t percent = format.find('%');
-    appendView(out, format.substr(0, percent));
+    out.append(format.substr(0, percent));
     if (percent == std::string_view::npos) break;
     if (percent + 1 >= format.size()) break;  // a lone "%" at the very end writes nothing
     char directive = format[percent + 1];
     format.remove_prefix(percent + 2);
     switch (directive) {
       case '%':
-        out->append("%", 1);
+        out.append("%", 1);
         break;
       case 'm':
-        out->append(message);
+        out.append(message);
         break;
       case 'P':
-        out->append(file);
+        out.append(file);
         break;
       case 'p':
         appendWithSlashes(out, partialPath(file));
         break;
       case 'n':
-        appendView(out, fileNameWithoutExtension(file));
+        out.append(fileNameWithoutExtension(file));
         break;
       case 'e':
-        appendView(out, extensionOf(file));
+        out.append(extensionOf(file));
         break;
       case 'l':
-        appendNumber(out, "%i", line);
+        appendDecimal(out, line);
         break;
       case 'F':
-        out->append(function);
+        out.append(function);
         break;
       case 'f':
-        appendView(out, partialFunction(function));
+        out.append(partialFunction(function));
         break;
       case 'S':
-        if (knownSeverity) out->append(fullSeverity[severity]);
+        if (knownSeverity) out.append(fullSeverity[severity]);
         break;
       case 's':
-        if (knownSeverity) out->append(&initialSeverity[severity], 1);
+        if (knownSeverity) out.append(&initialSeverity[severity], 1);
         break;
       case 'v':
-        appendNumber(out, "%i", severity);
+        appendDecimal(out, severity);
         break;
       case 'a':
         if (object) appendAddress(out, reinterpret_cast<uintptr_t>(object));
         break;
       case 'c':
-        if (object && object->getClass()) out->append(object->getClass());
+        if (object && object->getClass()) out.append(object->getClass());
         break;
       case 'i':
         if (object) {
           BaseString* name = object->getInstanceName();
-          if (name) out->append(name);
+          if (name) out.append(name);
         }
         break;
       case 't':
         appendAddress(out, (uintptr_t)getCurrentThread());
         break;
       case 'M':
-        appendNumber(out, "%u", getMilliseconds());
+        appendDecimal(out, getMilliseconds());
         break;
       case 'C':
-        appendNumber(out, "%lld", (long long)getCPUClocks());
+        appendDecimal(out, (long long)getCPUClocks());
         break;
       case '[': {
         const char* cursor = format.data();
         BaseString* date = getDate(cursor, format.data() + format.size());
         // Without its "%]" the directive is dropped like an unknown one.
         if (date) {
-          out->append(date);
+          out.append(date);
           format.remove_prefix((size_t)(cursor - format.data()));
         }
         break;
@@ -203,7 +260,7 @@ void DebugManager::_printInternal(const char* file, int line, const char* functi
         break;  // unknown directives write nothing
     }
   }
-  _write(out->cString(), out->length());
+  _write(out.data(), (unsigned int)out.size());
 }
 
 BaseString* DebugManager::getDate(const char*& cursor, const char* end)

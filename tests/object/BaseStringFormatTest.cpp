@@ -45,8 +45,8 @@ protected:
 
 TEST_F(BaseStringFormatTest, StandardConversionsAgreeWithThePlatform)
 {
-  checkTable<int>({"%d", "%-7d|", "%07d", "%+d", "% d", "%.4d", "%.0d", "%hd", "%hhd"}, {0, -42, INT_MIN, INT_MAX});
-  checkTable<unsigned int>({"%u", "%#o", "%#x", "%X", "%08x", "%hhx"}, {0u, 255u, UINT_MAX});
+  checkTable<int>({"%d", "%-07d|", "%07d", "%+d", "% 08.4d", "%.0d", "%hd", "%hhd"}, {0, -42, INT_MIN, INT_MAX});
+  checkTable<unsigned int>({"%+u", "% u", "%#.0o", "%#010x", "%X", "%08x", "%hhx"}, {0u, 255u, UINT_MAX});
   checkTable<long long>({"%lld", "%.20lld"}, {LLONG_MIN, LLONG_MAX});
   checkTable<unsigned long long>({"%llx"}, {ULLONG_MAX});
   checkTable<double>({"%f", "%e", "%G", "%.0f", "%#.0f", "%10.3f", "%+.2e", "% .3g"},
