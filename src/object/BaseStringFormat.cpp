@@ -37,6 +37,7 @@
 
 #include "object/BaseAutorelease.h"
 #include "object/BaseString.h"
+#include "platform/CLocale.h"
 #include "runtime/BaseAssert.h"
 
 #define U8(c) (static_cast<unsigned char>(c))
@@ -66,7 +67,9 @@ enum
   // Room for a whole piece of snprintf after a typical line.
   OUTPUT_SIZE = 1024,
   // An integer at its widest: a 99-byte width or precision, sign, "0x" and 22 octal digits.
-  INTEGER_SIZE = 128
+  INTEGER_SIZE = 128,
+  // A "%f" that printf is not needed for: up to 20 integer digits and 20 decimals.
+  FIXED_SIZE = 64
 };
 
 // The flag bit of a character, 0 for any other.
@@ -486,9 +489,25 @@ void formatInto(Output& out, const char* format, va_list arguments)
         putField(out, conversion, &byte, 1);
         break;
       }
+      case 'f': {
+        const double value = va_arg(arguments, double);
+        // Plain or left-aligned, the digits need no printf; other flags do.
+        if ((conversion.flags & ~FLAG_MINUS) == 0) {
+          char digits[FIXED_SIZE];
+          const int length = platform::formatFixedQuickly(digits, sizeof digits, value,
+                                                          conversion.precision ? conversion.precisionValue : 6);
+          if (length >= 0) {
+            putField(out, conversion, digits, static_cast<size_t>(length));
+            break;
+          }
+        }
+        char directive[DIRECTIVE_SIZE];
+        buildDirective(directive, conversion, FLAGS_ALL, true, "", character);
+        putFormatted(out, directive, value);
+        break;
+      }
       case 'e':
       case 'E':
-      case 'f':
       case 'g':
       case 'G': {
         char directive[DIRECTIVE_SIZE];

@@ -16,7 +16,8 @@
 
 namespace SmallBlocks {
 
-const size_t MAX_SIZE = 256;
+// The largest size of the largest class (16 * 16 + 8).
+const size_t MAX_SIZE = 264;
 const unsigned CACHE_DEPTH = 32;
 
 // A block of at least `size` bytes; never null (failure stops the program, as a failed

@@ -688,7 +688,16 @@ void BaseSerializer::serializeDictionary(BaseObject* object)
     } else {
       _writeObject(key);
     }
-    _writeObject(value);
+    // Doubles are most of what records hold: the double row, as _writeObject would find it.
+    if (typeid(*value) == typeid(BaseNumber) &&
+        static_cast<BaseNumber*>(value)->getNumberType() == BaseNumber::eNumberDouble) {
+      if (m_stageLength + 2 > WRITE_STAGE_SIZE) _flushStage();
+      m_stageBytes[m_stageLength++] = eBSDouble;
+      m_stageBytes[m_stageLength++] = objectDesc[ROW_OF_KIND[eBSDouble]].version;
+      _writeDouble(static_cast<BaseNumber*>(value)->getDouble());
+    } else {
+      _writeObject(value);
+    }
     BASE_LOG(this, eMsgVerbose, "Serialized %S = %@", key, value);
   }
 }

@@ -49,8 +49,8 @@ TEST_F(BaseStringFormatTest, StandardConversionsAgreeWithThePlatform)
   checkTable<unsigned int>({"%+u", "% u", "%#.0o", "%#010x", "%X", "%08x", "%hhx"}, {0u, 255u, UINT_MAX});
   checkTable<long long>({"%lld", "%.20lld"}, {LLONG_MIN, LLONG_MAX});
   checkTable<unsigned long long>({"%llx"}, {ULLONG_MAX});
-  checkTable<double>({"%f", "%e", "%G", "%.0f", "%#.0f", "%10.3f", "%+.2e", "% .3g"},
-                     {0.0, -1.5, 1e-10, 1e300, HUGE_VAL, NAN});
+  checkTable<double>({"%f", "%e", "%G", "%.0f", "%#.0f", "%10.3f", "%-9.2f|", "%+.2e", "% .3g"},
+                     {0.0, -0.0, -1.5, 0.125, 2.675, 1e-10, 123456789.987654321, 1e300, HUGE_VAL, NAN});
   // The widest pieces stay within the buffer: a two-digit precision allows 410 bytes.
   EXPECT_EQ(format("%.99f", -DBL_MAX).size(), 410u);
   checkTable<int>({"%-5c|"}, {'a', 0});

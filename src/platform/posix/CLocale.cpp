@@ -1,6 +1,11 @@
 #include "platform/CLocale.h"
 
+#include <langinfo.h>
 #include <locale.h>
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
 
 #include <cstdio>
 #include <cstdlib>
@@ -31,6 +36,26 @@ int formatDouble(char* buffer, size_t size, double value)
   int length = snprintf(buffer, size, "%.16g", value);
   if (previous) uselocale(previous);
   return length;
+}
+
+int formatFixedQuickly(char* buffer, size_t size, double value, int precision)
+{
+#if defined(__cpp_lib_to_chars)
+  // to_chars rounds exactly as printf does in the C locale; only the decimal point can
+  // differ, so any locale whose point is not "." goes to printf.
+  if (!std::isfinite(value) || precision < 0) return -1;
+  const char* point = nl_langinfo(RADIXCHAR);
+  if (!point || point[0] != '.' || point[1] != 0) return -1;
+  std::to_chars_result result = std::to_chars(buffer, buffer + size, value, std::chars_format::fixed, precision);
+  if (result.ec != std::errc()) return -1;
+  return int(result.ptr - buffer);
+#else
+  (void)buffer;
+  (void)size;
+  (void)value;
+  (void)precision;
+  return -1;
+#endif
 }
 
 }  // namespace platform

@@ -31,4 +31,10 @@ int formatDouble(char* buffer, size_t size, double value)
   return length - int(pointLength - 1);
 }
 
+int formatFixedQuickly(char*, size_t, double, int)
+{
+  // The C library's printf here has rounding rules of its own: always ask it.
+  return -1;
+}
+
 }  // namespace platform
