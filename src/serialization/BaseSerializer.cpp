@@ -689,7 +689,8 @@ void BaseSerializer::serializeDictionary(BaseObject* object)
       _writeObject(key);
     }
     // Doubles are most of what records hold: the double row, as _writeObject would find it.
-    if (typeid(*value) == typeid(BaseNumber) &&
+    // (The addresses of the type records: comparing them costs no string comparison.)
+    if (&typeid(*value) == &typeid(BaseNumber) &&
         static_cast<BaseNumber*>(value)->getNumberType() == BaseNumber::eNumberDouble) {
       if (m_stageLength + 2 > WRITE_STAGE_SIZE) _flushStage();
       m_stageBytes[m_stageLength++] = eBSDouble;
