@@ -1,6 +1,6 @@
 // What one position request costs end to end: the app session sends {"cmd_id": "1"}, the
-// server session reads it on its thread, the delegate answers with a fresh ten-double
-// record as GPSBridge does, and the app session reads the record. Against a raw TCP
+// server session reads it on its thread, the delegate answers with the ten-double record
+// filled again for the request, as GPSBridge does, and the app session reads the record. Against a raw TCP
 // ping-pong on 127.0.0.1 with the same message sizes: alone first, then interleaved with
 // the bridge's requests one for one, so that "vs_raw" (the ratio of the two medians) does
 // not move with whatever else the machine runs meanwhile. Each request is timed on its
