@@ -183,7 +183,7 @@ bool BaseSerializer::appendSerializableObject(BaseObject* object)
 {
   try {
     _appendSerializableObject(object);
-    m_stream->flushIO();
+    m_stream->test(m_io->flushIO());
   } catch (IOException* exception) {
     exception->release();
     BASE_LOG(this, eMsgError, "Write error on output stream while serializing");
@@ -477,7 +477,7 @@ void BaseSerializer::_stage(const void* bytes, uint32_t count)
 {
   if (m_stageLength + count > WRITE_STAGE_SIZE || count > WRITE_STAGE_SIZE / 2) _flushStage();
   if (count > WRITE_STAGE_SIZE / 2) {
-    m_stream->writeIO(bytes, count);
+    m_stream->test(m_io->writeIO(bytes, count));
     return;
   }
   memcpy(m_stageBytes + m_stageLength, bytes, count);
@@ -490,7 +490,7 @@ void BaseSerializer::_flushStage()
   uint32_t count = m_stageLength;
   // Emptied first: after a failed write the stage must not send the bytes again.
   m_stageLength = 0;
-  m_stream->writeIO(m_stageBytes, count);
+  m_stream->test(m_io->writeIO(m_stageBytes, count));
 }
 
 void BaseSerializer::_stageNullObject()
@@ -657,7 +657,7 @@ void BaseSerializer::serializeArray(BaseObject* object)
   LevelGuard depth(m_writeDepth);
   const unsigned int count = array->count();
   writeInteger((int)count);
-  for (unsigned int i = 0; i < count; i++) _writeObject(array->objectAtIndex(i));
+  for (unsigned int i = 0; i < count; i++) _writeElement(array->objectAtIndex(i));
 }
 
 void BaseSerializer::serializeList(BaseObject* object)
@@ -667,6 +667,28 @@ void BaseSerializer::serializeList(BaseObject* object)
   writeInteger((int)list->count());
   BaseListNode* cursor = nullptr;
   while (list->getNext(cursor)) _writeObject(cursor->object);
+}
+
+void BaseSerializer::_writeElement(BaseObject* object)
+{
+  // Doubles and strings are most of what records hold: their rows, as _writeObject would
+  // find them, by the address of their type record (no string comparison).
+  const std::type_info* type = &typeid(*object);
+  if (type == &typeid(BaseNumber) &&
+      static_cast<BaseNumber*>(object)->getNumberType() == BaseNumber::eNumberDouble) {
+    if (m_stageLength + 2 > WRITE_STAGE_SIZE) _flushStage();
+    m_stageBytes[m_stageLength++] = eBSDouble;
+    m_stageBytes[m_stageLength++] = objectDesc[ROW_OF_KIND[eBSDouble]].version;
+    _writeDouble(static_cast<BaseNumber*>(object)->getDouble());
+  } else if (type == &typeid(BaseString) &&
+             static_cast<BaseString*>(object)->length() <= PackedInteger::MAX_MAGNITUDE_32) {
+    if (m_stageLength + 2 > WRITE_STAGE_SIZE) _flushStage();
+    m_stageBytes[m_stageLength++] = eBSString;
+    m_stageBytes[m_stageLength++] = objectDesc[ROW_OF_KIND[eBSString]].version;
+    serializeString(object);
+  } else {
+    _writeObject(object);
+  }
 }
 
 void BaseSerializer::serializeDictionary(BaseObject* object)
@@ -688,17 +710,7 @@ void BaseSerializer::serializeDictionary(BaseObject* object)
     } else {
       _writeObject(key);
     }
-    // Doubles are most of what records hold: the double row, as _writeObject would find it.
-    // (The addresses of the type records: comparing them costs no string comparison.)
-    if (&typeid(*value) == &typeid(BaseNumber) &&
-        static_cast<BaseNumber*>(value)->getNumberType() == BaseNumber::eNumberDouble) {
-      if (m_stageLength + 2 > WRITE_STAGE_SIZE) _flushStage();
-      m_stageBytes[m_stageLength++] = eBSDouble;
-      m_stageBytes[m_stageLength++] = objectDesc[ROW_OF_KIND[eBSDouble]].version;
-      _writeDouble(static_cast<BaseNumber*>(value)->getDouble());
-    } else {
-      _writeObject(value);
-    }
+    _writeElement(value);
     BASE_LOG(this, eMsgVerbose, "Serialized %S = %@", key, value);
   }
 }

@@ -36,9 +36,14 @@
 //    whose length or count does not fit a 32-bit packed integer is treated as having no row.
 // Speed: writes are gathered in a small stage and reach the stream once per object (or
 // once per stage's worth) rather than once per integer; the rows of a class are looked up
-// once per dynamic type (a class reports one name for all its objects); reads go to the given stream directly
-// and fail exactly as the exception filter would make them fail. A reader never reads ahead: it asks only for
-// bytes the current object must have, so the next object stays in the stream.
+// once per dynamic type (a class reports one name for all its objects), and doubles and
+// strings inside collections by their type alone. Reads and writes go to the given stream
+// directly and fail exactly as the exception filter would make them fail. An object whose
+// bytes the stream already holds in memory (IOAbstract::bufferedIO) is parsed in place,
+// and the bytes it took are taken from the stream when the outermost read ends. A reader
+// never reads ahead: it takes only bytes the current object must have, so the next object
+// stays in the stream. Dictionary keys of up to 63 bytes are shared with the last
+// RECENT_KEYS keys read, hash computed: like every stored key, they must not change.
 //
 // File objects (kind 2) carry a file's attribute dictionary and then its content from the
 // transfer offset on. A received file is written under a hidden name and appears under its
@@ -245,6 +250,8 @@ private:
   BaseObject* _readObjectInternal(int* kindRead = nullptr);
   // One object inside an object write (or the outermost one's body).
   void _writeObject(BaseObject* object);
+  // _writeObject for an element of a collection, quicker for doubles and strings.
+  void _writeElement(BaseObject* object);
   // The row that writes `object`, or null.
   const ObjectDescription* _rowForObject(BaseObject* object);
   bool _rowAccepts(const ObjectDescription& row, BaseObject* object);
