@@ -12,17 +12,25 @@
 
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__)
-const bool CACHED = false;
-#elif defined(__has_feature)
+// Whether blocks are cached (not under AddressSanitizer), and whether the C heap is the C
+// library's own (sanitizers bring theirs, which size blocks as asked).
+#if defined(__has_feature)
 #if __has_feature(address_sanitizer)
-const bool CACHED = false;
-#else
-const bool CACHED = true;
+#define SANITIZED_HEAP 2
+#elif __has_feature(thread_sanitizer)
+#define SANITIZED_HEAP 1
 #endif
-#else
-const bool CACHED = true;
 #endif
+#if !defined(SANITIZED_HEAP) && defined(__SANITIZE_ADDRESS__)
+#define SANITIZED_HEAP 2
+#elif !defined(SANITIZED_HEAP) && defined(__SANITIZE_THREAD__)
+#define SANITIZED_HEAP 1
+#endif
+#ifndef SANITIZED_HEAP
+#define SANITIZED_HEAP 0
+#endif
+const bool CACHED = SANITIZED_HEAP != 2;
+const bool PLAIN_HEAP = SANITIZED_HEAP == 0;
 
 // A block holds what was asked, its class's usable size and, where the C heap can tell,
 // takes no more memory than a direct malloc of the same size would; a freed block comes
@@ -38,7 +46,7 @@ void checkBlocks()
     memset(block, 0xA5, usable);
 #if defined(__GLIBC__)
     void* direct = malloc(size);
-    if (CACHED) EXPECT_EQ(malloc_usable_size(block), malloc_usable_size(direct));
+    if (PLAIN_HEAP) EXPECT_EQ(malloc_usable_size(block), malloc_usable_size(direct));
     free(direct);
 #endif
     SmallBlocks::release(block, size);
