@@ -368,15 +368,12 @@ void IOSocketAbstract::takeBufferedIO(uint32_t count)
 bool IOSocketAbstract::readWithTimeout(void* buffer, uint32_t& length, unsigned int timeoutSeconds)
 {
   // Most reads of an object, field by field, find their bytes already read ahead: those
-  // need no wait and no system call, only the limit and the descriptor checked.
-  const uint32_t wanted = length;
-  const uint32_t available = m_readAheadEnd - m_readAheadStart;
-  if (wanted != 0 && wanted <= available && (m_readLimit < 0 || wanted <= m_readLimit) &&
-      m_socketfd.load() != INVALID_SOCKET_HANDLE) {
-    memcpy(buffer, m_readAhead + m_readAheadStart, wanted);
-    m_readAheadStart += wanted;
-    if (m_readAheadStart == m_readAheadEnd) m_readAheadStart = m_readAheadEnd = 0;
-    if (m_readLimit > 0) m_readLimit -= wanted;
+  // need no wait and no system call.
+  uint32_t available = 0;
+  const unsigned char* bytes = IOSocketAbstract::bufferedIO(available);
+  if (length != 0 && length <= available) {
+    memcpy(buffer, bytes, length);
+    IOSocketAbstract::takeBufferedIO(length);
     return true;
   }
   return _readReceiving(buffer, length, timeoutSeconds);

@@ -74,17 +74,8 @@ void BaseArray::extendArray()
   BASE_ASSERT(m_objectsCapacity < 0x40000000u);
   unsigned int newCapacity = m_objectsCapacity * 2;
   if (newCapacity < 8) newCapacity = 8;
-  const size_t size = sizeof(BaseObject*) * newCapacity;
-  BaseObject** grown;
-  if (size <= SmallBlocks::MAX_SIZE) {
-    grown = static_cast<BaseObject**>(SmallBlocks::allocate(size));
-    if (m_objectsCount) memcpy(grown, m_objects, sizeof(BaseObject*) * m_objectsCount);
-    SmallBlocks::release(m_objects, sizeof(BaseObject*) * m_objectsCapacity);
-  } else {
-    // Small blocks are C heap blocks too.
-    grown = static_cast<BaseObject**>(realloc(m_objects, size));
-    BASE_ASSERT(grown!=NULL);
-  }
+  BaseObject** grown = static_cast<BaseObject**>(SmallBlocks::reallocate(
+      m_objects, sizeof(BaseObject*) * m_objectsCapacity, sizeof(BaseObject*) * newCapacity));
   m_objects = grown;
   m_objectsCapacity = newCapacity;
   // Logged once the storage is consistent: the log call itself may open a pool and so

@@ -208,17 +208,7 @@ void BaseString::extendBuffer(unsigned int needed)
   if (m_stringBuffer && m_stringLength != m_bufferSize && 2 * (newSize - m_bufferSize) < m_bufferSize &&
       2ull * m_bufferSize <= 0xFFFFFFFFu)
     newSize = 2ull * m_bufferSize;
-  if (newSize <= SmallBlocks::MAX_SIZE) {
-    char* grown = static_cast<char*>(SmallBlocks::allocate((size_t)newSize));
-    if (m_stringBuffer) memcpy(grown, m_stringBuffer, m_bufferSize);
-    SmallBlocks::release(m_stringBuffer, m_bufferSize);
-    m_stringBuffer = grown;
-  } else {
-    // Small blocks are C heap blocks too. A failed reallocation stops the program, so the
-    // old block need not be kept.
-    m_stringBuffer = static_cast<char*>(realloc(m_stringBuffer, (size_t)newSize));
-    BASE_ASSERT(m_stringBuffer!=NULL);
-  }
+  m_stringBuffer = static_cast<char*>(SmallBlocks::reallocate(m_stringBuffer, m_bufferSize, (size_t)newSize));
   m_bufferSize = (uint32_t)newSize;
 }
 

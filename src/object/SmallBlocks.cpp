@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 #include "runtime/BaseAssert.h"
 
@@ -189,6 +190,20 @@ void release(void* block, size_t size)
   (void)size;
 #endif
   free(block);
+}
+
+void* reallocate(void* block, size_t oldSize, size_t newSize)
+{
+  if (newSize > MAX_SIZE) {
+    // Small blocks are C heap blocks too.
+    void* grown = realloc(block, newSize);
+    BASE_ASSERT(grown != NULL);
+    return grown;
+  }
+  void* grown = allocate(newSize);
+  if (block) memcpy(grown, block, oldSize < newSize ? oldSize : newSize);
+  release(block, oldSize);
+  return grown;
 }
 
 void releaseUnsized(void* block)

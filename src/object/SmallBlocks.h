@@ -23,6 +23,10 @@ const unsigned CACHE_DEPTH = 32;
 // A block of at least `size` bytes; never null (failure stops the program, as a failed
 // allocation of an object does).
 void* allocate(size_t size);
+// A block of at least `newSize` bytes holding the first `oldSize` bytes of `block` (which
+// allocate(oldSize) returned, or null), which is given back. Larger blocks are reallocated
+// by the C heap.
+void* reallocate(void* block, size_t oldSize, size_t newSize);
 // Gives back a block that allocate(size) returned; `size` must be the one asked for (or
 // any size of the same class). Null is ignored.
 void release(void* block, size_t size);

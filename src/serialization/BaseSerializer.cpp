@@ -493,6 +493,14 @@ void BaseSerializer::_flushStage()
   m_stream->test(m_io->writeIO(m_stageBytes, count));
 }
 
+void BaseSerializer::_stageHeader(const ObjectDescription& row)
+{
+  // Kinds and versions are below 64: one byte each.
+  if (m_stageLength + 2 > WRITE_STAGE_SIZE) _flushStage();
+  m_stageBytes[m_stageLength++] = (unsigned char)row.kind;
+  m_stageBytes[m_stageLength++] = row.version;
+}
+
 void BaseSerializer::_stageNullObject()
 {
   _stagePacked(false, eBSNull);
@@ -622,10 +630,7 @@ void BaseSerializer::_writeObject(BaseObject* object)
     BASE_LOG(this, eMsgError, "nesting deeper than %i levels, written as null", (int)MAX_NESTING_DEPTH);
     _stageNullObject();
   } else {
-    // Kinds and versions are below 64: one byte each.
-    if (m_stageLength + 2 > WRITE_STAGE_SIZE) _flushStage();
-    m_stageBytes[m_stageLength++] = (unsigned char)row->kind;
-    m_stageBytes[m_stageLength++] = row->version;
+    _stageHeader(*row);
     (this->*row->serialize)(object);
   }
 }
@@ -676,15 +681,11 @@ void BaseSerializer::_writeElement(BaseObject* object)
   const std::type_info* type = &typeid(*object);
   if (type == &typeid(BaseNumber) &&
       static_cast<BaseNumber*>(object)->getNumberType() == BaseNumber::eNumberDouble) {
-    if (m_stageLength + 2 > WRITE_STAGE_SIZE) _flushStage();
-    m_stageBytes[m_stageLength++] = eBSDouble;
-    m_stageBytes[m_stageLength++] = objectDesc[ROW_OF_KIND[eBSDouble]].version;
+    _stageHeader(objectDesc[ROW_OF_KIND[eBSDouble]]);
     _writeDouble(static_cast<BaseNumber*>(object)->getDouble());
   } else if (type == &typeid(BaseString) &&
              static_cast<BaseString*>(object)->length() <= PackedInteger::MAX_MAGNITUDE_32) {
-    if (m_stageLength + 2 > WRITE_STAGE_SIZE) _flushStage();
-    m_stageBytes[m_stageLength++] = eBSString;
-    m_stageBytes[m_stageLength++] = objectDesc[ROW_OF_KIND[eBSString]].version;
+    _stageHeader(objectDesc[ROW_OF_KIND[eBSString]]);
     serializeString(object);
   } else {
     _writeObject(object);
@@ -703,9 +704,7 @@ void BaseSerializer::serializeDictionary(BaseObject* object)
     BaseObject* value = entry->value;
     // A dictionary stores only keys that report the class BaseString: the string row.
     if (key->length() <= PackedInteger::MAX_MAGNITUDE_32) {
-      if (m_stageLength + 2 > WRITE_STAGE_SIZE) _flushStage();
-      m_stageBytes[m_stageLength++] = eBSString;
-      m_stageBytes[m_stageLength++] = objectDesc[ROW_OF_KIND[eBSString]].version;
+      _stageHeader(objectDesc[ROW_OF_KIND[eBSString]]);
       serializeString(key);
     } else {
       _writeObject(key);

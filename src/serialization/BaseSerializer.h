@@ -310,6 +310,8 @@ private:
   void _stage(const void* bytes, uint32_t count);
   void _stagePacked(bool negative, uint64_t magnitude);
   void _flushStage();
+  // The kind and version of the row's objects.
+  void _stageHeader(const ObjectDescription& row);
   void _stageNullObject();
   // File objects: the destination of a received file, or null (logged) when its attributes
   // are unsafe; the content read to disk or skipped. Each returns a new reference or null.
