@@ -201,15 +201,10 @@ BaseObject* BaseObject::retain()
 
 BaseObject* BaseObject::release()
 {
-  // A count of one is the caller's own reference, and only a holder of a reference may
-  // retain: no other thread can change the count now, so no atomic decrement is needed.
-  // The acquire pairs with the releasing decrements of the references given up before.
+  // Always an atomic decrement, even from one: a registry may revive an object whose count
+  // it sees above zero without holding a reference (MDnsWrapper's shared instance), so a
+  // count of one is not proof that no other thread can add to it.
   BASE_ASSERT(m_retainCount>0);
-  if (m_retainCount.load(std::memory_order_acquire) == 1) {
-    m_retainCount.store(0, std::memory_order_relaxed);
-    delete this;
-    return nullptr;
-  }
   // The thread whose own decrement reached zero is the one that destroys the object.
   int32_t before = m_retainCount.fetch_sub(1, std::memory_order_acq_rel);
   if (before == 1) {
