@@ -264,9 +264,11 @@ bool IOSocketAbstract::closeIO()
   }
   // A reader failing on its own thread may close at the same time as its owner: the lock
   // makes one of them release the descriptors and the other find them gone.
+  // Not connected before the peer can see the end: a peer that reconnects at once must find
+  // this connection closed, not still in the way.
   m_socketLock->lock();
-  _releaseSocketInternal();
   m_connected.store(false);
+  _releaseSocketInternal();
   _closeWakeUp();
   m_socketLock->unlock();
   IODriverAbstract::closeIO();

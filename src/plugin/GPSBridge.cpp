@@ -101,6 +101,19 @@ void GPSBridge::_retireSession(DistantObjectsCenter* session)
   session->release();
 }
 
+const char* GPSBridge::_whyEnded(DistantObjectsCenter* session, const char* otherwise)
+{
+  IOSocketAbstract* driver = dynamic_cast<IOSocketAbstract*>(session->getDriver());
+  switch (driver ? driver->endReason() : IOSocketAbstract::eEndNone) {
+    case IOSocketAbstract::eEndPeerClosed:
+      return "it closed the connection";
+    case IOSocketAbstract::eEndVanished:
+      return "it vanished from the network";
+    default:
+      return otherwise;
+  }
+}
+
 std::string GPSBridge::_addressOf(DistantObjectsCenter* session)
 {
   BaseAutorelease pool;
@@ -197,7 +210,8 @@ void GPSBridge::handleIncommingConnections(DistantObjectsCenter* session)
   // Each was taken out of its slot under the lock, so no other login joins it too.
   _retireSession(ended);
   if (gone) {
-    HostLog::post("app at %s disconnected (replaced by the new connection)", goneAddress.c_str());
+    // Its session may not have told us yet, but its connection knows why it ended.
+    HostLog::post("app at %s disconnected (%s)", goneAddress.c_str(), _whyEnded(gone, "replaced by the new connection"));
     gone->closeAndWait();
     gone->release();
   }
@@ -249,10 +263,7 @@ void GPSBridge::connectionDidTerminate(DistantObjectsCenter* session)
   }
   _retireSession(earlier);
   if (!client) return;
-  IOSocketAbstract* driver = dynamic_cast<IOSocketAbstract*>(client->getDriver());
-  const bool closed = driver && driver->endReason() == IOSocketAbstract::eEndPeerClosed;
-  HostLog::post("app at %s disconnected (%s)", address.c_str(),
-                closed ? "it closed the connection" : "it vanished from the network");
+  HostLog::post("app at %s disconnected (%s)", address.c_str(), _whyEnded(client, "it vanished from the network"));
   client->setDistantObjectDelegate(nullptr);
   client->close();
 }

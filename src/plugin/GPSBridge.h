@@ -53,6 +53,8 @@ protected:
   static void _retireSession(DistantObjectsCenter* session);
   // The session's peer address, dotted; "an unknown address" when there is none.
   static std::string _addressOf(DistantObjectsCenter* session);
+  // The Log.txt words for why a session's connection ended, or `otherwise` when it says nothing.
+  static const char* _whyEnded(DistantObjectsCenter* session, const char* otherwise);
 
   DistantObjectsCenter* m_server;
   BaseMutex m_clientLock;
