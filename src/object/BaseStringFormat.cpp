@@ -37,6 +37,7 @@
 
 #include "object/BaseAutorelease.h"
 #include "object/BaseString.h"
+#include "object/Digits.h"
 #include "platform/CLocale.h"
 #include "runtime/BaseAssert.h"
 
@@ -290,41 +291,6 @@ void putField(Output& out, const Conversion& conversion, const char* text, size_
   out.advance(before + length + after);
 }
 
-const char DECIMAL_PAIRS[] =
-    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-    "8081828384858687888990919293949596979899";
-
-// The digits of `value` in base 8, 10 or 16, written backwards ending at `end`; returns
-// where they start. Zero has the one digit "0".
-char* writeDigits(char* end, unsigned long long value, int base, bool upper)
-{
-  char* at = end;
-  if (base == 10) {
-    while (value >= 100) {
-      unsigned int pair = static_cast<unsigned int>(value % 100) * 2;
-      value /= 100;
-      *--at = DECIMAL_PAIRS[pair + 1];
-      *--at = DECIMAL_PAIRS[pair];
-    }
-    if (value >= 10) {
-      unsigned int pair = static_cast<unsigned int>(value) * 2;
-      *--at = DECIMAL_PAIRS[pair + 1];
-      *--at = DECIMAL_PAIRS[pair];
-    } else {
-      *--at = static_cast<char>('0' + value);
-    }
-    return at;
-  }
-  const char* digits = upper ? "0123456789ABCDEF" : "0123456789abcdef";
-  const unsigned int shift = base == 16 ? 4 : 3;
-  do {
-    *--at = digits[value & (base - 1)];
-    value >>= shift;
-  } while (value != 0);
-  return at;
-}
-
 // An integer conversion of a magnitude and its sign, as printf writes it: sign or "0x",
 // zeros up to the precision (or, with "0" and no precision, up to the width), spaces up to
 // the width.
@@ -333,12 +299,12 @@ void putInteger(Output& out, const Conversion& conversion, char character, unsig
 {
   const unsigned int flags = conversion.flags;
   const int base = character == 'o' ? 8 : (character == 'x' || character == 'X') ? 16 : 10;
-  char digitBytes[24];
+  char digitBytes[Digits::MAX_LENGTH];
   char* digitsEnd = digitBytes + sizeof digitBytes;
   char* digits = digitsEnd;
   // A precision of 0 prints no digit for the value 0.
   if (magnitude != 0 || !conversion.precision || conversion.precisionValue != 0)
-    digits = writeDigits(digitsEnd, magnitude, base, character == 'X');
+    digits = Digits::write(digitsEnd, magnitude, base, character == 'X');
   size_t digitCount = static_cast<size_t>(digitsEnd - digits);
 
   char prefix[2] = {0, 0};
@@ -444,9 +410,7 @@ void formatInto(Output& out, const char* format, va_list arguments)
             narrow = static_cast<signed char>(narrow);
           value = narrow;
         }
-        const unsigned long long magnitude = value < 0 ? 0ull - static_cast<unsigned long long>(value)
-                                                       : static_cast<unsigned long long>(value);
-        putInteger(out, conversion, character, magnitude, value < 0);
+        putInteger(out, conversion, character, Digits::magnitudeOf(value), value < 0);
         break;
       }
       case 'o':
@@ -569,16 +533,10 @@ void formatInto(Output& out, const char* format, va_list arguments)
         break;
       }
       case 't': {
-        const int seconds = va_arg(arguments, int);
-        const unsigned long long magnitude = seconds < 0 ? 0ull - static_cast<unsigned long long>(seconds)
-                                                         : static_cast<unsigned long long>(seconds);
-        char* at = out.room(12);
-        if (seconds < 0) *at++ = '-';
-        char digitBytes[12];
-        char* end = digitBytes + sizeof digitBytes;
-        char* digits = writeDigits(end, magnitude, 10, false);
-        memcpy(at, digits, static_cast<size_t>(end - digits));
-        out.advance((seconds < 0 ? 1 : 0) + static_cast<size_t>(end - digits));
+        char digits[Digits::MAX_LENGTH];
+        char* const end = digits + sizeof digits;
+        const char* start = Digits::writeDecimal(end, va_arg(arguments, int));
+        out.put(start, static_cast<size_t>(end - start));
         break;
       }
       default:

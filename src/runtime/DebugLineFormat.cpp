@@ -5,7 +5,7 @@
 
 #include <cctype>
 #include <chrono>
-#include <cinttypes>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -16,6 +16,7 @@
 
 #include "object/BaseAutorelease.h"
 #include "object/BaseString.h"
+#include "object/Digits.h"
 #include "platform/Time.h"
 #include "runtime/Debug.h"
 #include "runtime/DebugInternal.h"
@@ -144,31 +145,21 @@ std::string_view partialFunction(std::string_view function)
 // A number in decimal, as "%lld" prints it.
 void appendDecimal(Line& out, long long value)
 {
-  char digits[24];
-  char* end = digits + sizeof digits;
-  char* at = end;
-  unsigned long long magnitude = value < 0 ? 0ull - (unsigned long long)value : (unsigned long long)value;
-  do {
-    *--at = (char)('0' + magnitude % 10);
-    magnitude /= 10;
-  } while (magnitude != 0);
-  if (value < 0) *--at = '-';
-  out.append(at, (size_t)(end - at));
+  char digits[Digits::MAX_LENGTH];
+  char* const end = digits + sizeof digits;
+  const char* start = Digits::writeDecimal(end, value);
+  out.append(start, (size_t)(end - start));
 }
 
 // "0x" and the lower-case hexadecimal digits, whatever the platform's "%p" prints.
 void appendAddress(Line& out, uintptr_t address)
 {
-  char digits[2 + 2 * sizeof address];
-  char* end = digits + sizeof digits;
-  char* at = end;
-  do {
-    *--at = "0123456789abcdef"[address & 15];
-    address >>= 4;
-  } while (address != 0);
-  *--at = 'x';
-  *--at = '0';
-  out.append(at, (size_t)(end - at));
+  char digits[Digits::MAX_LENGTH];
+  char* const end = digits + sizeof digits;
+  char* start = Digits::write(end, address, 16);
+  *--start = 'x';
+  *--start = '0';
+  out.append(start, (size_t)(end - start));
 }
 
 }  // namespace
