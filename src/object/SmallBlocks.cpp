@@ -200,6 +200,8 @@ void* reallocate(void* block, size_t oldSize, size_t newSize)
     BASE_ASSERT(grown != NULL);
     return grown;
   }
+  // A block already serves every size of its class.
+  if (block && oldSize <= MAX_SIZE && classOf(oldSize) == classOf(newSize)) return block;
   void* grown = allocate(newSize);
   if (block) memcpy(grown, block, oldSize < newSize ? oldSize : newSize);
   release(block, oldSize);

@@ -24,8 +24,8 @@ const unsigned CACHE_DEPTH = 32;
 // allocation of an object does).
 void* allocate(size_t size);
 // A block of at least `newSize` bytes holding the first `oldSize` bytes of `block` (which
-// allocate(oldSize) returned, or null), which is given back. Larger blocks are reallocated
-// by the C heap.
+// allocate(oldSize) returned, or null): `block` itself when its class serves `newSize`,
+// else a new one and `block` is given back. Larger blocks are reallocated by the C heap.
 void* reallocate(void* block, size_t oldSize, size_t newSize);
 // Gives back a block that allocate(size) returned; `size` must be the one asked for (or
 // any size of the same class). Null is ignored.

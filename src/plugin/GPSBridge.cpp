@@ -211,7 +211,8 @@ void GPSBridge::handleIncommingConnections(DistantObjectsCenter* session)
   _retireSession(ended);
   if (gone) {
     // Its session may not have told us yet, but its connection knows why it ended.
-    HostLog::post("app at %s disconnected (%s)", goneAddress.c_str(), _whyEnded(gone, "replaced by the new connection"));
+    HostLog::post("app at %s disconnected (%s)", goneAddress.c_str(),
+                  _whyEnded(gone, "replaced by the new connection"));
     gone->closeAndWait();
     gone->release();
   }
@@ -263,7 +264,8 @@ void GPSBridge::connectionDidTerminate(DistantObjectsCenter* session)
   }
   _retireSession(earlier);
   if (!client) return;
-  HostLog::post("app at %s disconnected (%s)", address.c_str(), _whyEnded(client, "it vanished from the network"));
+  HostLog::post("app at %s disconnected (%s)", address.c_str(),
+                _whyEnded(client, "it vanished from the network"));
   client->setDistantObjectDelegate(nullptr);
   client->close();
 }

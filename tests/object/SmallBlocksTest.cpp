@@ -46,7 +46,9 @@ void checkBlocks()
     memset(block, 0xA5, usable);
 #if defined(__GLIBC__)
     void* direct = malloc(size);
-    if (PLAIN_HEAP) EXPECT_EQ(malloc_usable_size(block), malloc_usable_size(direct));
+    if (PLAIN_HEAP) {
+      EXPECT_EQ(malloc_usable_size(block), malloc_usable_size(direct));
+    }
     free(direct);
 #endif
     SmallBlocks::release(block, size);
